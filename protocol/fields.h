@@ -1,0 +1,60 @@
+// Field encodings shared by the messages: MAC, IPv4, name, 16-bit and small fields.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "protocol/bytes.h"
+
+namespace oxlo {
+
+inline constexpr std::size_t kNameFieldSize = 32;
+using NameField = std::array<std::uint8_t, kNameFieldSize>;
+
+// "00-1A-2B-3C-4D-5E".
+std::string MacToText(const MacField& mac);
+
+// The configuration window's reading: the pairs at characters 1, 4, 7, 10, 13
+// and 16; a pair that is not hexadecimal (or is missing) gives 0x00. Never fails.
+MacField MacToBytes(std::string_view macText);
+
+// The device list's reading: SeparatedToHex with '-' and hexadecimal parts, then
+// HexPairToByte on the pairs at 1, 3, 5, 7, 9, 11. Throws ConversionError.
+MacField MacToBytesSeparated(std::string_view macText);
+
+// "%d.%d.%d.%d".
+std::string Ipv4ToText(const Ipv4Field& address);
+
+// Four decimal parts separated by '.', each kept to its low 8 bits.
+// Throws ConversionError("'part' is not a valid integer value").
+Ipv4Field Ipv4ToBytes(std::string_view text);
+
+// The device list's route to the same bytes: SeparatedToHex with '.' and
+// decimal parts, then HexPairToByte on the pairs at 1, 3, 5, 7.
+Ipv4Field Ipv4ToBytesSeparated(std::string_view text);
+
+// UTF-8 name cut to 32 bytes (even inside a character) and padded with 0x00.
+NameField NameToField(std::string_view utf8Name);
+
+// Discovery replies: recovers a name whose last character was cut.
+std::string NameFromField(const NameField& field);
+
+// Network replies: the whole field decoded at once, ending at the first NUL.
+std::string NameFromFieldWhole(const NameField& field);
+
+// Decimal text to 16-bit little-endian bytes. Throws ConversionError.
+std::array<std::uint8_t, 2> WordToBytes(std::string_view decimalText);
+// WordToBytes read back as a number, for callers that hold 16-bit values.
+std::uint16_t WordFromText(std::string_view decimalText);
+
+// One byte, or two bytes low first. Throws ConversionError for empty input.
+std::int32_t SmallFieldToInt(ByteView field);
+
+// 8-bit text ending at the first 0x00 byte.
+std::string FixedTextFromField(ByteView field);
+
+// True when `bytes` is complete, well-formed UTF-8.
+bool IsValidUtf8(ByteView bytes);
+
+}  // namespace oxlo

@@ -1,0 +1,112 @@
+// Firmware transfer: the checksum, the data and end messages 'F', the reply
+// 'f', and the upload as a state machine that the front ends drive.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+
+#include "protocol/bytes.h"
+
+namespace oxlo {
+
+inline constexpr std::size_t kFirmwareChunkSize = 128;
+inline constexpr std::size_t kFirmwareEndSize = 40;
+inline constexpr std::uint8_t kFirmwareKindData = 0x00;
+inline constexpr std::uint8_t kFirmwareKindEnd = 0x01;
+inline constexpr std::chrono::milliseconds kDataReplyTimeout{4000};
+inline constexpr std::chrono::milliseconds kEndReplyTimeout{41000};
+
+// Starts at 0xFFFFFFFF; each byte is XORed in shifted left by (index mod 24).
+class FirmwareChecksum {
+ public:
+  void Add(std::uint8_t byte, std::uint64_t index) {
+    value_ ^= static_cast<std::uint32_t>(byte) << (index % 24);
+  }
+  void Reset() { value_ = 0xFFFFFFFFu; }
+  std::uint32_t Value() const { return value_; }
+
+  // Over a whole run, indices counted from its first byte.
+  static std::uint32_t Of(ByteView bytes);
+
+ private:
+  std::uint32_t value_ = 0xFFFFFFFFu;
+};
+
+// `chunk` holds 1 to 128 bytes; its checksum is computed here.
+Bytes BuildFirmwareData(const MacField& mac, std::uint32_t sequence, ByteView chunk);
+Bytes BuildFirmwareEnd(const MacField& mac, std::uint32_t sequence, std::uint32_t imageLength,
+                       std::uint32_t imageChecksum);
+
+struct FirmwareReply {
+  std::int32_t sequenceEcho = 0;
+  std::optional<std::uint8_t> status;  // absent when the reply ends before it
+};
+
+// Throws ConversionError when the sequence field holds no number.
+FirmwareReply ParseFirmwareReply(ByteView datagram);
+
+enum class ReplyVerdict { kAccepted, kRejected };
+
+// An echo of another sequence number is taken as acceptance; the matching
+// echo needs the status byte 0x00.
+ReplyVerdict EvaluateFirmwareReply(const FirmwareReply& reply, std::uint32_t waitingOn);
+
+class FirmwareImageTooLarge : public std::runtime_error {
+ public:
+  FirmwareImageTooLarge() : std::runtime_error("The firmware image is too large.") {}
+};
+
+// One upload, without I/O. The driver asks for the next message, sends it,
+// waits up to ReplyTimeout() and passes the reply (or the time-out) back:
+//
+//   FirmwareUpload upload(mac, readImage);
+//   while (upload.State() == FirmwareUpload::kReadyToSend) {
+//     send(upload.NextMessage());
+//     reply ? upload.OnReply(*reply) : upload.OnTimeout();
+//   }
+//
+// The image is read through `read` a chunk at a time and never held whole.
+class FirmwareUpload {
+ public:
+  // Fills the buffer from the image; returns the bytes read, 0 at its end.
+  // Errors propagate to the caller of NextMessage().
+  using ImageReader = std::function<std::size_t(std::span<std::uint8_t> buffer)>;
+
+  enum StateKind { kReadyToSend, kAwaitingDataReply, kAwaitingEndReply, kSucceeded, kFailed };
+
+  FirmwareUpload(const MacField& target, ImageReader read);
+
+  StateKind State() const { return state_; }
+
+  // Reads the next chunk and returns its data message, or the end message
+  // once the image is exhausted. Only in kReadyToSend.
+  Bytes NextMessage();
+
+  // How long to wait for the reply to the message just sent.
+  std::chrono::milliseconds ReplyTimeout() const;
+
+  // Judges the reply to the message in flight. Throws ConversionError (the
+  // upload is then failed) when the reply's sequence field holds no number.
+  ReplyVerdict OnReply(ByteView reply);
+  // No reply in time: the upload fails.
+  void OnTimeout();
+
+  std::uint32_t Sequence() const { return sequence_; }
+  // Bytes whose chunk the device accepted: the progress position.
+  std::uint64_t BytesAcknowledged() const { return acknowledged_; }
+  std::uint64_t BytesRead() const { return read_; }
+
+ private:
+  MacField target_;
+  ImageReader read_image_;
+  StateKind state_ = kReadyToSend;
+  std::uint32_t sequence_ = 0;
+  std::uint64_t read_ = 0;
+  std::uint64_t acknowledged_ = 0;
+  FirmwareChecksum image_checksum_;
+};
+
+}  // namespace oxlo
