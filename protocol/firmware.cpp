@@ -1,7 +1,6 @@
 #include "protocol/firmware.h"
 
 #include <algorithm>
-#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -16,7 +15,6 @@ constexpr std::size_t kLengthWidth = 10;
 constexpr std::size_t kChecksumWidth = 12;
 constexpr std::size_t kSequenceOffset = 8;
 constexpr std::size_t kStatusOffset = 16;
-constexpr std::uint64_t kMaxImageSize = std::numeric_limits<std::int32_t>::max();
 
 // Decimal digits, left-aligned, filled with 0x00 to the field's width.
 void AppendNumericText(Bytes& message, std::uint64_t value, std::size_t width) {
@@ -86,8 +84,10 @@ ReplyVerdict EvaluateFirmwareReply(const FirmwareReply& reply, std::uint32_t wai
   return reply.status == 0x00 ? ReplyVerdict::kAccepted : ReplyVerdict::kRejected;
 }
 
-FirmwareUpload::FirmwareUpload(const MacField& target, ImageReader read)
-    : target_(target), read_image_(std::move(read)) {}
+FirmwareUpload::FirmwareUpload(const MacField& target, ImageReader read, std::uint64_t maxImageSize)
+    : target_(target),
+      read_image_(std::move(read)),
+      max_image_size_(std::min(maxImageSize, kMaxImageSize)) {}
 
 Bytes FirmwareUpload::NextMessage() {
   if (state_ != kReadyToSend) throw std::logic_error("no firmware message is due");
@@ -99,7 +99,7 @@ Bytes FirmwareUpload::NextMessage() {
       if (got == 0) break;
       filled += std::min(got, chunk.size() - filled);
     }
-    if (read_ + filled > kMaxImageSize) throw FirmwareImageTooLarge();
+    if (read_ + filled > max_image_size_) throw FirmwareImageTooLarge();
   } catch (...) {
     state_ = kFailed;
     throw;

@@ -77,7 +77,11 @@ class FirmwareUpload {
 
   enum StateKind { kReadyToSend, kAwaitingDataReply, kAwaitingEndReply, kSucceeded, kFailed };
 
-  FirmwareUpload(const MacField& target, ImageReader read);
+  // Lengths travel as 32-bit signed numbers, so an image stays below 2 GiB.
+  static constexpr std::uint64_t kMaxImageSize = 0x7FFFFFFF;
+
+  FirmwareUpload(const MacField& target, ImageReader read,
+                 std::uint64_t maxImageSize = kMaxImageSize);
 
   StateKind State() const { return state_; }
 
@@ -102,6 +106,7 @@ class FirmwareUpload {
  private:
   MacField target_;
   ImageReader read_image_;
+  std::uint64_t max_image_size_;
   StateKind state_ = kReadyToSend;
   std::uint32_t sequence_ = 0;
   std::uint64_t read_ = 0;
