@@ -1,0 +1,355 @@
+#include "transport/endpoint.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+
+namespace oxlo::transport {
+
+struct Endpoint::Socket {
+  int fd = -1;
+  Binding bound;  // with the port the system chose
+};
+
+// One datagram waiting for the executor's thread. The receiving thread waits
+// for `done` unless the endpoint is stopping; a delivery that has not started
+// by then is cancelled.
+struct Endpoint::Delivery {
+  enum State { kWaiting, kRunning, kDone, kCancelled };
+  std::mutex mutex;
+  std::condition_variable changed;
+  State state = kWaiting;
+};
+
+namespace {
+
+constexpr char kBindInUse[] = "Could not bind socket. Address and port are already in use.";
+
+sockaddr_in MakeAddress(const std::string& address, std::uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  if (address.empty()) {
+    sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  } else if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) {
+    throw SocketError::FromErrno(EINVAL);
+  }
+  return sa;
+}
+
+std::string AddressText(const in_addr& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+bool IsDottedQuad(std::string_view text) {
+  int parts = 0;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t dot = text.find('.', start);
+    const std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
+    if (part.empty() || part.size() > 3 ||
+        !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return false;
+    }
+    if (std::stoi(std::string(part)) > 255) return false;
+    ++parts;
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  return parts == 4;
+}
+
+}  // namespace
+
+SocketError SocketError::FromErrno(int error) {
+  return SocketError("Socket Error # " + std::to_string(error) + "\r\n" + std::strerror(error));
+}
+
+Endpoint::Endpoint(std::vector<Binding> bindings) : bindings_(std::move(bindings)) {}
+
+Endpoint::~Endpoint() { Close(); }
+
+void Endpoint::SetDefaultPort(std::uint16_t port) { default_port_ = port; }
+
+void Endpoint::SetBroadcastEnabled(bool enabled) {
+  broadcast_enabled_ = enabled;
+  for (const Socket& socket : sockets_) SetBroadcastOption(socket.fd, enabled);
+}
+
+bool Endpoint::BroadcastEnabled() const { return broadcast_enabled_; }
+
+void Endpoint::SetReadHandler(ReadHandler handler, Executor* executor) {
+  handler_ = std::move(handler);
+  executor_ = executor;
+}
+
+void Endpoint::SetSocketReceiveBuffer(int bytes) { socket_receive_buffer_ = bytes; }
+
+bool Endpoint::IsActive() const { return thread_.joinable(); }
+
+void Endpoint::Open() {
+  if (IsActive()) return;
+  if (bindings_.empty()) bindings_.push_back(Binding{"", default_port_});
+
+  std::vector<Socket> sockets;
+  auto closeAll = [&sockets] {
+    for (const Socket& s : sockets) ::close(s.fd);
+  };
+  for (const Binding& binding : bindings_) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      const int error = errno;
+      closeAll();
+      throw SocketError::FromErrno(error);
+    }
+    sockets.push_back(Socket{fd, binding});
+    if (socket_receive_buffer_ > 0) {
+      // The forcing variant passes rmem_max when we may; the plain one otherwise.
+      if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &socket_receive_buffer_, sizeof(int)) != 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &socket_receive_buffer_, sizeof(int));
+      }
+    }
+    try {
+      const sockaddr_in sa = MakeAddress(binding.address, binding.port);
+      if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        const int error = errno;
+        if (error == EADDRINUSE) throw SocketError(kBindInUse);
+        throw SocketError::FromErrno(error);
+      }
+    } catch (...) {
+      closeAll();
+      throw;
+    }
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    sockets.back().bound.port = ntohs(bound.sin_port);
+  }
+
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    const int error = errno;
+    closeAll();
+    throw SocketError::FromErrno(error);
+  }
+  sockets_ = std::move(sockets);
+  wake_read_ = pipeFds[0];
+  wake_write_ = pipeFds[1];
+  stopping_ = false;
+  for (const Socket& socket : sockets_) SetBroadcastOption(socket.fd, broadcast_enabled_);
+  thread_ = std::thread(&Endpoint::ReceiveLoop, this);
+}
+
+void Endpoint::Close() {
+  if (!IsActive()) return;
+  stopping_ = true;
+  {
+    std::lock_guard lock(delivery_mutex_);
+    if (pending_) {
+      std::lock_guard deliveryLock(pending_->mutex);
+      pending_->changed.notify_all();
+    }
+  }
+  const char wake = 1;
+  [[maybe_unused]] const ssize_t written = ::write(wake_write_, &wake, 1);
+  thread_.join();
+  for (const Socket& socket : sockets_) ::close(socket.fd);
+  sockets_.clear();
+  ::close(wake_read_);
+  ::close(wake_write_);
+  wake_read_ = wake_write_ = -1;
+}
+
+std::optional<Binding> Endpoint::CurrentBinding() const {
+  if (sockets_.empty()) return std::nullopt;
+  return sockets_.front().bound;
+}
+
+bool Endpoint::SocketBroadcastOption() const {
+  if (sockets_.empty()) return false;
+  int on = 0;
+  socklen_t length = sizeof on;
+  ::getsockopt(sockets_.front().fd, SOL_SOCKET, SO_BROADCAST, &on, &length);
+  return on != 0;
+}
+
+void Endpoint::EnsureActive() { Open(); }
+
+void Endpoint::SetBroadcastOption(int fd, bool on) const {
+  const int value = on ? 1 : 0;
+  if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) != 0) {
+    throw SocketError::FromErrno(errno);
+  }
+}
+
+void Endpoint::SendDatagram(int fd, const std::string& address, std::uint16_t port, ByteView data) {
+  const sockaddr_in to = MakeAddress(address, port);
+  const ssize_t sent =
+      ::sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  if (sent < 0) {
+    const int error = errno;
+    if (error == EMSGSIZE) throw SocketError("Package Size Too Big.");
+    throw SocketError::FromErrno(error);
+  }
+  if (static_cast<std::size_t>(sent) != data.size()) throw SocketError("Not all bytes sent.");
+}
+
+void Endpoint::Broadcast(ByteView data, std::uint16_t port) {
+  EnsureActive();
+  const int fd = sockets_.front().fd;
+  SetBroadcastOption(fd, true);
+  try {
+    SendDatagram(fd, kBroadcastAddress, port, data);
+  } catch (...) {
+    SetBroadcastEnabled(broadcast_enabled_);
+    throw;
+  }
+  SetBroadcastEnabled(broadcast_enabled_);
+}
+
+void Endpoint::SendTo(std::string_view host, std::uint16_t port, ByteView data) {
+  const std::string address = ResolveHost(host);
+  EnsureActive();
+  SendDatagram(sockets_.front().fd, address, port, data);
+}
+
+void Endpoint::ReceiveLoop() {
+  std::vector<pollfd> fds;
+  fds.push_back(pollfd{wake_read_, POLLIN, 0});
+  for (const Socket& socket : sockets_) fds.push_back(pollfd{socket.fd, POLLIN, 0});
+  std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+
+  while (!stopping_) {
+    for (pollfd& p : fds) p.revents = 0;
+    if (::poll(fds.data(), fds.size(), kReceiveWaitMs) <= 0) continue;
+    for (std::size_t i = 1; i < fds.size() && !stopping_; ++i) {
+      if ((fds[i].revents & POLLIN) == 0) continue;
+      // Drain the socket: a burst of replies must not wait a poll round each.
+      while (!stopping_) {
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = ::recvfrom(fds[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
+                                     reinterpret_cast<sockaddr*>(&from), &length);
+        if (n < 0) {
+          if (errno == EINTR) continue;
+          break;  // drained, or an error that loses this datagram
+        }
+        if (static_cast<std::size_t>(n) > buffer.size()) continue;  // larger than we take
+        if (!handler_) continue;
+        Datagram datagram;
+        datagram.data.assign(buffer.begin(), buffer.begin() + n);
+        datagram.sourceAddress = AddressText(from.sin_addr);
+        datagram.sourcePort = ntohs(from.sin_port);
+        datagram.receivedOn = sockets_[i - 1].bound;
+        Deliver(std::move(datagram));
+      }
+    }
+  }
+}
+
+void Endpoint::Deliver(Datagram datagram) {
+  if (executor_ == nullptr) {
+    try {
+      handler_(datagram);
+    } catch (...) {
+      // A failing handler loses its datagram; the loop goes on.
+    }
+    return;
+  }
+
+  auto delivery = std::make_shared<Delivery>();
+  {
+    std::lock_guard lock(delivery_mutex_);
+    pending_ = delivery;
+  }
+  executor_->Post([delivery, handler = handler_, datagram = std::move(datagram)] {
+    {
+      std::lock_guard lock(delivery->mutex);
+      if (delivery->state != Delivery::kWaiting) return;
+      delivery->state = Delivery::kRunning;
+    }
+    try {
+      handler(datagram);
+    } catch (...) {
+    }
+    std::lock_guard lock(delivery->mutex);
+    delivery->state = Delivery::kDone;
+    delivery->changed.notify_all();
+  });
+  {
+    std::unique_lock lock(delivery->mutex);
+    delivery->changed.wait(lock, [&] { return delivery->state == Delivery::kDone || stopping_; });
+    // Stopping: a delivery not yet started is cancelled, and one that runs
+    // (perhaps the very handler that is closing us) finishes on its own.
+    if (delivery->state == Delivery::kWaiting) delivery->state = Delivery::kCancelled;
+  }
+  std::lock_guard lock(delivery_mutex_);
+  pending_.reset();
+}
+
+EveryInterface::EveryInterface(const std::vector<std::string>& localAddresses) {
+  for (const std::string& address : localAddresses) {
+    auto endpoint = std::make_unique<Endpoint>(std::vector<Binding>{Binding{address, 0}});
+    endpoint->SetBroadcastEnabled(true);
+    endpoints_.push_back(std::move(endpoint));
+  }
+}
+
+void EveryInterface::SendOnEveryInterface(ByteView data, std::uint16_t port) {
+  for (auto& endpoint : endpoints_) endpoint->Broadcast(data, port);
+}
+
+std::vector<std::string> LocalAddresses() {
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) throw SocketError::FromErrno(errno);
+  std::vector<std::string> addresses;
+  for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    addresses.push_back(AddressText(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr));
+  }
+  ::freeifaddrs(list);
+  return addresses;
+}
+
+std::string ResolveHost(std::string_view host) {
+  std::string lower(host);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower == "localhost") return "127.0.0.1";
+  if (IsDottedQuad(host)) return std::string(host);
+  if (host.empty()) {
+    const std::vector<std::string> own = LocalAddresses();
+    if (own.empty()) throw SocketError::FromErrno(EADDRNOTAVAIL);
+    return own.front();
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  const std::string name(host);
+  const int status = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (status != 0 || found == nullptr) {
+    if (found) ::freeaddrinfo(found);
+    // getaddrinfo has its own codes; report the closest socket error.
+    throw SocketError("Socket Error # " + std::to_string(status) + "\r\n" + ::gai_strerror(status));
+  }
+  const std::string address = AddressText(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr);
+  ::freeaddrinfo(found);
+  return address;
+}
+
+}  // namespace oxlo::transport

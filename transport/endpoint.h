@@ -1,0 +1,138 @@
+// UDP endpoints: bound datagram sockets with one receiving thread each.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "protocol/bytes.h"
+
+namespace oxlo::transport {
+
+// Every socket failure that reaches an operator action, with its message:
+// "Could not bind socket. Address and port are already in use.",
+// "Package Size Too Big.", "Not all bytes sent." or "Socket Error # %d\r\n%s".
+class SocketError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+  static SocketError FromErrno(int error);
+};
+
+inline constexpr char kBroadcastAddress[] = "255.255.255.255";
+inline constexpr std::size_t kReceiveBufferSize = 8192;
+inline constexpr int kReceiveWaitMs = 1000;
+
+struct Binding {
+  std::string address;  // empty: every local address
+  std::uint16_t port = 0;  // 0: chosen by the system
+};
+
+struct Datagram {
+  Bytes data;
+  std::string sourceAddress;
+  std::uint16_t sourcePort = 0;
+  Binding receivedOn;  // the local binding, with the port actually bound
+};
+
+using ReadHandler = std::function<void(const Datagram&)>;
+
+// Runs tasks on another thread (the UI thread). Post must not block.
+class Executor {
+ public:
+  virtual ~Executor() = default;
+  virtual void Post(std::function<void()> task) = 0;
+};
+
+class Endpoint {
+ public:
+  explicit Endpoint(std::vector<Binding> bindings = {});
+  ~Endpoint();
+  Endpoint(const Endpoint&) = delete;
+  Endpoint& operator=(const Endpoint&) = delete;
+
+  void SetDefaultPort(std::uint16_t port);
+  void SetBroadcastEnabled(bool enabled);
+  bool BroadcastEnabled() const;
+
+  // Without an executor the handler runs on the receiving thread. With one,
+  // each datagram is posted to it and the receiving thread waits until the
+  // handler has run there; a Close() during that wait cancels the delivery.
+  // Set while inactive.
+  void SetReadHandler(ReadHandler handler, Executor* executor = nullptr);
+
+  // Asks the kernel for a receive buffer of this many bytes at the next
+  // activation, so a burst of replies is not dropped.
+  void SetSocketReceiveBuffer(int bytes);
+
+  void Open();
+  void Close();
+  bool IsActive() const;
+
+  void Broadcast(ByteView data, std::uint16_t port);
+  void SendTo(std::string_view host, std::uint16_t port, ByteView data);
+
+  const std::vector<Binding>& Bindings() const { return bindings_; }
+  // The binding sends leave from, with its actual port; nullopt while inactive.
+  std::optional<Binding> CurrentBinding() const;
+  // The broadcast option of the current socket as the kernel has it.
+  bool SocketBroadcastOption() const;
+
+ private:
+  struct Socket;
+  struct Delivery;
+
+  void EnsureActive();
+  void SetBroadcastOption(int fd, bool on) const;
+  void SendDatagram(int fd, const std::string& address, std::uint16_t port, ByteView data);
+  void ReceiveLoop();
+  void Deliver(Datagram datagram);
+
+  std::vector<Binding> bindings_;
+  std::uint16_t default_port_ = 0;
+  bool broadcast_enabled_ = true;
+  int socket_receive_buffer_ = 0;
+  ReadHandler handler_;
+  Executor* executor_ = nullptr;
+
+  std::vector<Socket> sockets_;
+  int wake_read_ = -1;
+  int wake_write_ = -1;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+
+  std::mutex delivery_mutex_;
+  std::shared_ptr<Delivery> pending_;
+};
+
+// One endpoint per local address, each bound to that address and a system
+// port, so one datagram can be broadcast out of every interface.
+class EveryInterface {
+ public:
+  explicit EveryInterface(const std::vector<std::string>& localAddresses);
+  // Broadcasts through each endpoint in order; stops at the first failure.
+  void SendOnEveryInterface(ByteView data, std::uint16_t port);
+  std::size_t Size() const { return endpoints_.size(); }
+  Endpoint& At(std::size_t i) { return *endpoints_.at(i); }
+
+ private:
+  std::vector<std::unique_ptr<Endpoint>> endpoints_;
+};
+
+// IPv4 addresses of the interfaces that are up, loopback excluded, in the
+// platform's order. A socket bound to 127.0.0.1 cannot broadcast.
+std::vector<std::string> LocalAddresses();
+
+// "localhost" in any case is 127.0.0.1; a dotted quad is used unchanged; the
+// empty text is the first local address; anything else is looked up.
+// Throws SocketError when the lookup fails.
+std::string ResolveHost(std::string_view host);
+
+}  // namespace oxlo::transport
