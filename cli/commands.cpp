@@ -1,0 +1,209 @@
+#include "cli/commands.h"
+
+#include <cctype>
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <optional>
+
+#include "cli/device_search.h"
+#include "cli/output.h"
+#include "protocol/address_check.h"
+#include "protocol/conversion_error.h"
+#include "protocol/fields.h"
+#include "transport/endpoint.h"
+
+namespace oxlo::cli {
+namespace {
+
+struct DiscoverOptions {
+  std::string ip;
+  double timeout = 3.0;
+  bool json = false;
+  bool stats = false;
+};
+
+struct AssignOptions {
+  std::string mac;
+  std::string ip;
+  std::string mask;
+  std::string gateway;
+  std::optional<std::string> name;
+  bool verify = false;
+  double timeout = 3.0;
+};
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+  return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+}
+
+// Accepts 00-1a-2B-3c-4d-5e or 00:1A:2B:3C:4D:5E; gives the list's MAC text.
+std::string NormalizeMac(const std::string& text) {
+  const bool shaped = text.size() == 17 && [&] {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const bool separator = i % 3 == 2;
+      if (separator ? (text[i] != '-' && text[i] != ':')
+                    : !std::isxdigit(static_cast<unsigned char>(text[i]))) {
+        return false;
+      }
+    }
+    return true;
+  }();
+  if (!shaped) throw UsageError("'" + text + "' is not a MAC address (like 00-1A-2B-3C-4D-5E)");
+  std::string mac = text;
+  for (std::size_t i = 0; i < mac.size(); ++i) {
+    mac[i] = i % 3 == 2 ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(mac[i])));
+  }
+  return mac;
+}
+
+void CheckAddress(const std::string& option, const std::string& text) {
+  if (!CheckAddressText(text)) {
+    throw UsageError(option + ": '" + text + "' is not an IPv4 address (four numbers 0-255)");
+  }
+}
+
+void CheckTimeout(double seconds) {
+  if (!(seconds > 0 && seconds <= 3600)) throw UsageError("--timeout must be 0 to 3600 seconds");
+}
+
+int Discover(const DiscoverOptions& options) {
+  if (!options.ip.empty() && !(CheckHostAddressText(options.ip) && CheckAddressText(options.ip))) {
+    throw UsageError("--ip: '" + options.ip + "' is not a device address");
+  }
+  CheckTimeout(options.timeout);
+
+  DeviceSearch search;
+  search.Open();
+  if (options.ip.empty()) {
+    search.Broadcast();
+  } else {
+    search.AskHost(options.ip);
+  }
+  const std::vector<DeviceRecord> devices = search.Collect(Milliseconds(options.timeout));
+  search.Close();
+
+  if (options.json) {
+    PrintDeviceJson(std::cout, devices);
+  } else if (devices.empty()) {
+    std::cout << "No Oxlo device found.\n";
+  } else {
+    PrintDeviceTable(std::cout, devices);
+  }
+  if (options.stats) {
+    const auto last = search.LastArrival();
+    std::cerr << "devices " << devices.size() << ", last reply after "
+              << (last ? last->count() : 0) << " us\n";
+  }
+  return kExitOk;
+}
+
+std::optional<DeviceRecord> FindByMac(const std::vector<DeviceRecord>& devices,
+                                      const std::string& mac) {
+  for (const DeviceRecord& d : devices) {
+    if (d.mac == mac) return d;
+  }
+  return std::nullopt;
+}
+
+int Assign(const AssignOptions& options) {
+  const std::string mac = NormalizeMac(options.mac);
+  CheckAddress("--ip", options.ip);
+  CheckAddress("--mask", options.mask);
+  CheckAddress("--gateway", options.gateway);
+  CheckTimeout(options.timeout);
+
+  DeviceSearch search;
+  search.Open();
+  search.Broadcast();
+
+  // The message always carries a name: keep the device's own unless told.
+  std::string name;
+  if (options.name) {
+    name = *options.name;
+  } else {
+    const auto device = FindByMac(search.Collect(Milliseconds(options.timeout)), mac);
+    if (!device) {
+      std::cerr << "oxlo: " << mac << " did not answer; give --name to assign without a search\n";
+      return kExitFailure;
+    }
+    name = device->name;
+  }
+
+  const std::vector<std::string> local = transport::LocalAddresses();
+  if (local.empty()) {
+    std::cerr << "oxlo: no network interface with an IPv4 address to send from\n";
+    return kExitFailure;
+  }
+  transport::EveryInterface interfaces(local);
+  interfaces.SendOnEveryInterface(
+      BuildAddressAssignment(mac, options.ip, options.mask, options.gateway, name), kDevicePort);
+  std::cout << "Sent " << options.ip << " / " << options.mask << " via " << options.gateway
+            << " to " << mac << "\n";
+
+  if (!options.verify) return kExitOk;
+  search.Forget();
+  search.Broadcast();
+  const auto device = FindByMac(search.Collect(Milliseconds(options.timeout)), mac);
+  if (!device) {
+    std::cerr << "oxlo: " << mac << " did not answer after the assignment\n";
+    return kExitFailure;
+  }
+  const bool took = Ipv4ToBytesSeparated(device->ip) == Ipv4ToBytesSeparated(options.ip) &&
+                    Ipv4ToBytesSeparated(device->mask) == Ipv4ToBytesSeparated(options.mask) &&
+                    Ipv4ToBytesSeparated(device->gateway) == Ipv4ToBytesSeparated(options.gateway);
+  if (!took) {
+    std::cerr << "oxlo: " << mac << " still reports " << device->ip << " / " << device->mask
+              << " via " << device->gateway << "\n";
+    return kExitFailure;
+  }
+  std::cout << "Verified: " << mac << " answers at " << device->ip << "\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+struct Commands::Options {
+  DiscoverOptions discover;
+  AssignOptions assign;
+};
+
+Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
+  DiscoverOptions* discover = &options_->discover;
+  CLI::App* d = discover_ = app.add_subcommand("discover", "List the devices that answer the discovery query");
+  d->add_option("--ip", discover->ip, "Ask only the device at this address (no broadcast)");
+  d->add_option("--timeout", discover->timeout, "Seconds to collect replies (default 3)");
+  d->add_flag("--json", discover->json, "Print a JSON array instead of a table");
+  d->add_flag("--stats", discover->stats, "Report on stderr when the last reply arrived");
+
+  AssignOptions* assign = &options_->assign;
+  CLI::App* a = assign_ = app.add_subcommand("assign", "Give a device a new address, mask, gateway and name");
+  a->add_option("mac", assign->mac, "MAC address of the device, like 00-1A-2B-3C-4D-5E")->required();
+  a->add_option("--ip", assign->ip, "New IPv4 address")->required();
+  a->add_option("--mask", assign->mask, "New subnet mask")->required();
+  a->add_option("--gateway", assign->gateway, "New gateway")->required();
+  a->add_option("--name", assign->name, "New device name (default: keep the device's name)");
+  a->add_flag("--verify", assign->verify, "Search again and check the device took the address");
+  a->add_option("--timeout", assign->timeout, "Seconds to wait for answers (default 3)");
+}
+
+int Commands::Run() {
+  try {
+    if (discover_->parsed()) return Discover(options_->discover);
+    if (assign_->parsed()) return Assign(options_->assign);
+    return kExitUsage;
+  } catch (const UsageError& error) {
+    std::cerr << "oxlo: " << error.what() << "\n";
+    return kExitUsage;
+  } catch (const std::exception& error) {
+    // Socket messages may carry a CR LF; one line on stderr.
+    std::string message = error.what();
+    for (char& c : message) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    std::cerr << "oxlo: " << message << "\n";
+    return kExitFailure;
+  }
+}
+
+}  // namespace oxlo::cli

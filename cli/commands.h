@@ -1,0 +1,34 @@
+// The subcommands of `oxlo`.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <stdexcept>
+
+namespace oxlo::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// An argument that parsed but cannot be used; exit code 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Registers the subcommands on `app`; after parsing, Run() carries out the
+// one the operator chose and returns the exit code.
+class Commands {
+ public:
+  explicit Commands(CLI::App& app);
+  int Run();
+
+ private:
+  struct Options;
+  std::shared_ptr<Options> options_;
+  CLI::App* discover_ = nullptr;
+  CLI::App* assign_ = nullptr;
+};
+
+}  // namespace oxlo::cli

@@ -1,0 +1,49 @@
+// Finds devices with the discovery query, as the device list's Search does.
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "protocol/discovery.h"
+#include "transport/endpoint.h"
+
+namespace oxlo::cli {
+
+// The main endpoint: port 2057 on every local address. Replies are kept once
+// per MAC, in arrival order.
+class DeviceSearch {
+ public:
+  DeviceSearch();
+
+  // Binds port 2057; throws transport::SocketError when it is held.
+  void Open();
+  // Broadcasts the query to every device on the LAN.
+  void Broadcast();
+  // Sends the query to one address with broadcasting off.
+  void AskHost(const std::string& address);
+  // Waits `timeout` from now, then returns what has arrived.
+  std::vector<DeviceRecord> Collect(std::chrono::milliseconds timeout);
+  // Forgets what was found, for a fresh search on the same endpoint.
+  void Forget();
+  void Close();
+
+  transport::Endpoint& MainEndpoint() { return endpoint_; }
+  // Time from the last query to the last new device, for the benchmark.
+  std::optional<std::chrono::microseconds> LastArrival() const;
+
+ private:
+  void OnDatagram(const transport::Datagram& datagram);
+
+  transport::Endpoint endpoint_;
+  mutable std::mutex mutex_;
+  std::unordered_set<std::string> macs_;
+  std::vector<DeviceRecord> devices_;
+  std::chrono::steady_clock::time_point sent_at_{};
+  std::optional<std::chrono::steady_clock::time_point> last_arrival_;
+};
+
+}  // namespace oxlo::cli

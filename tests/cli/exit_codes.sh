@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Bad usage and bad arguments end with exit code 2 before anything is sent.
+set -u
+cli=$1
+failed=0
+check() {
+  local want=$1; shift
+  "$cli" "$@" >/dev/null 2>&1
+  local got=$?
+  if [ "$got" != "$want" ]; then echo "FAIL: oxlo $* exited $got, want $want"; failed=1; fi
+}
+check 0 --help
+check 0 discover --help
+check 0 assign --help
+check 2
+check 2 frobnicate
+check 2 discover --timeout
+check 2 discover --timeout 0
+check 2 discover --timeout abc
+check 2 discover --ip 1.2.3
+check 2 discover --ip 10.0.0.255
+check 2 discover --ip 0.1.2.3
+check 2 assign 00-11-22-33-44-55 --ip 10.0.0.5 --mask 255.0.0.0
+check 2 assign 00-11-22-33-44 --ip 10.0.0.5 --mask 255.0.0.0 --gateway 10.0.0.1
+check 2 assign 00-11-22-33-44-5G --ip 10.0.0.5 --mask 255.0.0.0 --gateway 10.0.0.1
+check 2 assign 00-11-22-33-44-55 --ip 10.0.0.256 --mask 255.0.0.0 --gateway 10.0.0.1
+check 2 assign 00-11-22-33-44-55 --ip 10.0.0.5 --mask 255.0.0 --gateway 10.0.0.1
+check 2 assign 00-11-22-33-44-55 --ip 10.0.0.5 --mask 255.0.0.0 --gateway 1..2.3
+exit $failed
