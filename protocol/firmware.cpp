@@ -19,6 +19,7 @@ constexpr std::size_t kStatusOffset = 16;
 // Decimal digits, left-aligned, filled with 0x00 to the field's width.
 void AppendNumericText(Bytes& message, std::uint64_t value, std::size_t width) {
   const std::string digits = std::to_string(value);
+  if (digits.size() > width) throw std::invalid_argument("number too wide for its firmware field");
   message.insert(message.end(), digits.begin(), digits.end());
   message.insert(message.end(), width - digits.size(), 0x00);
 }

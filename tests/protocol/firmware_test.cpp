@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <numeric>
 
 #include "protocol/conversion_error.h"
@@ -26,7 +25,7 @@ Bytes Image(std::size_t size) {
 FirmwareUpload::ImageReader ReaderOver(const Bytes& image, std::size_t step = 1000) {
   return [&image, step, offset = std::size_t{0}](std::span<std::uint8_t> buffer) mutable {
     const std::size_t n = std::min({buffer.size(), image.size() - offset, step});
-    std::memcpy(buffer.data(), image.data() + offset, n);
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
     offset += n;
     return n;
   };
