@@ -88,7 +88,7 @@ std::optional<int> ReadFilterGroup(ByteView datagram, FilterTable& table);
 
 // A slot is acceptable when it is disabled (type <= 0), or when its identifier
 // passes CanFormCheck for its type and the type does not exceed the CAN
-// specification code.
+// format code (1: 11-bit identifiers only, 2: 29-bit as well).
 bool FilterSlotValid(std::int32_t type, std::string_view id, int specCode);
 
 }  // namespace oxlo

@@ -98,7 +98,7 @@ void Endpoint::SetReadHandler(ReadHandler handler, Executor* executor) {
 
 void Endpoint::SetSocketReceiveBuffer(int bytes) { socket_receive_buffer_ = bytes; }
 
-bool Endpoint::IsActive() const { return thread_.joinable(); }
+bool Endpoint::IsActive() const { return active_; }
 
 void Endpoint::Open() {
   if (IsActive()) return;
@@ -151,6 +151,7 @@ void Endpoint::Open() {
   stopping_ = false;
   for (const Socket& socket : sockets_) SetBroadcastOption(socket.fd, broadcast_enabled_);
   thread_ = std::thread(&Endpoint::ReceiveLoop, this);
+  active_ = true;
 }
 
 void Endpoint::Close() {
@@ -166,6 +167,7 @@ void Endpoint::Close() {
   const char wake = 1;
   [[maybe_unused]] const ssize_t written = ::write(wake_write_, &wake, 1);
   thread_.join();
+  active_ = false;
   for (const Socket& socket : sockets_) ::close(socket.fd);
   sockets_.clear();
   ::close(wake_read_);
@@ -210,6 +212,10 @@ void Endpoint::SendDatagram(int fd, const std::string& address, std::uint16_t po
 void Endpoint::Broadcast(ByteView data, std::uint16_t port) {
   EnsureActive();
   const int fd = sockets_.front().fd;
+  if (broadcast_enabled_) {  // already on: nothing to switch
+    SendDatagram(fd, kBroadcastAddress, port, data);
+    return;
+  }
   SetBroadcastOption(fd, true);
   try {
     SendDatagram(fd, kBroadcastAddress, port, data);

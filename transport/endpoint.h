@@ -106,6 +106,7 @@ class Endpoint {
   int wake_read_ = -1;
   int wake_write_ = -1;
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> active_{false};
   std::thread thread_;
 
   std::mutex delivery_mutex_;

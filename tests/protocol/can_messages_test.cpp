@@ -132,7 +132,7 @@ TEST(FilterSlotValid, ChecksTypeAgainstIdentifierAndSpecification) {
   struct Case {
     std::int32_t type;
     const char* id;
-    int spec;
+    int format;
     bool ok;
   };
   for (const Case& c : {Case{0, "not hex", 1, true}, Case{-1, "zz", 2, true},
@@ -140,8 +140,8 @@ TEST(FilterSlotValid, ChecksTypeAgainstIdentifierAndSpecification) {
                         Case{2, "1FFFFFFF", 2, true}, Case{2, "1FFFFFFF", 1, false},
                         Case{2, "20000000", 2, false}, Case{1, "7G", 2, false},
                         Case{3, "1", 2, false}}) {
-    EXPECT_EQ(FilterSlotValid(c.type, c.id, c.spec), c.ok)
-        << c.type << " " << c.id << " spec " << c.spec;
+    EXPECT_EQ(FilterSlotValid(c.type, c.id, c.format), c.ok)
+        << c.type << " " << c.id << " format " << c.format;
   }
 }
 

@@ -1,0 +1,36 @@
+// The ways a simulated device misbehaves on request, for testing the tool's
+// time-outs, retries and duplicate handling.
+#pragma once
+
+#include <bitset>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+namespace oxlo::sim {
+
+// A set of command or reply codes.
+using CodeSet = std::bitset<256>;
+
+struct FaultSettings {
+  double dropProbability = 0.0;  // per reply, 0..1
+  std::chrono::milliseconds delay{0};
+  // A reply is withheld when its request's code or its own code is here, so
+  // "N" and "n" both silence network reads. The request still takes effect.
+  CodeSet silentCodes;
+  std::optional<std::uint32_t> rejectFirmwareAt;  // sequence number
+  bool duplicate = false;
+};
+
+class CodeListError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+// "g,a,N,0x01": comma-separated single characters or 0xNN bytes; blanks
+// around items are ignored. Throws CodeListError naming the bad item.
+CodeSet ParseCodeList(std::string_view text);
+
+}  // namespace oxlo::sim

@@ -1,0 +1,79 @@
+// The device's side of a firmware upload: checks each chunk and the closing
+// message, and streams an accepted image to a file.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "protocol/bytes.h"
+#include "protocol/device_side.h"
+#include "protocol/firmware.h"
+
+namespace oxlo::sim {
+
+// The status byte of the 'f' reply. The tool only tells zero from non-zero;
+// distinct values make a capture readable.
+enum class FirmwareStatus : std::uint8_t {
+  kOk = 0x00,
+  kRejectedOnRequest = 0x01,  // the --reject-firmware-at fault
+  kOutOfOrder = 0x02,
+  kChunkChecksum = 0x03,
+  kImageMismatch = 0x04,  // the end message disagrees with the chunks received
+  kStorageFailed = 0x05,
+};
+
+// Writes an image to "<dir>/<file>.part" and renames it to "<dir>/<file>" once
+// the upload is accepted, so a reader never sees half an image.
+class ImageFile {
+ public:
+  ImageFile(std::filesystem::path directory, std::string fileName);
+  ~ImageFile();
+  ImageFile(const ImageFile&) = delete;
+  ImageFile& operator=(const ImageFile&) = delete;
+
+  bool Append(ByteView bytes);
+  bool Commit();
+  void Discard();
+
+ private:
+  std::filesystem::path final_;
+  std::filesystem::path partial_;
+  std::ofstream out_;
+};
+
+class FirmwareReceiver {
+ public:
+  // With an empty directory images are checked but not kept.
+  FirmwareReceiver(std::filesystem::path directory, std::string fileName);
+
+  // Judges one message; a refused message ends the transfer, so the next
+  // upload starts again at sequence 0.
+  FirmwareStatus Receive(const FirmwareMessage& message,
+                         std::optional<std::uint32_t> rejectAt = std::nullopt);
+
+  // Chunks accepted in the transfer under way.
+  std::uint32_t ChunksReceived() const { return next_sequence_; }
+  std::uint64_t BytesReceived() const { return length_; }
+
+ private:
+  FirmwareStatus ReceiveData(const FirmwareMessage& message);
+  FirmwareStatus ReceiveEnd(const FirmwareMessage& message);
+  FirmwareStatus Refuse(FirmwareStatus status);
+  void Reset();
+
+  std::filesystem::path directory_;
+  std::string file_name_;
+  std::unique_ptr<ImageFile> file_;  // opened at the first chunk
+  std::uint32_t next_sequence_ = 0;
+  std::uint64_t length_ = 0;
+  FirmwareChecksum checksum_;
+  // The last chunk accepted, to re-acknowledge a copy the network duplicated.
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> last_chunk_;  // length, checksum
+};
+
+}  // namespace oxlo::sim

@@ -1,0 +1,213 @@
+#include "sim/simulator.h"
+
+#include <stdexcept>
+
+#include "protocol/discovery.h"
+#include "protocol/fields.h"
+#include "protocol/frame.h"
+
+namespace oxlo::sim {
+namespace {
+
+std::uint64_t Key(const MacField& mac) {
+  std::uint64_t key = 0;
+  for (std::uint8_t b : mac) key = key << 8 | b;
+  return key;
+}
+
+bool IsDiscoveryQuery(ByteView datagram) {
+  return datagram.size() == 3 && datagram[0] == kStx && datagram[1] == code::kDiscovery &&
+         datagram[2] == kEtx;
+}
+
+bool IsFilterGroupCode(std::uint8_t commandCode) {
+  return commandCode >= code::kFilterGroupFirst && commandCode <= code::kFilterGroupLast;
+}
+
+// The length of the settings message each code carries; read requests are
+// kShortCommandSize long.
+std::size_t SettingsMessageSize(std::uint8_t commandCode) {
+  switch (commandCode) {
+    case code::kNetwork:
+      return kNetworkMessageSize;
+    case code::kOpMode:
+      return kOpModeMessageSize;
+    case code::kCan:
+      return kCanSettingsSize;
+    default:
+      return IsFilterGroupCode(commandCode) ? kFilterGroupSize : 0;
+  }
+}
+
+}  // namespace
+
+struct Simulator::Context {
+  ByteView datagram;
+  const std::string& sourceAddress;
+  std::uint16_t sourcePort;
+  std::vector<Outgoing> replies;
+};
+
+Simulator::Simulator(std::vector<DeviceState> devices, SimulatorOptions options)
+    : devices_(std::move(devices)), options_(std::move(options)), random_(options_.seed) {
+  firmware_.reserve(devices_.size());
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    const MacField& mac = devices_[i].identity.mac;
+    if (!by_mac_.emplace(Key(mac), i).second) {
+      throw std::invalid_argument("two devices have the MAC " + MacToText(mac));
+    }
+    firmware_.emplace_back(options_.firmwareDirectory, MacToText(mac) + ".bin");
+  }
+}
+
+std::vector<Outgoing> Simulator::Handle(ByteView datagram, const std::string& sourceAddress,
+                                        std::uint16_t sourcePort) {
+  Context context{datagram, sourceAddress, sourcePort, {}};
+  if (IsDiscoveryQuery(datagram)) {
+    HandleDiscovery(context);
+    return std::move(context.replies);
+  }
+  const std::optional<std::uint8_t> commandCode = AcceptDatagram(datagram);
+  const std::optional<MacField> mac = MacOf(datagram);
+  if (!commandCode || !mac) return {};
+  const auto it = by_mac_.find(Key(*mac));
+  if (it == by_mac_.end()) return {};
+  HandleCommand(context, *commandCode, it->second);
+  return std::move(context.replies);
+}
+
+void Simulator::HandleDiscovery(Context& context) {
+  context.replies.reserve(devices_.size());
+  for (const DeviceState& device : devices_) {
+    Reply(context, code::kDiscovery, BuildDiscoveryReply(device.identity));
+  }
+}
+
+void Simulator::HandleCommand(Context& context, std::uint8_t commandCode, std::size_t index) {
+  DeviceState& device = devices_[index];
+  const MacField& mac = device.identity.mac;
+  const ByteView datagram = context.datagram;
+
+  if (commandCode == code::kAddressAssignment) {
+    if (const auto assignment = ParseAddressAssignment(datagram)) {
+      device.identity.ip = device.network.address = assignment->ip;
+      device.identity.gateway = device.network.gateway = assignment->gateway;
+      device.identity.mask = device.network.subnetMask = assignment->mask;
+      device.identity.name = device.network.name = assignment->name;
+    }
+    return;
+  }
+  if (commandCode == code::kFirmware) {
+    HandleFirmware(context, index);
+    return;
+  }
+  if (commandCode == code::kApply) {
+    if (datagram.size() != kShortCommandSize) return;
+    // Applying restarts the device with the network settings it was sent.
+    device.identity.ip = device.network.address;
+    device.identity.gateway = device.network.gateway;
+    device.identity.mask = device.network.subnetMask;
+    device.identity.name = device.network.name;
+    Reply(context, commandCode, BuildApplyAck(mac));
+    return;
+  }
+
+  const std::size_t settingsSize = SettingsMessageSize(commandCode);
+  if (settingsSize == 0) return;
+
+  if (datagram.size() == kShortCommandSize) {
+    switch (commandCode) {
+      case code::kNetwork: {
+        NetworkSettings network = device.network;
+        network.portCount = 1;
+        Reply(context, commandCode, BuildNetworkReply(mac, network));
+        break;
+      }
+      case code::kOpMode:
+        if (device.opModeAsSent) {
+          Bytes reply = *device.opModeAsSent;
+          reply[kCodeOffset] = code::kOpModeReply;
+          Reply(context, commandCode, std::move(reply));
+        } else {
+          Reply(context, commandCode, BuildOpModeReply(mac, device.port));
+        }
+        break;
+      case code::kCan:
+        Reply(context, commandCode, BuildCanReply(mac, device.can));
+        break;
+      default: {
+        const int group = commandCode - code::kFilterGroupFirst + 1;
+        std::array<FilterEntry, kSlotsPerGroup> slots;
+        for (std::size_t s = 0; s < slots.size(); ++s) {
+          slots[s] =
+              device.filters.entries[static_cast<std::size_t>(group - 1) * kSlotsPerGroup + s];
+        }
+        Reply(context, commandCode, BuildFilterGroupReply(mac, group, slots));
+        break;
+      }
+    }
+    return;
+  }
+  if (datagram.size() != settingsSize) return;
+
+  // Settings messages are stored without a reply; the tool reads them back.
+  switch (commandCode) {
+    case code::kNetwork:
+      if (const auto network = ParseNetworkReply(datagram).Complete()) device.network = *network;
+      break;
+    case code::kOpMode:
+      if (const auto port = ParseOpModeReply(datagram).Complete()) device.port = *port;
+      device.opModeAsSent = Bytes(datagram.begin(), datagram.end());
+      break;
+    case code::kCan:
+      if (const auto can = ReadCanSettings(datagram)) device.can = *can;
+      break;
+    default:
+      if (const auto group = DecodeFilterGroup(datagram)) {
+        for (std::size_t s = 0; s < group->slots.size(); ++s) {
+          device.filters.entries[static_cast<std::size_t>(group->group) * kSlotsPerGroup + s] =
+              group->slots[s];
+        }
+      }
+      break;
+  }
+}
+
+void Simulator::HandleFirmware(Context& context, std::size_t index) {
+  const std::optional<FirmwareMessage> message = ParseFirmwareMessage(context.datagram);
+  if (!message) return;  // nothing to echo: the tool's time-out covers it
+  const FirmwareStatus status =
+      firmware_[index].Receive(*message, options_.faults.rejectFirmwareAt);
+  Reply(context, code::kFirmware,
+        BuildFirmwareReply(devices_[index].identity.mac, message->sequence,
+                           static_cast<std::uint8_t>(status)));
+}
+
+void Simulator::Reply(Context& context, std::uint8_t requestCode, Bytes reply) {
+  const FaultSettings& faults = options_.faults;
+  if (faults.silentCodes.test(requestCode) || faults.silentCodes.test(reply[kCodeOffset])) return;
+  if (Dropped()) return;
+  Outgoing out;
+  out.data = std::move(reply);
+  if (options_.replyMode == ReplyMode::kBroadcast) {
+    out.address = kBroadcastDestination;
+    out.port = options_.broadcastPort;
+  } else {
+    out.address = context.sourceAddress;
+    out.port = context.sourcePort;
+  }
+  out.delay = faults.delay;
+  out.copies = faults.duplicate ? 2 : 1;
+  context.replies.push_back(std::move(out));
+}
+
+bool Simulator::Dropped() {
+  const double p = options_.faults.dropProbability;
+  if (!(p > 0.0)) return false;
+  if (p >= 1.0) return true;
+  // mt19937's output is fixed by the standard, unlike the distributions, so
+  // a seed drops the same replies with every compiler.
+  return static_cast<double>(random_()) < p * 4294967296.0;
+}
+
+}  // namespace oxlo::sim

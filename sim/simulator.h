@@ -1,0 +1,75 @@
+// A set of simulated devices behind one UDP port, without sockets: each
+// received datagram goes in, the replies to send come out.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "protocol/bytes.h"
+#include "sim/device.h"
+#include "sim/faults.h"
+#include "sim/firmware_receiver.h"
+
+namespace oxlo::sim {
+
+enum class ReplyMode {
+  kBroadcast,  // to 255.255.255.255, as the devices do
+  kUnicast,    // back to the sender, for loopback tests
+};
+
+struct SimulatorOptions {
+  ReplyMode replyMode = ReplyMode::kBroadcast;
+  std::uint16_t broadcastPort = kDevicePort;
+  FaultSettings faults;
+  std::uint32_t seed = 1;  // drives the drop decisions
+  // Accepted firmware images are saved here as "<MAC>.bin"; empty: not kept.
+  std::filesystem::path firmwareDirectory;
+};
+
+inline constexpr char kBroadcastDestination[] = "255.255.255.255";
+
+struct Outgoing {
+  Bytes data;
+  std::string address;
+  std::uint16_t port = 0;
+  std::chrono::milliseconds delay{0};
+  int copies = 1;
+
+  bool IsBroadcast() const { return address == kBroadcastDestination; }
+};
+
+class Simulator {
+ public:
+  // Throws std::invalid_argument when two devices share a MAC.
+  Simulator(std::vector<DeviceState> devices, SimulatorOptions options);
+
+  // Never throws for any datagram; an unusable one yields no replies.
+  std::vector<Outgoing> Handle(ByteView datagram, const std::string& sourceAddress,
+                               std::uint16_t sourcePort);
+
+  std::size_t DeviceCount() const { return devices_.size(); }
+  const DeviceState& Device(std::size_t index) const { return devices_.at(index); }
+
+ private:
+  struct Context;
+
+  void HandleDiscovery(Context& context);
+  void HandleCommand(Context& context, std::uint8_t commandCode, std::size_t device);
+  void HandleFirmware(Context& context, std::size_t device);
+  void Reply(Context& context, std::uint8_t requestCode, Bytes reply);
+  bool Dropped();
+
+  std::vector<DeviceState> devices_;
+  std::vector<FirmwareReceiver> firmware_;
+  std::unordered_map<std::uint64_t, std::size_t> by_mac_;
+  SimulatorOptions options_;
+  std::mt19937 random_;
+};
+
+}  // namespace oxlo::sim
