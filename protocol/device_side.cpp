@@ -42,13 +42,6 @@ std::optional<std::uint32_t> ReadNumericText(ByteView field) {
   return static_cast<std::uint32_t>(value);
 }
 
-template <std::size_t N>
-std::array<std::uint8_t, N> Take(ByteView bytes, std::size_t offset) {
-  std::array<std::uint8_t, N> field{};
-  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), N, field.begin());
-  return field;
-}
-
 }  // namespace
 
 Bytes BuildDiscoveryReply(const DeviceIdentity& device) {
@@ -109,11 +102,11 @@ std::optional<AddressAssignment> ParseAddressAssignment(ByteView datagram) {
     return std::nullopt;
   }
   AddressAssignment assignment;
-  assignment.mac = Take<6>(datagram, 2);
-  assignment.ip = Take<4>(datagram, 8);
-  assignment.gateway = Take<4>(datagram, 12);
-  assignment.mask = Take<4>(datagram, 16);
-  assignment.name = NameFromField(Take<kNameFieldSize>(datagram, 24));
+  assignment.mac = FieldAt<6>(datagram, 2);
+  assignment.ip = FieldAt<4>(datagram, 8);
+  assignment.gateway = FieldAt<4>(datagram, 12);
+  assignment.mask = FieldAt<4>(datagram, 16);
+  assignment.name = NameFromField(FieldAt<kNameFieldSize>(datagram, 24));
   return assignment;
 }
 
@@ -127,7 +120,7 @@ std::optional<FirmwareMessage> ParseFirmwareMessage(ByteView datagram) {
   if (!sequence || !length || !checksum) return std::nullopt;
 
   FirmwareMessage message;
-  message.mac = Take<6>(datagram, 2);
+  message.mac = FieldAt<6>(datagram, 2);
   message.sequence = *sequence;
   message.kind = datagram[16];
   message.length = *length;

@@ -6,27 +6,16 @@
 #include "protocol/frame.h"
 
 namespace oxlo {
-namespace {
-
-template <std::size_t N>
-std::array<std::uint8_t, N> Take(ByteView bytes, std::size_t offset) {
-  std::array<std::uint8_t, N> field{};
-  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), N, field.begin());
-  return field;
-}
-
-}  // namespace
-
 Bytes BuildDiscoveryQuery() { return {kStx, code::kDiscovery, kEtx}; }
 
 std::optional<DeviceRecord> ParseDiscoveryReply(ByteView datagram) {
   if (datagram.size() < kDiscoveryReplyMinSize) return std::nullopt;
   DeviceRecord record;
-  record.mac = MacToText(Take<6>(datagram, 2));
-  record.ip = Ipv4ToText(Take<4>(datagram, 8));
-  record.gateway = Ipv4ToText(Take<4>(datagram, 12));
-  record.mask = Ipv4ToText(Take<4>(datagram, 16));
-  record.name = NameFromField(Take<kNameFieldSize>(datagram, 20));
+  record.mac = MacToText(FieldAt<6>(datagram, 2));
+  record.ip = Ipv4ToText(FieldAt<4>(datagram, 8));
+  record.gateway = Ipv4ToText(FieldAt<4>(datagram, 12));
+  record.mask = Ipv4ToText(FieldAt<4>(datagram, 16));
+  record.name = NameFromField(FieldAt<kNameFieldSize>(datagram, 20));
   record.version = FixedTextFromField(datagram.subspan(56, 8));
   record.model = FixedTextFromField(datagram.subspan(64, 20));
   return record;

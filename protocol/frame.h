@@ -1,6 +1,8 @@
 // The datagram frame and the command codes of the protocol.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -45,6 +47,14 @@ std::optional<std::uint8_t> AcceptDatagram(ByteView datagram);
 // The bytes of a received message that carry fields: everything before the
 // closing ETX. A field that reaches into the ETX is missing, not data.
 ByteView FieldBytes(ByteView datagram);
+
+// The N bytes at `offset`; the caller has checked the length.
+template <std::size_t N>
+std::array<std::uint8_t, N> FieldAt(ByteView bytes, std::size_t offset) {
+  std::array<std::uint8_t, N> field{};
+  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), N, field.begin());
+  return field;
+}
 
 // Starts a message: STX, the code and, unless `mac` is null, the MAC field.
 Bytes BeginMessage(std::uint8_t code, const MacField* mac);
