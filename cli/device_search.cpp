@@ -5,15 +5,9 @@
 #include "protocol/frame.h"
 
 namespace oxlo::cli {
-namespace {
-
-// Room for a burst of thousands of 85-byte replies.
-constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
-
-}  // namespace
 
 DeviceSearch::DeviceSearch() : endpoint_({transport::Binding{"", kDevicePort}}) {
-  endpoint_.SetSocketReceiveBuffer(kReceiveBufferBytes);
+  endpoint_.SetSocketReceiveBuffer(transport::kBurstReceiveBuffer);
   endpoint_.SetReadHandler([this](const transport::Datagram& d) { OnDatagram(d); });
 }
 

@@ -29,6 +29,9 @@ class SocketError : public std::runtime_error {
 inline constexpr char kBroadcastAddress[] = "255.255.255.255";
 inline constexpr std::size_t kReceiveBufferSize = 8192;
 inline constexpr int kReceiveWaitMs = 1000;
+// Kernel receive buffer for endpoints that collect discovery replies: room
+// for thousands of devices answering one broadcast at once.
+inline constexpr int kBurstReceiveBuffer = 8 * 1024 * 1024;
 
 struct Binding {
   std::string address;  // empty: every local address
@@ -51,33 +54,54 @@ class Executor {
   virtual void Post(std::function<void()> task) = 0;
 };
 
-class Endpoint {
+// What a window needs of an endpoint; lets window tests run without sockets.
+class DatagramEndpoint {
  public:
-  explicit Endpoint(std::vector<Binding> bindings = {});
-  ~Endpoint();
-  Endpoint(const Endpoint&) = delete;
-  Endpoint& operator=(const Endpoint&) = delete;
-
-  void SetDefaultPort(std::uint16_t port);
-  void SetBroadcastEnabled(bool enabled);
-  bool BroadcastEnabled() const;
-
+  virtual ~DatagramEndpoint() = default;
+  virtual void SetDefaultPort(std::uint16_t port) = 0;
+  virtual void SetBroadcastEnabled(bool enabled) = 0;
   // Without an executor the handler runs on the receiving thread. With one,
   // each datagram is posted to it and the receiving thread waits until the
   // handler has run there; a Close() during that wait cancels the delivery.
   // Set while inactive.
-  void SetReadHandler(ReadHandler handler, Executor* executor = nullptr);
+  virtual void SetReadHandler(ReadHandler handler, Executor* executor = nullptr) = 0;
+  virtual void Open() = 0;
+  virtual void Close() = 0;
+  virtual bool IsActive() const = 0;
+  virtual void Broadcast(ByteView data, std::uint16_t port) = 0;
+  virtual void SendTo(std::string_view host, std::uint16_t port, ByteView data) = 0;
+};
+
+// Sends one datagram as a broadcast out of every local interface.
+class InterfaceBroadcaster {
+ public:
+  virtual ~InterfaceBroadcaster() = default;
+  virtual void SendOnEveryInterface(ByteView data, std::uint16_t port) = 0;
+};
+
+class Endpoint final : public DatagramEndpoint {
+ public:
+  explicit Endpoint(std::vector<Binding> bindings = {});
+  ~Endpoint() override;
+  Endpoint(const Endpoint&) = delete;
+  Endpoint& operator=(const Endpoint&) = delete;
+
+  void SetDefaultPort(std::uint16_t port) override;
+  void SetBroadcastEnabled(bool enabled) override;
+  bool BroadcastEnabled() const;
+
+  void SetReadHandler(ReadHandler handler, Executor* executor = nullptr) override;
 
   // Asks the kernel for a receive buffer of this many bytes at the next
   // activation, so a burst of replies is not dropped.
   void SetSocketReceiveBuffer(int bytes);
 
-  void Open();
-  void Close();
-  bool IsActive() const;
+  void Open() override;
+  void Close() override;
+  bool IsActive() const override;
 
-  void Broadcast(ByteView data, std::uint16_t port);
-  void SendTo(std::string_view host, std::uint16_t port, ByteView data);
+  void Broadcast(ByteView data, std::uint16_t port) override;
+  void SendTo(std::string_view host, std::uint16_t port, ByteView data) override;
 
   const std::vector<Binding>& Bindings() const { return bindings_; }
   // The binding sends leave from, with its actual port; nullopt while inactive.
@@ -115,11 +139,11 @@ class Endpoint {
 
 // One endpoint per local address, each bound to that address and a system
 // port, so one datagram can be broadcast out of every interface.
-class EveryInterface {
+class EveryInterface final : public InterfaceBroadcaster {
  public:
   explicit EveryInterface(const std::vector<std::string>& localAddresses);
   // Broadcasts through each endpoint in order; stops at the first failure.
-  void SendOnEveryInterface(ByteView data, std::uint16_t port);
+  void SendOnEveryInterface(ByteView data, std::uint16_t port) override;
   std::size_t Size() const { return endpoints_.size(); }
   Endpoint& At(std::size_t i) { return *endpoints_.at(i); }
 

@@ -1,0 +1,26 @@
+// Where the windows get their endpoints from: the sockets of this machine,
+// or an in-process double in tests.
+#pragma once
+
+#include <memory>
+
+#include "transport/endpoint.h"
+
+namespace oxlo::ui {
+
+class Network {
+ public:
+  virtual ~Network() = default;
+  // Port 2057 on every local address, not yet open.
+  virtual std::unique_ptr<transport::DatagramEndpoint> MakeDeviceEndpoint() = 0;
+  // One broadcasting endpoint per local IPv4 address, as they are now.
+  virtual std::unique_ptr<transport::InterfaceBroadcaster> MakeEveryInterface() = 0;
+};
+
+class SystemNetwork final : public Network {
+ public:
+  std::unique_ptr<transport::DatagramEndpoint> MakeDeviceEndpoint() override;
+  std::unique_ptr<transport::InterfaceBroadcaster> MakeEveryInterface() override;
+};
+
+}  // namespace oxlo::ui

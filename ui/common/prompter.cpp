@@ -1,0 +1,53 @@
+#include "ui/common/prompter.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace oxlo::ui {
+namespace {
+
+// Messages use CR LF between lines; Qt wants a bare line feed.
+QString ForDisplay(QString text) { return text.replace("\r\n", "\n"); }
+
+std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogSpec& spec,
+                                     QFileDialog::AcceptMode mode) {
+  QFileDialog dialog(parent, spec.title);
+  dialog.setAcceptMode(mode);
+  dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                                                     : QFileDialog::ExistingFile);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  dialog.setNameFilters(spec.filters);
+  if (!spec.filters.isEmpty()) dialog.selectNameFilter(spec.filters.front());
+  dialog.setDefaultSuffix(spec.defaultExtension);
+  dialog.selectFile(spec.defaultName);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front();
+}
+
+}  // namespace
+
+void QtPrompter::ShowMessage(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, ForDisplay(text), QMessageBox::Ok,
+                  parent);
+  box.exec();
+}
+
+Answer QtPrompter::AskYesNoCancel(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Question, kApplicationTitle, ForDisplay(text),
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+  switch (box.exec()) {
+    case QMessageBox::Yes: return Answer::Yes;
+    case QMessageBox::No: return Answer::No;
+    default: return Answer::Cancel;
+  }
+}
+
+std::optional<QString> QtPrompter::OpenFile(QWidget* parent, const FileDialogSpec& spec) {
+  return RunFileDialog(parent, spec, QFileDialog::AcceptOpen);
+}
+
+std::optional<QString> QtPrompter::SaveFile(QWidget* parent, const FileDialogSpec& spec) {
+  return RunFileDialog(parent, spec, QFileDialog::AcceptSave);
+}
+
+}  // namespace oxlo::ui

@@ -1,0 +1,45 @@
+// Modal message boxes and file dialogs, behind a seam so window tests can
+// script the operator's answers.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class QWidget;
+
+namespace oxlo::ui {
+
+// The title every message box carries: the application's title.
+inline constexpr char kApplicationTitle[] = "OxloConfig v1.0.001";
+
+struct FileDialogSpec {
+  QString title;
+  QString defaultName;
+  QString defaultExtension;  // without the dot
+  QStringList filters;       // "All files (*.*)" first: it is selected on opening
+};
+
+enum class Answer { Ok, Yes, No, Cancel };
+
+class Prompter {
+ public:
+  virtual ~Prompter() = default;
+  // An information box with an OK button; returns when it is closed.
+  virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
+  virtual Answer AskYesNoCancel(QWidget* parent, const QString& text) = 0;
+  // The chosen path, or nothing when the operator cancels.
+  virtual std::optional<QString> OpenFile(QWidget* parent, const FileDialogSpec& spec) = 0;
+  // Replaces an existing file without asking.
+  virtual std::optional<QString> SaveFile(QWidget* parent, const FileDialogSpec& spec) = 0;
+};
+
+class QtPrompter final : public Prompter {
+ public:
+  void ShowMessage(QWidget* parent, const QString& text) override;
+  Answer AskYesNoCancel(QWidget* parent, const QString& text) override;
+  std::optional<QString> OpenFile(QWidget* parent, const FileDialogSpec& spec) override;
+  std::optional<QString> SaveFile(QWidget* parent, const FileDialogSpec& spec) override;
+};
+
+}  // namespace oxlo::ui

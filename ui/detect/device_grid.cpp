@@ -1,0 +1,218 @@
+#include "ui/detect/device_grid.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QRegularExpressionValidator>
+#include <QStyledItemDelegate>
+#include <array>
+
+namespace oxlo::ui {
+namespace {
+
+struct ColumnSpec {
+  const char* title;
+  int characters;  // kept; 0 for check boxes
+  int width;       // pixels; 0 when hidden
+};
+
+constexpr std::array<ColumnSpec, column::kCount> kColumns{{
+    {"Model", 16, 113},
+    {"MAC Address", 17, 119},
+    {"Version", 7, 104},
+    {"Device Name", 32, 136},
+    {"IP Address", 15, 119},
+    {"Subnet Mask", 15, 105},
+    {"Gateway", 15, 110},
+    {"Modified", 0, 86},
+    {"Column0", 0, 0},
+    {"Column1", 16, 0},
+    {"Column2", 16, 0},
+}};
+
+constexpr int kMarkerWidth = 19;
+constexpr int kRowHeight = 20;
+constexpr int kHeaderHeight = 21;
+const char kColumnProperty[] = "oxloColumn";
+
+bool IsEditableText(int c) { return c >= column::kName && c <= column::kGateway; }
+bool IsAddress(int c) { return c >= column::kIp && c <= column::kGateway; }
+
+// Line editors that keep the column's width and filter typed characters.
+class CellDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    auto* line = qobject_cast<QLineEdit*>(editor);
+    if (line == nullptr) return editor;
+    const int c = index.column();
+    line->setProperty(kColumnProperty, c);
+    line->setMaxLength(ColumnWidthInCharacters(c));
+    line->setAlignment(Qt::AlignCenter);
+    if (c == column::kName) line->setAttribute(Qt::WA_InputMethodEnabled, false);
+    // Typed keys are filtered below; this also keeps pasted text to the same set.
+    if (IsAddress(c)) {
+      line->setValidator(
+          new QRegularExpressionValidator(QRegularExpression("[0-9.%']*"), line));
+    }
+    return editor;
+  }
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) {
+      const QVariant c = object->property(kColumnProperty);
+      const QString text = static_cast<QKeyEvent*>(event)->text();
+      if (c.isValid() && text.size() == 1 && !KeyPassesColumnFilter(c.toInt(), text.front())) {
+        return true;
+      }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
+  }
+};
+
+QPixmap MarkerImage() {
+  QPixmap image(11, 11);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.setPen(QColor(96, 96, 96));
+  painter.drawRect(0, 0, 10, 10);
+  painter.setPen(QPen(QColor(0, 128, 0), 2));
+  painter.drawLine(2, 5, 4, 8);
+  painter.drawLine(4, 8, 8, 2);
+  return image;
+}
+
+}  // namespace
+
+int ColumnWidthInCharacters(int c) { return kColumns.at(static_cast<std::size_t>(c)).characters; }
+
+bool KeyPassesColumnFilter(int c, QChar typed) {
+  const char16_t u = typed.unicode();
+  const bool control = (u < 0x20 && u != 0x08) || u == 0x7F;
+  if (c < column::kIp || control) return true;
+  return u == 0x08 || u == '%' || u == '\'' || u == '.' || (u >= '0' && u <= '9');
+}
+
+DeviceGrid::DeviceGrid(QWidget* parent) : QTableWidget(0, column::kCount, parent) {
+  setItemDelegate(new CellDelegate(this));
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  // The specified column widths overrun the panel by a few pixels; the last
+  // column is clipped rather than scrolled.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed |
+                  QAbstractItemView::AnyKeyPressed);
+  setStyleSheet(
+      "QTableWidget { selection-background-color: rgb(192, 220, 192);"
+      " selection-color: black; }"
+      "QHeaderView { font-weight: bold; }");
+
+  QStringList titles;
+  for (const ColumnSpec& spec : kColumns) titles << spec.title;
+  setHorizontalHeaderLabels(titles);
+  horizontalHeader()->setFixedHeight(kHeaderHeight);
+  horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  horizontalHeader()->setHighlightSections(false);
+  for (int c = 0; c < column::kCount; ++c) {
+    if (kColumns.at(static_cast<std::size_t>(c)).width == 0) {
+      setColumnHidden(c, true);
+    } else {
+      setColumnWidth(c, kColumns.at(static_cast<std::size_t>(c)).width);
+    }
+  }
+
+  // The marker column: a fixed image on every row, no row numbers.
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setMinimumSectionSize(kRowHeight);
+  verticalHeader()->setDefaultSectionSize(kRowHeight);
+  verticalHeader()->setFixedWidth(kMarkerWidth);
+  verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
+}
+
+void DeviceGrid::AppendRow(const QStringList& texts) {
+  static const QPixmap marker = MarkerImage();
+  const int row = rowCount();
+  setRowCount(row + 1);
+  auto* header = new QTableWidgetItem(QIcon(marker), QString());
+  setVerticalHeaderItem(row, header);
+  for (int c = 0; c < column::kCount; ++c) {
+    auto* item = new QTableWidgetItem;
+    if (c == column::kModified || c == column::kColumn0) {
+      item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+      item->setCheckState(Qt::Unchecked);
+    } else {
+      const QString text = c < texts.size() ? texts.at(c) : QString();
+      item->setText(text.left(ColumnWidthInCharacters(c)));
+      item->setTextAlignment(Qt::AlignCenter);
+      Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+      if (IsEditableText(c)) flags |= Qt::ItemIsEditable;
+      item->setFlags(flags);
+    }
+    setItem(row, c, item);
+  }
+}
+
+QString DeviceGrid::Text(int row, int c) const {
+  const QTableWidgetItem* cell = item(row, c);
+  return cell == nullptr ? QString() : cell->text();
+}
+
+void DeviceGrid::SetText(int row, int c, const QString& text) {
+  if (QTableWidgetItem* cell = item(row, c)) cell->setText(text.left(ColumnWidthInCharacters(c)));
+}
+
+bool DeviceGrid::Modified(int row) const {
+  const QTableWidgetItem* cell = item(row, column::kModified);
+  return cell != nullptr && cell->checkState() == Qt::Checked;
+}
+
+void DeviceGrid::SetModified(int row, bool on) {
+  if (QTableWidgetItem* cell = item(row, column::kModified)) {
+    cell->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+  }
+}
+
+void DeviceGrid::CommitPendingEdit() {
+  if (state() != EditingState) return;
+  QWidget* editor = indexWidget(currentIndex());
+  if (editor == nullptr) return;
+  commitData(editor);
+  closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
+void DeviceGrid::keyPressEvent(QKeyEvent* event) {
+  const QString text = event->text();
+  if (text.size() == 1 && !KeyPassesColumnFilter(currentColumn(), text.front())) {
+    event->accept();
+    return;
+  }
+  QTableWidget::keyPressEvent(event);
+}
+
+bool DeviceGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  const bool was_editing = state() == EditingState;
+  const bool was_modified = index.isValid() && Modified(index.row());
+  if (!QTableWidget::edit(index, trigger, event)) return false;
+  if (!was_editing && state() == EditingState && IsEditableText(index.column())) {
+    pending_row_ = index.row();
+    modified_before_edit_ = was_modified;
+    emit RowEditStarted(index.row());
+  }
+  return true;
+}
+
+void DeviceGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+  if (hint == QAbstractItemDelegate::RevertModelCache && pending_row_ >= 0 &&
+      pending_row_ < rowCount()) {
+    SetModified(pending_row_, modified_before_edit_);
+  }
+  pending_row_ = -1;
+  QTableWidget::closeEditor(editor, hint);
+}
+
+}  // namespace oxlo::ui

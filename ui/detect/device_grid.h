@@ -1,0 +1,63 @@
+// The device list grid: columns, cell editors, the key filter of the address
+// columns and the "Modified" mark that belongs to a row's pending edit.
+#pragma once
+
+#include <QTableWidget>
+
+namespace oxlo::ui {
+
+namespace column {
+inline constexpr int kModel = 0;
+inline constexpr int kMac = 1;
+inline constexpr int kVersion = 2;
+inline constexpr int kName = 3;
+inline constexpr int kIp = 4;
+inline constexpr int kMask = 5;
+inline constexpr int kGateway = 6;
+inline constexpr int kModified = 7;
+inline constexpr int kColumn0 = 8;   // hidden, never filled
+inline constexpr int kColumn1 = 9;   // hidden, never filled
+inline constexpr int kColumn2 = 10;  // hidden: the address the device has
+inline constexpr int kCount = 11;
+}  // namespace column
+
+// Characters a text column keeps; 0 for the check box columns.
+int ColumnWidthInCharacters(int column);
+
+// Whether a typed character reaches a cell of this column: the address
+// columns take only digits, '.', '%', the apostrophe and backspace. Control
+// keys (Enter, Escape, Tab) are not typed characters and always pass.
+bool KeyPassesColumnFilter(int column, QChar typed);
+
+class DeviceGrid : public QTableWidget {
+  Q_OBJECT
+
+ public:
+  explicit DeviceGrid(QWidget* parent);
+
+  // Appends a row; every text is cut to its column's width.
+  void AppendRow(const QStringList& texts);
+  QString Text(int row, int column) const;
+  void SetText(int row, int column, const QString& text);
+  bool Modified(int row) const;
+  void SetModified(int row, bool on);
+
+  // Stores the edit in progress, if any, as if the operator had pressed Enter.
+  void CommitPendingEdit();
+
+ signals:
+  // The operator starts to change a cell of this row.
+  void RowEditStarted(int row);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+
+ private:
+  // The "Modified" state of the row before its pending edit started.
+  int pending_row_ = -1;
+  bool modified_before_edit_ = false;
+};
+
+}  // namespace oxlo::ui

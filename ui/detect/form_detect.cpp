@@ -1,0 +1,281 @@
+#include "ui/detect/form_detect.h"
+
+#include <QDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <exception>
+
+#include "protocol/address_check.h"
+#include "protocol/frame.h"
+#include "ui/common/network.h"
+#include "ui/common/prompter.h"
+#include "ui/common/window_style.h"
+#include "ui/detect/device_grid.h"
+#include "ui/detect/form_search_ip.h"
+
+namespace oxlo::ui {
+namespace {
+
+constexpr int kSearchSeconds = 10;
+const char kSearchStartText[] = "        Search ends in = 10 seconds";
+const char kRemainTimeText[] = "        Remain time = ";
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Network& network, QWidget* parent)
+    : QWidget(parent, kFixedWindowFlags),
+      prompter_(prompter),
+      desktop_(desktop),
+      run_dialog_([](QDialog& dialog) { return dialog.exec(); }),
+      udp_server_(network.MakeDeviceEndpoint()),
+      every_interface_(network.MakeEveryInterface()) {
+  setObjectName("TFormDetect");
+  setWindowTitle("OxloConfig 1.0.001");
+  setFixedSize(923, 530);
+
+  FlatPanel1 = new QFrame(this);
+  FlatPanel1->setObjectName("FlatPanel1");
+  FlatPanel1->setGeometry(0, 15, 977, 41);
+  FlatButton2 = MakeFlatButton("Search", "FlatButton2", FlatPanel1, {11, 8, 73, 25});
+  FlatButton3 = MakeFlatButton("Search IP", "FlatButton3", FlatPanel1, {91, 8, 94, 25});
+  FlatButton8 = MakeFlatButton("Config", "FlatButton8", FlatPanel1, {222, 8, 89, 25});
+  FlatButton10 = MakeFlatButton("Import", "FlatButton10", FlatPanel1, {318, 8, 89, 25});
+  FlatButton4 = MakeFlatButton("Web", "FlatButton4", FlatPanel1, {560, 8, 89, 25});
+  FlatButton7 = MakeFlatButton("Upgrade Firmware", "FlatButton7", FlatPanel1, {664, 8, 105, 25});
+  FlatButton1 = MakeFlatButton("Apply", "FlatButton1", this, {819, 24, 73, 25});
+
+  FlatPanel2 = new QFrame(this);
+  FlatPanel2->setObjectName("FlatPanel2");
+  FlatPanel2->setGeometry(10, 68, 903, 444);
+  RGrid = new DeviceGrid(FlatPanel2);
+  RGrid->setObjectName("RGrid");
+  RGrid->setGeometry(0, 0, 903, 444);
+
+  lblcount = new QLabel(this);
+  lblcount->setObjectName("lblcount");
+  lblcount->setGeometry(28, 512, 120, 16);
+  lblcount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+  PnlTime = new QLabel(this);
+  PnlTime->setObjectName("PnlTime");
+  PnlTime->setGeometry(312, 202, 297, 67);
+  PnlTime->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  PnlTime->setFrameShape(QFrame::Panel);
+  PnlTime->setFrameShadow(QFrame::Raised);
+  PnlTime->setAutoFillBackground(true);
+  QPalette light = PnlTime->palette();
+  light.setColor(QPalette::Window, QColor(232, 255, 255));
+  PnlTime->setPalette(light);
+  FlatButton6 = MakeFlatButton("Stop", "FlatButton6", PnlTime, {208, 16, 73, 25});
+  PnlTime->hide();
+
+  FlatPanel3 = new QFrame(this);
+  FlatPanel3->setObjectName("FlatPanel3");
+  FlatPanel3->setGeometry(312, 200, 297, 69);
+  FlatPanel3->hide();
+
+  TimerFIND = new QTimer(this);
+  TimerFIND->setObjectName("TimerFIND");
+  TimerFIND->setInterval(1000);
+
+  connect(FlatButton1, &QPushButton::clicked, this, &TFormDetect::FlatButton1Click);
+  connect(FlatButton2, &QPushButton::clicked, this, &TFormDetect::FlatButton2Click);
+  connect(FlatButton3, &QPushButton::clicked, this, &TFormDetect::FlatButton3Click);
+  connect(FlatButton6, &QPushButton::clicked, this, &TFormDetect::FlatButton6Click);
+  connect(TimerFIND, &QTimer::timeout, this, &TFormDetect::TimerFINDTimer);
+  connect(RGrid, &QTableWidget::currentCellChanged, this, &TFormDetect::RGridRowEnter);
+  connect(RGrid, &DeviceGrid::RowEditStarted, this, &TFormDetect::RGridAfterEdit);
+
+  udp_server_->SetDefaultPort(kDevicePort);
+  udp_server_->SetReadHandler([this](const transport::Datagram& d) { UDPServerUDPRead(d); });
+}
+
+TFormDetect::~TFormDetect() {
+  // The receiving thread calls into this window; stop it first.
+  udp_server_->Close();
+}
+
+int TFormDetect::SelectedListedRow() const {
+  if (selected_row_ < 0 || device_count_ <= 0) return -1;
+  if (selected_row_ >= device_count_ || selected_row_ >= RGrid->rowCount()) return -1;
+  return selected_row_;
+}
+
+void TFormDetect::ClearList() {
+  device_count_ = 0;
+  listed_macs_.clear();
+  RGrid->setRowCount(0);
+  RGrid->viewport()->update();
+}
+
+void TFormDetect::OpenServer() {
+  if (!udp_server_->IsActive()) udp_server_->Open();
+}
+
+void TFormDetect::CloseServer() {
+  udp_server_->Close();
+  server_generation_.fetch_add(1);
+}
+
+void TFormDetect::StartBroadcastSearch() {
+  ClearList();
+  RunAction([this] {
+    udp_server_->SetDefaultPort(kDevicePort);
+    OpenServer();
+    udp_server_->SetBroadcastEnabled(true);
+    udp_server_->Broadcast(BuildDiscoveryQuery(), kDevicePort);
+    saved_count_ = -1;
+    SetSearching(true);
+  });
+}
+
+void TFormDetect::SetSearching(bool on) {
+  countdown_ = kSearchSeconds;
+  PnlTime->setText(kSearchStartText);
+  PnlTime->setVisible(on);
+  if (on) {
+    TimerFIND->start();
+  } else {
+    TimerFIND->stop();
+  }
+  FlatPanel1->setEnabled(!on);
+  FlatPanel2->setEnabled(!on);
+  if (on) {
+    OpenServer();
+  } else {
+    CloseServer();
+  }
+}
+
+void TFormDetect::TimerFINDTimer() {
+  --countdown_;
+  PnlTime->setText(kRemainTimeText + QString::number(countdown_) + "sec");
+  PnlTime->repaint();
+  if (countdown_ > 0) return;
+  SetSearching(false);
+  if (saved_count_ != -1 && saved_count_ == device_count_) ShowMessage("There is no Oxlo.");
+}
+
+void TFormDetect::FlatButton2Click() { StartBroadcastSearch(); }
+
+void TFormDetect::FlatButton6Click() { SetSearching(false); }
+
+void TFormDetect::FlatButton3Click() {
+  TFormSearchIP dialog(prompter_, this);
+  if (run_dialog_(dialog) != QDialog::Accepted) return;
+  ClearList();
+  saved_count_ = device_count_;
+  const std::string host = dialog.AddressText().toStdString();
+  RunAction([this, &host] {
+    udp_server_->SetDefaultPort(kDevicePort);
+    OpenServer();
+    udp_server_->SetBroadcastEnabled(false);
+    udp_server_->SendTo(host, kDevicePort, BuildDiscoveryQuery());
+    SetSearching(true);
+  });
+}
+
+void TFormDetect::FlatButton1Click() {
+  if (device_count_ == 0) {
+    ShowMessage("No Oxlo device found.\r\nPlease connect an Oxlo.");
+    return;
+  }
+  RGrid->CommitPendingEdit();
+  for (int row = 0; row < RGrid->rowCount(); ++row) {
+    for (const int c : {column::kIp, column::kMask, column::kGateway}) {
+      if (!CheckAddressText(RGrid->Text(row, c).toStdString())) {
+        ShowMessage("Please check the IP''s setting.");
+        RGrid->setFocus();
+        return;
+      }
+    }
+  }
+  int applied = 0;
+  bool finished = false;
+  RunAction([&] {
+    const int rows = RGrid->rowCount();
+    for (int row = 0; row < rows; ++row) {
+      if (!RGrid->Modified(row)) continue;
+      ++applied;
+      const Bytes message = BuildAddressAssignment(
+          RGrid->Text(row, column::kMac).toStdString(), RGrid->Text(row, column::kIp).toStdString(),
+          RGrid->Text(row, column::kMask).toStdString(),
+          RGrid->Text(row, column::kGateway).toStdString(),
+          RGrid->Text(row, column::kName).toStdString());
+      udp_server_->SetDefaultPort(kDevicePort);
+      OpenServer();
+      udp_server_->SetBroadcastEnabled(true);
+      udp_server_->Broadcast(BuildDiscoveryQuery(), kDevicePort);
+      every_interface_->SendOnEveryInterface(message, kDevicePort);
+      RGrid->SetModified(row, false);
+      RGrid->SetText(row, column::kColumn2, RGrid->Text(row, column::kIp));
+      RGrid->CommitPendingEdit();
+    }
+    finished = true;
+  });
+  if (!finished) return;
+  if (applied == 0) {
+    ShowMessage("No device is applied.");
+    return;
+  }
+  ShowMessage("Configuration of " + QString::number(applied) + " device(s)" +
+              " was/were successful.");
+  ClearList();
+}
+
+void TFormDetect::UDPServerUDPRead(const transport::Datagram& datagram) {
+  const std::optional<std::uint8_t> code = AcceptDatagram(datagram.data);
+  if (!code || (*code != code::kFirmwareReply && *code != code::kDiscovery)) return;
+  const std::uint64_t generation = server_generation_.load();
+  QMetaObject::invokeMethod(
+      this,
+      [this, c = *code, data = datagram.data, generation] { OnServerDatagram(c, data, generation); },
+      Qt::QueuedConnection);
+}
+
+void TFormDetect::OnServerDatagram(std::uint8_t code, const Bytes& data, std::uint64_t generation) {
+  if (generation != server_generation_.load()) return;
+  if (code == code::kFirmwareReply) {
+    firmware_reply_ = data;
+    firmware_reply_ready_ = true;
+    emit FirmwareReplyArrived();
+    return;
+  }
+  if (const std::optional<DeviceRecord> record = ParseDiscoveryReply(data)) AddDevice(*record);
+}
+
+void TFormDetect::AddDevice(const DeviceRecord& record) {
+  if (!listed_macs_.insert(record.mac).second) return;
+  RGrid->AppendRow({Latin1(record.model), QString::fromStdString(record.mac),
+                    Latin1(record.version), QString::fromStdString(record.name),
+                    QString::fromStdString(record.ip), QString::fromStdString(record.mask),
+                    QString::fromStdString(record.gateway), QString(), QString(), QString(),
+                    QString::fromStdString(record.ip)});
+  ++device_count_;
+  lblcount->setText("Current : " + QString::number(device_count_));
+}
+
+void TFormDetect::RGridRowEnter() {
+  // Emptying the grid leaves no current row; the remembered row stays.
+  if (RGrid->currentRow() >= 0) selected_row_ = RGrid->currentRow();
+}
+
+void TFormDetect::RGridAfterEdit(int row) { RGrid->SetModified(row, true); }
+
+void TFormDetect::RunAction(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& error) {
+    ShowMessage(QString::fromUtf8(error.what()));
+  }
+}
+
+void TFormDetect::ShowMessage(const QString& text) { prompter_.ShowMessage(this, text); }
+
+}  // namespace oxlo::ui

@@ -1,0 +1,117 @@
+// The main window: the list of discovered devices, the search run that fills
+// it, the search by IP and the Apply of edited addresses.
+#pragma once
+
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+#include "protocol/bytes.h"
+#include "protocol/discovery.h"
+#include "transport/endpoint.h"
+
+class QDialog;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTimer;
+
+namespace oxlo::ui {
+
+class DeviceGrid;
+class Desktop;
+class Network;
+class Prompter;
+
+class TFormDetect : public QWidget {
+  Q_OBJECT
+
+ public:
+  TFormDetect(Prompter& prompter, Desktop& desktop, Network& network, QWidget* parent = nullptr);
+  ~TFormDetect() override;
+
+  // Shows a modal dialog and gives its result; tests replace it to play the
+  // operator's part without a nested event loop.
+  using DialogRunner = std::function<int(QDialog&)>;
+  void SetDialogRunner(DialogRunner runner) { run_dialog_ = std::move(runner); }
+
+  int DeviceCount() const { return device_count_; }
+  int SavedCount() const { return saved_count_; }
+  int Countdown() const { return countdown_; }
+  int SelectedRow() const { return selected_row_; }
+  transport::DatagramEndpoint& UDPServer() { return *udp_server_; }
+  // The row an operation on "the selected device" reads, or -1 when the
+  // remembered selection lies beyond a shorter list.
+  int SelectedListedRow() const;
+
+  // The latest firmware reply and its ready flag.
+  const Bytes& FirmwareReply() const { return firmware_reply_; }
+  bool FirmwareReplyReady() const { return firmware_reply_ready_; }
+  void ConsumeFirmwareReply() { firmware_reply_ready_ = false; }
+
+  void ClearList();
+  void StartBroadcastSearch();
+  void SetSearching(bool on);
+  void AddDevice(const DeviceRecord& record);
+
+  void FlatButton1Click();  // Apply
+  void FlatButton2Click();  // Search
+  void FlatButton3Click();  // Search IP
+  void FlatButton6Click();  // Stop
+  void TimerFINDTimer();
+  // Runs on the receiving thread of UDPServer.
+  void UDPServerUDPRead(const transport::Datagram& datagram);
+  void RGridRowEnter();
+  void RGridAfterEdit(int row);
+
+ signals:
+  void FirmwareReplyArrived();
+
+ private:
+  void OpenServer();
+  void CloseServer();
+  // Applies an accepted datagram on the UI thread, unless UDPServer was closed
+  // since it arrived.
+  void OnServerDatagram(std::uint8_t code, const Bytes& data, std::uint64_t generation);
+  // Runs an operator action; an error it raises ends it with the error's text.
+  void RunAction(const std::function<void()>& action);
+  void ShowMessage(const QString& text);
+
+  Prompter& prompter_;
+  Desktop& desktop_;
+  DialogRunner run_dialog_;
+
+  std::unique_ptr<transport::DatagramEndpoint> udp_server_;
+  std::unique_ptr<transport::InterfaceBroadcaster> every_interface_;
+  // Bumped at each close of UDPServer: datagrams from before it are dropped.
+  std::atomic<std::uint64_t> server_generation_{0};
+
+  int device_count_ = 0;
+  int saved_count_ = -1;
+  int countdown_ = 0;
+  int selected_row_ = 0;
+  std::unordered_set<std::string> listed_macs_;
+  Bytes firmware_reply_;
+  bool firmware_reply_ready_ = false;
+
+  QFrame* FlatPanel1;
+  QPushButton* FlatButton1;
+  QPushButton* FlatButton2;
+  QPushButton* FlatButton3;
+  QPushButton* FlatButton4;
+  QPushButton* FlatButton7;
+  QPushButton* FlatButton8;
+  QPushButton* FlatButton10;
+  QFrame* FlatPanel2;
+  DeviceGrid* RGrid;
+  QLabel* lblcount;
+  QLabel* PnlTime;  // the countdown text is the panel's own caption
+  QPushButton* FlatButton6;
+  QFrame* FlatPanel3;
+  QTimer* TimerFIND;
+};
+
+}  // namespace oxlo::ui
