@@ -1,11 +1,12 @@
 # Entry points for newcomers and CI. Build trees under build/ are reused
 # between runs; `make clean` removes them.
-#   make run    install what is missing, build, show how to use the tools
+#   make run    install what is missing, build, start the desktop program
+#   make demo   the desktop program searching three simulated devices (network lab)
 #   make test   every test: g++ build (unit and lab tests), ThreadSanitizer
 #               for the threaded code, then ASan+UBSan with the fuzz smoke runs
 #   make fuzz   every fuzz target for 60 s
 #   make bench  discovery under a burst of simulated devices (network lab)
-.PHONY: run test fuzz bench clean deps
+.PHONY: run demo test fuzz bench clean deps
 
 JOBS ?= 2
 CTEST_FLAGS := --output-on-failure --no-label-summary -j $(JOBS)
@@ -22,12 +23,19 @@ run: deps
 	@scripts/configure normal
 	cmake --build build/normal -j $(JOBS)
 	@echo
-	@echo "Built in build/normal:"
-	@echo "  build/normal/cli/oxlo       find and address devices:  oxlo discover --help"
-	@echo "  build/normal/sim/oxlo-sim   a simulated device:        oxlo-sim --help"
-	@echo "Try both without touching your network, inside the lab (root):"
+	@echo "Also built: build/normal/cli/oxlo (oxlo discover --help), build/normal/sim/oxlo-sim (--help)."
+	@echo "In the network lab (root): make demo, or for the CLI"
 	@echo "  OXLO_SIM=build/normal/sim/oxlo-sim scripts/lab --sim '--devices 3' -- build/normal/cli/oxlo discover"
-	@echo "The desktop window is still to come. Run the tests with: make test"
+	@if [ -z "$$DISPLAY" ]; then \
+	  echo "run: no DISPLAY: start it from a graphical session (headless, scripts/screenshots shows it under Xvfb)" >&2; \
+	  exit 1; \
+	fi
+	build/normal/app/oxloconfig
+
+demo: deps
+	@scripts/configure normal
+	cmake --build build/normal -j $(JOBS) --target oxloconfig oxlo-sim
+	scripts/demo build/normal
 
 test: deps
 	@scripts/configure normal
