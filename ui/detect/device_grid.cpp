@@ -201,7 +201,7 @@ bool DeviceGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* eve
   if (!was_editing && state() == EditingState && IsEditableText(index.column())) {
     pending_row_ = index.row();
     modified_before_edit_ = was_modified;
-    emit RowEditStarted(index.row());
+    Q_EMIT RowEditStarted(index.row());
   }
   return true;
 }

@@ -45,7 +45,7 @@ class DeviceGrid : public QTableWidget {
   // Stores the edit in progress, if any, as if the operator had pressed Enter.
   void CommitPendingEdit();
 
- signals:
+ Q_SIGNALS:
   // The operator starts to change a cell of this row.
   void RowEditStarted(int row);
 

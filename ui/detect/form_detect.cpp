@@ -244,7 +244,7 @@ void TFormDetect::OnServerDatagram(std::uint8_t code, const Bytes& data, std::ui
   if (code == code::kFirmwareReply) {
     firmware_reply_ = data;
     firmware_reply_ready_ = true;
-    emit FirmwareReplyArrived();
+    Q_EMIT FirmwareReplyArrived();
     return;
   }
   if (const std::optional<DeviceRecord> record = ParseDiscoveryReply(data)) AddDevice(*record);

@@ -67,7 +67,7 @@ class TFormDetect : public QWidget {
   void RGridRowEnter();
   void RGridAfterEdit(int row);
 
- signals:
+ Q_SIGNALS:
   void FirmwareReplyArrived();
 
  private:

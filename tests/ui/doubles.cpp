@@ -1,0 +1,211 @@
+#include "tests/ui/doubles.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "protocol/device_side.h"
+#include "protocol/fields.h"
+
+namespace oxlo::ui::testing {
+
+void RecordingPrompter::ShowMessage(QWidget*, const QString& text) { messages.push_back(text); }
+
+Answer RecordingPrompter::AskYesNoCancel(QWidget*, const QString& text) {
+  messages.push_back(text);
+  if (answers.empty()) return Answer::Cancel;
+  const Answer answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+std::optional<QString> RecordingPrompter::OpenFile(QWidget*, const FileDialogSpec& spec) {
+  dialogs.push_back(spec);
+  if (files.empty()) return std::nullopt;
+  const QString file = files.front();
+  files.pop_front();
+  if (file.isEmpty()) return std::nullopt;
+  return file;
+}
+
+std::optional<QString> RecordingPrompter::SaveFile(QWidget* parent, const FileDialogSpec& spec) {
+  return OpenFile(parent, spec);
+}
+
+void RecordingDesktop::StartCommand(const QString& program, const QStringList& arguments) {
+  commands.push_back(QStringList{program} + arguments);
+}
+
+void RecordingDesktop::OpenUrl(const QString& url) { urls.push_back(url); }
+
+void RecordingDesktop::Pause(int milliseconds) { pauses.push_back(milliseconds); }
+
+// Keeps the state a real endpoint keeps and reports sends to its network.
+class FakeEndpoint final : public transport::DatagramEndpoint {
+ public:
+  FakeEndpoint(FakeNetwork& network, std::string sender) : network_(network), sender_(std::move(sender)) {}
+  ~FakeEndpoint() override { network_.Destroyed(this); }
+
+  void SetDefaultPort(std::uint16_t port) override { default_port_ = port; }
+  void SetBroadcastEnabled(bool enabled) override { broadcast_ = enabled; }
+  void SetReadHandler(transport::ReadHandler handler, transport::Executor* executor) override {
+    handler_ = std::move(handler);
+    executor_ = executor;
+  }
+  void Open() override {
+    if (active_) return;
+    network_.Opened(this);
+    active_ = true;
+  }
+  void Close() override {
+    if (!active_) return;
+    active_ = false;
+    network_.Closed(this);
+  }
+  bool IsActive() const override { return active_; }
+  void Broadcast(ByteView data, std::uint16_t port) override {
+    Open();
+    network_.Record({sender_, transport::kBroadcastAddress, port, Bytes(data.begin(), data.end())},
+                    broadcast_);
+  }
+  void SendTo(std::string_view host, std::uint16_t port, ByteView data) override {
+    Open();
+    network_.Record({sender_, std::string(host), port, Bytes(data.begin(), data.end())},
+                    broadcast_);
+  }
+
+  void Receive(const transport::Datagram& datagram) {
+    if (!handler_) return;
+    if (executor_ == nullptr) {
+      handler_(datagram);
+      return;
+    }
+    executor_->Post([handler = handler_, datagram] { handler(datagram); });
+  }
+  std::uint16_t DefaultPort() const { return default_port_; }
+
+ private:
+  FakeNetwork& network_;
+  std::string sender_;
+  std::uint16_t default_port_ = 0;
+  bool broadcast_ = true;
+  bool active_ = false;
+  transport::ReadHandler handler_;
+  transport::Executor* executor_ = nullptr;
+};
+
+namespace {
+
+class FakeEveryInterface final : public transport::InterfaceBroadcaster {
+ public:
+  explicit FakeEveryInterface(FakeNetwork& network) : network_(network) {}
+  void SendOnEveryInterface(ByteView data, std::uint16_t port) override {
+    // Two local addresses, so a test sees each message twice.
+    for (int i = 0; i < 2; ++i) {
+      FakeEndpoint endpoint(network_, "every-interface");
+      endpoint.Broadcast(data, port);
+    }
+  }
+
+ private:
+  FakeNetwork& network_;
+};
+
+}  // namespace
+
+FakeNetwork::~FakeNetwork() = default;
+
+std::unique_ptr<transport::DatagramEndpoint> FakeNetwork::MakeDeviceEndpoint() {
+  auto endpoint = std::make_unique<FakeEndpoint>(*this, "device");
+  endpoint->SetDefaultPort(kDevicePort);
+  std::lock_guard lock(mutex_);
+  endpoints_.push_back(endpoint.get());
+  return endpoint;
+}
+
+std::unique_ptr<transport::InterfaceBroadcaster> FakeNetwork::MakeEveryInterface() {
+  return std::make_unique<FakeEveryInterface>(*this);
+}
+
+void FakeNetwork::Deliver(const Bytes& data, const std::string& source) {
+  std::vector<FakeEndpoint*> receivers;
+  {
+    std::lock_guard lock(mutex_);
+    receivers = open_;
+  }
+  std::thread receiving([&] {
+    for (FakeEndpoint* endpoint : receivers) {
+      endpoint->Receive({data, source, kDevicePort, {"", kDevicePort}});
+    }
+  });
+  receiving.join();
+}
+
+std::vector<SentDatagram> FakeNetwork::Sent() const {
+  std::lock_guard lock(mutex_);
+  return sent_;
+}
+
+void FakeNetwork::ClearSent() {
+  std::lock_guard lock(mutex_);
+  sent_.clear();
+}
+
+void FakeNetwork::FailNextSend(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  fail_next_ = text;
+}
+
+bool FakeNetwork::LastSendBroadcastOption() const {
+  std::lock_guard lock(mutex_);
+  return last_broadcast_option_;
+}
+
+void FakeNetwork::Record(SentDatagram datagram, bool broadcastOption) {
+  std::lock_guard lock(mutex_);
+  if (!fail_next_.empty()) {
+    const std::string text = std::exchange(fail_next_, {});
+    throw transport::SocketError(text);
+  }
+  if (datagram.sender == "device") last_broadcast_option_ = broadcastOption;
+  sent_.push_back(std::move(datagram));
+}
+
+void FakeNetwork::Opened(FakeEndpoint* endpoint) {
+  std::lock_guard lock(mutex_);
+  // Endpoints on the device port hold it exclusively, as real ones do.
+  if (endpoint->DefaultPort() == kDevicePort) {
+    for (FakeEndpoint* other : open_) {
+      if (other->DefaultPort() == kDevicePort) {
+        throw transport::SocketError("Could not bind socket. Address and port are already in use.");
+      }
+    }
+  }
+  open_.push_back(endpoint);
+}
+
+void FakeNetwork::Closed(FakeEndpoint* endpoint) {
+  std::lock_guard lock(mutex_);
+  std::erase(open_, endpoint);
+}
+
+void FakeNetwork::Destroyed(FakeEndpoint* endpoint) {
+  std::lock_guard lock(mutex_);
+  std::erase(open_, endpoint);
+  std::erase(endpoints_, endpoint);
+}
+
+Bytes DiscoveryReply(const std::string& model, const std::string& mac, const std::string& version,
+                     const std::string& name, const std::string& ip, const std::string& mask,
+                     const std::string& gateway) {
+  DeviceIdentity device;
+  device.mac = MacToBytes(mac);
+  device.ip = Ipv4ToBytes(ip);
+  device.mask = Ipv4ToBytes(mask);
+  device.gateway = Ipv4ToBytes(gateway);
+  device.name = name;
+  device.version = version;
+  device.model = model;
+  return BuildDiscoveryReply(device);
+}
+
+}  // namespace oxlo::ui::testing

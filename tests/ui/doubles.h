@@ -1,0 +1,89 @@
+// Test doubles for the seams of the windows: a prompter that records what it
+// showed and answers from a script, a desktop that records, and an in-process
+// network that records every datagram sent and delivers replies on demand.
+#pragma once
+
+#include <QString>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ui/common/desktop.h"
+#include "ui/common/network.h"
+#include "ui/common/prompter.h"
+
+namespace oxlo::ui::testing {
+
+class RecordingPrompter final : public Prompter {
+ public:
+  void ShowMessage(QWidget* parent, const QString& text) override;
+  Answer AskYesNoCancel(QWidget* parent, const QString& text) override;
+  std::optional<QString> OpenFile(QWidget* parent, const FileDialogSpec& spec) override;
+  std::optional<QString> SaveFile(QWidget* parent, const FileDialogSpec& spec) override;
+
+  std::vector<QString> messages;  // every text shown, in order
+  std::vector<FileDialogSpec> dialogs;
+  std::deque<Answer> answers;                  // default Cancel when empty
+  std::deque<QString> files;  // an empty path, or none left, cancels
+};
+
+class RecordingDesktop final : public Desktop {
+ public:
+  void StartCommand(const QString& program, const QStringList& arguments) override;
+  void OpenUrl(const QString& url) override;
+  void Pause(int milliseconds) override;
+
+  std::vector<QStringList> commands;  // program first
+  std::vector<QString> urls;
+  std::vector<int> pauses;
+};
+
+struct SentDatagram {
+  std::string sender;  // "device" (port 2057 endpoint) or "every-interface"
+  std::string host;    // destination; "255.255.255.255" for a broadcast
+  std::uint16_t port = 0;
+  Bytes data;
+};
+
+class FakeEndpoint;
+
+class FakeNetwork final : public Network {
+ public:
+  ~FakeNetwork() override;
+  std::unique_ptr<transport::DatagramEndpoint> MakeDeviceEndpoint() override;
+  std::unique_ptr<transport::InterfaceBroadcaster> MakeEveryInterface() override;
+
+  // Hands the datagram to every open device endpoint from a separate thread,
+  // as a receiving thread would, and returns once the handlers have run.
+  void Deliver(const Bytes& data, const std::string& source = "10.57.0.2");
+
+  std::vector<SentDatagram> Sent() const;
+  void ClearSent();
+  // Makes the next broadcast fail with this socket error text.
+  void FailNextSend(const std::string& text);
+  // The broadcast option of the last device endpoint when it last sent.
+  bool LastSendBroadcastOption() const;
+
+ private:
+  friend class FakeEndpoint;
+  void Record(SentDatagram datagram, bool broadcastOption);
+  void Opened(FakeEndpoint* endpoint);
+  void Closed(FakeEndpoint* endpoint);
+  void Destroyed(FakeEndpoint* endpoint);
+
+  mutable std::mutex mutex_;
+  std::vector<FakeEndpoint*> endpoints_;
+  std::vector<FakeEndpoint*> open_;
+  std::vector<SentDatagram> sent_;
+  std::string fail_next_;
+  bool last_broadcast_option_ = false;
+};
+
+// An 85-byte discovery reply as a device sends it.
+Bytes DiscoveryReply(const std::string& model, const std::string& mac, const std::string& version,
+                     const std::string& name, const std::string& ip,
+                     const std::string& mask = "255.255.255.0",
+                     const std::string& gateway = "10.57.0.1");
+
+}  // namespace oxlo::ui::testing
