@@ -1,0 +1,147 @@
+// The device list window over the real transport, inside the network lab:
+// a search finds the simulated devices, and Apply sends each marked row's
+// address assignment out of both local addresses, in row order.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QElapsedTimer>
+#include <QThread>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "tests/protocol/test_bytes.h"
+#include "tests/ui/doubles.h"
+#include "ui/detect/device_grid.h"
+#include "ui/detect/form_detect.h"
+
+namespace oxlo::ui {
+namespace {
+
+using oxlo::testing::Ascii;
+using oxlo::testing::Concat;
+using oxlo::testing::Hex;
+using oxlo::testing::Zeros;
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : value;
+}
+
+// Spins the event loop until the condition holds or two seconds pass.
+template <typename Condition>
+bool WaitFor(Condition condition) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!condition() && clock.elapsed() < 2000) {
+    QCoreApplication::processEvents();
+    QThread::msleep(5);
+  }
+  return condition();
+}
+
+struct Logged {
+  std::string source;
+  Bytes data;
+};
+
+// The 'S' messages a simulator logged.
+std::vector<Logged> AssignmentsIn(const std::string& path) {
+  std::vector<Logged> out;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    const auto entry = nlohmann::json::parse(line);
+    std::string hex = entry.at("hex");
+    std::string spaced;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) spaced += hex.substr(i, 2) + " ";
+    Bytes data = Hex(spaced);
+    if (data.size() > 1 && data[1] == 0x53) out.push_back({entry.at("source"), data});
+  }
+  return out;
+}
+
+Bytes MacBytes(const QString& text) { return Hex(QString(text).replace('-', ' ').toStdString()); }
+
+Bytes AddressBytes(const QString& text) {
+  Bytes out;
+  for (const QString& part : text.split('.')) out.push_back(static_cast<std::uint8_t>(part.toInt()));
+  return out;
+}
+
+class DetectLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Env("OXLO_LAB_HOST_IP2").empty() || Env("OXLO_TEST_DEV_LOG").empty()) {
+      GTEST_SKIP() << "runs inside the network lab (tests/lab)";
+    }
+  }
+  testing::RecordingPrompter prompter;
+  testing::RecordingDesktop desktop;
+  SystemNetwork network;
+};
+
+TEST_F(DetectLab, ApplySendsEachMarkedRowFromEveryLocalAddressInRowOrder) {
+  TFormDetect window(prompter, desktop, network);
+  window.FlatButton2Click();
+  ASSERT_TRUE(WaitFor([&] { return window.DeviceCount() == 3; })) << window.DeviceCount();
+  window.FlatButton6Click();
+
+  auto* grid = window.findChild<DeviceGrid*>("RGrid");
+  grid->SetText(0, column::kIp, "10.57.0.50");
+  grid->SetModified(0, true);
+  grid->SetText(2, column::kName, "Renamed");
+  grid->SetModified(2, true);
+  const QString mac0 = grid->Text(0, column::kMac);
+  const QString mac2 = grid->Text(2, column::kMac);
+  const std::string name0 = grid->Text(0, column::kName).toStdString();
+  const Bytes expected0 =
+      Concat({Hex("02 53"), MacBytes(mac0), Hex("0A 39 00 32"),
+              AddressBytes(grid->Text(0, column::kGateway)), AddressBytes(grid->Text(0, column::kMask)),
+              Zeros(4), Ascii(name0), Zeros(32 - name0.size()), Hex("03")});
+  const Bytes ip2 = AddressBytes(grid->Text(2, column::kIp));
+  window.FlatButton1Click();
+  EXPECT_EQ(prompter.messages,
+            std::vector<QString>{"Configuration of 2 device(s) was/were successful."});
+
+  const std::string host1 = Env("OXLO_LAB_HOST_IP"), host2 = Env("OXLO_LAB_HOST_IP2");
+  std::vector<Logged> dev, dev2;
+  ASSERT_TRUE(WaitFor([&] {
+    dev = AssignmentsIn(Env("OXLO_TEST_DEV_LOG"));
+    dev2 = AssignmentsIn(Env("OXLO_TEST_DEV2_LOG"));
+    return dev.size() >= 2 && dev2.size() >= 2;
+  })) << dev.size() << " " << dev2.size();
+  ASSERT_EQ(dev.size(), 2u);
+  ASSERT_EQ(dev2.size(), 2u);
+  for (const auto& [log, host] : {std::pair{&dev, host1}, std::pair{&dev2, host2}}) {
+    EXPECT_EQ((*log)[0].source, host);
+    EXPECT_EQ((*log)[1].source, host);
+    EXPECT_EQ((*log)[0].data, expected0);
+    const Bytes& second = (*log)[1].data;
+    ASSERT_EQ(second.size(), 57u);
+    EXPECT_EQ(Bytes(second.begin() + 2, second.begin() + 8), MacBytes(mac2));
+    EXPECT_EQ(Bytes(second.begin() + 8, second.begin() + 12), ip2);
+    EXPECT_EQ(Bytes(second.begin() + 24, second.begin() + 31), Ascii("Renamed"));
+    EXPECT_EQ(second[31], 0x00);
+  }
+  // The list was cleared; the queries sent with each row bring the devices back.
+  EXPECT_TRUE(window.UDPServer().IsActive());
+  EXPECT_TRUE(WaitFor([&] { return window.DeviceCount() == 3; })) << window.DeviceCount();
+}
+
+TEST_F(DetectLab, SearchByIpReachesOnlyThatHostAndListsItsDevices) {
+  TFormDetect window(prompter, desktop, network);
+  window.SetDialogRunner([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>("FlatEdit1")->setText(QString::fromStdString(Env("OXLO_LAB_DEV_IP")));
+    dialog.accept();
+    return dialog.result();
+  });
+  window.FlatButton3Click();
+  EXPECT_TRUE(WaitFor([&] { return window.DeviceCount() == 3; })) << window.DeviceCount();
+  for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_FALSE(window.UDPServer().IsActive());
+}
+
+}  // namespace
+}  // namespace oxlo::ui
