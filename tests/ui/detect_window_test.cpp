@@ -325,6 +325,20 @@ TEST_F(ListEditing, StartingAnEditMarksTheRowAndCancellingTakesTheMarkBack) {
   EXPECT_FALSE(Grid()->Modified(0));
 }
 
+TEST_F(ListEditing, ArrowKeysSkipTheReadOnlyColumns) {
+  DeviceGrid* grid = Grid();
+  grid->setCurrentCell(0, column::kModel);
+  QTest::keyClick(grid, Qt::Key_Right);
+  EXPECT_EQ(grid->currentColumn(), column::kName);
+  QTest::keyClick(grid, Qt::Key_Left);
+  EXPECT_EQ(grid->currentColumn(), column::kName);
+  QTest::keyClick(grid, Qt::Key_Right);
+  EXPECT_EQ(grid->currentColumn(), column::kIp);
+  QTest::keyClick(grid, Qt::Key_Down);
+  EXPECT_EQ(grid->currentRow(), 1);
+  EXPECT_EQ(window->SelectedRow(), 1);
+}
+
 TEST_F(ListEditing, TextsKeepTheirColumnWidth) {
   Type(0, column::kIp, "1234567890123456789");
   EXPECT_EQ(qobject_cast<QLineEdit*>(Editor())->text().size(), 15);

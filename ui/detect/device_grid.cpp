@@ -194,6 +194,15 @@ void DeviceGrid::keyPressEvent(QKeyEvent* event) {
   QTableWidget::keyPressEvent(event);
 }
 
+QModelIndex DeviceGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+  const QModelIndex next = QTableWidget::moveCursor(action, modifiers);
+  if (!next.isValid() || next.column() >= column::kName) return next;
+  const QModelIndex current = currentIndex();
+  const bool backwards = action == MoveLeft || action == MovePrevious;
+  if (backwards && current.isValid() && current.column() >= column::kName) return current;
+  return model()->index(next.row(), column::kName);
+}
+
 bool DeviceGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
   const bool was_editing = state() == EditingState;
   const bool was_modified = index.isValid() && Modified(index.row());

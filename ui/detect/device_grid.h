@@ -51,6 +51,8 @@ class DeviceGrid : public QTableWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // The cursor never lands on a read-only column by keyboard.
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
