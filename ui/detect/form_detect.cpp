@@ -1,6 +1,7 @@
 #include "ui/detect/form_detect.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -19,6 +20,7 @@ namespace oxlo::ui {
 namespace {
 
 constexpr int kSearchSeconds = 10;
+constexpr qint64 kDrainSliceMs = 10;
 const char kSearchStartText[] = "        Search ends in = 10 seconds";
 const char kRemainTimeText[] = "        Remain time = ";
 
@@ -232,22 +234,49 @@ void TFormDetect::FlatButton1Click() {
 void TFormDetect::UDPServerUDPRead(const transport::Datagram& datagram) {
   const std::optional<std::uint8_t> code = AcceptDatagram(datagram.data);
   if (!code || (*code != code::kFirmwareReply && *code != code::kDiscovery)) return;
-  const std::uint64_t generation = server_generation_.load();
-  QMetaObject::invokeMethod(
-      this,
-      [this, c = *code, data = datagram.data, generation] { OnServerDatagram(c, data, generation); },
-      Qt::QueuedConnection);
+  {
+    std::lock_guard lock(inbox_mutex_);
+    inbox_.push_back({*code, datagram.data, server_generation_.load()});
+    if (drain_posted_) return;
+    drain_posted_ = true;
+  }
+  QMetaObject::invokeMethod(this, &TFormDetect::DrainInbox, Qt::QueuedConnection);
 }
 
-void TFormDetect::OnServerDatagram(std::uint8_t code, const Bytes& data, std::uint64_t generation) {
-  if (generation != server_generation_.load()) return;
-  if (code == code::kFirmwareReply) {
-    firmware_reply_ = data;
+void TFormDetect::DrainInbox() {
+  QElapsedTimer slice;
+  slice.start();
+  for (;;) {
+    Received next;
+    {
+      std::lock_guard lock(inbox_mutex_);
+      if (inbox_.empty()) {
+        drain_posted_ = false;
+        return;
+      }
+      if (slice.elapsed() >= kDrainSliceMs) {
+        // Let the window paint and the timers tick; the rest follows.
+        QMetaObject::invokeMethod(this, &TFormDetect::DrainInbox, Qt::QueuedConnection);
+        return;
+      }
+      next = std::move(inbox_.front());
+      inbox_.pop_front();
+    }
+    OnServerDatagram(next);
+  }
+}
+
+void TFormDetect::OnServerDatagram(const Received& received) {
+  if (received.generation != server_generation_.load()) return;
+  if (received.code == code::kFirmwareReply) {
+    firmware_reply_ = received.data;
     firmware_reply_ready_ = true;
     Q_EMIT FirmwareReplyArrived();
     return;
   }
-  if (const std::optional<DeviceRecord> record = ParseDiscoveryReply(data)) AddDevice(*record);
+  if (const std::optional<DeviceRecord> record = ParseDiscoveryReply(received.data)) {
+    AddDevice(*record);
+  }
 }
 
 void TFormDetect::AddDevice(const DeviceRecord& record) {

@@ -4,8 +4,10 @@
 
 #include <QWidget>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_set>
 
@@ -73,9 +75,16 @@ class TFormDetect : public QWidget {
  private:
   void OpenServer();
   void CloseServer();
-  // Applies an accepted datagram on the UI thread, unless UDPServer was closed
-  // since it arrived.
-  void OnServerDatagram(std::uint8_t code, const Bytes& data, std::uint64_t generation);
+  struct Received {
+    std::uint8_t code;
+    Bytes data;
+    std::uint64_t generation;
+  };
+  // Applies received datagrams on the UI thread in arrival order, a time slice
+  // at a time, so a burst of thousands of replies never freezes the window.
+  void DrainInbox();
+  // Applies one datagram, unless UDPServer was closed since it arrived.
+  void OnServerDatagram(const Received& received);
   // Runs an operator action; an error it raises ends it with the error's text.
   void RunAction(const std::function<void()>& action);
   void ShowMessage(const QString& text);
@@ -88,6 +97,10 @@ class TFormDetect : public QWidget {
   std::unique_ptr<transport::InterfaceBroadcaster> every_interface_;
   // Bumped at each close of UDPServer: datagrams from before it are dropped.
   std::atomic<std::uint64_t> server_generation_{0};
+  // Filled by the receiving thread, emptied by the UI thread.
+  std::mutex inbox_mutex_;
+  std::deque<Received> inbox_;
+  bool drain_posted_ = false;
 
   int device_count_ = 0;
   int saved_count_ = -1;
