@@ -263,6 +263,14 @@ TEST(SearchIpDialog, EnterInTheEditSearchesAndAnEmptyEditDoesNothing) {
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_NE(dialog.result(), QDialog::Accepted);
 
+  QTest::keyClicks(edit, "10.0.0.255");
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(prompter.messages, std::vector<QString>{"IP is not valid."});
+  // The Enter that closed the message box is released in the edit: no new search.
+  QTest::keyRelease(edit, Qt::Key_Return);
+  EXPECT_EQ(prompter.messages.size(), 1u);
+
+  edit->clear();
   QTest::keyClicks(edit, "10.0.0.9");
   QTest::keyClick(edit, Qt::Key_Return);
   EXPECT_EQ(dialog.result(), QDialog::Accepted);

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <utility>
 
 #include "protocol/address_check.h"
 #include "ui/common/prompter.h"
@@ -66,10 +67,17 @@ void TFormSearchIP::FlatSpeedButton1Click() {
 void TFormSearchIP::FlatSpeedButton2Click() { reject(); }
 
 bool TFormSearchIP::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == FlatEdit1 && event->type() == QEvent::KeyRelease) {
+  const bool press = event->type() == QEvent::KeyPress;
+  if (watched == FlatEdit1 && (press || event->type() == QEvent::KeyRelease)) {
     const auto key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-      FlatSpeedButton1Click();
+      // Only a release whose press the edit saw: the Enter that closes the
+      // "IP is not valid." box must not search again once focus is back.
+      if (press) {
+        enter_pressed_ = true;
+      } else if (std::exchange(enter_pressed_, false)) {
+        FlatSpeedButton1Click();
+      }
       return true;
     }
   }

@@ -30,6 +30,7 @@ class TFormSearchIP : public QDialog {
   QLineEdit* FlatEdit1;
   QPushButton* FlatSpeedButton1;
   QPushButton* FlatSpeedButton2;
+  bool enter_pressed_ = false;
 };
 
 }  // namespace oxlo::ui
