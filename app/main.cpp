@@ -35,8 +35,9 @@ int main(int argc, char** argv) {
   oxlo::ui::SystemNetwork network;
 
   oxlo::ui::TFormDetect detect(prompter, desktop, network);
-  oxlo::ui::TConfigForm config(&detect);
+  oxlo::ui::TConfigForm config(prompter, desktop, network, &detect);
   config.setAttribute(Qt::WA_QuitOnClose, false);
+  detect.SetConfigForm(&config);
 
   CentreOnScreen(detect);
   detect.show();

@@ -1,13 +1,352 @@
 #include "ui/configure/config_form.h"
 
+#include <QEventLoop>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <exception>
+
+#include "protocol/fields.h"
+#include "protocol/frame.h"
+#include "ui/common/desktop.h"
+#include "ui/common/network.h"
+#include "ui/common/prompter.h"
 #include "ui/common/window_style.h"
+#include "ui/configure/can_tab.h"
+#include "ui/configure/filter_tab.h"
+#include "ui/configure/network_tab.h"
+#include "ui/configure/opmode_tab.h"
+#include "ui/configure/settings_grid.h"
 
 namespace oxlo::ui {
+namespace {
 
-TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent, kFixedWindowFlags) {
+QLabel* AddLabel(const QString& text, const QString& name, QWidget* parent, QRect geometry) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  label->setGeometry(geometry);
+  return label;
+}
+
+}  // namespace
+
+TConfigForm::TConfigForm(Prompter& prompter, Desktop& desktop, class Network& network,
+                         QWidget* parent, ConfigTiming timing)
+    : QDialog(parent, kFixedWindowFlags),
+      prompter_(prompter),
+      desktop_(desktop),
+      timing_(timing),
+      executor_(this),
+      config_udp_(network.MakeDeviceEndpoint()) {
   setObjectName("TConfigForm");
   setWindowTitle("Configure");
   setFixedSize(798, 416);
+
+  auto* FlatPanel1 = new QFrame(this);
+  FlatPanel1->setObjectName("FlatPanel1");
+  FlatPanel1->setGeometry(8, 8, 161, 401);
+  FlatPanel1->setFrameShape(QFrame::StyledPanel);
+  AddLabel("Model :", "Label1", FlatPanel1, {12, 24, 140, 16});
+  ProductLabel = AddLabel("N/A", "ProductLabel", FlatPanel1, {20, 44, 136, 16});
+  AddLabel("MAC Address :", "Label2", FlatPanel1, {12, 80, 140, 16});
+  MACLabel = AddLabel("N/A", "MACLabel", FlatPanel1, {20, 100, 136, 16});
+  AddLabel("Firmware Version :", "Label3", FlatPanel1, {12, 136, 140, 16});
+  VersionLabel = AddLabel("N/A", "VersionLabel", FlatPanel1, {20, 156, 136, 16});
+
+  ConfigTab = new QTabWidget(this);
+  ConfigTab->setObjectName("ConfigTab");
+  ConfigTab->setGeometry(176, 8, 609, 369);
+  network_tab_ = new NetworkTab(ConfigTab);
+  network_tab_->setObjectName("tabPanel1");
+  opmode_tab_ = new OpModeTab(ConfigTab);
+  opmode_tab_->setObjectName("tabPanel2");
+  can_tab_ = new CanTab(ConfigTab);
+  can_tab_->setObjectName("tabPanel3");
+  filter_tab_ = new FilterTab(filter_table_, ConfigTab);
+  filter_tab_->setObjectName("tabPanel4");
+  ConfigTab->addTab(network_tab_, "Network");
+  ConfigTab->addTab(opmode_tab_, "Operation Mode");
+  ConfigTab->addTab(can_tab_, "CAN Setting");
+  ConfigTab->addTab(filter_tab_, "Filter Setting");
+  ConfigTab->setFocus();
+
+  FlatButton9 = MakeFlatButton("Export", "FlatButton9", this, {190, 384, 89, 25});
+  FlatButton1 = MakeFlatButton("Apply", "FlatButton1", this, {607, 384, 81, 25});
+  FlatButton2 = MakeFlatButton("Cancel", "FlatButton2", this, {695, 384, 81, 25});
+
+  PanelFilterSend = new QFrame(this);
+  PanelFilterSend->setObjectName("PanelFilterSend");
+  PanelFilterSend->setGeometry(250, 170, 297, 67);
+  static_cast<QFrame*>(PanelFilterSend)->setFrameShape(QFrame::Panel);
+  static_cast<QFrame*>(PanelFilterSend)->setFrameShadow(QFrame::Raised);
+  PanelFilterSend->setAutoFillBackground(true);
+  lblFilterSend = AddLabel(QString(), "lblFilterSend", PanelFilterSend, {16, 10, 260, 16});
+  FilterSendBar = new QProgressBar(PanelFilterSend);
+  FilterSendBar->setObjectName("FilterSendBar");
+  FilterSendBar->setGeometry(16, 34, 265, 18);
+  FilterSendBar->setMinimum(0);
+  PanelFilterSend->hide();
+
+  TimerAck = new QTimer(this);
+  TimerAck->setObjectName("TimerAck");
+
+  connect(FlatButton1, &QPushButton::clicked, this, &TConfigForm::FlatButton1Click);
+  connect(FlatButton2, &QPushButton::clicked, this, &TConfigForm::FlatButton2Click);
+  connect(TimerAck, &QTimer::timeout, this, &TConfigForm::TimerAckTimer);
+  connect(network_tab_, &NetworkTab::Changed, this, [this] { SetFlag(SettingGroup::kNetwork); });
+  connect(opmode_tab_, &OpModeTab::OpGridValueChanged, this,
+          [this] { SetFlag(SettingGroup::kOperationMode); });
+  connect(can_tab_, &CanTab::CANGridValueChanged, this, [this] { SetFlag(SettingGroup::kCan); });
+  connect(filter_tab_, &FilterTab::Changed, this, [this] { SetFlag(SettingGroup::kFilters); });
+
+  config_udp_->SetDefaultPort(kDevicePort);
+  config_udp_->SetReadHandler([this](const transport::Datagram& d) { ConfigUDPUDPRead(d); },
+                              &executor_);
 }
+
+TConfigForm::~TConfigForm() { config_udp_->Close(); }
+
+MacField TConfigForm::DeviceMac() const { return MacToBytes(MACLabel->text().toStdString()); }
+
+void TConfigForm::SetAllChangeFlags() { change_flags_.fill(true); }
+
+void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const QString& version) {
+  change_flags_.fill(false);
+  ProductLabel->setText(model);
+  MACLabel->setText(mac);
+  VersionLabel->setText(version);
+  SendReadRequest(ReadRequestKind::kNetwork);
+  desktop_.Pause(10);
+  SendReadRequest(ReadRequestKind::kOperationMode);
+  desktop_.Pause(10);
+  SendReadRequest(ReadRequestKind::kCan);
+  for (int group = 1; group <= kFilterGroupCount; ++group) {
+    SendReadRequest(FilterGroupRequest(group));
+    desktop_.Pause(20);
+  }
+  ConfigTab->setCurrentIndex(0);
+}
+
+QWidget* TConfigForm::PanelFor(ReadRequestKind kind) const {
+  switch (kind) {
+    case ReadRequestKind::kNetwork: return network_tab_;
+    case ReadRequestKind::kOperationMode: return opmode_tab_;
+    case ReadRequestKind::kCan: return can_tab_;
+    default: return filter_tab_;
+  }
+}
+
+void TConfigForm::SendReadRequest(ReadRequestKind kind) {
+  const Bytes request = BuildReadRequest(kind, DeviceMac());
+  if (!config_udp_->IsActive()) config_udp_->Open();
+  config_udp_->SetBroadcastEnabled(true);
+  PanelFor(kind)->setEnabled(false);
+  config_udp_->Broadcast(request, kDevicePort);
+}
+
+void TConfigForm::BroadcastToDevices(const Bytes& message) {
+  if (!config_udp_->IsActive()) config_udp_->Open();
+  config_udp_->SetBroadcastEnabled(true);
+  config_udp_->Broadcast(message, kDevicePort);
+}
+
+void TConfigForm::SendGroup(SettingGroup group) {
+  const MacField mac = DeviceMac();
+  switch (group) {
+    case SettingGroup::kNetwork:
+      BroadcastToDevices(network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_),
+                                                    echo_byte_));
+      return;
+    case SettingGroup::kOperationMode:
+      for (int row = 0; row < port_count_ && row < opmode_tab_->Grid().rowCount(); ++row) {
+        const std::optional<Bytes> message = opmode_tab_->BuildMessage(mac, row);
+        if (!message) {
+          ShowMessage("Please Check Operation Mode");
+          continue;
+        }
+        BroadcastToDevices(*message);
+      }
+      return;
+    case SettingGroup::kCan:
+      for (int row = 0; row < port_count_ && row < can_tab_->Grid().rowCount(); ++row) {
+        can_check_failed_ = false;
+        const CheckedBuild build = can_tab_->BuildForApply(mac);
+        if (!build.failure.isEmpty()) {
+          // Nothing goes out for rejected settings; the device's are read back.
+          ShowMessage(build.failure);
+          can_check_failed_ = true;
+          SendReadRequest(ReadRequestKind::kCan);
+          continue;
+        }
+        BroadcastToDevices(build.message);
+      }
+      return;
+    case SettingGroup::kFilters:
+      SendFilters();
+      return;
+  }
+}
+
+void TConfigForm::SendFilters() {
+  if (filters_imported_) {
+    BulkSendFilters();
+    return;
+  }
+  const int group = filter_tab_->SelectedGroup();
+  if (group < 0) {
+    // No group on show holds device data: nothing to send.
+    can_check_failed_ = false;
+    return;
+  }
+  if (can_check_failed_) {
+    can_check_failed_ = false;
+    SendReadRequest(FilterGroupRequest(group + 1));
+    return;
+  }
+  const CheckedBuild build = filter_tab_->BuildFromSlots(DeviceMac(), group, can_tab_->SpecCode());
+  if (!build.failure.isEmpty()) {
+    ShowMessage(build.failure);
+    SendReadRequest(FilterGroupRequest(group + 1));
+    return;
+  }
+  BroadcastToDevices(build.message);
+}
+
+void TConfigForm::BulkSendFilters() {
+  const int closings = closings_;
+  PanelFilterSend->show();
+  PanelFilterSend->raise();
+  lblFilterSend->setText("Sending....");
+  FilterSendBar->setMaximum(kFilterGroupCount);
+  FilterSendBar->setValue(0);
+  struct HidePanel {
+    TConfigForm* form;
+    ~HidePanel() { form->PanelFilterSend->hide(); }
+  } hide_panel{this};
+  for (int group = 0; group < kFilterGroupCount && closings == closings_; ++group) {
+    if (!config_udp_->IsActive()) config_udp_->Open();
+    WaitWithEvents(timing_.bulkPaceMs);
+    if (closings != closings_) break;
+    if (can_check_failed_) {
+      can_check_failed_ = false;
+      SendReadRequest(FilterGroupRequest(group + 1));
+    } else {
+      BroadcastToDevices(filter_tab_->BuildFromTable(DeviceMac(), group));
+    }
+    FilterSendBar->setValue(group + 1);
+  }
+  filters_imported_ = false;
+}
+
+void TConfigForm::WaitWithEvents(int milliseconds) {
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void TConfigForm::FlatButton1Click() {
+  if (filters_imported_) {
+    switch (prompter_.AskYesNoCancel(this, "Load all 32 filter settings?")) {
+      case Answer::Yes:
+        break;
+      case Answer::No:
+        filters_imported_ = false;
+        break;
+      default:
+        return;
+    }
+  }
+  FlatButton1->setEnabled(false);
+  bool sent = false;
+  try {
+    for (int g = 0; g < kSettingGroupCount; ++g) {
+      const auto group = static_cast<SettingGroup>(g);
+      if (!ChangeFlag(group)) continue;
+      SendGroup(group);
+      sent = true;
+    }
+    if (sent) {
+      BroadcastToDevices(BuildApplyCommand(DeviceMac()));
+      ack_countdown_ = timing_.ackTicks;
+      TimerAck->start(timing_.tickMs);
+    }
+  } catch (const std::exception& error) {
+    // The operator can correct the field and apply again.
+    ShowMessage(QString::fromUtf8(error.what()));
+    FlatButton1->setEnabled(true);
+    return;
+  }
+  if (!sent) FlatButton1->setEnabled(true);
+}
+
+void TConfigForm::FlatButton2Click() { close(); }
+
+void TConfigForm::TimerAckTimer() {
+  --ack_countdown_;
+  if (ack_countdown_ > 0) return;
+  TimerAck->stop();
+  ShowMessage("Connection Lost. Please try again.");
+  done(QDialog::Rejected);
+}
+
+void TConfigForm::done(int) {
+  ++closings_;
+  // A countdown left running would close the window later, for another device.
+  TimerAck->stop();
+  config_udp_->Close();
+  const bool changed = std::find(change_flags_.begin(), change_flags_.end(), true) != change_flags_.end();
+  filters_imported_ = false;
+  QDialog::done(changed ? QDialog::Accepted : QDialog::Rejected);
+}
+
+void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
+  const ByteView data = datagram.data;
+  const std::optional<std::uint8_t> code = AcceptDatagram(data);
+  if (!code) return;
+  const std::optional<MacField> mac = MacOf(data);
+  if (!mac || *mac != DeviceMac()) return;
+  switch (*code) {
+    case code::kNetworkReply: {
+      const NetworkReply reply = ParseNetworkReply(data);
+      network_tab_->Fill(reply);
+      if (reply.portCount) port_count_ = 1;
+      if (reply.echoByte) echo_byte_ = *reply.echoByte;
+      if (!reply.Complete()) return;
+      opmode_tab_->ResetRows(port_count_);
+      can_tab_->ResetRows(port_count_);
+      network_tab_->setEnabled(true);
+      break;
+    }
+    case code::kOpModeReply:
+      if (!opmode_tab_->Fill(ParseOpModeReply(data))) return;
+      opmode_tab_->setEnabled(true);
+      break;
+    case code::kUReply:
+      can_tab_->setEnabled(true);
+      break;
+    case code::kCanReply:
+      if (!can_tab_->Fill(data)) return;
+      can_tab_->setEnabled(true);
+      break;
+    case code::kApplyAck:
+      FlatButton1->setEnabled(true);
+      TimerAck->stop();
+      ShowMessage("Configuration was successfully applied");
+      return;
+    default: {
+      if (*code < code::kFilterReplyFirst || *code > code::kFilterReplyLast) return;
+      const std::optional<int> group = ReadFilterGroup(data, filter_table_);
+      if (!group) return;
+      if (*group == 0) filter_tab_->ShowFirstGroup();
+      filter_tab_->setEnabled(true);
+      break;
+    }
+  }
+  FlatButton1->setEnabled(true);
+}
+
+void TConfigForm::ShowMessage(const QString& text) { prompter_.ShowMessage(this, text); }
 
 }  // namespace oxlo::ui

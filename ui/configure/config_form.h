@@ -1,15 +1,126 @@
 // The configuration window: created once, hidden, reused for every device.
+// It reads a device with eleven requests, shows its settings on four tabs,
+// writes back the groups the operator changed and waits for the device to
+// acknowledge that it took them into use.
 #pragma once
 
 #include <QDialog>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "protocol/can_messages.h"
+#include "protocol/settings_messages.h"
+#include "transport/endpoint.h"
+#include "ui/common/qt_executor.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTimer;
 
 namespace oxlo::ui {
+
+class CanTab;
+class Desktop;
+class FilterTab;
+class Network;
+class NetworkTab;
+class OpModeTab;
+class Prompter;
+
+enum class SettingGroup { kNetwork = 0, kOperationMode = 1, kCan = 2, kFilters = 3 };
+inline constexpr int kSettingGroupCount = 4;
+
+// The device's fixed waits; tests shorten them.
+struct ConfigTiming {
+  int ackTicks = 5;         // one-second ticks before the acknowledgement is lost
+  int tickMs = 1000;
+  int bulkPaceMs = 100;     // between the eight groups of a bulk filter send
+};
 
 class TConfigForm : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TConfigForm(QWidget* parent = nullptr);
+  TConfigForm(Prompter& prompter, Desktop& desktop, Network& network, QWidget* parent = nullptr,
+              ConfigTiming timing = {});
+  ~TConfigForm() override;
+
+  // Prepares the window for a device and reads it; the caller shows it.
+  // Throws the endpoint's error when port 2057 cannot be held.
+  void OpenForDevice(const QString& model, const QString& mac, const QString& version);
+  void SendReadRequest(ReadRequestKind kind);
+  void SendGroup(SettingGroup group);
+  // Runs on the UI thread, one datagram at a time.
+  void ConfigUDPUDPRead(const transport::Datagram& datagram);
+
+  void FlatButton1Click();  // Apply
+  void FlatButton2Click();  // Cancel
+  void TimerAckTimer();
+  // Every close: the window's result is OK when a setting group changed.
+  void done(int result) override;
+
+  // State kept for the program's run.
+  bool ChangeFlag(SettingGroup group) const { return change_flags_.at(static_cast<std::size_t>(group)); }
+  void SetAllChangeFlags();
+  bool FiltersImported() const { return filters_imported_; }
+  void SetFiltersImported(bool on) { filters_imported_ = on; }
+  int PortCount() const { return port_count_; }
+  std::uint8_t EchoByte() const { return echo_byte_; }
+  int AckCountdown() const { return ack_countdown_; }
+  bool CanCheckFailed() const { return can_check_failed_; }
+  FilterTable& Filters() { return filter_table_; }
+  transport::DatagramEndpoint& ConfigUDP() { return *config_udp_; }
+  MacField DeviceMac() const;
+
+  NetworkTab& NetworkPage() { return *network_tab_; }
+  OpModeTab& OpModePage() { return *opmode_tab_; }
+  CanTab& CanPage() { return *can_tab_; }
+  FilterTab& FilterPage() { return *filter_tab_; }
+
+ private:
+  void SetFlag(SettingGroup group) { change_flags_.at(static_cast<std::size_t>(group)) = true; }
+  // Opens ConfigUDP on port 2057 if needed and broadcasts with broadcasting on.
+  void BroadcastToDevices(const Bytes& message);
+  void SendFilters();
+  void BulkSendFilters();
+  // Waits with the window's events running.
+  void WaitWithEvents(int milliseconds);
+  void ShowMessage(const QString& text);
+  QWidget* PanelFor(ReadRequestKind kind) const;
+
+  Prompter& prompter_;
+  Desktop& desktop_;
+  ConfigTiming timing_;
+  QtExecutor executor_;
+  std::unique_ptr<transport::DatagramEndpoint> config_udp_;
+
+  std::array<bool, kSettingGroupCount> change_flags_{};
+  bool filters_imported_ = false;
+  int port_count_ = 0;
+  std::uint8_t echo_byte_ = 0;
+  int ack_countdown_ = 0;
+  bool can_check_failed_ = false;
+  FilterTable filter_table_;
+  int closings_ = 0;  // lets a bulk send notice that the window closed under it
+
+  QLabel* ProductLabel;
+  QLabel* MACLabel;
+  QLabel* VersionLabel;
+  QTabWidget* ConfigTab;
+  NetworkTab* network_tab_;
+  OpModeTab* opmode_tab_;
+  CanTab* can_tab_;
+  FilterTab* filter_tab_;
+  QPushButton* FlatButton9;
+  QPushButton* FlatButton1;
+  QPushButton* FlatButton2;
+  QWidget* PanelFilterSend;
+  QLabel* lblFilterSend;
+  QProgressBar* FilterSendBar;
+  QTimer* TimerAck;
 };
 
 }  // namespace oxlo::ui

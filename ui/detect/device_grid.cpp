@@ -8,6 +8,8 @@
 #include <QStyledItemDelegate>
 #include <array>
 
+#include "ui/common/key_filters.h"
+
 namespace oxlo::ui {
 namespace {
 
@@ -91,12 +93,7 @@ QPixmap MarkerImage() {
 
 int ColumnWidthInCharacters(int c) { return kColumns.at(static_cast<std::size_t>(c)).characters; }
 
-bool KeyPassesColumnFilter(int c, QChar typed) {
-  const char16_t u = typed.unicode();
-  const bool control = (u < 0x20 && u != 0x08) || u == 0x7F;
-  if (c < column::kIp || control) return true;
-  return u == 0x08 || u == '%' || u == '\'' || u == '.' || (u >= '0' && u <= '9');
-}
+bool KeyPassesColumnFilter(int c, QChar typed) { return c < column::kIp || AddressKeyPasses(typed); }
 
 DeviceGrid::DeviceGrid(QWidget* parent) : QTableWidget(0, column::kCount, parent) {
   setItemDelegate(new CellDelegate(this));

@@ -25,8 +25,7 @@ inline constexpr int kCount = 11;
 int ColumnWidthInCharacters(int column);
 
 // Whether a typed character reaches a cell of this column: the address
-// columns take only digits, '.', '%', the apostrophe and backspace. Control
-// keys (Enter, Escape, Tab) are not typed characters and always pass.
+// columns filter it as address fields do.
 bool KeyPassesColumnFilter(int column, QChar typed);
 
 class DeviceGrid : public QTableWidget {

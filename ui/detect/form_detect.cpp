@@ -12,7 +12,9 @@
 #include "protocol/frame.h"
 #include "ui/common/network.h"
 #include "ui/common/prompter.h"
+#include "ui/common/desktop.h"
 #include "ui/common/window_style.h"
+#include "ui/configure/config_form.h"
 #include "ui/detect/device_grid.h"
 #include "ui/detect/form_search_ip.h"
 
@@ -90,6 +92,8 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Network& network,
   connect(FlatButton2, &QPushButton::clicked, this, &TFormDetect::FlatButton2Click);
   connect(FlatButton3, &QPushButton::clicked, this, &TFormDetect::FlatButton3Click);
   connect(FlatButton6, &QPushButton::clicked, this, &TFormDetect::FlatButton6Click);
+  connect(FlatButton8, &QPushButton::clicked, this, &TFormDetect::FlatButton8Click);
+  connect(RGrid, &QTableWidget::cellDoubleClicked, this, &TFormDetect::RGridDblClick);
   connect(TimerFIND, &QTimer::timeout, this, &TFormDetect::TimerFINDTimer);
   connect(RGrid, &QTableWidget::currentCellChanged, this, &TFormDetect::RGridRowEnter);
   connect(RGrid, &DeviceGrid::RowEditStarted, this, &TFormDetect::RGridAfterEdit);
@@ -181,6 +185,30 @@ void TFormDetect::FlatButton3Click() {
     udp_server_->SendTo(host, kDevicePort, BuildDiscoveryQuery());
     SetSearching(true);
   });
+}
+
+bool TFormDetect::OpenSelectedInConfigForm() {
+  const int row = SelectedListedRow();
+  if (row < 0 || config_form_ == nullptr) return false;
+  CloseServer();
+  return RunAction([&] {
+    config_form_->OpenForDevice(RGrid->Text(row, column::kModel), RGrid->Text(row, column::kMac),
+                                RGrid->Text(row, column::kVersion));
+  });
+}
+
+void TFormDetect::FlatButton8Click() {
+  if (SelectedListedRow() < 0 || config_form_ == nullptr) return;
+  desktop_.Pause(100);
+  if (!OpenSelectedInConfigForm()) return;
+  if (run_dialog_(*config_form_) == QDialog::Accepted) StartBroadcastSearch();
+}
+
+void TFormDetect::RGridDblClick() {
+  if (!OpenSelectedInConfigForm()) return;
+  config_form_->show();
+  config_form_->raise();
+  config_form_->activateWindow();
 }
 
 void TFormDetect::FlatButton1Click() {
@@ -297,11 +325,13 @@ void TFormDetect::RGridRowEnter() {
 
 void TFormDetect::RGridAfterEdit(int row) { RGrid->SetModified(row, true); }
 
-void TFormDetect::RunAction(const std::function<void()>& action) {
+bool TFormDetect::RunAction(const std::function<void()>& action) {
   try {
     action();
+    return true;
   } catch (const std::exception& error) {
     ShowMessage(QString::fromUtf8(error.what()));
+    return false;
   }
 }
 

@@ -27,6 +27,7 @@ class DeviceGrid;
 class Desktop;
 class Network;
 class Prompter;
+class TConfigForm;
 
 class TFormDetect : public QWidget {
   Q_OBJECT
@@ -39,6 +40,8 @@ class TFormDetect : public QWidget {
   // operator's part without a nested event loop.
   using DialogRunner = std::function<int(QDialog&)>;
   void SetDialogRunner(DialogRunner runner) { run_dialog_ = std::move(runner); }
+  // The configuration window the Config button and a double-click open.
+  void SetConfigForm(TConfigForm* form) { config_form_ = form; }
 
   int DeviceCount() const { return device_count_; }
   int SavedCount() const { return saved_count_; }
@@ -63,6 +66,8 @@ class TFormDetect : public QWidget {
   void FlatButton2Click();  // Search
   void FlatButton3Click();  // Search IP
   void FlatButton6Click();  // Stop
+  void FlatButton8Click();  // Config: modal, searches again after a change
+  void RGridDblClick();     // the same window without modality, no search after
   void TimerFINDTimer();
   // Runs on the receiving thread of UDPServer.
   void UDPServerUDPRead(const transport::Datagram& datagram);
@@ -86,12 +91,17 @@ class TFormDetect : public QWidget {
   // Applies one datagram, unless UDPServer was closed since it arrived.
   void OnServerDatagram(const Received& received);
   // Runs an operator action; an error it raises ends it with the error's text.
-  void RunAction(const std::function<void()>& action);
+  // False when it ended that way.
+  bool RunAction(const std::function<void()>& action);
+  // Closes UDPServer and reads the selected device into the configuration
+  // window; false when there is none or the window could not be opened.
+  bool OpenSelectedInConfigForm();
   void ShowMessage(const QString& text);
 
   Prompter& prompter_;
   Desktop& desktop_;
   DialogRunner run_dialog_;
+  TConfigForm* config_form_ = nullptr;
 
   std::unique_ptr<transport::DatagramEndpoint> udp_server_;
   std::unique_ptr<transport::InterfaceBroadcaster> every_interface_;

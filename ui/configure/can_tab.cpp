@@ -1,0 +1,74 @@
+#include "ui/configure/can_tab.h"
+
+#include <QVBoxLayout>
+
+#include "ui/configure/settings_grid.h"
+
+namespace oxlo::ui {
+namespace {
+
+using namespace cancolumn;
+
+QStringList BaudNames() {
+  QStringList names;
+  for (int rate : kBaudRatesKbit) names << QString::number(rate) + " kbps";
+  return names;
+}
+
+const QStringList kSpecNames{"A", "B"};
+
+std::vector<GridColumn> Columns() {
+  const int id_length = static_cast<int>(kCanIdTextMax);
+  return {
+      ListColumn("Baud rate", 79, BaudNames()),
+      ListColumn("Specification", 102, kSpecNames),
+      TextColumn("ID", 151, id_length),
+      TextColumn("Mask", 142, id_length),
+  };
+}
+
+}  // namespace
+
+CanTab::CanTab(QWidget* parent) : QWidget(parent) {
+  CANGrid = new SettingsGrid(Columns(), 18, this);
+  CANGrid->setObjectName("CANGrid");
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(CANGrid);
+  connect(CANGrid, &SettingsGrid::ValueChanged, this, &CanTab::CANGridValueChanged);
+}
+
+void CanTab::ResetRows(int count) { CANGrid->ResetRows(count); }
+
+bool CanTab::Fill(ByteView message) {
+  if (CANGrid->rowCount() == 0) return false;
+  const std::optional<CanSettings> settings = ReadCanSettings(message);
+  if (!settings || settings->baudIndex >= kBaudRatesKbit.size()) return false;
+  CANGrid->Fill(0, kBaud, BaudNames().at(settings->baudIndex));
+  if (settings->specCode != kSpecA && settings->specCode != kSpecB) return false;
+  CANGrid->Fill(0, kSpec, kSpecNames.at(settings->specCode - 1));
+  CANGrid->Fill(0, kId, QString::fromStdString(settings->id));
+  CANGrid->Fill(0, kMask, QString::fromStdString(settings->mask));
+  return true;
+}
+
+int CanTab::SpecCode() const { return CANGrid->ListPosition(0, kSpec) + 1; }
+
+CheckedBuild CanTab::BuildForApply(const MacField& mac) const {
+  const int spec = SpecCode();
+  if (!CanFormCheck(CANGrid->Text(0, kId).toStdString(), spec)) {
+    return {{}, "Please Check CAN ID Fomat"};
+  }
+  if (!CanFormCheck(CANGrid->Text(0, kMask).toStdString(), spec)) {
+    return {{}, "Please Check CAN ID Mask Fomat"};
+  }
+  return {BuildForExport(mac), {}};
+}
+
+Bytes CanTab::BuildForExport(const MacField& mac) const {
+  const int baud = CANGrid->ListPosition(0, kBaud);
+  return BuildCanSettings(mac, baud < 0 ? 0xFF : baud, SpecCode(), CANGrid->Text(0, kId).toStdString(),
+                          CANGrid->Text(0, kMask).toStdString());
+}
+
+}  // namespace oxlo::ui
