@@ -3,16 +3,12 @@
 // address assignment out of both local addresses, in row order.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDialog>
 #include <QLineEdit>
-#include <QElapsedTimer>
-#include <QThread>
-#include <fstream>
-#include <nlohmann/json.hpp>
 
 #include "tests/protocol/test_bytes.h"
 #include "tests/ui/doubles.h"
+#include "tests/ui/lab_support.h"
 #include "ui/detect/device_grid.h"
 #include "ui/detect/form_detect.h"
 
@@ -23,43 +19,9 @@ using oxlo::testing::Ascii;
 using oxlo::testing::Concat;
 using oxlo::testing::Hex;
 using oxlo::testing::Zeros;
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : value;
-}
-
-// Spins the event loop until the condition holds or two seconds pass.
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!condition() && clock.elapsed() < 2000) {
-    QCoreApplication::processEvents();
-    QThread::msleep(5);
-  }
-  return condition();
-}
-
-struct Logged {
-  std::string source;
-  Bytes data;
-};
-
-// The 'S' messages a simulator logged.
-std::vector<Logged> AssignmentsIn(const std::string& path) {
-  std::vector<Logged> out;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    const auto entry = nlohmann::json::parse(line);
-    std::string hex = entry.at("hex");
-    std::string spaced;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) spaced += hex.substr(i, 2) + " ";
-    Bytes data = Hex(spaced);
-    if (data.size() > 1 && data[1] == 0x53) out.push_back({entry.at("source"), data});
-  }
-  return out;
-}
+using lab::Env;
+using lab::Logged;
+using lab::WaitFor;
 
 Bytes MacBytes(const QString& text) { return Hex(QString(text).replace('-', ' ').toStdString()); }
 
@@ -107,8 +69,8 @@ TEST_F(DetectLab, ApplySendsEachMarkedRowFromEveryLocalAddressInRowOrder) {
   const std::string host1 = Env("OXLO_LAB_HOST_IP"), host2 = Env("OXLO_LAB_HOST_IP2");
   std::vector<Logged> dev, dev2;
   ASSERT_TRUE(WaitFor([&] {
-    dev = AssignmentsIn(Env("OXLO_TEST_DEV_LOG"));
-    dev2 = AssignmentsIn(Env("OXLO_TEST_DEV2_LOG"));
+    dev = lab::WithCode(lab::ReadLog(Env("OXLO_TEST_DEV_LOG")), 0x53);
+    dev2 = lab::WithCode(lab::ReadLog(Env("OXLO_TEST_DEV2_LOG")), 0x53);
     return dev.size() >= 2 && dev2.size() >= 2;
   })) << dev.size() << " " << dev2.size();
   ASSERT_EQ(dev.size(), 2u);

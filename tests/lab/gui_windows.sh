@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The windows over real sockets: the configuration window reading and
+# writing a simulated device, then the device list's search, search by IP
+# and Apply out of both local addresses (the checks are in the test program).
+source "$(dirname "$0")/lib.sh"
+: "${OXLO_UI_LAB_TESTS:?}"
+
+start_sim "$OXLO_LAB_DEV_NS" dev --devices 3
+start_sim "$OXLO_LAB_DEV2_NS" dev2 --devices 1 --mac-base 02-00-00-00-10-00
+export OXLO_TEST_DEV_LOG="$work/dev.log" OXLO_TEST_DEV2_LOG="$work/dev2.log" QT_QPA_PLATFORM=offscreen
+# The configuration test expects the first device as the simulator made it.
+"$OXLO_UI_LAB_TESTS" --gtest_filter='ConfigLab.*'
+"$OXLO_UI_LAB_TESTS" --gtest_filter='DetectLab.*'

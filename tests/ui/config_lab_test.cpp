@@ -1,0 +1,116 @@
+// The configuration window over the real transport against the simulator:
+// reading a device, editing every tab, Apply with its acknowledgement, and
+// the bytes the simulator received.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "tests/ui/doubles.h"
+#include "tests/ui/lab_support.h"
+#include "ui/configure/can_tab.h"
+#include "ui/configure/config_form.h"
+#include "ui/configure/opmode_tab.h"
+#include "ui/configure/settings_grid.h"
+
+namespace oxlo::ui {
+namespace {
+
+using lab::Env;
+using lab::Logged;
+using lab::WaitFor;
+using oxlo::testing::Hex;
+
+const char kMacText[] = "02-00-00-00-00-01";
+
+class ConfigLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Env("OXLO_TEST_DEV_LOG").empty()) GTEST_SKIP() << "runs inside the network lab (tests/lab)";
+    form.show();
+  }
+  testing::RecordingPrompter prompter;
+  QtDesktop desktop;  // real pauses between the read requests
+  SystemNetwork network;
+  TConfigForm form{prompter, desktop, network};
+
+  bool AllPanelsEnabled() {
+    for (const char* name : {"tabPanel1", "tabPanel2", "tabPanel3", "tabPanel4"}) {
+      if (!form.findChild<QWidget*>(name)->isEnabled()) return false;
+    }
+    return true;
+  }
+  QString Edit(const char* name) { return form.findChild<QLineEdit*>(name)->text(); }
+  // How long opening blocked the window while it sent the requests.
+  qint64 OpenAndRead() {
+    QElapsedTimer clock;
+    clock.start();
+    form.OpenForDevice("Oxlo CG-100", kMacText, "1.0.1");
+    const qint64 blocked = clock.elapsed();
+    EXPECT_TRUE(WaitFor([&] { return AllPanelsEnabled(); }));
+    return blocked;
+  }
+};
+
+TEST_F(ConfigLab, EditsOfEveryTabReachTheDeviceAndReadBack) {
+  EXPECT_GE(OpenAndRead(), 180);
+  EXPECT_EQ(Edit("DeviceNameText"), "Oxlo-1");
+  EXPECT_EQ(Edit("IPAddressText"), "10.57.0.101");
+  SettingsGrid& op = form.OpModePage().Grid();
+  SettingsGrid& can = form.CanPage().Grid();
+  EXPECT_EQ(op.Text(0, opcolumn::kMode), "TCP_Server");
+  EXPECT_FALSE(can.Text(0, cancolumn::kBaud).isEmpty());
+
+  const std::vector<Logged> requests = [] {
+    std::vector<Logged> out;
+    for (const Logged& d : lab::ReadLog(Env("OXLO_TEST_DEV_LOG"))) {
+      if (d.data.size() == 9 && d.data[1] != 'A') out.push_back(d);
+    }
+    return out;
+  }();
+  ASSERT_EQ(requests.size(), 11u);
+  std::vector<std::uint8_t> codes;
+  for (const Logged& d : requests) codes.push_back(d.data[1]);
+  EXPECT_EQ(codes, (std::vector<std::uint8_t>{'N', 'O', 'C', 1, 2, 3, 4, 5, 6, 7, 8}));
+  // Pauses of 10, 10, 0 and seven of 20 ms lie between the first and the last.
+  EXPECT_GE(requests.back().seconds - requests.front().seconds, 0.159);
+
+  form.findChild<QLineEdit*>("DeviceNameText")->setText("Lab bench");
+  op.item(0, opcolumn::kLocalPort)->setText("4100");
+  can.item(0, cancolumn::kBaud)->setText("250 kbps");
+  form.findChild<QComboBox*>("FilterType1")->setCurrentIndex(1);
+  form.findChild<QLineEdit*>("FilterID1")->setText("123");
+  form.FlatButton1Click();
+  ASSERT_TRUE(WaitFor([&] { return !prompter.messages.empty(); }, 6000));
+  EXPECT_EQ(prompter.messages, std::vector<QString>{"Configuration was successfully applied"});
+
+  const std::vector<Logged> log = lab::ReadLog(Env("OXLO_TEST_DEV_LOG"));
+  const auto n = lab::WithCode(log, 'N'), o = lab::WithCode(log, 'O'), c = lab::WithCode(log, 'C'),
+             g1 = lab::WithCode(log, 0x01), a = lab::WithCode(log, 'A');
+  ASSERT_EQ(n.back().data.size(), 81u);
+  EXPECT_EQ(Bytes(n.back().data.begin() + 25, n.back().data.begin() + 35),
+            (Bytes{'L', 'a', 'b', ' ', 'b', 'e', 'n', 'c', 'h', 0}));
+  ASSERT_EQ(o.back().data.size(), 41u);
+  EXPECT_EQ(Bytes(o.back().data.begin() + 10, o.back().data.begin() + 12), Hex("04 10"));
+  ASSERT_EQ(c.back().data.size(), 19u);
+  EXPECT_EQ(c.back().data[8], 5);
+  ASSERT_EQ(g1.back().data.size(), 29u);
+  EXPECT_EQ(g1.back().data[8], 1);
+  EXPECT_EQ(Bytes(g1.back().data.begin() + 12, g1.back().data.begin() + 16), Hex("23 01 00 00"));
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_LT(g1.back().seconds, a.back().seconds + 0.0005);
+  form.done(QDialog::Accepted);
+
+  form.show();
+  OpenAndRead();
+  EXPECT_EQ(Edit("DeviceNameText"), "Lab bench");
+  EXPECT_EQ(op.Text(0, opcolumn::kLocalPort), "4100");
+  EXPECT_EQ(can.Text(0, cancolumn::kBaud), "250 kbps");
+  EXPECT_EQ(Edit("FilterID1"), "00000123");
+  form.done(QDialog::Rejected);
+}
+
+}  // namespace
+}  // namespace oxlo::ui
