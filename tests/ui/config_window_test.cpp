@@ -593,6 +593,20 @@ TEST_F(ConfigWindow, ImportedFiltersGoOutAllEightAfterYes) {
   }
 }
 
+TEST_F(ConfigWindow, ClosingDuringTheBulkSendStopsItWithoutTheApplyCommand) {
+  form.show();
+  OpenAndRead();
+  form.SetAllChangeFlags();
+  form.SetFiltersImported(true);
+  prompter.answers = {Answer::Yes};
+  QTimer::singleShot(0, &form, [this] { form.FlatButton2Click(); });
+  ClickApply();
+  EXPECT_EQ(Codes(network.Sent()), (std::vector<std::uint8_t>{'N', 'O', 'C'}));
+  EXPECT_FALSE(form.ConfigUDP().IsActive());
+  EXPECT_FALSE(Child<QWidget>("PanelFilterSend")->isVisibleTo(&form));
+  EXPECT_FALSE(Child<QTimer>("TimerAck")->isActive());
+}
+
 // Entry from the device list.
 class ConfigFromList : public ConfigWindow {
  protected:

@@ -102,8 +102,15 @@ TConfigForm::TConfigForm(Prompter& prompter, Desktop& desktop, class Network& ne
   connect(filter_tab_, &FilterTab::Changed, this, [this] { SetFlag(SettingGroup::kFilters); });
 
   config_udp_->SetDefaultPort(kDevicePort);
-  config_udp_->SetReadHandler([this](const transport::Datagram& d) { ConfigUDPUDPRead(d); },
-                              &executor_);
+  config_udp_->SetReadHandler(
+      [this](const transport::Datagram& d) {
+        // A datagram that cannot be handled is dropped without a word.
+        try {
+          ConfigUDPUDPRead(d);
+        } catch (const std::exception&) {
+        }
+      },
+      &executor_);
 }
 
 TConfigForm::~TConfigForm() { config_udp_->Close(); }
@@ -259,6 +266,7 @@ void TConfigForm::FlatButton1Click() {
     }
   }
   FlatButton1->setEnabled(false);
+  const int closings = closings_;
   bool sent = false;
   try {
     for (int g = 0; g < kSettingGroupCount; ++g) {
@@ -266,6 +274,8 @@ void TConfigForm::FlatButton1Click() {
       if (!ChangeFlag(group)) continue;
       SendGroup(group);
       sent = true;
+      // Closed during the bulk send's waits: the device gets no apply command.
+      if (closings != closings_) return;
     }
     if (sent) {
       BroadcastToDevices(BuildApplyCommand(DeviceMac()));
