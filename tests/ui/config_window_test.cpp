@@ -242,7 +242,7 @@ TEST_F(ConfigWindow, HiddenPortCellsCarryTheDeviceValuesBack) {
   network.ClearSent();
   form.SendGroup(SettingGroup::kOperationMode);
   ASSERT_EQ(network.Sent().size(), 1u);
-  const Bytes& o = network.Sent()[0].data;
+  const Bytes o = network.Sent()[0].data;
   ASSERT_EQ(o.size(), 41u);
   EXPECT_EQ(o[28], 1);
   EXPECT_EQ(o[37], 0x2C);
