@@ -1,0 +1,45 @@
+// The settings file (*.oxl): the 'N', 'O' and 'C' messages of one device as
+// they are sent, then a filter section with the 32 filters.
+#pragma once
+
+#include <cstddef>
+
+#include "protocol/bytes.h"
+#include "protocol/can_messages.h"
+
+namespace oxlo {
+
+inline constexpr std::size_t kSettingsFileSize = 429;
+inline constexpr std::size_t kNetworkSectionOffset = 0;
+inline constexpr std::size_t kOpModeSectionOffset = 81;
+inline constexpr std::size_t kCanSectionOffset = 122;
+inline constexpr std::size_t kFilterSectionOffset = 141;
+inline constexpr std::size_t kFilterSectionSize = 288;
+// Shorter files lack a filter type byte and are refused.
+inline constexpr std::size_t kSettingsFileMinSize = kFilterSectionOffset + kFilterCount;
+
+// 32 type bytes (the low byte of each type), then the 32 identifiers in
+// 8-byte slots. An identifier shorter than 8 characters is left-padded with
+// '0' (an empty one is "00000000") so every filter keeps its slot.
+Bytes BuildFilterSection(const FilterTable& table);
+
+// Loads the section (the file from offset 141 on; bytes past 288 are
+// ignored) into the table. An identifier whose slot the data ends inside
+// comes out shorter, or empty. Throws ConversionError, leaving the table
+// untouched, when a type byte is missing.
+void ParseFilterSection(ByteView section, FilterTable& table);
+
+// The file's sections, each cut to what the file holds.
+struct SettingsFileSections {
+  ByteView network;
+  ByteView opMode;
+  ByteView can;
+  ByteView filters;
+};
+SettingsFileSections SplitSettingsFile(ByteView file);
+
+// The whole file from the three messages and the table.
+Bytes ComposeSettingsFile(ByteView networkMessage, ByteView opModeMessage, ByteView canMessage,
+                          const FilterTable& table);
+
+}  // namespace oxlo
