@@ -42,7 +42,8 @@ void RecordingDesktop::Pause(int milliseconds) { pauses.push_back(milliseconds);
 // Keeps the state a real endpoint keeps and reports sends to its network.
 class FakeEndpoint final : public transport::DatagramEndpoint {
  public:
-  FakeEndpoint(FakeNetwork& network, std::string sender) : network_(network), sender_(std::move(sender)) {}
+  FakeEndpoint(FakeNetwork& network, std::string sender, int copy = 0)
+      : network_(network), sender_(std::move(sender)), copy_(copy) {}
   ~FakeEndpoint() override { network_.Destroyed(this); }
 
   void SetDefaultPort(std::uint16_t port) override { default_port_ = port; }
@@ -64,12 +65,12 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
   bool IsActive() const override { return active_; }
   void Broadcast(ByteView data, std::uint16_t port) override {
     Open();
-    network_.Record({sender_, transport::kBroadcastAddress, port, Bytes(data.begin(), data.end())},
+    network_.Record({sender_, transport::kBroadcastAddress, port, Bytes(data.begin(), data.end()), copy_},
                     broadcast_);
   }
   void SendTo(std::string_view host, std::uint16_t port, ByteView data) override {
     Open();
-    network_.Record({sender_, std::string(host), port, Bytes(data.begin(), data.end())},
+    network_.Record({sender_, std::string(host), port, Bytes(data.begin(), data.end()), copy_},
                     broadcast_);
   }
 
@@ -86,6 +87,7 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
  private:
   FakeNetwork& network_;
   std::string sender_;
+  int copy_;
   std::uint16_t default_port_ = 0;
   bool broadcast_ = true;
   bool active_ = false;
@@ -101,7 +103,7 @@ class FakeEveryInterface final : public transport::InterfaceBroadcaster {
   void SendOnEveryInterface(ByteView data, std::uint16_t port) override {
     // Two local addresses, so a test sees each message twice.
     for (int i = 0; i < 2; ++i) {
-      FakeEndpoint endpoint(network_, "every-interface");
+      FakeEndpoint endpoint(network_, "every-interface", i);
       endpoint.Broadcast(data, port);
     }
   }
@@ -161,13 +163,17 @@ bool FakeNetwork::LastSendBroadcastOption() const {
 }
 
 void FakeNetwork::Record(SentDatagram datagram, bool broadcastOption) {
-  std::lock_guard lock(mutex_);
-  if (!fail_next_.empty()) {
-    const std::string text = std::exchange(fail_next_, {});
-    throw transport::SocketError(text);
+  {
+    std::lock_guard lock(mutex_);
+    if (!fail_next_.empty()) {
+      const std::string text = std::exchange(fail_next_, {});
+      throw transport::SocketError(text);
+    }
+    if (datagram.sender == "device") last_broadcast_option_ = broadcastOption;
+    sent_.push_back(datagram);
   }
-  if (datagram.sender == "device") last_broadcast_option_ = broadcastOption;
-  sent_.push_back(std::move(datagram));
+  if (!responder_ || datagram.copy != 0) return;
+  if (const std::optional<Bytes> reply = responder_(datagram)) Deliver(*reply);
 }
 
 void FakeNetwork::Opened(FakeEndpoint* endpoint) {

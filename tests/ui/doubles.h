@@ -5,6 +5,8 @@
 
 #include <QString>
 #include <deque>
+#include <functional>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,6 +46,7 @@ struct SentDatagram {
   std::string host;    // destination; "255.255.255.255" for a broadcast
   std::uint16_t port = 0;
   Bytes data;
+  int copy = 0;  // which local address sent it, for every-interface sends
 };
 
 class FakeEndpoint;
@@ -64,6 +67,11 @@ class FakeNetwork final : public Network {
   void FailNextSend(const std::string& text);
   // The broadcast option of the last device endpoint when it last sent.
   bool LastSendBroadcastOption() const;
+  // Answers sends as a device would: the reply, if any, is delivered to the
+  // open device endpoints right after the send. The device sits behind the
+  // first local address: it sees one copy of an every-interface send.
+  using Responder = std::function<std::optional<Bytes>(const SentDatagram&)>;
+  void SetResponder(Responder responder) { responder_ = std::move(responder); }
 
  private:
   friend class FakeEndpoint;
@@ -78,6 +86,7 @@ class FakeNetwork final : public Network {
   std::vector<SentDatagram> sent_;
   std::string fail_next_;
   bool last_broadcast_option_ = false;
+  Responder responder_;
 };
 
 // An 85-byte discovery reply as a device sends it.

@@ -20,6 +20,11 @@ struct FileDialogSpec {
   QStringList filters;       // "All files (*.*)" first: it is selected on opening
 };
 
+// The dialogs of the settings files, titled for export or import.
+inline FileDialogSpec SettingsFileDialog(const QString& title) {
+  return {title, "default.oxl", "oxl", {"All files (*.*)", "OxloConfig files (*.oxl)"}};
+}
+
 enum class Answer { Ok, Yes, No, Cancel };
 
 class Prompter {

@@ -1,6 +1,8 @@
 #include "ui/configure/config_form.h"
 
 #include <QEventLoop>
+#include <QFile>
+#include <QSaveFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -10,6 +12,7 @@
 
 #include "protocol/fields.h"
 #include "protocol/frame.h"
+#include "protocol/settings_file.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
 #include "ui/common/prompter.h"
@@ -93,6 +96,7 @@ TConfigForm::TConfigForm(Prompter& prompter, Desktop& desktop, class Network& ne
   TimerAck->setObjectName("TimerAck");
 
   connect(FlatButton1, &QPushButton::clicked, this, &TConfigForm::FlatButton1Click);
+  connect(FlatButton9, &QPushButton::clicked, this, &TConfigForm::FlatButton9Click);
   connect(FlatButton2, &QPushButton::clicked, this, &TConfigForm::FlatButton2Click);
   connect(TimerAck, &QTimer::timeout, this, &TConfigForm::TimerAckTimer);
   connect(network_tab_, &NetworkTab::Changed, this, [this] { SetFlag(SettingGroup::kNetwork); });
@@ -119,11 +123,17 @@ MacField TConfigForm::DeviceMac() const { return MacToBytes(MACLabel->text().toS
 
 void TConfigForm::SetAllChangeFlags() { change_flags_.fill(true); }
 
-void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const QString& version) {
-  change_flags_.fill(false);
+void TConfigForm::SetLabels(const QString& model, const QString& mac, const QString& version) {
   ProductLabel->setText(model);
   MACLabel->setText(mac);
   VersionLabel->setText(version);
+  // Each opening starts ready to apply, even after a close while waiting.
+  FlatButton1->setEnabled(true);
+}
+
+void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const QString& version) {
+  change_flags_.fill(false);
+  SetLabels(model, mac, version);
   SendReadRequest(ReadRequestKind::kNetwork);
   desktop_.Pause(10);
   SendReadRequest(ReadRequestKind::kOperationMode);
@@ -134,6 +144,68 @@ void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const 
     desktop_.Pause(20);
   }
   ConfigTab->setCurrentIndex(0);
+}
+
+void TConfigForm::OpenFromFile(const QString& path, const QString& model, const QString& mac,
+                               const QString& version) {
+  SetAllChangeFlags();
+  SetLabels(model, mac, version);
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) throw std::runtime_error(file.errorString().toStdString());
+  const QByteArray content = file.readAll();
+  const bool read_failed = file.error() != QFileDevice::NoError;
+  const QString read_error = file.errorString();
+  file.close();
+  if (read_failed) throw std::runtime_error(read_error.toStdString());
+  const ByteView bytes(reinterpret_cast<const std::uint8_t*>(content.constData()),
+                       static_cast<std::size_t>(content.size()));
+  if (bytes.size() < kSettingsFileMinSize) {
+    throw std::runtime_error("The settings file is too short: " + std::to_string(bytes.size()) +
+                             " bytes, at least " + std::to_string(kSettingsFileMinSize) +
+                             " are needed.");
+  }
+  const SettingsFileSections sections = SplitSettingsFile(bytes);
+  const NetworkReply network = FillNetwork(sections.network);
+  if (network.stoppedBy) throw *network.stoppedBy;
+  const OpModeReply port = ParseOpModeReply(sections.opMode);
+  opmode_tab_->Fill(port);
+  if (port.stoppedBy) throw *port.stoppedBy;
+  can_tab_->Fill(sections.can);
+  ParseFilterSection(sections.filters, filter_table_);
+  filter_tab_->ShowFirstGroup();
+  filters_imported_ = true;
+  for (QWidget* panel : std::initializer_list<QWidget*>{network_tab_, opmode_tab_, can_tab_, filter_tab_}) {
+    panel->setEnabled(true);
+  }
+  ConfigTab->setCurrentIndex(0);
+}
+
+Bytes TConfigForm::BuildSettingsFile() const {
+  const MacField mac = DeviceMac();
+  const Bytes network =
+      network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_), echo_byte_);
+  const std::optional<Bytes> port = opmode_tab_->BuildMessage(mac, 0);
+  if (!port) throw std::runtime_error("Please Check Operation Mode");
+  return ComposeSettingsFile(network, *port, can_tab_->BuildForExport(mac), filter_table_);
+}
+
+void TConfigForm::FlatButton9Click() {
+  const std::optional<QString> path = prompter_.SaveFile(this, SettingsFileDialog("Export Setting"));
+  if (!path) return;
+  try {
+    // Everything is built before the disk is touched, and the file is
+    // replaced whole, so a failure never leaves a partial file.
+    const Bytes content = BuildSettingsFile();
+    QSaveFile out(*path);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(reinterpret_cast<const char*>(content.data()), static_cast<qint64>(content.size())) !=
+            static_cast<qint64>(content.size()) ||
+        !out.commit()) {
+      throw std::runtime_error(out.errorString().toStdString());
+    }
+  } catch (const std::exception& error) {
+    ShowMessage(QString::fromUtf8(error.what()));
+  }
 }
 
 QWidget* TConfigForm::PanelFor(ReadRequestKind kind) const {
@@ -318,17 +390,10 @@ void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
   const std::optional<MacField> mac = MacOf(data);
   if (!mac || *mac != DeviceMac()) return;
   switch (*code) {
-    case code::kNetworkReply: {
-      const NetworkReply reply = ParseNetworkReply(data);
-      network_tab_->Fill(reply);
-      if (reply.portCount) port_count_ = 1;
-      if (reply.echoByte) echo_byte_ = *reply.echoByte;
-      if (!reply.Complete()) return;
-      opmode_tab_->ResetRows(port_count_);
-      can_tab_->ResetRows(port_count_);
+    case code::kNetworkReply:
+      if (!FillNetwork(data).Complete()) return;
       network_tab_->setEnabled(true);
       break;
-    }
     case code::kOpModeReply:
       if (!opmode_tab_->Fill(ParseOpModeReply(data))) return;
       opmode_tab_->setEnabled(true);
@@ -355,6 +420,18 @@ void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
     }
   }
   FlatButton1->setEnabled(true);
+}
+
+NetworkReply TConfigForm::FillNetwork(ByteView message) {
+  NetworkReply reply = ParseNetworkReply(message);
+  network_tab_->Fill(reply);
+  if (reply.portCount) port_count_ = 1;
+  if (reply.echoByte) echo_byte_ = *reply.echoByte;
+  if (reply.Complete()) {
+    opmode_tab_->ResetRows(port_count_);
+    can_tab_->ResetRows(port_count_);
+  }
+  return reply;
 }
 
 void TConfigForm::ShowMessage(const QString& text) { prompter_.ShowMessage(this, text); }

@@ -51,6 +51,11 @@ class TConfigForm : public QDialog {
   // Prepares the window for a device and reads it; the caller shows it.
   // Throws the endpoint's error when port 2057 cannot be held.
   void OpenForDevice(const QString& model, const QString& mac, const QString& version);
+  // Prepares the window from a settings file for the device named by the
+  // texts (never the MAC stored in the file); sends nothing. Throws on a file
+  // that cannot be read or decoded: the window must then not be shown.
+  void OpenFromFile(const QString& path, const QString& model, const QString& mac,
+                    const QString& version);
   void SendReadRequest(ReadRequestKind kind);
   void SendGroup(SettingGroup group);
   // Runs on the UI thread, one datagram at a time.
@@ -58,6 +63,7 @@ class TConfigForm : public QDialog {
 
   void FlatButton1Click();  // Apply
   void FlatButton2Click();  // Cancel
+  void FlatButton9Click();  // Export
   void TimerAckTimer();
   // Every close: the window's result is OK when a setting group changed.
   void done(int result) override;
@@ -82,6 +88,12 @@ class TConfigForm : public QDialog {
 
  private:
   void SetFlag(SettingGroup group) { change_flags_.at(static_cast<std::size_t>(group)) = true; }
+  void SetLabels(const QString& model, const QString& mac, const QString& version);
+  // The network fill: the tab, the port count, the echo byte and, when the
+  // message decoded whole, new empty port rows.
+  NetworkReply FillNetwork(ByteView message);
+  // The settings file's bytes for what the tabs and the table hold now.
+  Bytes BuildSettingsFile() const;
   // Opens ConfigUDP on port 2057 if needed and broadcasts with broadcasting on.
   void BroadcastToDevices(const Bytes& message);
   void SendFilters();

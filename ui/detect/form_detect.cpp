@@ -1,14 +1,21 @@
 #include "ui/detect/form_detect.h"
 
 #include <QDialog>
+#include <QEventLoop>
+#include <QFile>
+#include <QProgressBar>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <exception>
+#include <limits>
 
 #include "protocol/address_check.h"
+#include "protocol/fields.h"
+#include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "ui/common/network.h"
 #include "ui/common/prompter.h"
@@ -26,16 +33,25 @@ constexpr qint64 kDrainSliceMs = 10;
 const char kSearchStartText[] = "        Search ends in = 10 seconds";
 const char kRemainTimeText[] = "        Remain time = ";
 
+// The image's size for the progress bar; -1 when it cannot be read.
+int FirmwareFileSize(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return -1;
+  return static_cast<int>(std::min<qint64>(file.size(), std::numeric_limits<int>::max()));
+}
+
 QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
 
-TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Network& network, QWidget* parent)
+TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Network& network, QWidget* parent,
+                         DetectTiming timing)
     : QWidget(parent, kFixedWindowFlags),
       prompter_(prompter),
       desktop_(desktop),
+      timing_(timing),
       run_dialog_([](QDialog& dialog) { return dialog.exec(); }),
       udp_server_(network.MakeDeviceEndpoint()),
       every_interface_(network.MakeEveryInterface()) {
@@ -82,6 +98,16 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Network& network,
   FlatPanel3 = new QFrame(this);
   FlatPanel3->setObjectName("FlatPanel3");
   FlatPanel3->setGeometry(312, 200, 297, 69);
+  FlatPanel3->setFrameShape(QFrame::Panel);
+  FlatPanel3->setFrameShadow(QFrame::Raised);
+  FlatPanel3->setAutoFillBackground(true);
+  FUWait = new QLabel(FlatPanel3);
+  FUWait->setObjectName("FUWait");
+  FUWait->setGeometry(16, 10, 265, 16);
+  UpdateProgress = new QProgressBar(FlatPanel3);
+  UpdateProgress->setObjectName("UpdateProgress");
+  UpdateProgress->setGeometry(16, 36, 265, 18);
+  UpdateProgress->setTextVisible(false);
   FlatPanel3->hide();
 
   TimerFIND = new QTimer(this);
@@ -92,7 +118,10 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Network& network,
   connect(FlatButton2, &QPushButton::clicked, this, &TFormDetect::FlatButton2Click);
   connect(FlatButton3, &QPushButton::clicked, this, &TFormDetect::FlatButton3Click);
   connect(FlatButton6, &QPushButton::clicked, this, &TFormDetect::FlatButton6Click);
+  connect(FlatButton4, &QPushButton::clicked, this, &TFormDetect::FlatButton4Click);
+  connect(FlatButton7, &QPushButton::clicked, this, &TFormDetect::FlatButton7Click);
   connect(FlatButton8, &QPushButton::clicked, this, &TFormDetect::FlatButton8Click);
+  connect(FlatButton10, &QPushButton::clicked, this, &TFormDetect::FlatButton10Click);
   connect(RGrid, &QTableWidget::cellDoubleClicked, this, &TFormDetect::RGridDblClick);
   connect(TimerFIND, &QTimer::timeout, this, &TFormDetect::TimerFINDTimer);
   connect(RGrid, &QTableWidget::currentCellChanged, this, &TFormDetect::RGridRowEnter);
@@ -201,7 +230,132 @@ void TFormDetect::FlatButton8Click() {
   if (SelectedListedRow() < 0 || config_form_ == nullptr) return;
   desktop_.Pause(100);
   if (!OpenSelectedInConfigForm()) return;
+  RunConfigForm();
+}
+
+void TFormDetect::RunConfigForm() {
   if (run_dialog_(*config_form_) == QDialog::Accepted) StartBroadcastSearch();
+}
+
+void TFormDetect::FlatButton10Click() {
+  const int row = SelectedListedRow();
+  if (row < 0 || config_form_ == nullptr) return;
+  CloseServer();
+  const std::optional<QString> path = prompter_.OpenFile(this, SettingsFileDialog("Import Setting"));
+  if (!path) return;
+  const bool opened = RunAction([&] {
+    config_form_->OpenFromFile(*path, RGrid->Text(row, column::kModel),
+                               RGrid->Text(row, column::kMac), RGrid->Text(row, column::kVersion));
+  });
+  if (opened) RunConfigForm();
+}
+
+void TFormDetect::FlatButton4Click() {
+  if (device_count_ == 0) {
+    ShowMessage("No Oxlo device was found.\r\nPlease connect an Oxlo.");
+    return;
+  }
+  const int row = SelectedListedRow();
+  if (row < 0) return;
+  const QString ip = RGrid->Text(row, column::kIp);
+  const QString current = RGrid->Text(row, column::kColumn2);
+  // Linux arp takes the MAC with colons.
+  const QString mac = RGrid->Text(row, column::kMac).replace('-', ':');
+  desktop_.StartCommand("arp", {"-s", ip, mac});
+  desktop_.Pause(2000);
+  if (ip != current) {
+    ShowMessage("New IP address was not applied. Previous IP address is still configured.");
+  }
+  desktop_.OpenUrl("http://" + current);
+}
+
+void TFormDetect::FlatButton7Click() {
+  const int row = SelectedListedRow();
+  if (row < 0) return;
+  FUWait->setText("Sending Firmware...");
+  FUWait->show();
+  CloseServer();
+  const std::optional<QString> path = prompter_.OpenFile(
+      this, {"Update Firmware", "Oxlo.bin", "bin", {"All files (*.*)", "Firmware File (*.bin)"}});
+  if (!path) return;
+  FlatPanel1->setEnabled(false);
+  FlatPanel2->setEnabled(false);
+  QString message;
+  try {
+    message = UploadFirmware(*path, MacToBytes(RGrid->Text(row, column::kMac).toStdString()))
+                  ? "Updating firmware was successful"
+                  : "Updating firmware was failed";
+  } catch (const std::exception& error) {
+    message = QString::fromUtf8(error.what());
+  }
+  EndFirmwareUpgrade(message);
+}
+
+bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
+  QFile image(path);
+  UpdateProgress->setMaximum(std::max(0, FirmwareFileSize(path)));
+  UpdateProgress->setValue(0);
+  if (!image.open(QIODevice::ReadOnly)) throw std::runtime_error(image.errorString().toStdString());
+  FlatPanel3->show();
+  FirmwareUpload upload(mac, [&image](std::span<std::uint8_t> buffer) {
+    const qint64 n = image.read(reinterpret_cast<char*>(buffer.data()), static_cast<qint64>(buffer.size()));
+    if (n < 0) throw std::runtime_error(image.errorString().toStdString());
+    return static_cast<std::size_t>(n);
+  });
+  while (upload.State() == FirmwareUpload::kReadyToSend) {
+    const Bytes message = upload.NextMessage();
+    const bool end = upload.State() == FirmwareUpload::kAwaitingEndReply;
+    if (end) {
+      image.close();
+      FUWait->setText("Waiting For Complete");
+      FUWait->show();
+    }
+    firmware_reply_.clear();
+    firmware_reply_ready_ = false;
+    udp_server_->SetDefaultPort(kDevicePort);
+    OpenServer();
+    every_interface_->SendOnEveryInterface(message, kDevicePort);
+    const bool replied = WaitForFirmwareReply(end ? timing_.endReplyMs : timing_.dataReplyMs, end);
+    if (end) FUWait->hide();
+    if (!replied) {
+      upload.OnTimeout();
+      break;
+    }
+    const Bytes reply = firmware_reply_;
+    firmware_reply_ready_ = false;
+    upload.OnReply(reply);
+    UpdateProgress->setValue(static_cast<int>(upload.BytesAcknowledged()));
+  }
+  return upload.State() == FirmwareUpload::kSucceeded;
+}
+
+bool TFormDetect::WaitForFirmwareReply(int milliseconds, bool blink) {
+  QEventLoop loop;
+  QTimer limit;
+  limit.setSingleShot(true);
+  connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+  connect(this, &TFormDetect::FirmwareReplyArrived, &loop, &QEventLoop::quit);
+  QElapsedTimer clock;
+  clock.start();
+  QTimer blinker;
+  if (blink) {
+    // Shown in even seconds, blank in odd ones.
+    connect(&blinker, &QTimer::timeout, &loop, [this, &clock] {
+      FUWait->setText((clock.elapsed() / 1000) % 2 == 0 ? "Waiting For Complete" : "");
+    });
+    blinker.start(250);
+  }
+  limit.start(milliseconds);
+  if (!firmware_reply_ready_) loop.exec();
+  return !firmware_reply_.empty();
+}
+
+void TFormDetect::EndFirmwareUpgrade(const QString& message) {
+  FUWait->hide();
+  FlatPanel3->hide();
+  ShowMessage(message);
+  FlatPanel1->setEnabled(true);
+  FlatPanel2->setEnabled(true);
 }
 
 void TFormDetect::RGridDblClick() {

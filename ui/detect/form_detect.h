@@ -18,6 +18,7 @@
 class QDialog;
 class QFrame;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QTimer;
 
@@ -29,11 +30,18 @@ class Network;
 class Prompter;
 class TConfigForm;
 
+// The device's fixed waits in a firmware upgrade; tests shorten them.
+struct DetectTiming {
+  int dataReplyMs = 4000;
+  int endReplyMs = 41000;
+};
+
 class TFormDetect : public QWidget {
   Q_OBJECT
 
  public:
-  TFormDetect(Prompter& prompter, Desktop& desktop, Network& network, QWidget* parent = nullptr);
+  TFormDetect(Prompter& prompter, Desktop& desktop, Network& network, QWidget* parent = nullptr,
+              DetectTiming timing = {});
   ~TFormDetect() override;
 
   // Shows a modal dialog and gives its result; tests replace it to play the
@@ -66,7 +74,10 @@ class TFormDetect : public QWidget {
   void FlatButton2Click();  // Search
   void FlatButton3Click();  // Search IP
   void FlatButton6Click();  // Stop
+  void FlatButton4Click();  // Web
+  void FlatButton7Click();  // Upgrade Firmware
   void FlatButton8Click();  // Config: modal, searches again after a change
+  void FlatButton10Click();  // Import
   void RGridDblClick();     // the same window without modality, no search after
   void TimerFINDTimer();
   // Runs on the receiving thread of UDPServer.
@@ -96,10 +107,20 @@ class TFormDetect : public QWidget {
   // Closes UDPServer and reads the selected device into the configuration
   // window; false when there is none or the window could not be opened.
   bool OpenSelectedInConfigForm();
+  // Shows the configuration window modally; a change there means the list
+  // is out of date, so it is searched again.
+  void RunConfigForm();
+  // The upload itself; true when the device confirmed the image.
+  bool UploadFirmware(const QString& path, const MacField& mac);
+  // Waits with the window's events running until a firmware reply arrives or
+  // the time is up; true when one arrived.
+  bool WaitForFirmwareReply(int milliseconds, bool blink);
+  void EndFirmwareUpgrade(const QString& message);
   void ShowMessage(const QString& text);
 
   Prompter& prompter_;
   Desktop& desktop_;
+  DetectTiming timing_;
   DialogRunner run_dialog_;
   TConfigForm* config_form_ = nullptr;
 
@@ -134,6 +155,8 @@ class TFormDetect : public QWidget {
   QLabel* PnlTime;  // the countdown text is the panel's own caption
   QPushButton* FlatButton6;
   QFrame* FlatPanel3;
+  QProgressBar* UpdateProgress;
+  QLabel* FUWait;
   QTimer* TimerFIND;
 };
 

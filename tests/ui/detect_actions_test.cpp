@@ -1,0 +1,218 @@
+// The device list's firmware upgrade and web access, with the in-process
+// network playing the device.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "protocol/device_side.h"
+#include "protocol/firmware.h"
+#include "tests/protocol/test_bytes.h"
+#include "tests/ui/doubles.h"
+#include "ui/detect/device_grid.h"
+#include "ui/detect/form_detect.h"
+
+namespace oxlo::ui {
+namespace {
+
+using testing::DiscoveryReply;
+using testing::FakeNetwork;
+using testing::RecordingDesktop;
+using testing::RecordingPrompter;
+using testing::SentDatagram;
+
+const MacField kMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+
+class DeviceActions : public ::testing::Test {
+ protected:
+  RecordingPrompter prompter;
+  RecordingDesktop desktop;
+  FakeNetwork network;
+  TFormDetect window{prompter, desktop, network, nullptr, DetectTiming{200, 300}};
+  QTemporaryDir dir;
+
+  void SetUp() override {
+    window.FlatButton2Click();
+    network.Deliver(DiscoveryReply("Oxlo CG-100", "02-00-00-00-00-01", "1.0.1", "Oxlo-1", "10.57.0.101"));
+    QCoreApplication::processEvents();
+    for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
+    network.ClearSent();
+  }
+  DeviceGrid* Grid() { return window.findChild<DeviceGrid*>("RGrid"); }
+  QString Image(std::size_t size) {
+    const QString path = dir.filePath(QString("image-%1.bin").arg(size));
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(size));
+    return path;
+  }
+  static Bytes Contents(std::size_t size) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    return bytes;
+  }
+  // The firmware messages that went out of the first local address.
+  std::vector<FirmwareMessage> FirmwareSent() {
+    std::vector<FirmwareMessage> out;
+    for (const SentDatagram& d : network.Sent()) {
+      if (d.sender != "every-interface" || d.copy != 0) continue;
+      if (const auto m = ParseFirmwareMessage(d.data)) out.push_back(*m);
+    }
+    return out;
+  }
+  bool ToolbarEnabled() { return window.findChild<QWidget*>("FlatPanel1")->isEnabled(); }
+};
+
+// A device that accepts every message; records the progress shown at each send.
+struct AcceptingDevice {
+  TFormDetect& window;
+  std::vector<int> progress;
+  std::optional<Bytes> operator()(const SentDatagram& sent) {
+    const auto m = ParseFirmwareMessage(sent.data);
+    if (!m) return std::nullopt;
+    progress.push_back(window.findChild<QProgressBar*>("UpdateProgress")->value());
+    return BuildFirmwareReply(kMac, m->sequence, 0x00);
+  }
+};
+
+TEST_F(DeviceActions, FirmwareGoesInChunksWithProgressAndTheEndMessage) {
+  struct Case {
+    std::size_t size;
+    std::vector<std::size_t> chunks;
+    std::vector<int> progress;  // at each send, then after the end
+  };
+  const Case cases[] = {
+      {300, {128, 128, 44}, {0, 128, 256, 300, 300}},
+      {256, {128, 128}, {0, 128, 256, 256}},
+      {0, {}, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    network.ClearSent();
+    prompter.messages.clear();
+    AcceptingDevice device{window, {}};
+    network.SetResponder(std::ref(device));
+    prompter.files = {Image(c.size)};
+    window.FlatButton7Click();
+
+    EXPECT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"}) << c.size;
+    EXPECT_EQ(prompter.dialogs.back().title, "Update Firmware");
+    EXPECT_EQ(prompter.dialogs.back().defaultName, "Oxlo.bin");
+    const auto sent = FirmwareSent();
+    ASSERT_EQ(sent.size(), c.chunks.size() + 1) << c.size;
+    Bytes image;
+    for (std::size_t i = 0; i < c.chunks.size(); ++i) {
+      EXPECT_EQ(sent[i].kind, 0);
+      EXPECT_EQ(sent[i].sequence, i);
+      EXPECT_EQ(sent[i].data.size(), c.chunks[i]);
+      EXPECT_EQ(sent[i].checksum, FirmwareChecksum::Of(sent[i].data));
+      image.insert(image.end(), sent[i].data.begin(), sent[i].data.end());
+    }
+    EXPECT_EQ(image, Contents(c.size));
+    const FirmwareMessage& end = sent.back();
+    EXPECT_EQ(end.kind, 1);
+    EXPECT_EQ(end.sequence, c.chunks.size());
+    EXPECT_EQ(end.length, c.size);
+    EXPECT_EQ(end.checksum, FirmwareChecksum::Of(image));
+    device.progress.push_back(window.findChild<QProgressBar*>("UpdateProgress")->value());
+    EXPECT_EQ(device.progress, c.progress) << c.size;
+    EXPECT_TRUE(ToolbarEnabled());
+    EXPECT_FALSE(window.findChild<QWidget*>("FlatPanel3")->isVisibleTo(&window));
+  }
+}
+
+TEST_F(DeviceActions, FirmwareFailsWithoutReplyOrOnARejectedEndAndTakesAnOlderEcho) {
+  struct Case {
+    const char* what;
+    std::function<std::optional<Bytes>(const FirmwareMessage&)> device;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"silent", [](const FirmwareMessage&) { return std::optional<Bytes>{}; },
+       "Updating firmware was failed"},
+      {"rejects the end",
+       [](const FirmwareMessage& m) {
+         return std::optional<Bytes>{BuildFirmwareReply(kMac, m.sequence, m.kind == 1 ? 0x01 : 0x00)};
+       },
+       "Updating firmware was failed"},
+      {"echoes an older sequence",
+       [](const FirmwareMessage& m) {
+         const std::uint32_t echo = m.kind == 0 && m.sequence > 0 ? m.sequence - 1 : m.sequence;
+         return std::optional<Bytes>{BuildFirmwareReply(kMac, echo, 0x00)};
+       },
+       "Updating firmware was successful"},
+      {"sends no number", [](const FirmwareMessage&) { return std::optional<Bytes>{oxlo::testing::Hex("02 66 02 00 00 00 00 01 41 42 43 44 45 46 47 48 49 00 03")}; },
+       "'ABCDEFGH' is not a valid integer value"},
+  };
+  for (const Case& c : cases) {
+    network.ClearSent();
+    prompter.messages.clear();
+    network.SetResponder([&](const SentDatagram& sent) -> std::optional<Bytes> {
+      const auto m = ParseFirmwareMessage(sent.data);
+      return m ? c.device(*m) : std::nullopt;
+    });
+    prompter.files = {Image(300)};
+    window.FlatButton7Click();
+    ASSERT_EQ(prompter.messages.size(), 1u) << c.what;
+    EXPECT_EQ(prompter.messages[0], c.message) << c.what;
+    EXPECT_TRUE(ToolbarEnabled()) << c.what;
+    EXPECT_FALSE(window.findChild<QWidget*>("FlatPanel3")->isVisibleTo(&window)) << c.what;
+  }
+  // The silent device: one data message, then the failure.
+  network.ClearSent();
+  network.SetResponder({});
+  prompter.files = {Image(300)};
+  window.FlatButton7Click();
+  EXPECT_EQ(FirmwareSent().size(), 1u);
+}
+
+TEST_F(DeviceActions, FirmwareEndsCleanlyOnErrorsAndCancel) {
+  window.FlatButton7Click();  // the dialog is cancelled
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_TRUE(ToolbarEnabled());
+  EXPECT_TRUE(network.Sent().empty());
+
+  prompter.files = {dir.filePath("missing.bin")};
+  window.FlatButton7Click();
+  ASSERT_EQ(prompter.messages.size(), 1u);
+  EXPECT_TRUE(ToolbarEnabled());
+
+  prompter.messages.clear();
+  auto holder = network.MakeDeviceEndpoint();  // port 2057 held elsewhere
+  holder->Open();
+  prompter.files = {Image(10)};
+  window.FlatButton7Click();
+  EXPECT_EQ(prompter.messages,
+            std::vector<QString>{"Could not bind socket. Address and port are already in use."});
+  EXPECT_TRUE(ToolbarEnabled());
+  EXPECT_FALSE(window.findChild<QWidget*>("FlatPanel3")->isVisibleTo(&window));
+}
+
+TEST_F(DeviceActions, WebPinsTheAddressAndOpensTheAddressTheDeviceHas) {
+  window.FlatButton4Click();
+  EXPECT_EQ(desktop.commands, (std::vector<QStringList>{{"arp", "-s", "10.57.0.101", "02:00:00:00:00:01"}}));
+  EXPECT_EQ(desktop.pauses, std::vector<int>{2000});
+  EXPECT_EQ(desktop.urls, std::vector<QString>{"http://10.57.0.101"});
+  EXPECT_TRUE(prompter.messages.empty());
+
+  Grid()->SetText(0, column::kIp, "10.57.0.77");  // edited, not applied
+  window.FlatButton4Click();
+  EXPECT_EQ(desktop.commands.back(), (QStringList{"arp", "-s", "10.57.0.77", "02:00:00:00:00:01"}));
+  EXPECT_EQ(prompter.messages, std::vector<QString>{
+                                   "New IP address was not applied. Previous IP address is still configured."});
+  EXPECT_EQ(desktop.urls.back(), "http://10.57.0.101");
+
+  window.ClearList();
+  prompter.messages.clear();
+  desktop.commands.clear();
+  window.FlatButton4Click();
+  EXPECT_EQ(prompter.messages, std::vector<QString>{"No Oxlo device was found.\r\nPlease connect an Oxlo."});
+  EXPECT_TRUE(desktop.commands.empty());
+}
+
+}  // namespace
+}  // namespace oxlo::ui
