@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -607,6 +610,116 @@ TEST_F(ConfigWindow, ClosingDuringTheBulkSendStopsItWithoutTheApplyCommand) {
   EXPECT_FALSE(Child<QTimer>("TimerAck")->isActive());
 }
 
+// Settings files.
+class SettingsFiles : public ConfigWindow {
+ protected:
+  QTemporaryDir dir;
+  QString Path(const char* name) { return dir.filePath(name); }
+  QString Export(const char* name) {
+    prompter.files = {Path(name)};
+    form.FlatButton9Click();
+    return Path(name);
+  }
+  static QByteArray Read(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
+  }
+  static void Write(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  }
+  // Everything the four tabs show, and the table.
+  QStringList Shown() {
+    QStringList shown;
+    for (const char* name : {"DeviceNameText", "IPAddressText", "SubnetMaskText", "GatewayText", "DNSText"}) {
+      shown << EditText(name);
+    }
+    shown << Child<QComboBox>("NetworkTypeCombo")->currentText();
+    for (int c = 0; c < OpGrid().columnCount(); ++c) shown << OpGrid().Text(0, c);
+    shown << (OpGrid().Checked(0, opcolumn::kNoDelay) ? "on" : "off");
+    for (int c = 0; c < CanGrid().columnCount(); ++c) shown << CanGrid().Text(0, c);
+    for (const FilterEntry& e : form.Filters().entries) {
+      shown << QString::number(e.type) + ":" + QString::fromStdString(e.id);
+    }
+    return shown;
+  }
+};
+
+TEST_F(SettingsFiles, ExportThenImportRestoresEveryTabAndTheTable) {
+  Open();
+  PortSettings port = DevicePort();
+  port.portType = kPortTypeModem;
+  port.latency = 300;
+  port.noDelay = true;
+  NetworkSettings dhcp = DeviceNetwork();
+  dhcp.networkType = 1;
+  ReplyAll(dhcp, port);
+  const QStringList before = Shown();
+  const FilterTable table = form.Filters();
+  const QString path = Export("device.oxl");
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_EQ(prompter.dialogs.back().title, "Export Setting");
+  EXPECT_EQ(prompter.dialogs.back().defaultName, "default.oxl");
+  EXPECT_EQ(prompter.dialogs.back().defaultExtension, "oxl");
+  EXPECT_EQ(prompter.dialogs.back().filters.front(), "All files (*.*)");
+  ASSERT_EQ(Read(path).size(), 429);
+
+  Open();
+  ReplyAll();  // other settings on show
+  ASSERT_NE(Shown(), before);
+  network.ClearSent();
+  form.OpenFromFile(path, "Oxlo CG-100", kMacText, "1.0.1");
+  EXPECT_TRUE(network.Sent().empty());  // nothing is read from the device
+  EXPECT_EQ(Shown(), before);
+  EXPECT_EQ(form.Filters(), table);
+  EXPECT_TRUE(form.FiltersImported());
+  for (int g = 0; g < kSettingGroupCount; ++g) EXPECT_TRUE(form.ChangeFlag(static_cast<SettingGroup>(g)));
+}
+
+TEST_F(SettingsFiles, ImportGoesToTheSelectedDeviceNeverTheFilesMac) {
+  OpenAndRead();
+  const QString path = Export("a.oxl");
+  form.OpenFromFile(path, "Oxlo CG-200", "02-00-00-00-00-07", "2.0.0");
+  EXPECT_EQ(Child<QLabel>("MACLabel")->text(), "02-00-00-00-00-07");
+  prompter.answers = {Answer::Yes};
+  network.ClearSent();
+  ClickApply();
+  const auto sent = network.Sent();
+  ASSERT_EQ(Codes(sent), (std::vector<std::uint8_t>{'N', 'O', 'C', 1, 2, 3, 4, 5, 6, 7, 8, 'A'}));
+  for (const auto& d : sent) EXPECT_EQ(d.data[7], 0x07);
+}
+
+TEST_F(SettingsFiles, FilesOfEveryLengthFromTheTypesOnImport) {
+  OpenAndRead();
+  const QByteArray whole = Read(Export("whole.oxl"));
+  struct Case {
+    int length;
+    int wholeIds;  // identifiers that come back whole
+  };
+  for (const Case c : {Case{173, 0}, Case{429, 32}, Case{500, 32}}) {
+    QByteArray bytes = whole.left(c.length);
+    if (c.length > whole.size()) bytes += QByteArray(c.length - whole.size(), 'x');
+    Write(Path("cut.oxl"), bytes);
+    form.OpenFromFile(Path("cut.oxl"), "Oxlo CG-100", kMacText, "1.0.1");
+    for (int k = 0; k < kFilterCount; ++k) {
+      EXPECT_EQ(form.Filters().entries[k].id.size(), k < c.wholeIds ? 8u : 0u) << c.length << " " << k;
+      EXPECT_EQ(form.Filters().entries[k].type, (k % 4) % 3);
+    }
+  }
+}
+
+TEST_F(SettingsFiles, AFailedExportLeavesTheFileAsItWas) {
+  OpenAndRead();
+  Write(Path("kept.oxl"), "an earlier export");
+  Child<QLineEdit>("GatewayText")->setText("10.57.0");
+  Export("kept.oxl");
+  EXPECT_EQ(prompter.messages, std::vector<QString>{"'' is not a valid integer value"});
+  EXPECT_EQ(Read(Path("kept.oxl")), "an earlier export");
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"kept.oxl"});  // no leftovers
+}
+
 // Entry from the device list.
 class ConfigFromList : public ConfigWindow {
  protected:
@@ -669,6 +782,48 @@ TEST_F(ConfigFromList, ADoubleClickOpensWithoutModalityAndHoldsThePort) {
   prompter.messages.clear();
   detect.FlatButton2Click();
   EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(ConfigFromList, ImportOpensTheWindowAndSearchesAfterItEvenOnCancel) {
+  QTemporaryDir dir;
+  form.OpenForDevice("Oxlo CG-100", kMacText, "1.0.1");
+  ReplyAll();
+  prompter.files = {dir.filePath("a.oxl")};
+  form.FlatButton9Click();
+  form.done(QDialog::Rejected);
+  network.ClearSent();
+
+  bool shown = false;
+  detect.SetDialogRunner([&](QDialog& dialog) {
+    shown = true;
+    dialog.show();
+    form.FlatButton2Click();
+    return dialog.result();
+  });
+  prompter.files = {dir.filePath("a.oxl")};
+  detect.FlatButton10Click();
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(prompter.dialogs.back().title, "Import Setting");
+  ASSERT_EQ(network.Sent().size(), 1u);  // the new search's query only
+  EXPECT_EQ(network.Sent()[0].data, Hex("02 67 03"));
+  EXPECT_FALSE(form.FiltersImported());
+
+  // A file too short for the filter types: a message and no window.
+  Reply(testing::DiscoveryReply("Oxlo CG-100", kMacText, "1.0.1", "Oxlo-1", "10.57.0.101"));
+  for (int i = 0; i < 10; ++i) detect.TimerFINDTimer();
+  QFile shortFile(dir.filePath("short.oxl"));
+  ASSERT_TRUE(shortFile.open(QIODevice::WriteOnly));
+  shortFile.write(QByteArray(172, 0x02));
+  shortFile.close();
+  shown = false;
+  prompter.messages.clear();
+  prompter.files = {dir.filePath("short.oxl")};
+  detect.FlatButton10Click();
+  EXPECT_FALSE(shown);
+  EXPECT_EQ(prompter.messages,
+            std::vector<QString>{"The settings file is too short: 172 bytes, at least 173 are needed."});
+  EXPECT_FALSE(form.FiltersImported());
+  EXPECT_FALSE(detect.UDPServer().IsActive());
 }
 
 TEST_F(ConfigFromList, ConfigWithAnEmptyListDoesNothing) {
