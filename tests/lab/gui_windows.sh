@@ -5,9 +5,11 @@
 source "$(dirname "$0")/lib.sh"
 : "${OXLO_UI_LAB_TESTS:?}"
 
-start_sim "$OXLO_LAB_DEV_NS" dev --devices 3
+mkdir "$work/firmware"
+start_sim "$OXLO_LAB_DEV_NS" dev --devices 3 --firmware-out "$work/firmware"
 start_sim "$OXLO_LAB_DEV2_NS" dev2 --devices 1 --mac-base 02-00-00-00-10-00
-export OXLO_TEST_DEV_LOG="$work/dev.log" OXLO_TEST_DEV2_LOG="$work/dev2.log" QT_QPA_PLATFORM=offscreen
+export OXLO_TEST_DEV_LOG="$work/dev.log" OXLO_TEST_DEV2_LOG="$work/dev2.log" QT_QPA_PLATFORM=offscreen \
+  OXLO_TEST_FIRMWARE_OUT="$work/firmware"
 # The configuration test expects the first device as the simulator made it.
 "$OXLO_UI_LAB_TESTS" --gtest_filter='ConfigLab.*'
 "$OXLO_UI_LAB_TESTS" --gtest_filter='DetectLab.*'

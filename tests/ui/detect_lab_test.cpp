@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 
 #include "tests/protocol/test_bytes.h"
 #include "tests/ui/doubles.h"
@@ -103,6 +105,32 @@ TEST_F(DetectLab, SearchByIpReachesOnlyThatHostAndListsItsDevices) {
   for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_FALSE(window.UDPServer().IsActive());
+}
+
+TEST_F(DetectLab, FirmwareReachesTheDeviceWhole) {
+  TFormDetect window(prompter, desktop, network);
+  window.FlatButton2Click();
+  ASSERT_TRUE(WaitFor([&] { return window.DeviceCount() == 3; }));
+  window.FlatButton6Click();
+  auto* grid = window.findChild<DeviceGrid*>("RGrid");
+  grid->setCurrentCell(1, column::kName);
+  const QString mac = grid->Text(1, column::kMac);
+
+  QTemporaryDir dir;
+  const QString path = dir.filePath("image.bin");
+  QByteArray image(300, '\0');
+  for (int i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13 + 1);
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(image);
+  file.close();
+  prompter.files = {path};
+  window.FlatButton7Click();
+  EXPECT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"});
+
+  QFile saved(QString::fromStdString(Env("OXLO_TEST_FIRMWARE_OUT")) + "/" + mac + ".bin");
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << saved.fileName().toStdString();
+  EXPECT_EQ(saved.readAll(), image);
 }
 
 }  // namespace
