@@ -303,6 +303,17 @@ TEST_F(ConfigWindow, FillsCountOnlyWhereAnEditsTextChanges) {
   EXPECT_TRUE(form.ChangeFlag(SettingGroup::kNetwork));
 }
 
+TEST_F(ConfigWindow, ArrowKeysSkipTheReadOnlyNumberColumn) {
+  OpenAndRead();
+  form.show();
+  OpGrid().setCurrentCell(0, opcolumn::kAlias);
+  QTest::keyClick(&OpGrid(), Qt::Key_Left);
+  EXPECT_EQ(OpGrid().currentColumn(), opcolumn::kAlias);
+  OpGrid().setCurrentCell(0, opcolumn::kNo);
+  QTest::keyClick(&OpGrid(), Qt::Key_Right);
+  EXPECT_EQ(OpGrid().currentColumn(), opcolumn::kAlias);
+}
+
 TEST_F(ConfigWindow, AddressEditsTakeOnlyAddressCharactersAndFifteenTyped) {
   auto* ip = Child<QLineEdit>("IPAddressText");
   QTest::keyClicks(ip, "a- 1.%'");

@@ -177,6 +177,19 @@ void SettingsGrid::FillChecked(int row, int c, bool on) {
   filling_ = false;
 }
 
+QModelIndex SettingsGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+  const QModelIndex current = currentIndex();
+  QModelIndex next = QTableWidget::moveCursor(action, modifiers);
+  const bool forwards = action == MoveRight || action == MoveNext;
+  while (next.isValid() && Column(next.column()).kind == CellKind::ReadOnly) {
+    if (!forwards) return current;
+    const QModelIndex further = model()->index(next.row(), next.column() + 1);
+    if (!further.isValid()) return current;
+    next = further;
+  }
+  return next;
+}
+
 int SettingsGrid::ListPosition(int row, int c) const {
   return static_cast<int>(Column(c).values.indexOf(Text(row, c)));
 }

@@ -50,6 +50,10 @@ class SettingsGrid : public QTableWidget {
   // The operator changed the value of a cell.
   void ValueChanged(int row, int column);
 
+ protected:
+  // The cursor never lands on a read-only column by keyboard.
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+
  private:
   std::vector<GridColumn> columns_;
   bool filling_ = false;
