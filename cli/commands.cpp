@@ -1,11 +1,11 @@
 #include "cli/commands.h"
 
-#include <cctype>
 #include <chrono>
 #include <iostream>
 #include <memory>
 #include <optional>
 
+#include "cli/device_commands.h"
 #include "cli/device_search.h"
 #include "cli/output.h"
 #include "protocol/address_check.h"
@@ -33,38 +33,10 @@ struct AssignOptions {
   double timeout = 3.0;
 };
 
-std::chrono::milliseconds Milliseconds(double seconds) {
-  return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
-}
-
-// Accepts 00-1a-2B-3c-4d-5e or 00:1A:2B:3C:4D:5E; gives the list's MAC text.
-std::string NormalizeMac(const std::string& text) {
-  const bool shaped = text.size() == 17 && [&] {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const bool separator = i % 3 == 2;
-      if (separator ? (text[i] != '-' && text[i] != ':')
-                    : !std::isxdigit(static_cast<unsigned char>(text[i]))) {
-        return false;
-      }
-    }
-    return true;
-  }();
-  if (!shaped) throw UsageError("'" + text + "' is not a MAC address (like 00-1A-2B-3C-4D-5E)");
-  std::string mac = text;
-  for (std::size_t i = 0; i < mac.size(); ++i) {
-    mac[i] = i % 3 == 2 ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(mac[i])));
-  }
-  return mac;
-}
-
 void CheckAddress(const std::string& option, const std::string& text) {
   if (!CheckAddressText(text)) {
     throw UsageError(option + ": '" + text + "' is not an IPv4 address (four numbers 0-255)");
   }
-}
-
-void CheckTimeout(double seconds) {
-  if (!(seconds > 0 && seconds <= 3600)) throw UsageError("--timeout must be 0 to 3600 seconds");
 }
 
 int Discover(const DiscoverOptions& options) {
@@ -166,6 +138,10 @@ int Assign(const AssignOptions& options) {
 struct Commands::Options {
   DiscoverOptions discover;
   AssignOptions assign;
+  ConfigGetOptions configGet;
+  ExportOptions exportFile;
+  ImportOptions importFile;
+  FirmwareOptions firmware;
 };
 
 Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
@@ -185,12 +161,44 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   a->add_option("--name", assign->name, "New device name (default: keep the device's name)");
   a->add_flag("--verify", assign->verify, "Search again and check the device took the address");
   a->add_option("--timeout", assign->timeout, "Seconds to wait for answers (default 3)");
+
+  const char* macHelp = "MAC address of the device, like 02-00-00-00-00-01";
+  ConfigGetOptions* get = &options_->configGet;
+  CLI::App* config = app.add_subcommand("config", "Show a device's settings");
+  config->require_subcommand(1);
+  CLI::App* g = config_get_ = config->add_subcommand("get", "Read and print the network, port, CAN and filter settings");
+  g->add_option("mac", get->mac, macHelp)->required();
+  g->add_flag("--json", get->json, "Print a JSON object instead of text");
+  g->add_option("--timeout", get->timeout, "Seconds to wait for the replies (default 2)");
+
+  ExportOptions* exportFile = &options_->exportFile;
+  CLI::App* e = export_ = app.add_subcommand("export", "Save a device's settings in a settings file");
+  e->add_option("mac", exportFile->mac, macHelp)->required();
+  e->add_option("file", exportFile->file, "Settings file to write (replaced whole, or left as it was)")->required();
+  e->add_option("--timeout", exportFile->timeout, "Seconds to wait for the replies (default 2)");
+
+  ImportOptions* importFile = &options_->importFile;
+  CLI::App* i = import_ = app.add_subcommand("import", "Write a settings file into a device and apply it");
+  i->add_option("mac", importFile->mac, macHelp + std::string(" (the MAC in the file is not used)"))->required();
+  i->add_option("file", importFile->file, "Settings file to read")->required();
+  i->add_option("--timeout", importFile->timeout, "Seconds to wait for the acknowledgement (default 5)");
+
+  FirmwareOptions* firmware = &options_->firmware;
+  CLI::App* f = firmware_ = app.add_subcommand("firmware", "Upload a firmware image to a device");
+  f->add_option("mac", firmware->mac, macHelp)->required();
+  f->add_option("image", firmware->image, "Firmware image file")->required();
+  f->add_option("--data-timeout", firmware->dataTimeoutMs, "Milliseconds to wait for each chunk's reply (default and most 4000)");
+  f->add_option("--end-timeout", firmware->endTimeoutMs, "Milliseconds to wait for the final reply (default and most 41000)");
 }
 
 int Commands::Run() {
   try {
     if (discover_->parsed()) return Discover(options_->discover);
     if (assign_->parsed()) return Assign(options_->assign);
+    if (config_get_->parsed()) return ConfigGet(options_->configGet);
+    if (export_->parsed()) return Export(options_->exportFile);
+    if (import_->parsed()) return Import(options_->importFile);
+    if (firmware_->parsed()) return Firmware(options_->firmware);
     return kExitUsage;
   } catch (const UsageError& error) {
     std::cerr << "oxlo: " << error.what() << "\n";

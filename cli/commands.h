@@ -3,19 +3,14 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
-#include <stdexcept>
+
+#include "cli/arguments.h"
 
 namespace oxlo::cli {
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
-
-// An argument that parsed but cannot be used; exit code 2.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // Registers the subcommands on `app`; after parsing, Run() carries out the
 // one the operator chose and returns the exit code.
@@ -29,6 +24,10 @@ class Commands {
   std::shared_ptr<Options> options_;
   CLI::App* discover_ = nullptr;
   CLI::App* assign_ = nullptr;
+  CLI::App* config_get_ = nullptr;
+  CLI::App* export_ = nullptr;
+  CLI::App* import_ = nullptr;
+  CLI::App* firmware_ = nullptr;
 };
 
 }  // namespace oxlo::cli

@@ -3,11 +3,36 @@
 #include <algorithm>
 #include <array>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "protocol/fields.h"
 
 namespace oxlo::cli {
 namespace {
+
+std::string Unknown(int value) { return "unknown (" + std::to_string(value) + ")"; }
+
+// Names of the codes a device's settings hold, as the configuration window lists them.
+template <std::size_t N>
+std::string NameOf(const std::array<const char*, N>& names, int value, int first = 0) {
+  const int at = value - first;
+  return at >= 0 && at < static_cast<int>(N) ? names[static_cast<std::size_t>(at)] : Unknown(value);
+}
+
+std::string NetworkTypeName(int type) { return NameOf(std::array{"Static IP", "DHCP"}, type); }
+std::string PortTypeName(int type) { return NameOf(std::array{"Data", "Modem"}, type); }
+std::string SpecName(int code) { return NameOf(std::array{"A", "B"}, code, kSpecA); }
+std::string FilterTypeName(int type) {
+  return NameOf(std::array{"Disable", "Standard", "Extend"}, type);
+}
+std::optional<int> BitRateKbit(int baudIndex) {
+  if (baudIndex < 0 || baudIndex >= static_cast<int>(kBaudRatesKbit.size())) return std::nullopt;
+  return kBaudRatesKbit[static_cast<std::size_t>(baudIndex)];
+}
+std::string BitRateName(int baudIndex) {
+  const std::optional<int> kbit = BitRateKbit(baudIndex);
+  return kbit ? std::to_string(*kbit) + " kbps" : Unknown(baudIndex);
+}
 
 // Width on a terminal: UTF-8 continuation bytes take no column.
 std::size_t Columns(const std::string& text) {
@@ -63,6 +88,84 @@ void PrintDeviceJson(std::ostream& out, const std::vector<DeviceRecord>& devices
                     {"gateway", d.gateway}});
   }
   out << list.dump(2) << '\n';
+}
+
+
+void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSettings& settings) {
+  const NetworkSettings& n = settings.network;
+  const PortSettings& p = settings.port;
+  const CanSettings& c = settings.can;
+  out << "Device " << mac << "\n"
+      << "Network\n"
+      << "  Name:          " << n.name << "\n"
+      << "  Type:          " << NetworkTypeName(n.networkType) << "\n"
+      << "  Address:       " << Ipv4ToText(n.address) << "\n"
+      << "  Subnet mask:   " << Ipv4ToText(n.subnetMask) << "\n"
+      << "  Gateway:       " << Ipv4ToText(n.gateway) << "\n"
+      << "  DNS:           " << Ipv4ToText(n.dns) << "\n"
+      << "Port\n"
+      << "  Alias:         " << Latin1ToUtf8(p.alias) << "\n"
+      << "  Mode:          " << ModeName(p.mode) << "\n"
+      << "  Local port:    " << p.localPort << "\n"
+      << "  Target:        " << Ipv4ToText(p.targetAddress) << ":" << p.targetPort << "\n"
+      << "  Alive:         " << p.alive << "\n"
+      << "  Latency:       " << p.latency << "\n"
+      << "  No delay:      " << (p.noDelay ? "yes" : "no") << "\n"
+      << "  Type:          " << PortTypeName(p.portType) << "\n"
+      << "CAN\n"
+      << "  Bit rate:      " << BitRateName(c.baudIndex) << "\n"
+      << "  Specification: " << SpecName(c.specCode) << "\n"
+      << "  ID:            " << c.id << "\n"
+      << "  Mask:          " << c.mask << "\n"
+      << "Filters\n"
+      << "  No.  Type      ID\n";
+  for (std::size_t k = 0; k < settings.filters.entries.size(); ++k) {
+    const FilterEntry& f = settings.filters.entries[k];
+    std::string number = std::to_string(k + 1);
+    std::string type = FilterTypeName(f.type);
+    number.insert(0, 3 - number.size(), ' ');
+    type.resize(std::max<std::size_t>(type.size() + 1, 10), ' ');
+    out << "  " << number << "  " << type << f.id << "\n";
+  }
+}
+
+void PrintSettingsJson(std::ostream& out, const std::string& mac, const DeviceSettings& settings) {
+  const NetworkSettings& n = settings.network;
+  const PortSettings& p = settings.port;
+  const CanSettings& c = settings.can;
+  nlohmann::ordered_json filters = nlohmann::ordered_json::array();
+  for (std::size_t k = 0; k < settings.filters.entries.size(); ++k) {
+    const FilterEntry& f = settings.filters.entries[k];
+    filters.push_back({{"number", k + 1}, {"type", FilterTypeName(f.type)}, {"id", f.id}});
+  }
+  const std::optional<int> kbit = BitRateKbit(c.baudIndex);
+  const nlohmann::ordered_json device = {
+      {"mac", mac},
+      {"network",
+       {{"name", n.name},
+        {"type", NetworkTypeName(n.networkType)},
+        {"ip", Ipv4ToText(n.address)},
+        {"mask", Ipv4ToText(n.subnetMask)},
+        {"gateway", Ipv4ToText(n.gateway)},
+        {"dns", Ipv4ToText(n.dns)}}},
+      {"port",
+       {{"alias", Latin1ToUtf8(p.alias)},
+        {"mode", std::string(ModeName(p.mode))},
+        {"local_port", p.localPort},
+        {"target_ip", Ipv4ToText(p.targetAddress)},
+        {"target_port", p.targetPort},
+        {"alive", p.alive},
+        {"latency", p.latency},
+        {"no_delay", p.noDelay},
+        {"type", PortTypeName(p.portType)}}},
+      {"can",
+       {{"bit_rate_kbps", kbit ? nlohmann::ordered_json(*kbit) : nlohmann::ordered_json()},
+        {"specification", SpecName(c.specCode)},
+        {"id", c.id},
+        {"mask", c.mask}}},
+      {"filters", filters}};
+  // A name cut inside a character must not stop the output.
+  out << device.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace oxlo::cli

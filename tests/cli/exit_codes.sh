@@ -12,6 +12,10 @@ check() {
 check 0 --help
 check 0 discover --help
 check 0 assign --help
+check 0 config get --help
+check 0 export --help
+check 0 import --help
+check 0 firmware --help
 check 2
 check 2 frobnicate
 check 2 discover --timeout
@@ -26,4 +30,21 @@ check 2 assign 00-11-22-33-44-5G --ip 10.0.0.5 --mask 255.0.0.0 --gateway 10.0.0
 check 2 assign 00-11-22-33-44-55 --ip 10.0.0.256 --mask 255.0.0.0 --gateway 10.0.0.1
 check 2 assign 00-11-22-33-44-55 --ip 10.0.0.5 --mask 255.0.0 --gateway 10.0.0.1
 check 2 assign 00-11-22-33-44-55 --ip 10.0.0.5 --mask 255.0.0.0 --gateway 1..2.3
+check 2 config
+check 2 config get
+check 2 config get 02-00-00-00-00
+check 2 config get 02-00-00-00-00-01 --timeout 0
+check 2 config get 02-00-00-00-00-01 --timeout x
+check 2 export 02-00-00-00-00-01
+check 2 export 02-00-00-00-00-0Z out.oxl
+check 2 export 02-00-00-00-00-01 out.oxl --timeout -1
+check 2 import 02-00-00-00-00-01
+check 2 import 02.00.00.00.00.01 in.oxl
+check 2 import 02-00-00-00-00-01 in.oxl --timeout 3601
+check 2 firmware 02-00-00-00-00-01
+check 2 firmware 02-00-00-00-00 image.bin
+check 2 firmware 02-00-00-00-00-01 image.bin --data-timeout 0
+check 2 firmware 02-00-00-00-00-01 image.bin --data-timeout 4001
+check 2 firmware 02-00-00-00-00-01 image.bin --end-timeout 41001
+check 2 firmware 02-00-00-00-00-01 image.bin --end-timeout soon
 exit $failed

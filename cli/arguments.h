@@ -1,0 +1,31 @@
+// Checks of the operator's arguments shared by the subcommands; a bad one
+// throws UsageError (exit code 2).
+#pragma once
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+#include "protocol/bytes.h"
+
+namespace oxlo::cli {
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Accepts 00-1a-2B-3c-4d-5e or 00:1A:2B:3C:4D:5E; gives the list's MAC text.
+std::string NormalizeMac(const std::string& text);
+
+struct MacArgument {
+  std::string text;  // as NormalizeMac gives it
+  MacField bytes{};
+};
+MacArgument ParseMacArgument(const std::string& text);
+
+// 0 < seconds <= 3600.
+void CheckTimeout(double seconds);
+std::chrono::milliseconds Milliseconds(double seconds);
+
+}  // namespace oxlo::cli

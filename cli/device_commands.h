@@ -1,0 +1,40 @@
+// The subcommands that work on one device's settings and firmware.
+#pragma once
+
+#include <string>
+
+namespace oxlo::cli {
+
+struct ConfigGetOptions {
+  std::string mac;
+  bool json = false;
+  double timeout = 2.0;
+};
+
+struct ExportOptions {
+  std::string mac;
+  std::string file;
+  double timeout = 2.0;
+};
+
+struct ImportOptions {
+  std::string mac;
+  std::string file;
+  double timeout = 5.0;  // for the acknowledgement
+};
+
+struct FirmwareOptions {
+  std::string mac;
+  std::string image;
+  long long dataTimeoutMs = 4000;
+  long long endTimeoutMs = 41000;
+};
+
+// Each returns the exit code; bad arguments throw UsageError, failures
+// other exceptions whose message is shown.
+int ConfigGet(const ConfigGetOptions& options);
+int Export(const ExportOptions& options);
+int Import(const ImportOptions& options);
+int Firmware(const FirmwareOptions& options);
+
+}  // namespace oxlo::cli

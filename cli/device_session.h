@@ -1,0 +1,51 @@
+// Talks to one device: port 2057 on every local address, messages broadcast
+// to the LAN, and the device's replies kept in arrival order.
+#pragma once
+
+#include <bitset>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "protocol/bytes.h"
+#include "transport/endpoint.h"
+
+namespace oxlo::cli {
+
+class DeviceSession {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Keeps the datagrams with one of `replyCodes` whose MAC field is `mac`;
+  // our own broadcasts come back to us and carry request codes, so they go.
+  DeviceSession(const MacField& mac, const std::vector<std::uint8_t>& replyCodes);
+  ~DeviceSession();
+  DeviceSession(const DeviceSession&) = delete;
+  DeviceSession& operator=(const DeviceSession&) = delete;
+
+  // Binds port 2057; throws transport::SocketError when it is held.
+  void Open();
+  void Close();
+  // To 255.255.255.255:2057.
+  void Broadcast(ByteView message);
+  // Forgets the replies that have arrived, so the next one answers what is sent next.
+  void Discard();
+  // The oldest reply not yet taken; nullopt once `deadline` passes without one.
+  std::optional<Bytes> Next(Clock::time_point deadline);
+
+ private:
+  void OnDatagram(const transport::Datagram& datagram);
+
+  MacField mac_;
+  std::bitset<256> codes_;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::deque<Bytes> replies_;
+  // Last, so its receiving thread stops before the members it fills go.
+  transport::Endpoint endpoint_;
+};
+
+}  // namespace oxlo::cli

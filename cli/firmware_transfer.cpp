@@ -1,0 +1,67 @@
+#include "cli/firmware_transfer.h"
+
+#include <algorithm>
+
+#include "cli/device_session.h"
+#include "protocol/conversion_error.h"
+#include "protocol/frame.h"
+#include "transport/endpoint.h"
+
+namespace oxlo::cli {
+namespace {
+
+// Sends message after message until the upload ends; says why it failed.
+std::string Drive(FirmwareUpload& upload, DeviceSession& session,
+                  transport::EveryInterface& interfaces, const FirmwareTimeouts& timeouts,
+                  UploadProgress& progress) {
+  while (upload.State() == FirmwareUpload::kReadyToSend) {
+    const Bytes message = upload.NextMessage();
+    const bool end = upload.State() == FirmwareUpload::kAwaitingEndReply;
+    const std::string what = end ? "the end message" : "chunk " + std::to_string(upload.Sequence());
+    const std::chrono::milliseconds wait =
+        std::min(upload.ReplyTimeout(), end ? timeouts.end : timeouts.data);
+    // What came before this message cannot answer it.
+    session.Discard();
+    interfaces.SendOnEveryInterface(message, kDevicePort);
+    const std::optional<Bytes> reply = session.Next(DeviceSession::Clock::now() + wait);
+    if (!reply) {
+      upload.OnTimeout();
+      return "no reply to " + what + " within " + std::to_string(wait.count()) + " ms";
+    }
+    try {
+      if (upload.OnReply(*reply) == ReplyVerdict::kRejected) return "the device refused " + what;
+    } catch (const ConversionError&) {
+      return "the reply to " + what + " holds no sequence number";
+    }
+    progress.Update(upload.BytesAcknowledged());
+  }
+  return {};
+}
+
+}  // namespace
+
+TransferResult SendFirmware(const MacField& mac, ImageFile& image, const FirmwareTimeouts& timeouts,
+                            UploadProgress& progress) {
+  const std::vector<std::string> local = transport::LocalAddresses();
+  if (local.empty()) {
+    throw std::runtime_error("no network interface with an IPv4 address to send from");
+  }
+  DeviceSession session(mac, {code::kFirmwareReply});
+  session.Open();
+  transport::EveryInterface interfaces(local);
+
+  FirmwareUpload upload(mac, [&image](std::span<std::uint8_t> buffer) { return image.Read(buffer); });
+  TransferResult result;
+  progress.Update(0);
+  try {
+    result.failure = Drive(upload, session, interfaces, timeouts, progress);
+  } catch (...) {
+    progress.Finish();  // the error goes on a line of its own
+    throw;
+  }
+  progress.Finish();
+  result.succeeded = upload.State() == FirmwareUpload::kSucceeded;
+  return result;
+}
+
+}  // namespace oxlo::cli

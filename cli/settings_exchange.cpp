@@ -1,0 +1,75 @@
+#include "cli/settings_exchange.h"
+
+#include <thread>
+
+#include "cli/device_session.h"
+#include "protocol/fields.h"
+#include "protocol/frame.h"
+#include "protocol/settings_messages.h"
+
+namespace oxlo::cli {
+namespace {
+
+// The device needs a moment after the first requests and after each filter group.
+std::chrono::milliseconds PauseAfter(ReadRequestKind kind) {
+  switch (kind) {
+    case ReadRequestKind::kNetwork:
+    case ReadRequestKind::kOperationMode:
+      return std::chrono::milliseconds(10);
+    case ReadRequestKind::kCan:
+      return std::chrono::milliseconds(0);
+    default:
+      return std::chrono::milliseconds(20);
+  }
+}
+
+std::string JoinWithCommas(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
+  return text;
+}
+
+}  // namespace
+
+DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout) {
+  std::vector<std::uint8_t> replyCodes;
+  for (int k = 0; k < kReadRequestKindCount; ++k) {
+    replyCodes.push_back(ReplyCode(static_cast<ReadRequestKind>(k)));
+  }
+  DeviceSession session(mac, replyCodes);
+  session.Open();
+  for (int k = 0; k < kReadRequestKindCount; ++k) {
+    const auto kind = static_cast<ReadRequestKind>(k);
+    session.Broadcast(BuildReadRequest(kind, mac));
+    std::this_thread::sleep_for(PauseAfter(kind));
+  }
+  SettingsCollector collector;
+  const auto deadline = DeviceSession::Clock::now() + timeout;
+  while (!collector.Complete()) {
+    const std::optional<Bytes> reply = session.Next(deadline);
+    if (!reply) break;
+    collector.Take(*reply);
+  }
+  session.Close();
+  if (!collector.AnyReply()) throw DeviceError(MacToText(mac) + " did not answer the read requests");
+  if (!collector.Complete()) {
+    throw DeviceError(MacToText(mac) + " did not send: " + JoinWithCommas(collector.Missing()));
+  }
+  return collector.Settings();
+}
+
+bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
+                         std::chrono::milliseconds gap, std::chrono::milliseconds timeout) {
+  DeviceSession session(mac, {code::kApplyAck});
+  session.Open();
+  std::vector<Bytes> messages = SettingsMessages(mac, settings);
+  messages.push_back(BuildApplyCommand(mac));
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    if (i > 0) std::this_thread::sleep_for(gap);
+    if (i + 1 == messages.size()) session.Discard();
+    session.Broadcast(messages[i]);
+  }
+  return session.Next(DeviceSession::Clock::now() + timeout).has_value();
+}
+
+}  // namespace oxlo::cli

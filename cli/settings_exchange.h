@@ -1,0 +1,29 @@
+// Reading a device's settings and writing them into it, over a DeviceSession.
+#pragma once
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+#include "cli/device_settings.h"
+#include "protocol/bytes.h"
+
+namespace oxlo::cli {
+
+// The device did not answer as it must; the message says what is missing.
+class DeviceError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Broadcasts the eleven read requests and waits until every part has
+// arrived, or `timeout` after the last request. Throws DeviceError naming
+// what is missing, or transport::SocketError.
+DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout);
+
+// Sends the settings messages and the apply command, each `gap` apart, and
+// waits up to `timeout` for the acknowledgement. False when none came.
+bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
+                         std::chrono::milliseconds gap, std::chrono::milliseconds timeout);
+
+}  // namespace oxlo::cli

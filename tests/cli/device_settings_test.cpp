@@ -1,0 +1,150 @@
+// Gathering a device's replies, and the settings file both ways.
+#include "cli/device_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "protocol/frame.h"
+#include "protocol/settings_file.h"
+#include "tests/cli/sample_settings.h"
+
+namespace oxlo::cli {
+namespace {
+
+using testing::kMac;
+using testing::RepliesOf;
+using testing::SampleSettings;
+
+constexpr MacField kOtherMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
+
+TEST(SettingsCollector, TakesTheElevenRepliesInAnyOrder) {
+  const std::vector<Bytes> replies = RepliesOf(kMac, SampleSettings());
+  std::vector<Bytes> reversed(replies.rbegin(), replies.rend());
+  std::vector<Bytes> withNoise = replies;
+  withNoise.insert(withNoise.begin(), BuildReadRequest(ReadRequestKind::kNetwork, kMac));
+  withNoise.insert(withNoise.begin() + 3, BuildApplyAck(kMac));
+  withNoise.push_back(replies[0]);  // a duplicate changes nothing
+  for (const auto& sequence : {replies, reversed, withNoise}) {
+    SettingsCollector collector;
+    for (const Bytes& reply : sequence) collector.Take(reply);
+    ASSERT_TRUE(collector.Complete());
+    EXPECT_EQ(collector.Settings(), SampleSettings());
+  }
+}
+
+TEST(SettingsCollector, NamesWhatIsMissingOrUnreadable) {
+  const std::vector<Bytes> replies = RepliesOf(kMac, SampleSettings());
+  Bytes badMode = replies[1];
+  badMode[9] = 8;  // no mode has this code
+  Bytes shortGroup = replies[5];
+  shortGroup.resize(20);
+  shortGroup.back() = kEtx;
+  struct Case {
+    std::vector<std::size_t> sent;  // indices into `replies`; 11: badMode, 12: shortGroup
+    std::vector<std::string> missing;
+  };
+  const std::vector<Case> cases = {
+      {{}, {"network settings", "operation mode", "CAN settings", "filter group 1",
+            "filter group 2", "filter group 3", "filter group 4", "filter group 5",
+            "filter group 6", "filter group 7", "filter group 8"}},
+      {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {"filter group 8"}},
+      {{0, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {"operation mode"}},
+      {{11, 0, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {"operation mode (unreadable reply)"}},
+      {{0, 1, 2, 3, 4, 12, 6, 7, 8, 9, 10}, {"filter group 3 (unreadable reply)"}},
+      // A good copy after a bad one still counts.
+      {{11, 0, 1, 2, 3, 4, 12, 5, 6, 7, 8, 9, 10}, {}},
+  };
+  std::vector<Bytes> all = replies;
+  all.push_back(badMode);
+  all.push_back(shortGroup);
+  for (const Case& c : cases) {
+    SettingsCollector collector;
+    for (std::size_t i : c.sent) collector.Take(all[i]);
+    EXPECT_EQ(collector.Missing(), c.missing) << ::testing::PrintToString(c.sent);
+    EXPECT_EQ(collector.Complete(), c.missing.empty());
+    EXPECT_EQ(collector.AnyReply(), !c.sent.empty());
+  }
+}
+
+TEST(SettingsCollector, OwnRequestsAreNoReply) {
+  SettingsCollector collector;
+  for (int k = 0; k < kReadRequestKindCount; ++k) {
+    collector.Take(BuildReadRequest(static_cast<ReadRequestKind>(k), kMac));
+  }
+  EXPECT_FALSE(collector.AnyReply());
+  EXPECT_EQ(collector.Missing().size(), static_cast<std::size_t>(kReadRequestKindCount));
+}
+
+TEST(SettingsMessages, AddressTheGivenDeviceInTheOrderItTakesThem) {
+  DeviceSettings settings = SampleSettings();
+  settings.network.portCount = 3;  // the message always says one
+  const std::vector<Bytes> messages = SettingsMessages(kOtherMac, settings);
+  const std::vector<std::pair<std::uint8_t, std::size_t>> expected = {
+      {code::kNetwork, kNetworkMessageSize}, {code::kOpMode, kOpModeMessageSize},
+      {code::kCan, kCanSettingsSize},        {0x01, kFilterGroupSize},
+      {0x02, kFilterGroupSize},              {0x03, kFilterGroupSize},
+      {0x04, kFilterGroupSize},              {0x05, kFilterGroupSize},
+      {0x06, kFilterGroupSize},              {0x07, kFilterGroupSize},
+      {0x08, kFilterGroupSize}};
+  ASSERT_EQ(messages.size(), expected.size());
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    EXPECT_EQ(messages[i][kCodeOffset], expected[i].first) << i;
+    EXPECT_EQ(messages[i].size(), expected[i].second) << i;
+    EXPECT_EQ(MacOf(messages[i]), kOtherMac) << i;
+  }
+  EXPECT_EQ(messages[0][78], 1);
+  EXPECT_EQ(messages[0][79], 0x5A);
+  EXPECT_EQ(DecodeFilterGroup(messages[5])->slots[2], settings.filters.entries[10]);
+}
+
+TEST(SettingsFile, RoundTripsWhateverTheLengthPastTheLastFilter) {
+  const Bytes file = SettingsFileOf(kMac, SampleSettings());
+  ASSERT_EQ(file.size(), kSettingsFileSize);
+  EXPECT_EQ(MacOf(ByteView(file).first(kNetworkMessageSize)), kMac);
+  Bytes longer = file;
+  longer.resize(500, 0xEE);
+  for (const Bytes& f : {file, longer}) EXPECT_EQ(DecodeSettingsFile(f), SampleSettings());
+}
+
+TEST(SettingsFile, ShortFilesLoseIdentifiersOrAreRefused) {
+  const Bytes file = SettingsFileOf(kMac, SampleSettings());
+  const DeviceSettings atMinimum = DecodeSettingsFile(ByteView(file).first(kSettingsFileMinSize));
+  EXPECT_EQ(atMinimum.network, SampleSettings().network);
+  EXPECT_EQ(atMinimum.can, SampleSettings().can);
+  for (std::size_t k = 0; k < atMinimum.filters.entries.size(); ++k) {
+    EXPECT_EQ(atMinimum.filters.entries[k].type, SampleSettings().filters.entries[k].type);
+    EXPECT_EQ(atMinimum.filters.entries[k].id, "");
+  }
+  for (std::size_t size : {std::size_t{0}, std::size_t{81}, kSettingsFileMinSize - 1}) {
+    try {
+      DecodeSettingsFile(ByteView(file).first(size));
+      ADD_FAILURE() << size << " bytes were taken";
+    } catch (const SettingsFileError& error) {
+      EXPECT_NE(std::string(error.what()).find(std::to_string(size) + " bytes"), std::string::npos)
+          << error.what();
+    }
+  }
+}
+
+TEST(SettingsFile, ASectionThatDoesNotDecodeIsNamed) {
+  const Bytes file = SettingsFileOf(kMac, SampleSettings());
+  struct Case {
+    std::size_t offset;
+    std::uint8_t value;
+  };
+  // The operation mode's code and port type; the other sections decode whatever they hold.
+  for (const Case c : {Case{kOpModeSectionOffset + 9, 8}, Case{kOpModeSectionOffset + 28, 2}}) {
+    Bytes broken = file;
+    broken[c.offset] = c.value;
+    try {
+      DecodeSettingsFile(broken);
+      ADD_FAILURE() << c.offset << " was taken";
+    } catch (const SettingsFileError& error) {
+      EXPECT_STREQ(error.what(), "the operation mode section of the file does not decode");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace oxlo::cli
