@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Settings exported from one device and imported into another: every write
+# goes to the target, and the target then reads back as the source did.
+source "$(dirname "$0")/lib.sh"
+here=$(dirname "$0")
+source_mac=02-00-5E-00-01-01
+target_mac=02-00-5E-00-01-02
+
+start_sim "$OXLO_LAB_DEV_NS" dev --config "$here/settings_devices.json"
+"$OXLO_CLI" config get "$source_mac" --json >"$work/source.json" || fail "config get exited $?"
+"$OXLO_CLI" config get "$source_mac" >"$work/source.txt" || fail "config get (text) exited $?"
+grep -qx "  Bit rate:      125 kbps" "$work/source.txt" || fail "text: $(cat "$work/source.txt")"
+"$OXLO_CLI" export "$source_mac" "$work/source.oxl" || fail "export exited $?"
+[ "$(stat -c %s "$work/source.oxl")" = 429 ] || fail "the file holds $(stat -c %s "$work/source.oxl") bytes"
+"$OXLO_CLI" import "$target_mac" "$work/source.oxl" >"$work/import.out" || fail "import exited $?"
+grep -q "$target_mac" "$work/import.out" || fail "import said: $(cat "$work/import.out")"
+
+# The settings messages and the apply command, once each, in order, all to the target.
+python3 - "$work/dev.log" "${target_mac//-/}" <<'PY'
+import json, sys
+path, target = sys.argv[1], sys.argv[2].upper()
+writes = []
+for line in open(path):
+    data = bytes.fromhex(json.loads(line)["hex"])
+    code = data[1]
+    settings = code in (0x4E, 0x4F, 0x43) or 1 <= code <= 8
+    if (settings and len(data) > 9) or code == 0x41:
+        writes.append((code, data[2:8].hex().upper()))
+expected = [(c, target) for c in (0x4E, 0x4F, 0x43, 1, 2, 3, 4, 5, 6, 7, 8, 0x41)]
+assert writes == expected, f"writes {writes}"
+PY
+
+"$OXLO_CLI" config get "$target_mac" --json >"$work/target.json" || fail "config get of the target exited $?"
+python3 - "$work/source.json" "$work/target.json" "$source_mac" "$target_mac" <<'PY'
+import json, sys
+source, target = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]))
+assert source["mac"] == sys.argv[3] and target["mac"] == sys.argv[4], (source["mac"], target["mac"])
+assert source["network"]["name"] == "Förderband Süd", source["network"]
+assert source["port"]["alias"] == "Linie 3" and source["can"]["id"] == "01ABCDEF", source
+for key in ("network", "port", "can", "filters"):
+    assert source[key] == target[key], f"{key}: {source[key]} != {target[key]}"
+PY
