@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <iostream>
-#include <thread>
 
 #include "cli/arguments.h"
 #include "cli/commands.h"

@@ -21,7 +21,7 @@ std::string NameOf(const std::array<const char*, N>& names, int value, int first
 
 std::string NetworkTypeName(int type) { return NameOf(std::array{"Static IP", "DHCP"}, type); }
 std::string PortTypeName(int type) { return NameOf(std::array{"Data", "Modem"}, type); }
-std::string SpecName(int code) { return NameOf(std::array{"A", "B"}, code, kSpecA); }
+std::string CanFormatName(int code) { return NameOf(std::array{"A", "B"}, code, kSpecA); }
 std::string FilterTypeName(int type) {
   return NameOf(std::array{"Disable", "Standard", "Extend"}, type);
 }
@@ -114,7 +114,7 @@ void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSe
       << "  Type:          " << PortTypeName(p.portType) << "\n"
       << "CAN\n"
       << "  Bit rate:      " << BitRateName(c.baudIndex) << "\n"
-      << "  Specification: " << SpecName(c.specCode) << "\n"
+      << "  Specification: " << CanFormatName(c.specCode) << "\n"
       << "  ID:            " << c.id << "\n"
       << "  Mask:          " << c.mask << "\n"
       << "Filters\n"
@@ -160,7 +160,7 @@ void PrintSettingsJson(std::ostream& out, const std::string& mac, const DeviceSe
         {"type", PortTypeName(p.portType)}}},
       {"can",
        {{"bit_rate_kbps", kbit ? nlohmann::ordered_json(*kbit) : nlohmann::ordered_json()},
-        {"specification", SpecName(c.specCode)},
+        {"specification", CanFormatName(c.specCode)},
         {"id", c.id},
         {"mask", c.mask}}},
       {"filters", filters}};

@@ -66,6 +66,7 @@ bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
   messages.push_back(BuildApplyCommand(mac));
   for (std::size_t i = 0; i < messages.size(); ++i) {
     if (i > 0) std::this_thread::sleep_for(gap);
+    // Only an acknowledgement that follows the apply command counts.
     if (i + 1 == messages.size()) session.Discard();
     session.Broadcast(messages[i]);
   }
