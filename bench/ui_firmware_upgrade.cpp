@@ -1,0 +1,356 @@
+// The device list window's firmware upgrade: searches, selects the first
+// device, uploads an image through Upgrade Firmware and reports the time
+// against the stop-and-wait floor (messages times the bare UDP round trip the
+// caller measured), the CPU the process used while waiting for each reply and
+// while working between replies, and whether the simulator saved the image.
+// Runs inside scripts/lab with one simulated device started with
+// --firmware-out; needs no display (Qt's offscreen platform).
+//   ui_firmware_upgrade --firmware-out DIR [--size BYTES] [--rtt-us US] [--label TEXT]
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <sys/resource.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "protocol/bytes.h"
+#include "protocol/firmware.h"
+#include "protocol/frame.h"
+#include "ui/common/desktop.h"
+#include "ui/common/network.h"
+#include "ui/common/prompter.h"
+#include "ui/detect/device_grid.h"
+#include "ui/detect/form_detect.h"
+
+namespace {
+
+// Message boxes would block: keep their text and hand out the image's path.
+class RecordingPrompter final : public oxlo::ui::Prompter {
+ public:
+  QString image;
+  std::vector<QString> messages;
+
+  void ShowMessage(QWidget*, const QString& text) override { messages.push_back(text); }
+  oxlo::ui::Answer AskYesNoCancel(QWidget*, const QString& text) override {
+    messages.push_back(text);
+    return oxlo::ui::Answer::Cancel;
+  }
+  std::optional<QString> OpenFile(QWidget*, const oxlo::ui::FileDialogSpec&) override {
+    return image;
+  }
+  std::optional<QString> SaveFile(QWidget*, const oxlo::ui::FileDialogSpec&) override {
+    return std::nullopt;
+  }
+};
+
+double WallUs() {
+  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// User plus system time of every thread, as getrusage(RUSAGE_SELF) counts it,
+// but in nanoseconds: single waits last only tens of microseconds.
+double CpuUs() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+double RusageUs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto us = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec); };
+  return us(usage.ru_utime) + us(usage.ru_stime);
+}
+
+// A wait runs from the return of a send to the window's reply signal; the
+// reply reaching the receiving thread splits it into the trip to the device
+// and back, and the hand-over to the window's thread.
+struct WaitLog {
+  std::atomic<bool> recording{false};
+  bool waiting = false;
+  int sends = 0;
+  double started_wall = 0;
+  double started_cpu = 0;
+  double wall_us = 0;
+  double cpu_us = 0;
+  std::vector<double> waits_us;
+  std::vector<double> trips_us;
+  std::vector<double> handovers_us;
+  double trip_wall_us = 0;
+  double trip_cpu_us = 0;
+  std::atomic<double> reply_received{0};
+  std::atomic<double> reply_received_cpu{0};
+  std::atomic<int> other_datagrams{0};
+
+  void Sent() {
+    if (!recording) return;
+    ++sends;
+    waiting = true;
+    reply_received = 0;
+    started_wall = WallUs();
+    started_cpu = CpuUs();
+  }
+  // On the receiving thread.
+  void Received(const oxlo::transport::Datagram& datagram) {
+    if (oxlo::AcceptDatagram(datagram.data) == oxlo::code::kFirmwareReply) {
+      reply_received_cpu = CpuUs();
+      reply_received = WallUs();
+    } else {
+      ++other_datagrams;
+    }
+  }
+  void Replied() {
+    if (!recording || !waiting) return;
+    const double now = WallUs();
+    cpu_us += CpuUs() - started_cpu;
+    wall_us += now - started_wall;
+    waits_us.push_back(now - started_wall);
+    if (const double received = reply_received; received > 0) {
+      trips_us.push_back(received - started_wall);
+      trip_wall_us += received - started_wall;
+      trip_cpu_us += reply_received_cpu - started_cpu;
+      handovers_us.push_back(now - received);
+    }
+    waiting = false;
+  }
+};
+
+// The window's endpoint, with the arrival of each datagram noted on the
+// receiving thread before the window's own handler sees it.
+class NotingEndpoint final : public oxlo::transport::DatagramEndpoint {
+ public:
+  NotingEndpoint(std::unique_ptr<oxlo::transport::DatagramEndpoint> inner, WaitLog& log)
+      : inner_(std::move(inner)), log_(log) {}
+  void SetDefaultPort(std::uint16_t port) override { inner_->SetDefaultPort(port); }
+  void SetBroadcastEnabled(bool enabled) override { inner_->SetBroadcastEnabled(enabled); }
+  void SetReadHandler(oxlo::transport::ReadHandler handler, oxlo::transport::Executor* executor) override {
+    inner_->SetReadHandler(
+        [this, handler = std::move(handler)](const oxlo::transport::Datagram& datagram) {
+          if (log_.recording) log_.Received(datagram);
+          handler(datagram);
+        },
+        executor);
+  }
+  void Open() override { inner_->Open(); }
+  void Close() override { inner_->Close(); }
+  bool IsActive() const override { return inner_->IsActive(); }
+  void Broadcast(oxlo::ByteView data, std::uint16_t port) override { inner_->Broadcast(data, port); }
+  void SendTo(std::string_view host, std::uint16_t port, oxlo::ByteView data) override {
+    inner_->SendTo(host, port, data);
+  }
+
+ private:
+  std::unique_ptr<oxlo::transport::DatagramEndpoint> inner_;
+  WaitLog& log_;
+};
+
+// The machine's sockets, with the end of each send noted: the window sends
+// every firmware message through this broadcaster.
+class NotingBroadcaster final : public oxlo::transport::InterfaceBroadcaster {
+ public:
+  NotingBroadcaster(std::unique_ptr<oxlo::transport::InterfaceBroadcaster> inner, WaitLog& log)
+      : inner_(std::move(inner)), log_(log) {}
+  void SendOnEveryInterface(oxlo::ByteView data, std::uint16_t port) override {
+    inner_->SendOnEveryInterface(data, port);
+    log_.Sent();
+  }
+
+ private:
+  std::unique_ptr<oxlo::transport::InterfaceBroadcaster> inner_;
+  WaitLog& log_;
+};
+
+class NotingNetwork final : public oxlo::ui::Network {
+ public:
+  explicit NotingNetwork(WaitLog& log) : log_(log) {}
+  std::unique_ptr<oxlo::transport::DatagramEndpoint> MakeDeviceEndpoint() override {
+    return std::make_unique<NotingEndpoint>(system_.MakeDeviceEndpoint(), log_);
+  }
+  std::unique_ptr<oxlo::transport::InterfaceBroadcaster> MakeEveryInterface() override {
+    return std::make_unique<NotingBroadcaster>(system_.MakeEveryInterface(), log_);
+  }
+
+ private:
+  oxlo::ui::SystemNetwork system_;
+  WaitLog& log_;
+};
+
+struct Options {
+  QString firmware_out;
+  qint64 size = 1 << 20;
+  double rtt_us = 0;
+  std::string label = "upload";
+};
+
+[[noreturn]] void Usage(const char* program) {
+  std::fprintf(stderr,
+               "usage: %s --firmware-out DIR [--size BYTES] [--rtt-us US] [--label TEXT]\n",
+               program);
+  std::exit(2);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) Usage(argv[0]);
+    if (arg == "--firmware-out") {
+      options.firmware_out = QString::fromLocal8Bit(argv[++i]);
+    } else if (arg == "--size") {
+      options.size = std::atoll(argv[++i]);
+    } else if (arg == "--rtt-us") {
+      options.rtt_us = std::atof(argv[++i]);
+    } else if (arg == "--label") {
+      options.label = argv[++i];
+    } else {
+      Usage(argv[0]);
+    }
+  }
+  if (options.firmware_out.isEmpty() || options.size <= 0) Usage(argv[0]);
+  return options;
+}
+
+QByteArray MakeImage(qint64 size) {
+  QByteArray image(static_cast<qsizetype>(size), '\0');
+  std::mt19937 random(2057);
+  for (char& byte : image) byte = static_cast<char>(random() & 0xFF);
+  return image;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+double Percent(double part, double whole) { return whole > 0 ? 100.0 * part / whole : 0; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const char* label = options.label.c_str();
+
+  RecordingPrompter prompter;
+  oxlo::ui::QtDesktop desktop;
+  WaitLog log;
+  NotingNetwork network(log);
+  oxlo::ui::TFormDetect window(prompter, desktop, network);
+  window.show();
+  QObject::connect(&window, &oxlo::ui::TFormDetect::FirmwareReplyArrived, [&log] { log.Replied(); });
+
+  // Search until the simulated device is listed.
+  {
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (window.DeviceCount() >= 1) loop.quit();
+    });
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    window.FlatButton2Click();
+    poll.start(10);
+    loop.exec();
+    window.FlatButton6Click();
+  }
+  if (window.DeviceCount() < 1) {
+    std::fprintf(stderr, "ui firmware (%s): no device listed after 5 s of search\n", label);
+    return 1;
+  }
+  auto* grid = window.findChild<QTableWidget*>("RGrid");
+  grid->setCurrentCell(0, oxlo::ui::column::kName);
+  const QString mac = grid->item(0, oxlo::ui::column::kMac)->text();
+
+  QTemporaryDir dir;
+  prompter.image = dir.filePath("image.bin");
+  const QByteArray image = MakeImage(options.size);
+  {
+    QFile file(prompter.image);
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size()) {
+      std::fprintf(stderr, "ui firmware (%s): cannot write %s\n", label, qPrintable(prompter.image));
+      return 1;
+    }
+  }
+  const QString saved_path = QDir(options.firmware_out).filePath(mac + ".bin");
+  QFile::remove(saved_path);
+  // Let the search's last events settle before the clock starts.
+  {
+    QEventLoop loop;
+    QTimer::singleShot(200, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  prompter.messages.clear();
+
+  log.recording = true;
+  const double wall_start = WallUs();
+  const double cpu_start = CpuUs();
+  const double rusage_start = RusageUs();
+  window.FlatButton7Click();
+  const double wall_us = WallUs() - wall_start;
+  const double cpu_us = CpuUs() - cpu_start;
+  const double rusage_us = RusageUs() - rusage_start;
+  log.Replied();  // a wait that ended in a time-out
+  log.recording = false;
+
+  QFile saved(saved_path);
+  const bool same = saved.open(QIODevice::ReadOnly) && saved.readAll() == image;
+
+  const qint64 expected_messages =
+      (options.size + static_cast<qint64>(oxlo::kFirmwareChunkSize) - 1) /
+          static_cast<qint64>(oxlo::kFirmwareChunkSize) +
+      1;
+  const double floor_us = static_cast<double>(expected_messages) * options.rtt_us;
+  const double ratio = floor_us > 0 ? wall_us / floor_us : 0;
+  const double work_wall_us = wall_us - log.wall_us;
+  const double work_cpu_us = cpu_us - log.cpu_us;
+  const double wait_share = Percent(log.cpu_us, log.wall_us);
+  const QString said = prompter.messages.empty() ? QString("nothing") : prompter.messages.back();
+  const bool succeeded = said == "Updating firmware was successful";
+
+  std::printf("ui firmware (%s): %lld bytes to %s, %d messages sent (%lld expected) in %.0f ms, %.1f us each;"
+              " the window said \"%s\"\n",
+              label, static_cast<long long>(options.size), qPrintable(mac), log.sends,
+              static_cast<long long>(expected_messages), wall_us / 1e3,
+              log.sends > 0 ? wall_us / log.sends : 0.0, qPrintable(said));
+  if (floor_us > 0) {
+    std::printf("ui firmware (%s): floor %lld x %.1f us = %.0f ms; upload took %.2f times the floor\n",
+                label, static_cast<long long>(expected_messages), options.rtt_us, floor_us / 1e3, ratio);
+  } else {
+    std::printf("ui firmware (%s): no round trip given (--rtt-us), no floor\n", label);
+  }
+  std::printf("ui firmware (%s): waits for replies %.0f ms of wall, CPU %.1f%% of it;"
+              " between replies %.0f ms (%.1f us a message), CPU %.1f%% of it;"
+              " whole upload CPU %.1f%% of wall (getrusage user+sys %.0f ms)\n",
+              label, log.wall_us / 1e3, wait_share, work_wall_us / 1e3,
+              log.sends > 0 ? work_wall_us / log.sends : 0.0, Percent(work_cpu_us, work_wall_us),
+              Percent(rusage_us, wall_us), rusage_us / 1e3);
+  std::printf("ui firmware (%s): median wait %.1f us: send to reply on the receiving thread %.1f us"
+              " (CPU %.1f%% of it), then to the window's signal %.1f us (CPU %.1f%%);"
+              " %d other datagrams received meanwhile\n",
+              label, Median(log.waits_us), Median(log.trips_us), Percent(log.trip_cpu_us, log.trip_wall_us),
+              Median(log.handovers_us),
+              Percent(log.cpu_us - log.trip_cpu_us, log.wall_us - log.trip_wall_us),
+              log.other_datagrams.load());
+  std::printf("ui firmware (%s): image saved by the simulator equals the file: %s\n", label,
+              same ? "yes" : "no");
+  const bool met = succeeded && same && floor_us > 0 && ratio <= 1.3 && wait_share < 5.0;
+  std::printf("ui firmware (%s): within 1.3 times the floor, CPU under 5%% of wall time during waits: %s\n",
+              label, met ? "met" : "missed");
+  return succeeded && same ? 0 : 1;
+}
