@@ -32,10 +32,10 @@ class RecordingPrompter final : public oxlo::ui::Prompter {
     messages.push_back(text);
     return oxlo::ui::Answer::Cancel;
   }
-  std::optional<QString> OpenFile(QWidget*, const oxlo::ui::FileDialogSpec&) override {
+  std::optional<QString> OpenFile(QWidget*, const oxlo::ui::FileDialogOptions&) override {
     return std::nullopt;
   }
-  std::optional<QString> SaveFile(QWidget*, const oxlo::ui::FileDialogSpec&) override {
+  std::optional<QString> SaveFile(QWidget*, const oxlo::ui::FileDialogOptions&) override {
     return std::nullopt;
   }
 };

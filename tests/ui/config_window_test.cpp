@@ -414,7 +414,7 @@ TEST_F(ConfigWindow, ClosingStopsTheCountdownAndGivesCancelWithoutChanges) {
 
 TEST(CanTabBuild, ValidatesIdentifierThenMaskAgainstTheFormat) {
   struct Case {
-    const char* spec;
+    const char* format;
     const char* id;
     const char* mask;
     const char* failure;  // empty: built
@@ -432,15 +432,15 @@ TEST(CanTabBuild, ValidatesIdentifierThenMaskAgainstTheFormat) {
     CanTab tab(nullptr);
     tab.ResetRows(1);
     tab.Grid().Fill(0, cancolumn::kBaud, "1000 kbps");
-    tab.Grid().Fill(0, cancolumn::kSpec, c.spec);
+    tab.Grid().Fill(0, cancolumn::kSpec, c.format);
     tab.Grid().Fill(0, cancolumn::kId, c.id);
     tab.Grid().Fill(0, cancolumn::kMask, c.mask);
     const CheckedBuild build = tab.BuildForApply(kMac);
-    EXPECT_EQ(build.failure, c.failure) << c.spec << " " << c.id << " " << c.mask;
+    EXPECT_EQ(build.failure, c.failure) << c.format << " " << c.id << " " << c.mask;
     if (*c.failure == '\0') {
       ASSERT_EQ(build.message.size(), 19u);
       EXPECT_EQ(build.message[8], 9);
-      EXPECT_EQ(build.message[9], c.spec[0] == 'A' ? 1 : 2);
+      EXPECT_EQ(build.message[9], c.format[0] == 'A' ? 1 : 2);
     }
   }
   CanTab tab(nullptr);
@@ -457,7 +457,7 @@ TEST(CanTabBuild, ValidatesIdentifierThenMaskAgainstTheFormat) {
 
 TEST(FilterTabBuild, ExaminesSlotsInOrderAgainstTheCanFormat) {
   struct Case {
-    int spec;
+    int format;
     std::array<int, 4> types;
     std::array<const char*, 4> ids;
     const char* failure;
@@ -480,7 +480,7 @@ TEST(FilterTabBuild, ExaminesSlotsInOrderAgainstTheCanFormat) {
       tab.findChild<QComboBox*>("FilterType" + n)->setCurrentIndex(c.types[k]);
       tab.findChild<QLineEdit*>("FilterID" + n)->setText(c.ids[k]);
     }
-    const CheckedBuild build = tab.BuildFromSlots(kMac, 2, c.spec);
+    const CheckedBuild build = tab.BuildFromSlots(kMac, 2, c.format);
     EXPECT_EQ(build.failure, c.failure) << c.ids[0] << c.ids[1];
     if (*c.failure == '\0') {
       ASSERT_EQ(build.message.size(), 29u);

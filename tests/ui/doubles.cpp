@@ -18,8 +18,8 @@ Answer RecordingPrompter::AskYesNoCancel(QWidget*, const QString& text) {
   return answer;
 }
 
-std::optional<QString> RecordingPrompter::OpenFile(QWidget*, const FileDialogSpec& spec) {
-  dialogs.push_back(spec);
+std::optional<QString> RecordingPrompter::OpenFile(QWidget*, const FileDialogOptions& options) {
+  dialogs.push_back(options);
   if (files.empty()) return std::nullopt;
   const QString file = files.front();
   files.pop_front();
@@ -27,8 +27,8 @@ std::optional<QString> RecordingPrompter::OpenFile(QWidget*, const FileDialogSpe
   return file;
 }
 
-std::optional<QString> RecordingPrompter::SaveFile(QWidget* parent, const FileDialogSpec& spec) {
-  return OpenFile(parent, spec);
+std::optional<QString> RecordingPrompter::SaveFile(QWidget* parent, const FileDialogOptions& options) {
+  return OpenFile(parent, options);
 }
 
 void RecordingDesktop::StartCommand(const QString& program, const QStringList& arguments) {

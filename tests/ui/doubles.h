@@ -21,11 +21,11 @@ class RecordingPrompter final : public Prompter {
  public:
   void ShowMessage(QWidget* parent, const QString& text) override;
   Answer AskYesNoCancel(QWidget* parent, const QString& text) override;
-  std::optional<QString> OpenFile(QWidget* parent, const FileDialogSpec& spec) override;
-  std::optional<QString> SaveFile(QWidget* parent, const FileDialogSpec& spec) override;
+  std::optional<QString> OpenFile(QWidget* parent, const FileDialogOptions& options) override;
+  std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) override;
 
   std::vector<QString> messages;  // every text shown, in order
-  std::vector<FileDialogSpec> dialogs;
+  std::vector<FileDialogOptions> dialogs;
   std::deque<Answer> answers;                  // default Cancel when empty
   std::deque<QString> files;  // an empty path, or none left, cancels
 };

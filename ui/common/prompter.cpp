@@ -9,17 +9,17 @@ namespace {
 // Messages use CR LF between lines; Qt wants a bare line feed.
 QString ForDisplay(QString text) { return text.replace("\r\n", "\n"); }
 
-std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogSpec& spec,
+std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogOptions& options,
                                      QFileDialog::AcceptMode mode) {
-  QFileDialog dialog(parent, spec.title);
+  QFileDialog dialog(parent, options.title);
   dialog.setAcceptMode(mode);
   dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
                                                      : QFileDialog::ExistingFile);
   dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  dialog.setNameFilters(spec.filters);
-  if (!spec.filters.isEmpty()) dialog.selectNameFilter(spec.filters.front());
-  dialog.setDefaultSuffix(spec.defaultExtension);
-  dialog.selectFile(spec.defaultName);
+  dialog.setNameFilters(options.filters);
+  if (!options.filters.isEmpty()) dialog.selectNameFilter(options.filters.front());
+  dialog.setDefaultSuffix(options.defaultExtension);
+  dialog.selectFile(options.defaultName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().front();
 }
@@ -42,12 +42,12 @@ Answer QtPrompter::AskYesNoCancel(QWidget* parent, const QString& text) {
   }
 }
 
-std::optional<QString> QtPrompter::OpenFile(QWidget* parent, const FileDialogSpec& spec) {
-  return RunFileDialog(parent, spec, QFileDialog::AcceptOpen);
+std::optional<QString> QtPrompter::OpenFile(QWidget* parent, const FileDialogOptions& options) {
+  return RunFileDialog(parent, options, QFileDialog::AcceptOpen);
 }
 
-std::optional<QString> QtPrompter::SaveFile(QWidget* parent, const FileDialogSpec& spec) {
-  return RunFileDialog(parent, spec, QFileDialog::AcceptSave);
+std::optional<QString> QtPrompter::SaveFile(QWidget* parent, const FileDialogOptions& options) {
+  return RunFileDialog(parent, options, QFileDialog::AcceptSave);
 }
 
 }  // namespace oxlo::ui

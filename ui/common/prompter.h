@@ -13,7 +13,7 @@ namespace oxlo::ui {
 // The title every message box carries: the application's title.
 inline constexpr char kApplicationTitle[] = "OxloConfig v1.0.001";
 
-struct FileDialogSpec {
+struct FileDialogOptions {
   QString title;
   QString defaultName;
   QString defaultExtension;  // without the dot
@@ -21,7 +21,7 @@ struct FileDialogSpec {
 };
 
 // The dialogs of the settings files, titled for export or import.
-inline FileDialogSpec SettingsFileDialog(const QString& title) {
+inline FileDialogOptions SettingsFileDialog(const QString& title) {
   return {title, "default.oxl", "oxl", {"All files (*.*)", "OxloConfig files (*.oxl)"}};
 }
 
@@ -34,17 +34,17 @@ class Prompter {
   virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
   virtual Answer AskYesNoCancel(QWidget* parent, const QString& text) = 0;
   // The chosen path, or nothing when the operator cancels.
-  virtual std::optional<QString> OpenFile(QWidget* parent, const FileDialogSpec& spec) = 0;
+  virtual std::optional<QString> OpenFile(QWidget* parent, const FileDialogOptions& options) = 0;
   // Replaces an existing file without asking.
-  virtual std::optional<QString> SaveFile(QWidget* parent, const FileDialogSpec& spec) = 0;
+  virtual std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) = 0;
 };
 
 class QtPrompter final : public Prompter {
  public:
   void ShowMessage(QWidget* parent, const QString& text) override;
   Answer AskYesNoCancel(QWidget* parent, const QString& text) override;
-  std::optional<QString> OpenFile(QWidget* parent, const FileDialogSpec& spec) override;
-  std::optional<QString> SaveFile(QWidget* parent, const FileDialogSpec& spec) override;
+  std::optional<QString> OpenFile(QWidget* parent, const FileDialogOptions& options) override;
+  std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) override;
 };
 
 }  // namespace oxlo::ui

@@ -55,11 +55,11 @@ bool CanTab::Fill(ByteView message) {
 int CanTab::SpecCode() const { return CANGrid->ListPosition(0, kSpec) + 1; }
 
 CheckedBuild CanTab::BuildForApply(const MacField& mac) const {
-  const int spec = SpecCode();
-  if (!CanFormCheck(CANGrid->Text(0, kId).toStdString(), spec)) {
+  const int format = SpecCode();
+  if (!CanFormCheck(CANGrid->Text(0, kId).toStdString(), format)) {
     return {{}, "Please Check CAN ID Fomat"};
   }
-  if (!CanFormCheck(CANGrid->Text(0, kMask).toStdString(), spec)) {
+  if (!CanFormCheck(CANGrid->Text(0, kMask).toStdString(), format)) {
     return {{}, "Please Check CAN ID Mask Fomat"};
   }
   return {BuildForExport(mac), {}};

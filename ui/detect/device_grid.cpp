@@ -13,13 +13,13 @@
 namespace oxlo::ui {
 namespace {
 
-struct ColumnSpec {
+struct ColumnLayout {
   const char* title;
   int characters;  // kept; 0 for check boxes
   int width;       // pixels; 0 when hidden
 };
 
-constexpr std::array<ColumnSpec, column::kCount> kColumns{{
+constexpr std::array<ColumnLayout, column::kCount> kColumns{{
     {"Model", 16, 113},
     {"MAC Address", 17, 119},
     {"Version", 7, 104},
@@ -99,7 +99,7 @@ DeviceGrid::DeviceGrid(QWidget* parent) : QTableWidget(0, column::kCount, parent
   setItemDelegate(new CellDelegate(this));
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
-  // The specified column widths overrun the panel by a few pixels; the last
+  // The column widths overrun the panel by a few pixels; the last
   // column is clipped rather than scrolled.
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed |
@@ -110,7 +110,7 @@ DeviceGrid::DeviceGrid(QWidget* parent) : QTableWidget(0, column::kCount, parent
       "QHeaderView { font-weight: bold; }");
 
   QStringList titles;
-  for (const ColumnSpec& spec : kColumns) titles << spec.title;
+  for (const ColumnLayout& layout : kColumns) titles << layout.title;
   setHorizontalHeaderLabels(titles);
   horizontalHeader()->setFixedHeight(kHeaderHeight);
   horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -293,7 +293,8 @@ void TFormDetect::FlatButton7Click() {
 
 bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
   QFile image(path);
-  UpdateProgress->setMaximum(std::max(0, FirmwareFileSize(path)));
+  const int size = std::max(0, FirmwareFileSize(path));
+  UpdateProgress->setMaximum(size);
   UpdateProgress->setValue(0);
   if (!image.open(QIODevice::ReadOnly)) throw std::runtime_error(image.errorString().toStdString());
   FlatPanel3->show();
@@ -302,6 +303,20 @@ bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
     if (n < 0) throw std::runtime_error(image.errorString().toStdString());
     return static_cast<std::size_t>(n);
   });
+
+  // One loop for the whole upload: it wakes on the reply or on its limit.
+  QEventLoop loop;
+  QTimer limit;
+  limit.setSingleShot(true);
+  connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+  connect(this, &TFormDetect::FirmwareReplyArrived, &loop, &QEventLoop::quit);
+  QElapsedTimer waiting_for_end;
+  QTimer blinker;
+  connect(&blinker, &QTimer::timeout, this, [this, &waiting_for_end] {
+    // Shown in even seconds, blank in odd ones.
+    FUWait->setText((waiting_for_end.elapsed() / 1000) % 2 == 0 ? "Waiting For Complete" : "");
+  });
+
   while (upload.State() == FirmwareUpload::kReadyToSend) {
     const Bytes message = upload.NextMessage();
     const bool end = upload.State() == FirmwareUpload::kAwaitingEndReply;
@@ -309,45 +324,35 @@ bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
       image.close();
       FUWait->setText("Waiting For Complete");
       FUWait->show();
+      waiting_for_end.start();
+      blinker.start(250);
     }
     firmware_reply_.clear();
     firmware_reply_ready_ = false;
     udp_server_->SetDefaultPort(kDevicePort);
     OpenServer();
     every_interface_->SendOnEveryInterface(message, kDevicePort);
-    const bool replied = WaitForFirmwareReply(end ? timing_.endReplyMs : timing_.dataReplyMs, end);
+    limit.start(end ? timing_.endReplyMs : timing_.dataReplyMs);
+    if (!firmware_reply_ready_) loop.exec();
+    limit.stop();
+    blinker.stop();
     if (end) FUWait->hide();
-    if (!replied) {
+    if (firmware_reply_.empty()) {
       upload.OnTimeout();
       break;
     }
     const Bytes reply = firmware_reply_;
     firmware_reply_ready_ = false;
     upload.OnReply(reply);
-    UpdateProgress->setValue(static_cast<int>(upload.BytesAcknowledged()));
+    // Repainting the bar for every chunk costs more than waiting for the
+    // device: it moves when the shown tenth of a percent changes.
+    const int position = static_cast<int>(upload.BytesAcknowledged());
+    if (position == size || position * 1000LL / std::max(size, 1) !=
+                                UpdateProgress->value() * 1000LL / std::max(size, 1)) {
+      UpdateProgress->setValue(position);
+    }
   }
   return upload.State() == FirmwareUpload::kSucceeded;
-}
-
-bool TFormDetect::WaitForFirmwareReply(int milliseconds, bool blink) {
-  QEventLoop loop;
-  QTimer limit;
-  limit.setSingleShot(true);
-  connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-  connect(this, &TFormDetect::FirmwareReplyArrived, &loop, &QEventLoop::quit);
-  QElapsedTimer clock;
-  clock.start();
-  QTimer blinker;
-  if (blink) {
-    // Shown in even seconds, blank in odd ones.
-    connect(&blinker, &QTimer::timeout, &loop, [this, &clock] {
-      FUWait->setText((clock.elapsed() / 1000) % 2 == 0 ? "Waiting For Complete" : "");
-    });
-    blinker.start(250);
-  }
-  limit.start(milliseconds);
-  if (!firmware_reply_ready_) loop.exec();
-  return !firmware_reply_.empty();
 }
 
 void TFormDetect::EndFirmwareUpgrade(const QString& message) {

@@ -112,9 +112,6 @@ class TFormDetect : public QWidget {
   void RunConfigForm();
   // The upload itself; true when the device confirmed the image.
   bool UploadFirmware(const QString& path, const MacField& mac);
-  // Waits with the window's events running until a firmware reply arrives or
-  // the time is up; true when one arrived.
-  bool WaitForFirmwareReply(int milliseconds, bool blink);
   void EndFirmwareUpgrade(const QString& message);
   void ShowMessage(const QString& text);
 
