@@ -5,7 +5,7 @@
 #   make test   every test: g++ build (unit and lab tests), ThreadSanitizer
 #               for the threaded code, then ASan+UBSan with the fuzz smoke runs
 #   make fuzz   every fuzz target for 60 s
-#   make bench  discovery under a burst of simulated devices (network lab)
+#   make bench  search bursts and a firmware upgrade against the simulator (network lab)
 .PHONY: run demo test fuzz bench clean deps
 
 JOBS ?= 2
