@@ -114,7 +114,7 @@ void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSe
       << "  Type:          " << PortTypeName(p.portType) << "\n"
       << "CAN\n"
       << "  Bit rate:      " << BitRateName(c.baudIndex) << "\n"
-      << "  Specification: " << CanFormatName(c.specCode) << "\n"
+      << "  ID format:     " << CanFormatName(c.specCode) << "\n"
       << "  ID:            " << c.id << "\n"
       << "  Mask:          " << c.mask << "\n"
       << "Filters\n"
@@ -160,7 +160,7 @@ void PrintSettingsJson(std::ostream& out, const std::string& mac, const DeviceSe
         {"type", PortTypeName(p.portType)}}},
       {"can",
        {{"bit_rate_kbps", kbit ? nlohmann::ordered_json(*kbit) : nlohmann::ordered_json()},
-        {"specification", CanFormatName(c.specCode)},
+        {"id_format", CanFormatName(c.specCode)},
         {"id", c.id},
         {"mask", c.mask}}},
       {"filters", filters}};

@@ -43,8 +43,10 @@ void ReplySender::Run() {
       continue;
     }
     const Clock::time_point now = Clock::now();
-    if (now < due_.begin()->first) {
-      wake_.wait_until(lock, due_.begin()->first);
+    // A copy: Stop() may clear the queue, and the key with it, during the wait.
+    const Clock::time_point next = due_.begin()->first;
+    if (now < next) {
+      wake_.wait_until(lock, next);
       continue;
     }
     // Everything due leaves in one go, without holding the lock.

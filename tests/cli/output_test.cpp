@@ -38,7 +38,7 @@ TEST(SettingsText, ShowsEverySection) {
                            "  Mode:          UDP_Client", "  Local port:    5001",
                            "  Target:        192.168.7.99:6001", "  Alive:         30",
                            "  Latency:       12", "  No delay:      yes", "  Type:          Modem",
-                           "CAN", "  Bit rate:      125 kbps", "  Specification: B",
+                           "CAN", "  Bit rate:      125 kbps", "  ID format:     B",
                            "  ID:            1FFFFFFF", "  Mask:          0000ABCD", "Filters",
                            "    1  Disable   00000003", "    2  Standard  00000013",
                            "   32  Standard  000001F3"}) {
@@ -61,8 +61,8 @@ TEST(SettingsText, NamesCodesAndSaysWhenThereIsNoName) {
       {[](DeviceSettings& s) { s.can.baudIndex = 0; }, "  Bit rate:      20 kbps", "/can/bit_rate_kbps", 20},
       {[](DeviceSettings& s) { s.can.baudIndex = 9; }, "  Bit rate:      1000 kbps", "/can/bit_rate_kbps", 1000},
       {[](DeviceSettings& s) { s.can.baudIndex = 10; }, "  Bit rate:      unknown (10)", "/can/bit_rate_kbps", nullptr},
-      {[](DeviceSettings& s) { s.can.specCode = kSpecA; }, "  Specification: A", "/can/specification", "A"},
-      {[](DeviceSettings& s) { s.can.specCode = 0; }, "  Specification: unknown (0)", "/can/specification", "unknown (0)"},
+      {[](DeviceSettings& s) { s.can.specCode = kSpecA; }, "  ID format:     A", "/can/id_format", "A"},
+      {[](DeviceSettings& s) { s.can.specCode = 0; }, "  ID format:     unknown (0)", "/can/id_format", "unknown (0)"},
       {[](DeviceSettings& s) { s.filters.entries[3].type = 255; }, "    4  unknown (255) 00000033", "/filters/3/type", "unknown (255)"},
   };
   for (const Case& c : cases) {
@@ -84,7 +84,7 @@ TEST(SettingsJson, HasStableKeysAndUtf8Texts) {
        {{"alias", "Wärme"}, {"mode", "UDP_Client"}, {"local_port", 5001},
         {"target_ip", "192.168.7.99"}, {"target_port", 6001}, {"alive", 30}, {"latency", 12},
         {"no_delay", true}, {"type", "Modem"}}},
-      {"can", {{"bit_rate_kbps", 125}, {"specification", "B"}, {"id", "1FFFFFFF"}, {"mask", "0000ABCD"}}}};
+      {"can", {{"bit_rate_kbps", 125}, {"id_format", "B"}, {"id", "1FFFFFFF"}, {"mask", "0000ABCD"}}}};
   for (const auto& [key, value] : expected.items()) EXPECT_EQ(j.at(key), value) << key;
   ASSERT_EQ(j.at("filters").size(), 32u);
   EXPECT_EQ(j.at("filters").at(31), (nlohmann::json{{"number", 32}, {"type", "Standard"}, {"id", "000001F3"}}));

@@ -35,7 +35,7 @@ class CanTab : public QWidget {
   // no row, the reply is short, or a list has no entry for its byte (the
   // bit rate is written before the format is looked up).
   bool Fill(ByteView message);
-  // The specification code of row 0: 1 for "A", 2 for "B", 0 otherwise.
+  // The identifier format code of row 0: 1 for "A", 2 for "B", 0 otherwise.
   int SpecCode() const;
   // Validated: identifier, then mask, against the format.
   CheckedBuild BuildForApply(const MacField& mac) const;
