@@ -1,6 +1,7 @@
 // Looks shared by the windows: fixed frames and flat buttons.
 #pragma once
 
+#include <QFrame>
 #include <QPushButton>
 #include <QRect>
 #include <QString>
@@ -22,6 +23,16 @@ inline QPushButton* MakeFlatButton(const QString& caption, const QString& name, 
   button->setDefault(false);
   button->setFocusPolicy(Qt::NoFocus);
   return button;
+}
+
+// A raised panel laid over a window's content, hidden until it is needed.
+inline void MakeOverlayPanel(QFrame* panel, const QString& name, QRect geometry) {
+  panel->setObjectName(name);
+  panel->setGeometry(geometry);
+  panel->setFrameShape(QFrame::Panel);
+  panel->setFrameShadow(QFrame::Raised);
+  panel->setAutoFillBackground(true);
+  panel->hide();
 }
 
 }  // namespace oxlo::ui

@@ -79,18 +79,14 @@ TConfigForm::TConfigForm(Prompter& prompter, Desktop& desktop, class Network& ne
   FlatButton1 = MakeFlatButton("Apply", "FlatButton1", this, {607, 384, 81, 25});
   FlatButton2 = MakeFlatButton("Cancel", "FlatButton2", this, {695, 384, 81, 25});
 
-  PanelFilterSend = new QFrame(this);
-  PanelFilterSend->setObjectName("PanelFilterSend");
-  PanelFilterSend->setGeometry(250, 170, 297, 67);
-  static_cast<QFrame*>(PanelFilterSend)->setFrameShape(QFrame::Panel);
-  static_cast<QFrame*>(PanelFilterSend)->setFrameShadow(QFrame::Raised);
-  PanelFilterSend->setAutoFillBackground(true);
+  auto* send_panel = new QFrame(this);
+  MakeOverlayPanel(send_panel, "PanelFilterSend", {250, 170, 297, 67});
+  PanelFilterSend = send_panel;
   lblFilterSend = AddLabel(QString(), "lblFilterSend", PanelFilterSend, {16, 10, 260, 16});
   FilterSendBar = new QProgressBar(PanelFilterSend);
   FilterSendBar->setObjectName("FilterSendBar");
   FilterSendBar->setGeometry(16, 34, 265, 18);
   FilterSendBar->setMinimum(0);
-  PanelFilterSend->hide();
 
   TimerAck = new QTimer(this);
   TimerAck->setObjectName("TimerAck");

@@ -83,24 +83,15 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Network& network,
   lblcount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
   PnlTime = new QLabel(this);
-  PnlTime->setObjectName("PnlTime");
-  PnlTime->setGeometry(312, 202, 297, 67);
+  MakeOverlayPanel(PnlTime, "PnlTime", {312, 202, 297, 67});
   PnlTime->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  PnlTime->setFrameShape(QFrame::Panel);
-  PnlTime->setFrameShadow(QFrame::Raised);
-  PnlTime->setAutoFillBackground(true);
   QPalette light = PnlTime->palette();
   light.setColor(QPalette::Window, QColor(232, 255, 255));
   PnlTime->setPalette(light);
   FlatButton6 = MakeFlatButton("Stop", "FlatButton6", PnlTime, {208, 16, 73, 25});
-  PnlTime->hide();
 
   FlatPanel3 = new QFrame(this);
-  FlatPanel3->setObjectName("FlatPanel3");
-  FlatPanel3->setGeometry(312, 200, 297, 69);
-  FlatPanel3->setFrameShape(QFrame::Panel);
-  FlatPanel3->setFrameShadow(QFrame::Raised);
-  FlatPanel3->setAutoFillBackground(true);
+  MakeOverlayPanel(FlatPanel3, "FlatPanel3", {312, 200, 297, 69});
   FUWait = new QLabel(FlatPanel3);
   FUWait->setObjectName("FUWait");
   FUWait->setGeometry(16, 10, 265, 16);
@@ -108,7 +99,6 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Network& network,
   UpdateProgress->setObjectName("UpdateProgress");
   UpdateProgress->setGeometry(16, 36, 265, 18);
   UpdateProgress->setTextVisible(false);
-  FlatPanel3->hide();
 
   TimerFIND = new QTimer(this);
   TimerFIND->setObjectName("TimerFIND");
