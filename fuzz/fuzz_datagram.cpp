@@ -18,6 +18,7 @@
 #include "protocol/fields.h"
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "protocol/settings_file.h"
 #include "protocol/settings_messages.h"
 #include "protocol/text_numbers.h"
 
@@ -242,6 +243,30 @@ void CheckFirmwareMessage(ByteView d) {
     const std::optional<FirmwareMessage> again = ParseFirmwareMessage(
         BuildFirmwareEnd(message->mac, message->sequence, message->length, message->checksum));
     OXLO_FUZZ_CHECK(again.has_value() && SameFirmwareMessage(*again, *message));
+  }
+}
+
+// The same bytes as a settings file: its sections, and the filter section
+// written back from the table it loaded.
+void CheckSettingsFile(ByteView d) {
+  const SettingsFileSections s = SplitSettingsFile(d);
+  OXLO_FUZZ_CHECK(s.network.size() + s.opMode.size() + s.can.size() + s.filters.size() ==
+                  std::min(d.size(), kSettingsFileSize));
+  FilterTable table;
+  try {
+    ParseFilterSection(s.filters, table);
+  } catch (const ConversionError&) {
+    OXLO_FUZZ_CHECK(s.filters.size() < static_cast<std::size_t>(kFilterCount));
+    return;
+  }
+  const Bytes section = BuildFilterSection(table);
+  OXLO_FUZZ_CHECK(section.size() == kFilterSectionSize);
+  if (s.filters.size() == kFilterSectionSize) {
+    FilterTable again;
+    ParseFilterSection(section, again);
+    for (std::size_t k = 0; k < again.entries.size(); ++k) {
+      OXLO_FUZZ_CHECK(again.entries[k].type == table.entries[k].type);
+    }
   }
 }
 
@@ -567,6 +592,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckFilterGroup(d);
   CheckAddressAssignment(d);
   CheckFirmwareMessage(d);
+  CheckSettingsFile(d);
   CheckSmallReaders(d);
 
   CheckHexToInt(text);
