@@ -26,6 +26,9 @@
 namespace oxlo::ui {
 namespace {
 
+// A port row whose "Operation Mode" names no mode has no code to send.
+const char kNoModeText[] = "Please Check Operation Mode";
+
 QLabel* AddLabel(const QString& text, const QString& name, QWidget* parent, QRect geometry) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(name);
@@ -181,7 +184,7 @@ Bytes TConfigForm::BuildSettingsFile() const {
   const Bytes network =
       network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_), echo_byte_);
   const std::optional<Bytes> port = opmode_tab_->BuildMessage(mac, 0);
-  if (!port) throw std::runtime_error("Please Check Operation Mode");
+  if (!port) throw std::runtime_error(kNoModeText);
   return ComposeSettingsFile(network, *port, can_tab_->BuildForExport(mac), filter_table_);
 }
 
@@ -238,7 +241,7 @@ void TConfigForm::SendGroup(SettingGroup group) {
       for (int row = 0; row < port_count_ && row < opmode_tab_->Grid().rowCount(); ++row) {
         const std::optional<Bytes> message = opmode_tab_->BuildMessage(mac, row);
         if (!message) {
-          ShowMessage("Please Check Operation Mode");
+          ShowMessage(kNoModeText);
           continue;
         }
         BroadcastToDevices(*message);
