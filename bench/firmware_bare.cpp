@@ -19,22 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "protocol/bytes.h"
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
 
 namespace {
 
-double WallUs() {
-  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-double CpuUs() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
-}
+using oxlo::bench::CpuUs;
+using oxlo::bench::WallUs;
 
 bool ParseMac(const char* text, oxlo::MacField& mac) {
   unsigned b[6];

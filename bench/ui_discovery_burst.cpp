@@ -17,28 +17,10 @@
 
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
-#include "ui/common/prompter.h"
+#include "tests/ui/doubles.h"
 #include "ui/detect/form_detect.h"
 
 namespace {
-
-// Message boxes would block the event loop being measured: keep their text.
-class RecordingPrompter final : public oxlo::ui::Prompter {
- public:
-  std::vector<QString> messages;
-
-  void ShowMessage(QWidget*, const QString& text) override { messages.push_back(text); }
-  oxlo::ui::Answer AskYesNoCancel(QWidget*, const QString& text) override {
-    messages.push_back(text);
-    return oxlo::ui::Answer::Cancel;
-  }
-  std::optional<QString> OpenFile(QWidget*, const oxlo::ui::FileDialogOptions&) override {
-    return std::nullopt;
-  }
-  std::optional<QString> SaveFile(QWidget*, const oxlo::ui::FileDialogOptions&) override {
-    return std::nullopt;
-  }
-};
 
 constexpr qint64 kSettleMs = 300;
 
@@ -70,7 +52,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
 
-  RecordingPrompter prompter;
+  oxlo::ui::testing::RecordingPrompter prompter;
   oxlo::ui::QtDesktop desktop;
   oxlo::ui::SystemNetwork network;
   oxlo::ui::TFormDetect window(prompter, desktop, network);

@@ -27,48 +27,20 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "protocol/bytes.h"
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
-#include "ui/common/prompter.h"
+#include "tests/ui/doubles.h"
 #include "ui/detect/device_grid.h"
 #include "ui/detect/form_detect.h"
 
 namespace {
 
-// Message boxes would block: keep their text and hand out the image's path.
-class RecordingPrompter final : public oxlo::ui::Prompter {
- public:
-  QString image;
-  std::vector<QString> messages;
-
-  void ShowMessage(QWidget*, const QString& text) override { messages.push_back(text); }
-  oxlo::ui::Answer AskYesNoCancel(QWidget*, const QString& text) override {
-    messages.push_back(text);
-    return oxlo::ui::Answer::Cancel;
-  }
-  std::optional<QString> OpenFile(QWidget*, const oxlo::ui::FileDialogOptions&) override {
-    return image;
-  }
-  std::optional<QString> SaveFile(QWidget*, const oxlo::ui::FileDialogOptions&) override {
-    return std::nullopt;
-  }
-};
-
-double WallUs() {
-  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// User plus system time of every thread, as getrusage(RUSAGE_SELF) counts it,
-// but in nanoseconds: single waits last only tens of microseconds.
-double CpuUs() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
-}
+using oxlo::bench::CpuUs;
+using oxlo::bench::WallUs;
 
 double RusageUs() {
   rusage usage{};
@@ -248,7 +220,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const char* label = options.label.c_str();
 
-  RecordingPrompter prompter;
+  oxlo::ui::testing::RecordingPrompter prompter;
   oxlo::ui::QtDesktop desktop;
   WaitLog log;
   NotingNetwork network(log);
@@ -278,12 +250,12 @@ int main(int argc, char** argv) {
   const QString mac = grid->item(0, oxlo::ui::column::kMac)->text();
 
   QTemporaryDir dir;
-  prompter.image = dir.filePath("image.bin");
+  const QString image_path = dir.filePath("image.bin");
   const QByteArray image = MakeImage(options.size);
   {
-    QFile file(prompter.image);
+    QFile file(image_path);
     if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size()) {
-      std::fprintf(stderr, "ui firmware (%s): cannot write %s\n", label, qPrintable(prompter.image));
+      std::fprintf(stderr, "ui firmware (%s): cannot write %s\n", label, qPrintable(image_path));
       return 1;
     }
   }
@@ -296,6 +268,7 @@ int main(int argc, char** argv) {
     loop.exec();
   }
   prompter.messages.clear();
+  prompter.files = {image_path};
 
   log.recording = true;
   const double wall_start = WallUs();
