@@ -77,6 +77,13 @@ bool CheckAddressText(std::string_view text) {
   return PartsWithin(text, {{{0, 255}, {0, 255}, {0, 255}, {0, 255}}});
 }
 
+std::optional<std::string> CanonicalAddressText(std::string_view text) {
+  if (!CheckAddressText(text)) return std::nullopt;
+  const std::vector<int> values = ReadParts(text);
+  return std::to_string(values[0]) + "." + std::to_string(values[1]) + "." +
+         std::to_string(values[2]) + "." + std::to_string(values[3]);
+}
+
 bool CheckHostAddressText(std::string_view text) {
   return PartsWithin(text, {{{1, 253}, {0, 254}, {0, 254}, {1, 253}}});
 }

@@ -126,6 +126,37 @@ std::uint16_t WordFromText(std::string_view decimalText) {
   return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
+FieldRangeError::FieldRangeError(std::string_view field, std::string_view value, int low, int high)
+    : std::runtime_error(std::string(field) + ": " + std::string(value) + " is out of range (" +
+                         std::to_string(low) + " to " + std::to_string(high) + ").") {}
+
+namespace {
+
+std::int32_t ReadWithin(std::string_view text, std::string_view field, int high) {
+  const std::int32_t value = ReadDecimal(text);
+  if (value < 0 || value > high) throw FieldRangeError(field, text, 0, high);
+  return value;
+}
+
+}  // namespace
+
+std::uint16_t WordFieldFromText(std::string_view decimalText, std::string_view field) {
+  return static_cast<std::uint16_t>(ReadWithin(decimalText, field, 0xFFFF));
+}
+
+Ipv4Field AddressFieldFromText(std::string_view text, std::string_view field) {
+  // Ipv4ToBytes reads the parts and gives the conversion errors; only the
+  // range is added here.
+  const Ipv4Field address = Ipv4ToBytes(text);
+  std::size_t position = 0;
+  for (std::size_t i = 0; i < address.size(); ++i) {
+    const std::size_t dot = i + 1 < address.size() ? text.find('.', position) : text.size();
+    ReadWithin(text.substr(position, dot - position), field, 0xFF);
+    position = dot + 1;
+  }
+  return address;
+}
+
 std::int32_t SmallFieldToInt(ByteView field) {
   if (field.empty()) throw ConversionError::NotAnInteger("");
   if (field.size() == 1) return field[0];

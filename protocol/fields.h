@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,22 @@ std::string NameFromFieldWhole(const NameField& field);
 std::array<std::uint8_t, 2> WordToBytes(std::string_view decimalText);
 // WordToBytes read back as a number, for callers that hold 16-bit values.
 std::uint16_t WordFromText(std::string_view decimalText);
+
+// An operator's number that does not fit the message field it goes into; the
+// text names the field, the value and the range, e.g.
+// "Local Port: 99999 is out of range (0 to 65535)."
+class FieldRangeError : public std::runtime_error {
+ public:
+  FieldRangeError(std::string_view field, std::string_view value, int low, int high);
+};
+
+// The operator's text for a 16-bit field, refused rather than wrapped.
+// Throws ConversionError when it is not a number, FieldRangeError naming
+// `field` when it lies outside 0 to 65535.
+std::uint16_t WordFieldFromText(std::string_view decimalText, std::string_view field);
+// The operator's IPv4 text for an address field. Throws ConversionError as
+// Ipv4ToBytes does, FieldRangeError naming `field` for a part outside 0 to 255.
+Ipv4Field AddressFieldFromText(std::string_view text, std::string_view field);
 
 // One byte, or two bytes low first. Throws ConversionError for empty input.
 std::int32_t SmallFieldToInt(ByteView field);

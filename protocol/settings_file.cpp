@@ -1,8 +1,10 @@
 #include "protocol/settings_file.h"
 
 #include <algorithm>
+#include <string>
 
 #include "protocol/conversion_error.h"
+#include "protocol/settings_messages.h"
 
 namespace oxlo {
 namespace {
@@ -14,7 +16,40 @@ ByteView Slice(ByteView bytes, std::size_t offset, std::size_t length) {
   return bytes.subspan(offset, std::min(length, bytes.size() - offset));
 }
 
+// Where the listed values sit in the file, and their ranges.
+constexpr std::size_t kNetworkTypeAt = kNetworkSectionOffset + 8;
+constexpr std::size_t kModeCodeAt = kOpModeSectionOffset + 9;
+constexpr std::size_t kPortTypeAt = kOpModeSectionOffset + 28;
+constexpr std::size_t kBitRateAt = kCanSectionOffset + 8;
+constexpr std::size_t kIdFormatAt = kCanSectionOffset + 9;
+
+void CheckListed(ByteView file, std::size_t at, const std::string& field, bool listed,
+                 const std::string& entries) {
+  if (listed) return;
+  throw SettingsFileValueError("The settings file holds " + field + " " + std::to_string(file[at]) +
+                               ", which has no entry (" + entries + ").");
+}
+
 }  // namespace
+
+void CheckSettingsFileValues(ByteView file) {
+  if (file.size() < kSettingsFileMinSize) throw ConversionError::NotAnInteger("");
+  CheckListed(file, kNetworkTypeAt, "network type", file[kNetworkTypeAt] <= 1, "0 Static IP, 1 DHCP");
+  CheckListed(file, kModeCodeAt, "operation mode code", ModeFromCode(file[kModeCodeAt]).has_value(),
+              "0 to 7");
+  CheckListed(file, kPortTypeAt, "port type",
+              file[kPortTypeAt] == kPortTypeData || file[kPortTypeAt] == kPortTypeModem,
+              "0 Data, 1 Modem");
+  CheckListed(file, kBitRateAt, "CAN bit rate index", file[kBitRateAt] < kBaudRatesKbit.size(),
+              "0 to " + std::to_string(kBaudRatesKbit.size() - 1));
+  CheckListed(file, kIdFormatAt, "CAN ID format",
+              file[kIdFormatAt] == kSpecA || file[kIdFormatAt] == kSpecB, "1 A, 2 B");
+  for (std::size_t k = 0; k < static_cast<std::size_t>(kFilterCount); ++k) {
+    const std::size_t at = kFilterSectionOffset + k;
+    CheckListed(file, at, "filter " + std::to_string(k + 1) + " type", file[at] <= kFilterExtend,
+                "0 Disable, 1 Standard, 2 Extend");
+  }
+}
 
 Bytes BuildFilterSection(const FilterTable& table) {
   Bytes section;

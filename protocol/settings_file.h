@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <stdexcept>
 
 #include "protocol/bytes.h"
 #include "protocol/can_messages.h"
@@ -37,6 +38,20 @@ struct SettingsFileSections {
   ByteView filters;
 };
 SettingsFileSections SplitSettingsFile(ByteView file);
+
+// A settings file value that no list has an entry for; the message names the
+// field and the value.
+class SettingsFileValueError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Refuses a file (at least kSettingsFileMinSize bytes) whose network type,
+// operation-mode code, port type, CAN bit rate, CAN identifier format or
+// filter type has no entry in its list: sending such a value would put a
+// setting into the device that the operator never saw. Throws
+// SettingsFileValueError for the first one, in file order.
+void CheckSettingsFileValues(ByteView file);
 
 // The whole file from the three messages and the table.
 Bytes ComposeSettingsFile(ByteView networkMessage, ByteView opModeMessage, ByteView canMessage,

@@ -32,6 +32,20 @@ TEST(CheckAddressText, AcceptsFourPartsFromZeroTo255) {
   }
 }
 
+TEST(CanonicalAddressText, WritesTheValuesTheCheckReadOrNothing) {
+  struct Case {
+    const char* text;
+    std::optional<std::string> canonical;
+  };
+  for (const Case& c : {Case{"10.57.0.2", "10.57.0.2"}, Case{"010.57.0.02", "10.57.0.2"},
+                        Case{" 10.57.0.2 ", "10.57.0.2"}, Case{"10 . 57.0.2", "10.57.0.2"},
+                        Case{"$0A.57.0.x2", "10.57.0.2"}, Case{"\"10\".57.0.2", "10.57.0.2"},
+                        Case{"+10.57.0.2", "10.57.0.2"}, Case{"10.57.0.256", std::nullopt},
+                        Case{"10.57.0", std::nullopt}, Case{"", std::nullopt}}) {
+    EXPECT_EQ(CanonicalAddressText(c.text), c.canonical) << c.text;
+  }
+}
+
 TEST(CheckHostAddressText, RefusesNetworkBroadcastAndReservedEnds) {
   struct Case {
     const char* text;

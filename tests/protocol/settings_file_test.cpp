@@ -66,6 +66,52 @@ TEST(FilterSection, MissingTypeBytesAreAnErrorAndTouchNothing) {
   EXPECT_EQ(table, SampleTable());
 }
 
+TEST(SettingsFile, ValuesWithoutAListEntryAreRefusedByName) {
+  // A file as the window exports it: static address, TCP server, Data, 500 kbit/s, format B.
+  Bytes whole(kSettingsFileSize, 0x00);
+  whole[81 + 9] = 2;
+  whole[122 + 8] = 7;
+  whole[122 + 9] = kSpecB;
+  whole[141] = kFilterExtend;
+  EXPECT_NO_THROW(CheckSettingsFileValues(whole));
+  EXPECT_NO_THROW(CheckSettingsFileValues(ByteView(whole).first(kSettingsFileMinSize)));
+  EXPECT_THROW(CheckSettingsFileValues(ByteView(whole).first(kSettingsFileMinSize - 1)),
+               ConversionError);
+  struct Case {
+    std::size_t offset;
+    std::uint8_t value;
+    const char* message;  // empty: accepted
+  };
+  const Case cases[] = {
+      {8, 1, ""},
+      {8, 2, "The settings file holds network type 2, which has no entry (0 Static IP, 1 DHCP)."},
+      {81 + 9, 7, ""},
+      {81 + 9, 8, "The settings file holds operation mode code 8, which has no entry (0 to 7)."},
+      {81 + 28, 1, ""},
+      {81 + 28, 2, "The settings file holds port type 2, which has no entry (0 Data, 1 Modem)."},
+      {122 + 8, 9, ""},
+      {122 + 8, 10, "The settings file holds CAN bit rate index 10, which has no entry (0 to 9)."},
+      {122 + 9, 0, "The settings file holds CAN ID format 0, which has no entry (1 A, 2 B)."},
+      {122 + 9, 3, "The settings file holds CAN ID format 3, which has no entry (1 A, 2 B)."},
+      {141 + 31, 3,
+       "The settings file holds filter 32 type 3, which has no entry (0 Disable, 1 Standard, 2 Extend)."},
+  };
+  for (const Case& c : cases) {
+    Bytes file = whole;
+    file[c.offset] = c.value;
+    if (*c.message == '\0') {
+      EXPECT_NO_THROW(CheckSettingsFileValues(file)) << c.offset;
+      continue;
+    }
+    try {
+      CheckSettingsFileValues(file);
+      ADD_FAILURE() << "accepted: " << c.message;
+    } catch (const SettingsFileValueError& error) {
+      EXPECT_STREQ(error.what(), c.message);
+    }
+  }
+}
+
 TEST(SettingsFile, SplitsAtTheSectionOffsetsAndIgnoresExtraBytes) {
   Bytes file(500, 0xAA);
   const SettingsFileSections s = SplitSettingsFile(file);

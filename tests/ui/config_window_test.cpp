@@ -19,6 +19,7 @@
 #include "protocol/fields.h"
 #include "protocol/text_numbers.h"
 #include "tests/protocol/test_bytes.h"
+#include "tests/ui/config_fixture.h"
 #include "tests/ui/doubles.h"
 #include "ui/configure/can_tab.h"
 #include "ui/configure/config_form.h"
@@ -33,90 +34,16 @@ namespace oxlo::ui {
 namespace {
 
 using oxlo::testing::Hex;
+using testing::Codes;
+using testing::ConfigWindow;
+using testing::DeviceNetwork;
+using testing::DevicePort;
 using testing::FakeNetwork;
+using testing::kMac;
+using testing::kMacText;
+using testing::kOtherMac;
 using testing::RecordingDesktop;
 using testing::RecordingPrompter;
-
-const char kMacText[] = "02-00-00-00-00-01";
-const MacField kMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
-const MacField kOtherMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
-
-NetworkSettings DeviceNetwork() {
-  NetworkSettings n;
-  n.networkType = 0;
-  n.address = Ipv4ToBytes("10.57.0.101");
-  n.gateway = Ipv4ToBytes("10.57.0.1");
-  n.subnetMask = Ipv4ToBytes("255.255.255.0");
-  n.dns = Ipv4ToBytes("10.57.0.1");
-  n.name = "Oxlo-1";
-  n.portCount = 1;
-  n.echoByte = 0x5A;
-  return n;
-}
-
-PortSettings DevicePort() {
-  PortSettings p;
-  p.mode = OperationMode::kTcpServer;
-  p.localPort = 4001;
-  p.alias = "CAN1";
-  p.targetAddress = Ipv4ToBytes("10.57.0.9");
-  p.targetPort = 5000;
-  p.alive = 7;
-  return p;
-}
-
-std::vector<std::uint8_t> Codes(const std::vector<testing::SentDatagram>& sent) {
-  std::vector<std::uint8_t> codes;
-  for (const auto& d : sent) codes.push_back(d.data.at(1));
-  return codes;
-}
-
-class ConfigWindow : public ::testing::Test {
- protected:
-  RecordingPrompter prompter;
-  RecordingDesktop desktop;
-  FakeNetwork network;
-  TConfigForm form{prompter, desktop, network, nullptr, ConfigTiming{5, 1000, 1}};
-
-  template <typename T>
-  T* Child(const char* name) {
-    T* child = form.findChild<T*>(name);
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-  }
-  QString EditText(const char* name) { return Child<QLineEdit>(name)->text(); }
-  bool PanelEnabled(int n) { return Child<QWidget>(("tabPanel" + std::to_string(n)).c_str())->isEnabled(); }
-  SettingsGrid& OpGrid() { return form.OpModePage().Grid(); }
-  SettingsGrid& CanGrid() { return form.CanPage().Grid(); }
-
-  void Reply(const Bytes& datagram) {
-    network.Deliver(datagram);
-    QCoreApplication::processEvents();
-  }
-  void Open() {
-    form.OpenForDevice("Oxlo CG-100", kMacText, "1.0.1");
-    QCoreApplication::processEvents();
-  }
-  // Every reply the device sends to the eleven requests.
-  void ReplyAll(const NetworkSettings& n = DeviceNetwork(), const PortSettings& p = DevicePort()) {
-    Reply(BuildNetworkReply(kMac, n));
-    Reply(BuildOpModeReply(kMac, p));
-    Reply(BuildCanReply(kMac, CanSettings{7, kSpecB, "00000123", "1FFFFFFF"}));
-    for (int g = 1; g <= 8; ++g) {
-      std::array<FilterEntry, kSlotsPerGroup> slots;
-      for (int k = 0; k < kSlotsPerGroup; ++k) {
-        slots[k] = FilterEntry{k % 3, IntToHexDigits((g - 1) * 4 + k)};
-      }
-      Reply(BuildFilterGroupReply(kMac, g, slots));
-    }
-  }
-  void OpenAndRead() {
-    Open();
-    ReplyAll();
-    network.ClearSent();
-  }
-  void ClickApply() { QTest::mouseClick(Child<QPushButton>("FlatButton1"), Qt::LeftButton); }
-};
 
 TEST_F(ConfigWindow, OpeningSendsElevenRequestsInKindOrderWithBlockingPauses) {
   EXPECT_EQ(Child<QLabel>("MACLabel")->text(), "N/A");

@@ -381,7 +381,7 @@ TEST_F(ApplyAddresses, AnInvalidAddressInAnyRowBlocksEverything) {
   Grid()->SetText(1, column::kGateway, "1.2.3");  // unmarked row
   network.ClearSent();
   Click("FlatButton1");
-  EXPECT_EQ(prompter.messages, std::vector<QString>{"Please check the IP''s setting."});
+  EXPECT_EQ(prompter.messages, std::vector<QString>{"Please check the IP's setting."});
   EXPECT_TRUE(network.Sent().empty());
   EXPECT_TRUE(Grid()->Modified(0));
   EXPECT_EQ(window->focusWidget(), Grid());

@@ -172,7 +172,7 @@ void FakeNetwork::Record(SentDatagram datagram, bool broadcastOption) {
     if (datagram.sender == "device") last_broadcast_option_ = broadcastOption;
     sent_.push_back(datagram);
   }
-  if (!responder_ || datagram.copy != 0) return;
+  if (!responder_ || (datagram.copy != 0 && !device_sees_every_copy_)) return;
   if (const std::optional<Bytes> reply = responder_(datagram)) Deliver(*reply);
 }
 

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <deque>
+#include <ostream>
 #include <functional>
 #include <optional>
 #include <mutex>
@@ -14,6 +15,9 @@
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
 #include "ui/common/prompter.h"
+
+// GoogleTest shows QStrings as text.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace oxlo::ui::testing {
 
@@ -72,6 +76,9 @@ class FakeNetwork final : public Network {
   // first local address: it sees one copy of an every-interface send.
   using Responder = std::function<std::optional<Bytes>(const SentDatagram&)>;
   void SetResponder(Responder responder) { responder_ = std::move(responder); }
+  // Both local addresses on the device's network: it sees, and answers, both
+  // copies of an every-interface send.
+  void SetDeviceSeesEveryCopy(bool on) { device_sees_every_copy_ = on; }
 
  private:
   friend class FakeEndpoint;
@@ -87,6 +94,7 @@ class FakeNetwork final : public Network {
   std::string fail_next_;
   bool last_broadcast_option_ = false;
   Responder responder_;
+  bool device_sees_every_copy_ = false;
 };
 
 // An 85-byte discovery reply as a device sends it.

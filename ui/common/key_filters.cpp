@@ -16,9 +16,9 @@ class TypedKeyFilter final : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched != edit_ || event->type() != QEvent::KeyPress) return false;
-    const QString text = static_cast<QKeyEvent*>(event)->text();
-    if (text.size() != 1) return false;
-    const QChar typed = text.front();
+    const std::optional<QChar> key = TypedCharacter(*static_cast<QKeyEvent*>(event));
+    if (!key) return false;
+    const QChar typed = *key;
     if (address_only_ && !AddressKeyPasses(typed)) return true;
     if (max_typed_ > 0 && !IsControl(typed.unicode()) && typed.unicode() != 0x08 &&
         edit_->text().size() - edit_->selectedText().size() >= max_typed_) {
@@ -34,6 +34,13 @@ class TypedKeyFilter final : public QObject {
 };
 
 }  // namespace
+
+std::optional<QChar> TypedCharacter(const QKeyEvent& event) {
+  if (event.modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) return std::nullopt;
+  const QString text = event.text();
+  if (text.size() != 1) return std::nullopt;
+  return text.front();
+}
 
 bool AddressKeyPasses(QChar typed) {
   const char16_t u = typed.unicode();

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QSettings>
 
 namespace oxlo::ui {
 namespace {
@@ -9,8 +10,21 @@ namespace {
 // Messages use CR LF between lines; Qt wants a bare line feed.
 QString ForDisplay(QString text) { return text.replace("\r\n", "\n"); }
 
+// Qt's file dialog keeps its history and last folder in the user's
+// QtProject.conf and rewrites it on every use. The program writes no file
+// but the settings files the operator exports, so those settings go to a
+// place where nothing can be created.
+void KeepNoDialogSettings() {
+  static const bool redirected = [] {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, "/dev/null");
+    return true;
+  }();
+  (void)redirected;
+}
+
 std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogOptions& options,
                                      QFileDialog::AcceptMode mode) {
+  KeepNoDialogSettings();
   QFileDialog dialog(parent, options.title);
   dialog.setAcceptMode(mode);
   dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile

@@ -98,6 +98,9 @@ TConfigForm::TConfigForm(Prompter& prompter, Desktop& desktop, class Network& ne
   connect(FlatButton9, &QPushButton::clicked, this, &TConfigForm::FlatButton9Click);
   connect(FlatButton2, &QPushButton::clicked, this, &TConfigForm::FlatButton2Click);
   connect(TimerAck, &QTimer::timeout, this, &TConfigForm::TimerAckTimer);
+  // The tab bar takes no focus from an open cell editor: store the edit as
+  // the operator leaves its tab.
+  connect(ConfigTab, &QTabWidget::currentChanged, this, [this] { CommitPendingEdits(); });
   connect(network_tab_, &NetworkTab::Changed, this, [this] { SetFlag(SettingGroup::kNetwork); });
   connect(opmode_tab_, &OpModeTab::OpGridValueChanged, this,
           [this] { SetFlag(SettingGroup::kOperationMode); });
@@ -147,8 +150,6 @@ void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const 
 
 void TConfigForm::OpenFromFile(const QString& path, const QString& model, const QString& mac,
                                const QString& version) {
-  SetAllChangeFlags();
-  SetLabels(model, mac, version);
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) throw std::runtime_error(file.errorString().toStdString());
   const QByteArray content = file.readAll();
@@ -163,13 +164,20 @@ void TConfigForm::OpenFromFile(const QString& path, const QString& model, const 
                              " bytes, at least " + std::to_string(kSettingsFileMinSize) +
                              " are needed.");
   }
+  // A value no list has would reach the device unseen: refuse the file whole.
+  CheckSettingsFileValues(bytes);
+
+  SetAllChangeFlags();
+  SetLabels(model, mac, version);
   const SettingsFileSections sections = SplitSettingsFile(bytes);
   const NetworkReply network = FillNetwork(sections.network);
   if (network.stoppedBy) throw *network.stoppedBy;
   const OpModeReply port = ParseOpModeReply(sections.opMode);
-  opmode_tab_->Fill(port);
+  const bool port_filled = opmode_tab_->Fill(port);
   if (port.stoppedBy) throw *port.stoppedBy;
-  can_tab_->Fill(sections.can);
+  if (!network.Complete() || !port_filled || !can_tab_->Fill(sections.can)) {
+    throw std::runtime_error("The settings file does not decode.");
+  }
   ParseFilterSection(sections.filters, filter_table_);
   filter_tab_->ShowFirstGroup();
   filters_imported_ = true;
@@ -188,7 +196,25 @@ Bytes TConfigForm::BuildSettingsFile() const {
   return ComposeSettingsFile(network, *port, can_tab_->BuildForExport(mac), filter_table_);
 }
 
+void TConfigForm::CommitPendingEdits() {
+  opmode_tab_->Grid().CommitPendingEdit();
+  can_tab_->Grid().CommitPendingEdit();
+}
+
+void TConfigForm::CheckChangedGroups() const {
+  const MacField mac = DeviceMac();
+  if (ChangeFlag(SettingGroup::kNetwork)) {
+    network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_), echo_byte_);
+  }
+  if (ChangeFlag(SettingGroup::kOperationMode)) {
+    for (int row = 0; row < port_count_ && row < opmode_tab_->Grid().rowCount(); ++row) {
+      opmode_tab_->BuildMessage(mac, row);
+    }
+  }
+}
+
 void TConfigForm::FlatButton9Click() {
+  CommitPendingEdits();
   const std::optional<QString> path = prompter_.SaveFile(this, SettingsFileDialog("Export Setting"));
   if (!path) return;
   try {
@@ -231,6 +257,7 @@ void TConfigForm::BroadcastToDevices(const Bytes& message) {
 }
 
 void TConfigForm::SendGroup(SettingGroup group) {
+  CommitPendingEdits();
   const MacField mac = DeviceMac();
   switch (group) {
     case SettingGroup::kNetwork:
@@ -325,6 +352,8 @@ void TConfigForm::WaitWithEvents(int milliseconds) {
 }
 
 void TConfigForm::FlatButton1Click() {
+  // Stored first, so the typed value also sets its group's change flag.
+  CommitPendingEdits();
   if (filters_imported_) {
     switch (prompter_.AskYesNoCancel(this, "Load all 32 filter settings?")) {
       case Answer::Yes:
@@ -340,6 +369,8 @@ void TConfigForm::FlatButton1Click() {
   const int closings = closings_;
   bool sent = false;
   try {
+    // A value that cannot go out stops Apply before the device gets anything.
+    CheckChangedGroups();
     for (int g = 0; g < kSettingGroupCount; ++g) {
       const auto group = static_cast<SettingGroup>(g);
       if (!ChangeFlag(group)) continue;
@@ -374,6 +405,9 @@ void TConfigForm::TimerAckTimer() {
 
 void TConfigForm::done(int) {
   ++closings_;
+  // An edit left open must not be stored later into another device's settings.
+  opmode_tab_->Grid().DiscardPendingEdit();
+  can_tab_->Grid().DiscardPendingEdit();
   // A countdown left running would close the window later, for another device.
   TimerAck->stop();
   config_udp_->Close();

@@ -53,7 +53,8 @@ class TConfigForm : public QDialog {
   void OpenForDevice(const QString& model, const QString& mac, const QString& version);
   // Prepares the window from a settings file for the device named by the
   // texts (never the MAC stored in the file); sends nothing. Throws on a file
-  // that cannot be read or decoded: the window must then not be shown.
+  // that cannot be read or decoded, or that holds a value no list has: the
+  // window must then not be shown, and nothing of the window has changed.
   void OpenFromFile(const QString& path, const QString& model, const QString& mac,
                     const QString& version);
   void SendReadRequest(ReadRequestKind kind);
@@ -89,6 +90,12 @@ class TConfigForm : public QDialog {
  private:
   void SetFlag(SettingGroup group) { change_flags_.at(static_cast<std::size_t>(group)) = true; }
   void SetLabels(const QString& model, const QString& mac, const QString& version);
+  // Stores the cell edits still open on any tab, so what the operator sees
+  // is what is sent and exported.
+  void CommitPendingEdits();
+  // Builds the changed groups that have no validation of their own; throws
+  // what a build throws, before anything is sent.
+  void CheckChangedGroups() const;
   // The network fill: the tab, the port count, the echo byte and, when the
   // message decoded whole, new empty port rows.
   NetworkReply FillNetwork(ByteView message);

@@ -92,10 +92,10 @@ Bytes NetworkTab::BuildMessage(const MacField& mac, std::uint8_t portCount,
   NetworkSettings settings;
   const int index = NetworkTypeCombo->currentIndex();
   settings.networkType = index >= 0 ? static_cast<std::uint8_t>(index) : device_type_;
-  settings.address = Ipv4ToBytes(IPAddressText->text().toStdString());
-  settings.gateway = Ipv4ToBytes(GatewayText->text().toStdString());
-  settings.subnetMask = Ipv4ToBytes(SubnetMaskText->text().toStdString());
-  settings.dns = Ipv4ToBytes(DNSText->text().toStdString());
+  settings.address = AddressFieldFromText(IPAddressText->text().toStdString(), "IP Address");
+  settings.gateway = AddressFieldFromText(GatewayText->text().toStdString(), "Gateway");
+  settings.subnetMask = AddressFieldFromText(SubnetMaskText->text().toStdString(), "Subnet Mask");
+  settings.dns = AddressFieldFromText(DNSText->text().toStdString(), "DNS");
   settings.name = DeviceNameText->text().toStdString();
   settings.portCount = portCount;
   settings.echoByte = echoByte;

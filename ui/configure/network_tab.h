@@ -25,7 +25,7 @@ class NetworkTab : public QWidget {
   // Fills from a decoded network reply, field by field as far as it decoded.
   void Fill(const NetworkReply& reply);
   // The 81-byte 'N' message. Throws ConversionError for an address that is
-  // not an IPv4 text.
+  // not an IPv4 text, FieldRangeError for a part above 255.
   Bytes BuildMessage(const MacField& mac, std::uint8_t portCount, std::uint8_t echoByte) const;
 
   void NetworkTypeComboChange(int index);

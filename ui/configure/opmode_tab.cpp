@@ -33,8 +33,9 @@ std::vector<GridColumn> Columns() {
   };
 }
 
+// A number the field cannot hold is refused, never wrapped.
 std::uint16_t WordCell(const SettingsGrid& grid, int row, int column) {
-  return WordFromText(grid.Text(row, column).toStdString());
+  return WordFieldFromText(grid.Text(row, column).toStdString(), grid.Column(column).title.toStdString());
 }
 
 }  // namespace
@@ -91,7 +92,8 @@ std::optional<Bytes> OpModeTab::BuildMessage(const MacField& mac, int row) const
   port.localPort = WordCell(*OpGrid, row, kLocalPort);
   const int type = OpGrid->ListPosition(row, kType);
   port.portType = type < 0 ? kPortTypeNone : static_cast<std::uint8_t>(type);
-  port.targetAddress = Ipv4ToBytes(OpGrid->Text(row, kTargetIp).toStdString());
+  port.targetAddress = AddressFieldFromText(OpGrid->Text(row, kTargetIp).toStdString(),
+                                            OpGrid->Column(kTargetIp).title.toStdString());
   port.targetPort = WordCell(*OpGrid, row, kTargetPort);
   port.alive = WordCell(*OpGrid, row, kAlive);
   port.latency = WordCell(*OpGrid, row, kLatency);

@@ -36,7 +36,7 @@ class OpModeTab : public QWidget {
   bool Fill(const OpModeReply& reply);
   // The 41-byte 'O' message for a row, or nothing when its "Operation Mode"
   // cell names no mode. Throws ConversionError for a number or an address
-  // cell that does not convert.
+  // cell that does not convert, FieldRangeError for one its field cannot hold.
   std::optional<Bytes> BuildMessage(const MacField& mac, int row) const;
   SettingsGrid& Grid() { return *OpGrid; }
 

@@ -102,7 +102,7 @@ GridColumn Hidden(GridColumn column) {
 }
 
 SettingsGrid::SettingsGrid(std::vector<GridColumn> columns, int rowHeight, QWidget* parent)
-    : QTableWidget(0, static_cast<int>(columns.size()), parent), columns_(std::move(columns)) {
+    : EditGrid(0, static_cast<int>(columns.size()), parent), columns_(std::move(columns)) {
   setItemDelegate(new ColumnDelegate(*this, this));
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);

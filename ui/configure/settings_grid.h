@@ -4,8 +4,9 @@
 #pragma once
 
 #include <QStringList>
-#include <QTableWidget>
 #include <vector>
+
+#include "ui/common/edit_grid.h"
 
 namespace oxlo::ui {
 
@@ -29,7 +30,7 @@ GridColumn CheckColumn(const QString& title, int width);
 // Carries the device's value without showing it to the operator.
 GridColumn Hidden(GridColumn column);
 
-class SettingsGrid : public QTableWidget {
+class SettingsGrid : public EditGrid {
   Q_OBJECT
 
  public:

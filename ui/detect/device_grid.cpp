@@ -68,8 +68,8 @@ class CellDelegate final : public QStyledItemDelegate {
   bool eventFilter(QObject* object, QEvent* event) override {
     if (event->type() == QEvent::KeyPress) {
       const QVariant c = object->property(kColumnProperty);
-      const QString text = static_cast<QKeyEvent*>(event)->text();
-      if (c.isValid() && text.size() == 1 && !KeyPassesColumnFilter(c.toInt(), text.front())) {
+      const std::optional<QChar> typed = TypedCharacter(*static_cast<QKeyEvent*>(event));
+      if (c.isValid() && typed && !KeyPassesColumnFilter(c.toInt(), *typed)) {
         return true;
       }
     }
@@ -95,7 +95,7 @@ int ColumnWidthInCharacters(int c) { return kColumns.at(static_cast<std::size_t>
 
 bool KeyPassesColumnFilter(int c, QChar typed) { return c < column::kIp || AddressKeyPasses(typed); }
 
-DeviceGrid::DeviceGrid(QWidget* parent) : QTableWidget(0, column::kCount, parent) {
+DeviceGrid::DeviceGrid(QWidget* parent) : EditGrid(0, column::kCount, parent) {
   setItemDelegate(new CellDelegate(this));
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
@@ -174,17 +174,9 @@ void DeviceGrid::SetModified(int row, bool on) {
   }
 }
 
-void DeviceGrid::CommitPendingEdit() {
-  if (state() != EditingState) return;
-  QWidget* editor = indexWidget(currentIndex());
-  if (editor == nullptr) return;
-  commitData(editor);
-  closeEditor(editor, QAbstractItemDelegate::NoHint);
-}
-
 void DeviceGrid::keyPressEvent(QKeyEvent* event) {
-  const QString text = event->text();
-  if (text.size() == 1 && !KeyPassesColumnFilter(currentColumn(), text.front())) {
+  const std::optional<QChar> typed = TypedCharacter(*event);
+  if (typed && !KeyPassesColumnFilter(currentColumn(), *typed)) {
     event->accept();
     return;
   }

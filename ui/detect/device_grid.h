@@ -2,7 +2,7 @@
 // columns and the "Modified" mark that belongs to a row's pending edit.
 #pragma once
 
-#include <QTableWidget>
+#include "ui/common/edit_grid.h"
 
 namespace oxlo::ui {
 
@@ -28,7 +28,7 @@ int ColumnWidthInCharacters(int column);
 // columns filter it as address fields do.
 bool KeyPassesColumnFilter(int column, QChar typed);
 
-class DeviceGrid : public QTableWidget {
+class DeviceGrid : public EditGrid {
   Q_OBJECT
 
  public:
@@ -40,9 +40,6 @@ class DeviceGrid : public QTableWidget {
   void SetText(int row, int column, const QString& text);
   bool Modified(int row) const;
   void SetModified(int row, bool on);
-
-  // Stores the edit in progress, if any, as if the operator had pressed Enter.
-  void CommitPendingEdit();
 
  Q_SIGNALS:
   // The operator starts to change a cell of this row.

@@ -1,0 +1,107 @@
+// The configuration window with the in-process network, ready for a test:
+// the sample device, its replies, and the children found by name.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "protocol/can_messages.h"
+#include "protocol/device_side.h"
+#include "protocol/fields.h"
+#include "protocol/settings_messages.h"
+#include "protocol/text_numbers.h"
+#include "tests/ui/doubles.h"
+#include "ui/configure/can_tab.h"
+#include "ui/configure/config_form.h"
+#include "ui/configure/opmode_tab.h"
+#include "ui/configure/settings_grid.h"
+
+namespace oxlo::ui::testing {
+
+inline const char kMacText[] = "02-00-00-00-00-01";
+inline const MacField kMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+inline const MacField kOtherMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
+
+inline NetworkSettings DeviceNetwork() {
+  NetworkSettings n;
+  n.networkType = 0;
+  n.address = Ipv4ToBytes("10.57.0.101");
+  n.gateway = Ipv4ToBytes("10.57.0.1");
+  n.subnetMask = Ipv4ToBytes("255.255.255.0");
+  n.dns = Ipv4ToBytes("10.57.0.1");
+  n.name = "Oxlo-1";
+  n.portCount = 1;
+  n.echoByte = 0x5A;
+  return n;
+}
+
+inline PortSettings DevicePort() {
+  PortSettings p;
+  p.mode = OperationMode::kTcpServer;
+  p.localPort = 4001;
+  p.alias = "CAN1";
+  p.targetAddress = Ipv4ToBytes("10.57.0.9");
+  p.targetPort = 5000;
+  p.alive = 7;
+  return p;
+}
+
+inline std::vector<std::uint8_t> Codes(const std::vector<SentDatagram>& sent) {
+  std::vector<std::uint8_t> codes;
+  for (const auto& d : sent) codes.push_back(d.data.at(1));
+  return codes;
+}
+
+// Public: table cases act on the fixture through lambdas.
+class ConfigWindow : public ::testing::Test {
+ public:
+  RecordingPrompter prompter;
+  RecordingDesktop desktop;
+  FakeNetwork network;
+  TConfigForm form{prompter, desktop, network, nullptr, ConfigTiming{5, 1000, 1}};
+
+  template <typename T>
+  T* Child(const char* name) {
+    T* child = form.findChild<T*>(name);
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+  }
+  QString EditText(const char* name) { return Child<QLineEdit>(name)->text(); }
+  bool PanelEnabled(int n) { return Child<QWidget>(("tabPanel" + std::to_string(n)).c_str())->isEnabled(); }
+  SettingsGrid& OpGrid() { return form.OpModePage().Grid(); }
+  SettingsGrid& CanGrid() { return form.CanPage().Grid(); }
+
+  void Reply(const Bytes& datagram) {
+    network.Deliver(datagram);
+    QCoreApplication::processEvents();
+  }
+  void Open() {
+    form.OpenForDevice("Oxlo CG-100", kMacText, "1.0.1");
+    QCoreApplication::processEvents();
+  }
+  // Every reply the device sends to the eleven requests.
+  void ReplyAll(const NetworkSettings& n = DeviceNetwork(), const PortSettings& p = DevicePort()) {
+    Reply(BuildNetworkReply(kMac, n));
+    Reply(BuildOpModeReply(kMac, p));
+    Reply(BuildCanReply(kMac, CanSettings{7, kSpecB, "00000123", "1FFFFFFF"}));
+    for (int g = 1; g <= 8; ++g) {
+      std::array<FilterEntry, kSlotsPerGroup> slots;
+      for (int k = 0; k < kSlotsPerGroup; ++k) {
+        slots[k] = FilterEntry{k % 3, IntToHexDigits((g - 1) * 4 + k)};
+      }
+      Reply(BuildFilterGroupReply(kMac, g, slots));
+    }
+  }
+  void OpenAndRead() {
+    Open();
+    ReplyAll();
+    network.ClearSent();
+  }
+  void ClickApply() { QTest::mouseClick(Child<QPushButton>("FlatButton1"), Qt::LeftButton); }
+};
+
+}  // namespace oxlo::ui::testing
