@@ -106,11 +106,10 @@ int main(int argc, char** argv) {
       const ssize_t n = recv(fd, reply, sizeof reply, 0);
       if (n <= 0) continue;
       const oxlo::ByteView datagram(reply, static_cast<std::size_t>(n));
-      replied = oxlo::AcceptDatagram(datagram) == oxlo::code::kFirmwareReply;
-      if (replied) {
-        rtts.push_back(WallUs() - sent);
-        upload.OnReply(datagram);
-      }
+      if (oxlo::AcceptDatagram(datagram) != oxlo::code::kFirmwareReply) continue;
+      // A late copy of an earlier answer is no answer to this message.
+      replied = upload.OnReply(datagram) != oxlo::ReplyVerdict::kIgnored;
+      if (replied) rtts.push_back(WallUs() - sent);
     }
     if (!replied) upload.OnTimeout();
   }

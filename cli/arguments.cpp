@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "protocol/address_check.h"
 #include "protocol/fields.h"
 
 namespace oxlo::cli {
@@ -30,6 +31,22 @@ MacArgument ParseMacArgument(const std::string& text) {
   mac.text = NormalizeMac(text);
   mac.bytes = MacToBytes(mac.text);
   return mac;
+}
+
+std::string AddressArgument(const std::string& option, const std::string& text) {
+  const std::optional<std::string> canonical = CanonicalAddressText(text);
+  if (!canonical) {
+    throw UsageError(option + ": '" + text + "' is not an IPv4 address (four numbers 0-255)");
+  }
+  return *canonical;
+}
+
+std::string HostAddressArgument(const std::string& option, const std::string& text) {
+  const std::optional<std::string> canonical = CanonicalAddressText(text);
+  if (!canonical || !CheckHostAddressText(text)) {
+    throw UsageError(option + ": '" + text + "' is not a device address");
+  }
+  return *canonical;
 }
 
 void CheckTimeout(double seconds) {

@@ -24,6 +24,13 @@ struct MacArgument {
 };
 MacArgument ParseMacArgument(const std::string& text);
 
+// An IPv4 address argument in the only form sockets and the wire take: the
+// checks read "010.57.0.02" or " 10.57.0.2 " as 10.57.0.2, so that is what
+// is sent and compared. `option` names the argument in the error.
+std::string AddressArgument(const std::string& option, const std::string& text);
+// Likewise for an address a query may be sent to (CheckHostAddressText).
+std::string HostAddressArgument(const std::string& option, const std::string& text);
+
 // 0 < seconds <= 3600.
 void CheckTimeout(double seconds);
 std::chrono::milliseconds Milliseconds(double seconds);

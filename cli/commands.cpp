@@ -8,9 +8,7 @@
 #include "cli/device_commands.h"
 #include "cli/device_search.h"
 #include "cli/output.h"
-#include "protocol/address_check.h"
-#include "protocol/conversion_error.h"
-#include "protocol/fields.h"
+#include "protocol/discovery.h"
 #include "transport/endpoint.h"
 
 namespace oxlo::cli {
@@ -33,24 +31,26 @@ struct AssignOptions {
   double timeout = 3.0;
 };
 
-void CheckAddress(const std::string& option, const std::string& text) {
-  if (!CheckAddressText(text)) {
-    throw UsageError(option + ": '" + text + "' is not an IPv4 address (four numbers 0-255)");
+// One line on stderr: socket messages carry a CR LF, and a message may quote
+// what a device or a file held.
+std::string ErrorText(const std::exception& error) {
+  std::string message = error.what();
+  for (char& c : message) {
+    if (c == '\r' || c == '\n') c = ' ';
   }
+  return EscapeControls(message);
 }
 
 int Discover(const DiscoverOptions& options) {
-  if (!options.ip.empty() && !(CheckHostAddressText(options.ip) && CheckAddressText(options.ip))) {
-    throw UsageError("--ip: '" + options.ip + "' is not a device address");
-  }
+  const std::string ip = options.ip.empty() ? "" : HostAddressArgument("--ip", options.ip);
   CheckTimeout(options.timeout);
 
   DeviceSearch search;
   search.Open();
-  if (options.ip.empty()) {
+  if (ip.empty()) {
     search.Broadcast();
   } else {
-    search.AskHost(options.ip);
+    search.AskHost(ip);
   }
   const std::vector<DeviceRecord> devices = search.Collect(Milliseconds(options.timeout));
   search.Close();
@@ -80,9 +80,9 @@ std::optional<DeviceRecord> FindByMac(const std::vector<DeviceRecord>& devices,
 
 int Assign(const AssignOptions& options) {
   const std::string mac = NormalizeMac(options.mac);
-  CheckAddress("--ip", options.ip);
-  CheckAddress("--mask", options.mask);
-  CheckAddress("--gateway", options.gateway);
+  const std::string ip = AddressArgument("--ip", options.ip);
+  const std::string mask = AddressArgument("--mask", options.mask);
+  const std::string gateway = AddressArgument("--gateway", options.gateway);
   CheckTimeout(options.timeout);
 
   DeviceSearch search;
@@ -108,10 +108,9 @@ int Assign(const AssignOptions& options) {
     return kExitFailure;
   }
   transport::EveryInterface interfaces(local);
-  interfaces.SendOnEveryInterface(
-      BuildAddressAssignment(mac, options.ip, options.mask, options.gateway, name), kDevicePort);
-  std::cout << "Sent " << options.ip << " / " << options.mask << " via " << options.gateway
-            << " to " << mac << "\n";
+  interfaces.SendOnEveryInterface(BuildAddressAssignment(mac, ip, mask, gateway, name),
+                                  kDevicePort);
+  std::cout << "Sent " << ip << " / " << mask << " via " << gateway << " to " << mac << "\n";
 
   if (!options.verify) return kExitOk;
   search.Forget();
@@ -121,9 +120,7 @@ int Assign(const AssignOptions& options) {
     std::cerr << "oxlo: " << mac << " did not answer after the assignment\n";
     return kExitFailure;
   }
-  const bool took = Ipv4ToBytesSeparated(device->ip) == Ipv4ToBytesSeparated(options.ip) &&
-                    Ipv4ToBytesSeparated(device->mask) == Ipv4ToBytesSeparated(options.mask) &&
-                    Ipv4ToBytesSeparated(device->gateway) == Ipv4ToBytesSeparated(options.gateway);
+  const bool took = device->ip == ip && device->mask == mask && device->gateway == gateway;
   if (!took) {
     std::cerr << "oxlo: " << mac << " still reports " << device->ip << " / " << device->mask
               << " via " << device->gateway << "\n";
@@ -201,15 +198,10 @@ int Commands::Run() {
     if (firmware_->parsed()) return Firmware(options_->firmware);
     return kExitUsage;
   } catch (const UsageError& error) {
-    std::cerr << "oxlo: " << error.what() << "\n";
+    std::cerr << "oxlo: " << ErrorText(error) << "\n";
     return kExitUsage;
   } catch (const std::exception& error) {
-    // Socket messages may carry a CR LF; one line on stderr.
-    std::string message = error.what();
-    for (char& c : message) {
-      if (c == '\r' || c == '\n') c = ' ';
-    }
-    std::cerr << "oxlo: " << message << "\n";
+    std::cerr << "oxlo: " << ErrorText(error) << "\n";
     return kExitFailure;
   }
 }

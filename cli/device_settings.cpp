@@ -117,6 +117,12 @@ DeviceSettings DecodeSettingsFile(ByteView file) {
                             " bytes; a settings file holds at least " +
                             std::to_string(kSettingsFileMinSize));
   }
+  // A value no list names would be written raw into the device.
+  try {
+    CheckSettingsFileValues(file);
+  } catch (const SettingsFileValueError& error) {
+    throw SettingsFileError(error.what());
+  }
   const SettingsFileSections sections = SplitSettingsFile(file.first(std::min(file.size(), kSettingsFileSize)));
   const auto fail = [](const std::string& section) {
     return SettingsFileError("the " + section + " section of the file does not decode");

@@ -56,14 +56,17 @@ std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& s
 // The 429-byte settings file of the device `mac`.
 Bytes SettingsFileOf(const MacField& mac, const DeviceSettings& settings);
 
-// A file that cannot be used: too short, or a section that does not decode.
+// A file that cannot be used: too short, a value with no entry in its list
+// (the message names the field and the value), or a section that does not
+// decode.
 class SettingsFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // Reads a settings file; bytes past the 429 of a whole file are ignored and
-// the MAC the file holds is not used. Throws SettingsFileError.
+// the MAC the file holds is not used. Throws SettingsFileError, before
+// decoding anything when a value has no entry (CheckSettingsFileValues).
 DeviceSettings DecodeSettingsFile(ByteView file);
 
 }  // namespace oxlo::cli

@@ -23,15 +23,25 @@ std::string Drive(FirmwareUpload& upload, DeviceSession& session,
     // What came before this message cannot answer it.
     session.Discard();
     interfaces.SendOnEveryInterface(message, kDevicePort);
-    const std::optional<Bytes> reply = session.Next(DeviceSession::Clock::now() + wait);
-    if (!reply) {
-      upload.OnTimeout();
-      return "no reply to " + what + " within " + std::to_string(wait.count()) + " ms";
-    }
-    try {
-      if (upload.OnReply(*reply) == ReplyVerdict::kRejected) return "the device refused " + what;
-    } catch (const ConversionError&) {
-      return "the reply to " + what + " holds no sequence number";
+    // A late reply to an earlier message leaves the wait running.
+    const auto deadline = DeviceSession::Clock::now() + wait;
+    ReplyVerdict verdict = ReplyVerdict::kIgnored;
+    while (verdict == ReplyVerdict::kIgnored) {
+      const std::optional<Bytes> reply = session.Next(deadline);
+      if (!reply) {
+        upload.OnTimeout();
+        return "no reply to " + what + " within " + std::to_string(wait.count()) + " ms";
+      }
+      try {
+        verdict = upload.OnReply(*reply);
+      } catch (const ConversionError&) {
+        return "the reply to " + what + " holds no sequence number";
+      }
+      if (verdict == ReplyVerdict::kRejected) {
+        return ParseFirmwareReply(*reply).status
+                   ? "the device refused " + what
+                   : "the reply to " + what + " ends before its status";
+      }
     }
     progress.Update(upload.BytesAcknowledged());
   }

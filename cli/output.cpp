@@ -34,6 +34,39 @@ std::string BitRateName(int baudIndex) {
   return kbit ? std::to_string(*kbit) + " kbps" : Unknown(baudIndex);
 }
 
+// The length of the well-formed UTF-8 sequence `text` starts with (no
+// overlong forms, surrogates or values past U+10FFFF), or 0.
+std::size_t Utf8SequenceLength(std::string_view text) {
+  const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  }
+  if (length == 0 || text.size() < length) return 0;
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
+void AppendHexEscape(std::string& out, const char* prefix, unsigned value) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  out += prefix;
+  out += kDigits[value >> 4 & 0xF];
+  out += kDigits[value & 0xF];
+}
+
 // Width on a terminal: UTF-8 continuation bytes take no column.
 std::size_t Columns(const std::string& text) {
   return static_cast<std::size_t>(
@@ -55,11 +88,34 @@ std::string Latin1ToUtf8(const std::string& text) {
   return utf8;
 }
 
+std::string EscapeControls(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = c < 0x80 ? 1 : Utf8SequenceLength(utf8.substr(i));
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c < 0x20 || c == 0x7F || length == 0) {
+      AppendHexEscape(out, "\\x", c);
+    } else if (c == 0xC2 && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      // U+0080 to U+009F, the C1 controls.
+      AppendHexEscape(out, "\\u00", static_cast<unsigned char>(utf8[i + 1]));
+    } else {
+      out.append(utf8.substr(i, length));
+    }
+    i += std::max<std::size_t>(length, 1);
+  }
+  return out;
+}
+
 void PrintDeviceTable(std::ostream& out, const std::vector<DeviceRecord>& devices) {
   using Row = std::array<std::string, 7>;
   std::vector<Row> rows{{"MODEL", "MAC", "VERSION", "NAME", "IP", "MASK", "GATEWAY"}};
   for (const DeviceRecord& d : devices) {
-    rows.push_back({Latin1ToUtf8(d.model), d.mac, Latin1ToUtf8(d.version), d.name, d.ip, d.mask,
+    rows.push_back({EscapeControls(Latin1ToUtf8(d.model)), d.mac,
+                    EscapeControls(Latin1ToUtf8(d.version)), EscapeControls(d.name), d.ip, d.mask,
                     d.gateway});
   }
   std::array<std::size_t, 7> widths{};
@@ -97,14 +153,14 @@ void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSe
   const CanSettings& c = settings.can;
   out << "Device " << mac << "\n"
       << "Network\n"
-      << "  Name:          " << n.name << "\n"
+      << "  Name:          " << EscapeControls(n.name) << "\n"
       << "  Type:          " << NetworkTypeName(n.networkType) << "\n"
       << "  Address:       " << Ipv4ToText(n.address) << "\n"
       << "  Subnet mask:   " << Ipv4ToText(n.subnetMask) << "\n"
       << "  Gateway:       " << Ipv4ToText(n.gateway) << "\n"
       << "  DNS:           " << Ipv4ToText(n.dns) << "\n"
       << "Port\n"
-      << "  Alias:         " << Latin1ToUtf8(p.alias) << "\n"
+      << "  Alias:         " << EscapeControls(Latin1ToUtf8(p.alias)) << "\n"
       << "  Mode:          " << ModeName(p.mode) << "\n"
       << "  Local port:    " << p.localPort << "\n"
       << "  Target:        " << Ipv4ToText(p.targetAddress) << ":" << p.targetPort << "\n"
@@ -115,8 +171,8 @@ void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSe
       << "CAN\n"
       << "  Bit rate:      " << BitRateName(c.baudIndex) << "\n"
       << "  ID format:     " << CanFormatName(c.specCode) << "\n"
-      << "  ID:            " << c.id << "\n"
-      << "  Mask:          " << c.mask << "\n"
+      << "  ID:            " << EscapeControls(c.id) << "\n"
+      << "  Mask:          " << EscapeControls(c.mask) << "\n"
       << "Filters\n"
       << "  No.  Type      ID\n";
   for (std::size_t k = 0; k < settings.filters.entries.size(); ++k) {
@@ -125,7 +181,7 @@ void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSe
     std::string type = FilterTypeName(f.type);
     number.insert(0, 3 - number.size(), ' ');
     type.resize(std::max<std::size_t>(type.size() + 1, 10), ' ');
-    out << "  " << number << "  " << type << f.id << "\n";
+    out << "  " << number << "  " << type << EscapeControls(f.id) << "\n";
   }
 }
 

@@ -40,9 +40,16 @@ void CheckReplyAlone(ByteView d) {
       ParseFirmwareReply(BuildFirmwareReply(MacOrZero(d), echo, reply->status));
   OXLO_FUZZ_CHECK(again.sequenceEcho == reply->sequenceEcho && again.status == reply->status);
 
-  // Another sequence's echo is acceptance; the awaited one needs status 0x00.
-  OXLO_FUZZ_CHECK(EvaluateFirmwareReply(*reply, echo + 1) == ReplyVerdict::kAccepted);
-  if (echo > 0) OXLO_FUZZ_CHECK(EvaluateFirmwareReply(*reply, echo - 1) == ReplyVerdict::kAccepted);
+  // A reply without its status never passes. Otherwise an echo of a message
+  // already answered is ignored, a later one is acceptance, and the awaited
+  // one needs status 0x00.
+  const bool whole = reply->status.has_value();
+  OXLO_FUZZ_CHECK(EvaluateFirmwareReply(*reply, echo + 1) ==
+                  (whole ? ReplyVerdict::kIgnored : ReplyVerdict::kRejected));
+  if (echo > 0) {
+    OXLO_FUZZ_CHECK(EvaluateFirmwareReply(*reply, echo - 1) ==
+                    (whole ? ReplyVerdict::kAccepted : ReplyVerdict::kRejected));
+  }
   const bool ok = reply->status == std::uint8_t{0x00};
   OXLO_FUZZ_CHECK(EvaluateFirmwareReply(*reply, echo) ==
                   (ok ? ReplyVerdict::kAccepted : ReplyVerdict::kRejected));
@@ -136,6 +143,16 @@ void CheckUpload(ByteView d) {
     }
     OXLO_FUZZ_CHECK(expectedReply.has_value());
     OXLO_FUZZ_CHECK(*verdict == EvaluateFirmwareReply(*expectedReply, sequence));
+    if (*verdict == ReplyVerdict::kIgnored) {
+      // Nothing changed; the same reply again is all that comes, so time out.
+      OXLO_FUZZ_CHECK(upload.State() == (isEnd ? FirmwareUpload::kAwaitingEndReply
+                                               : FirmwareUpload::kAwaitingDataReply));
+      OXLO_FUZZ_CHECK(upload.Sequence() == sequence);
+      OXLO_FUZZ_CHECK(upload.BytesAcknowledged() == readBefore);
+      upload.OnTimeout();
+      OXLO_FUZZ_CHECK(upload.State() == FirmwareUpload::kFailed);
+      break;
+    }
     if (*verdict == ReplyVerdict::kRejected) {
       OXLO_FUZZ_CHECK(upload.State() == FirmwareUpload::kFailed);
     } else if (isEnd) {

@@ -81,7 +81,10 @@ FirmwareReply ParseFirmwareReply(ByteView datagram) {
 }
 
 ReplyVerdict EvaluateFirmwareReply(const FirmwareReply& reply, std::uint32_t waitingOn) {
-  if (static_cast<std::uint32_t>(reply.sequenceEcho) != waitingOn) return ReplyVerdict::kAccepted;
+  if (!reply.status) return ReplyVerdict::kRejected;
+  const auto echo = static_cast<std::uint32_t>(reply.sequenceEcho);
+  if (echo < waitingOn) return ReplyVerdict::kIgnored;
+  if (echo > waitingOn) return ReplyVerdict::kAccepted;
   return reply.status == 0x00 ? ReplyVerdict::kAccepted : ReplyVerdict::kRejected;
 }
 
@@ -132,6 +135,7 @@ ReplyVerdict FirmwareUpload::OnReply(ByteView reply) {
     state_ = kFailed;
     throw;
   }
+  if (verdict == ReplyVerdict::kIgnored) return verdict;
   if (verdict == ReplyVerdict::kRejected) {
     state_ = kFailed;
   } else if (state_ == kAwaitingEndReply) {

@@ -48,10 +48,18 @@ struct FirmwareReply {
 // Throws ConversionError when the sequence field holds no number.
 FirmwareReply ParseFirmwareReply(ByteView datagram);
 
-enum class ReplyVerdict { kAccepted, kRejected };
+enum class ReplyVerdict {
+  kAccepted,
+  kRejected,
+  // A late reply to a message already answered: not an answer to this one.
+  kIgnored,
+};
 
-// An echo of another sequence number is taken as acceptance; the matching
-// echo needs the status byte 0x00.
+// A reply cut before its status byte is rejected whatever it echoes, so a
+// cut datagram never passes for acceptance. A whole reply echoing the awaited
+// number needs status 0x00; one echoing an earlier number answers a message
+// already judged (the reply to a second copy of it, say) and is ignored; a
+// later echo is taken as acceptance.
 ReplyVerdict EvaluateFirmwareReply(const FirmwareReply& reply, std::uint32_t waitingOn);
 
 class FirmwareImageTooLarge : public std::runtime_error {
@@ -65,7 +73,10 @@ class FirmwareImageTooLarge : public std::runtime_error {
 //   FirmwareUpload upload(mac, readImage);
 //   while (upload.State() == FirmwareUpload::kReadyToSend) {
 //     send(upload.NextMessage());
-//     reply ? upload.OnReply(*reply) : upload.OnTimeout();
+//     deadline = now + upload.ReplyTimeout();
+//     do reply = receive(deadline);
+//     while (reply && upload.OnReply(*reply) == ReplyVerdict::kIgnored);
+//     if (!reply) upload.OnTimeout();
 //   }
 //
 // The image is read through `read` a chunk at a time and never held whole.
@@ -92,8 +103,11 @@ class FirmwareUpload {
   // How long to wait for the reply to the message just sent.
   std::chrono::milliseconds ReplyTimeout() const;
 
-  // Judges the reply to the message in flight. Throws ConversionError (the
-  // upload is then failed) when the reply's sequence field holds no number.
+  // Judges the reply to the message in flight (EvaluateFirmwareReply). The
+  // first reply that answers it decides; after kIgnored nothing changed and
+  // the driver waits on within the same time-out. Throws ConversionError
+  // (the upload is then failed) when the reply's sequence field holds no
+  // number.
   ReplyVerdict OnReply(ByteView reply);
   // No reply in time: the upload fails.
   void OnTimeout();

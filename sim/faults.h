@@ -21,6 +21,13 @@ struct FaultSettings {
   // "N" and "n" both silence network reads. The request still takes effect.
   CodeSet silentCodes;
   std::optional<std::uint32_t> rejectFirmwareAt;  // sequence number
+  // A copy of a firmware message already accepted is refused, as a device
+  // that checks sequence numbers does, instead of acknowledged again.
+  bool rejectRepeatedFirmware = false;
+  // Firmware replies from this sequence number on are cut to this many
+  // bytes, the last one ETX: e.g. 10 leaves the echo's first digit.
+  std::optional<std::size_t> firmwareReplySize;
+  std::uint32_t cutFirmwareRepliesFrom = 0;
   bool duplicate = false;
 };
 

@@ -42,11 +42,21 @@ void ImageFile::Discard() {
   std::filesystem::remove(partial_, ignored);
 }
 
-FirmwareReceiver::FirmwareReceiver(std::filesystem::path directory, std::string fileName)
-    : directory_(std::move(directory)), file_name_(std::move(fileName)) {}
+FirmwareReceiver::FirmwareReceiver(std::filesystem::path directory, std::string fileName,
+                                   bool rejectRepeats)
+    : directory_(std::move(directory)),
+      file_name_(std::move(fileName)),
+      reject_repeats_(rejectRepeats) {}
+
+FirmwareReceiver::Accepted FirmwareReceiver::Summary(const FirmwareMessage& message) {
+  return {message.sequence, message.kind, message.length, message.checksum};
+}
 
 FirmwareStatus FirmwareReceiver::Receive(const FirmwareMessage& message,
                                          std::optional<std::uint32_t> rejectAt) {
+  if (last_accepted_ == Summary(message)) {
+    return reject_repeats_ ? FirmwareStatus::kRepeated : FirmwareStatus::kOk;
+  }
   if (rejectAt && message.sequence == *rejectAt) return Refuse(FirmwareStatus::kRejectedOnRequest);
   if (message.kind == kFirmwareKindData) return ReceiveData(message);
   if (message.kind == kFirmwareKindEnd) return ReceiveEnd(message);
@@ -54,10 +64,6 @@ FirmwareStatus FirmwareReceiver::Receive(const FirmwareMessage& message,
 }
 
 FirmwareStatus FirmwareReceiver::ReceiveData(const FirmwareMessage& message) {
-  const bool copyOfLast = last_chunk_ && message.sequence + 1 == next_sequence_ &&
-                          last_chunk_->first == message.length &&
-                          last_chunk_->second == message.checksum;
-  if (copyOfLast) return FirmwareStatus::kOk;
   // The tool gives up on a silent device and starts over; so does the device.
   if (message.sequence == 0) Reset();
   if (message.sequence != next_sequence_) return Refuse(FirmwareStatus::kOutOfOrder);
@@ -72,7 +78,7 @@ FirmwareStatus FirmwareReceiver::ReceiveData(const FirmwareMessage& message) {
   for (std::size_t i = 0; i < message.data.size(); ++i) checksum_.Add(message.data[i], length_ + i);
   length_ += message.data.size();
   ++next_sequence_;
-  last_chunk_ = {message.length, message.checksum};
+  last_accepted_ = Summary(message);
   return FirmwareStatus::kOk;
 }
 
@@ -86,6 +92,7 @@ FirmwareStatus FirmwareReceiver::ReceiveEnd(const FirmwareMessage& message) {
     if (!file_->Commit()) return Refuse(FirmwareStatus::kStorageFailed);
   }
   Reset();
+  last_accepted_ = Summary(message);
   return FirmwareStatus::kOk;
 }
 
@@ -99,7 +106,7 @@ void FirmwareReceiver::Reset() {
   next_sequence_ = 0;
   length_ = 0;
   checksum_.Reset();
-  last_chunk_.reset();
+  last_accepted_.reset();
 }
 
 }  // namespace oxlo::sim

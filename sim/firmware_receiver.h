@@ -25,6 +25,7 @@ enum class FirmwareStatus : std::uint8_t {
   kChunkChecksum = 0x03,
   kImageMismatch = 0x04,  // the end message disagrees with the chunks received
   kStorageFailed = 0x05,
+  kRepeated = 0x06,  // the --reject-repeats fault: a copy of the last accepted message
 };
 
 // Writes an image to "<dir>/<file>.part" and renames it to "<dir>/<file>" once
@@ -48,8 +49,11 @@ class ImageFile {
 
 class FirmwareReceiver {
  public:
-  // With an empty directory images are checked but not kept.
-  FirmwareReceiver(std::filesystem::path directory, std::string fileName);
+  // With an empty directory images are checked but not kept. A copy of the
+  // message accepted last is acknowledged again, or with `rejectRepeats`
+  // answered kRepeated; either way the transfer goes on unchanged.
+  FirmwareReceiver(std::filesystem::path directory, std::string fileName,
+                   bool rejectRepeats = false);
 
   // Judges one message; a refused message ends the transfer, so the next
   // upload starts again at sequence 0.
@@ -68,12 +72,23 @@ class FirmwareReceiver {
 
   std::filesystem::path directory_;
   std::string file_name_;
+  bool reject_repeats_;
   std::unique_ptr<ImageFile> file_;  // opened at the first chunk
   std::uint32_t next_sequence_ = 0;
   std::uint64_t length_ = 0;
   FirmwareChecksum checksum_;
-  // The last chunk accepted, to re-acknowledge a copy the network duplicated.
-  std::optional<std::pair<std::uint32_t, std::uint32_t>> last_chunk_;  // length, checksum
+  // What the last accepted message said, to know a copy of it (one the
+  // network duplicated, or one sent from each of the tool's addresses). It
+  // outlives the end of a transfer, whose end message may come twice too.
+  struct Accepted {
+    std::uint32_t sequence;
+    std::uint8_t kind;
+    std::uint32_t length;
+    std::uint32_t checksum;
+    bool operator==(const Accepted&) const = default;
+  };
+  static Accepted Summary(const FirmwareMessage& message);
+  std::optional<Accepted> last_accepted_;
 };
 
 }  // namespace oxlo::sim

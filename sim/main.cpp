@@ -36,6 +36,9 @@ struct Options {
   int delayMs = 0;
   std::string silent;
   std::optional<std::uint32_t> rejectFirmwareAt;
+  bool rejectRepeats = false;
+  std::optional<std::size_t> firmwareReplySize;
+  std::uint32_t cutFirmwareRepliesFrom = 0;
   bool duplicate = false;
   std::uint32_t seed = 1;
   std::string log;
@@ -96,6 +99,9 @@ int Run(const Options& options) {
     simulation.faults.delay = std::chrono::milliseconds(options.delayMs);
     simulation.faults.silentCodes = ParseCodeList(options.silent);
     simulation.faults.rejectFirmwareAt = options.rejectFirmwareAt;
+    simulation.faults.rejectRepeatedFirmware = options.rejectRepeats;
+    simulation.faults.firmwareReplySize = options.firmwareReplySize;
+    simulation.faults.cutFirmwareRepliesFrom = options.cutFirmwareRepliesFrom;
     simulation.faults.duplicate = options.duplicate;
     if (!options.firmwareOut.empty()) {
       simulation.firmwareDirectory = options.firmwareOut;
@@ -197,6 +203,17 @@ int main(int argc, char** argv) {
                  "Codes to leave unanswered, e.g. g,a,N or 0x01 (request or reply codes)");
   app.add_option("--reject-firmware-at", options.rejectFirmwareAt,
                  "Refuse the firmware message with this sequence number");
+  app.add_flag(
+      "--reject-repeats", options.rejectRepeats,
+      "Refuse a copy of the firmware message accepted last instead of acknowledging it again");
+  auto* cut = app.add_option("--cut-firmware-replies", options.firmwareReplySize,
+                             "Cut each firmware reply to this many bytes, the last one ETX "
+                             "(10 keeps one digit of the echo)")
+                  ->check(CLI::Range(2, 17));
+  app.add_option("--cut-firmware-replies-from", options.cutFirmwareRepliesFrom,
+                 "Cut only the replies to this sequence number and later ones")
+      ->capture_default_str()
+      ->needs(cut);
   app.add_flag("--duplicate", options.duplicate, "Send every reply twice");
   app.add_option("--seed", options.seed, "Seed for the drop decisions")->capture_default_str();
   app.add_option("--log", options.log, "Write every received datagram as a JSON line here");

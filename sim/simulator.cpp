@@ -56,7 +56,8 @@ Simulator::Simulator(std::vector<DeviceState> devices, SimulatorOptions options)
     if (!by_mac_.emplace(Key(mac), i).second) {
       throw std::invalid_argument("two devices have the MAC " + MacToText(mac));
     }
-    firmware_.emplace_back(options_.firmwareDirectory, MacToText(mac) + ".bin");
+    firmware_.emplace_back(options_.firmwareDirectory, MacToText(mac) + ".bin",
+                           options_.faults.rejectRepeatedFirmware);
   }
 }
 
@@ -176,11 +177,16 @@ void Simulator::HandleCommand(Context& context, std::uint8_t commandCode, std::s
 void Simulator::HandleFirmware(Context& context, std::size_t index) {
   const std::optional<FirmwareMessage> message = ParseFirmwareMessage(context.datagram);
   if (!message) return;  // nothing to echo: the tool's time-out covers it
-  const FirmwareStatus status =
-      firmware_[index].Receive(*message, options_.faults.rejectFirmwareAt);
-  Reply(context, code::kFirmware,
-        BuildFirmwareReply(devices_[index].identity.mac, message->sequence,
-                           static_cast<std::uint8_t>(status)));
+  const FaultSettings& faults = options_.faults;
+  const FirmwareStatus status = firmware_[index].Receive(*message, faults.rejectFirmwareAt);
+  Bytes reply = BuildFirmwareReply(devices_[index].identity.mac, message->sequence,
+                                   static_cast<std::uint8_t>(status));
+  if (faults.firmwareReplySize && message->sequence >= faults.cutFirmwareRepliesFrom &&
+      *faults.firmwareReplySize < reply.size()) {
+    reply.resize(*faults.firmwareReplySize);
+    reply.back() = kEtx;
+  }
+  Reply(context, code::kFirmware, std::move(reply));
 }
 
 void Simulator::Reply(Context& context, std::uint8_t requestCode, Bytes reply) {

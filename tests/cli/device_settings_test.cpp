@@ -127,21 +127,45 @@ TEST(SettingsFile, ShortFilesLoseIdentifiersOrAreRefused) {
   }
 }
 
-TEST(SettingsFile, ASectionThatDoesNotDecodeIsNamed) {
+// A value no list has an entry for is refused with the field and the value,
+// before anything decodes (the operation mode's code and port type once
+// made their section fail to decode), in a whole file and a shortest one.
+TEST(SettingsFile, AValueWithNoEntryIsRefusedNamingFieldAndValue) {
   const Bytes file = SettingsFileOf(kMac, SampleSettings());
   struct Case {
     std::size_t offset;
     std::uint8_t value;
+    const char* names;
   };
-  // The operation mode's code and port type; the other sections decode whatever they hold.
-  for (const Case c : {Case{kOpModeSectionOffset + 9, 8}, Case{kOpModeSectionOffset + 28, 2}}) {
-    Bytes broken = file;
-    broken[c.offset] = c.value;
-    try {
-      DecodeSettingsFile(broken);
-      ADD_FAILURE() << c.offset << " was taken";
-    } catch (const SettingsFileError& error) {
-      EXPECT_STREQ(error.what(), "the operation mode section of the file does not decode");
+  const Case cases[] = {
+      {kNetworkSectionOffset + 8, 2, "network type 2"},
+      {kOpModeSectionOffset + 9, 8, "operation mode code 8"},
+      {kOpModeSectionOffset + 28, 2, "port type 2"},
+      {kCanSectionOffset + 8, 10, "CAN bit rate index 10"},
+      {kCanSectionOffset + 8, 0xFF, "CAN bit rate index 255"},
+      {kCanSectionOffset + 9, 0, "CAN ID format 0"},
+      {kFilterSectionOffset + 4, 3, "filter 5 type 3"},
+      {kFilterSectionOffset + 31, 0x80, "filter 32 type 128"},
+  };
+  for (const Case& c : cases) {
+    for (const std::size_t size : {kSettingsFileSize, kSettingsFileMinSize}) {
+      SCOPED_TRACE(std::string(c.names) + ", " + std::to_string(size) + " bytes");
+      Bytes broken(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size));
+      broken[c.offset] = c.value;
+      std::string checked;
+      try {
+        CheckSettingsFileValues(broken);
+      } catch (const SettingsFileValueError& error) {
+        checked = error.what();
+      }
+      try {
+        DecodeSettingsFile(broken);
+        ADD_FAILURE() << "taken";
+      } catch (const SettingsFileError& error) {
+        EXPECT_EQ(error.what(), checked);
+        EXPECT_NE(checked.find(std::string("holds ") + c.names + ","), std::string::npos)
+            << checked;
+      }
     }
   }
 }

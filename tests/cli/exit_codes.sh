@@ -24,12 +24,15 @@ check 2 discover --timeout abc
 check 2 discover --ip 1.2.3
 check 2 discover --ip 10.0.0.255
 check 2 discover --ip 0.1.2.3
+check 2 discover --ip "010.57.0.255"
+check 2 discover --ip " 10.57.0.2x"
 check 2 assign 00-11-22-33-44-55 --ip 10.0.0.5 --mask 255.0.0.0
 check 2 assign 00-11-22-33-44 --ip 10.0.0.5 --mask 255.0.0.0 --gateway 10.0.0.1
 check 2 assign 00-11-22-33-44-5G --ip 10.0.0.5 --mask 255.0.0.0 --gateway 10.0.0.1
 check 2 assign 00-11-22-33-44-55 --ip 10.0.0.256 --mask 255.0.0.0 --gateway 10.0.0.1
 check 2 assign 00-11-22-33-44-55 --ip 10.0.0.5 --mask 255.0.0 --gateway 10.0.0.1
 check 2 assign 00-11-22-33-44-55 --ip 10.0.0.5 --mask 255.0.0.0 --gateway 1..2.3
+check 2 assign 00-11-22-33-44-55 --ip "010.0.0.5 x" --mask 255.0.0.0 --gateway 10.0.0.1
 check 2 config
 check 2 config get
 check 2 config get 02-00-00-00-00

@@ -1,10 +1,12 @@
-// How `config get` shows a device's settings.
+// How the command-line tool shows devices and their settings.
 #include "cli/output.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <tuple>
 
 #include "tests/cli/sample_settings.h"
 
@@ -89,6 +91,90 @@ TEST(SettingsJson, HasStableKeysAndUtf8Texts) {
   ASSERT_EQ(j.at("filters").size(), 32u);
   EXPECT_EQ(j.at("filters").at(31), (nlohmann::json{{"number", 32}, {"type", "Standard"}, {"id", "000001F3"}}));
   EXPECT_EQ(j.size(), 5u);
+}
+
+TEST(EscapeControls, LeavesTextAndEscapesWhatATerminalWouldObey) {
+  struct Case {
+    std::string text;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"Oxlo-1", "Oxlo-1"},
+      {"Förderband Süd €\xF0\x9F\x98\x80", "Förderband Süd €\xF0\x9F\x98\x80"},
+      {"\xC2\xA0\xC3\xBF", "\xC2\xA0\xC3\xBF"},  // U+00A0 and U+00FF, the C1 range's neighbours
+      {"\x1b]0;pwned\x07", "\\x1b]0;pwned\\x07"},
+      {"\x1b[2J\r\n\t", "\\x1b[2J\\x0d\\x0a\\x09"},
+      {std::string("a\0b", 3), "a\\x00b"},
+      {"\x1f \x7f", "\\x1f \\x7f"},
+      {"\xC2\x80\xC2\x9B[2J\xC2\x9F", "\\u0080\\u009b[2J\\u009f"},
+      // A backslash is escaped too, so "\x1b" in a name is not an ESC.
+      {"C:\\x1b", "C:\\\\x1b"},
+      // Bytes outside valid UTF-8: cut, stray, overlong, surrogate, past U+10FFFF.
+      {"ab\xC3", "ab\\xc3"},
+      {"\2332J", "\\x9b2J"},  // 0x9B (CSI), then 2J
+      {"\xC0\xAF", "\\xc0\\xaf"},
+      {"\xED\xA0\x80", "\\xed\\xa0\\x80"},
+      {"\xF4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+      {"\xE2\x82", "\\xe2\\x82"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(EscapeControls(c.text), c.shown) << c.shown;
+}
+
+// Columns of the table, counted in terminal cells up to where `text` starts.
+std::size_t ColumnOf(const std::string& line, const std::string& text) {
+  const std::size_t at = line.find(text);
+  EXPECT_NE(at, std::string::npos) << text << " not in " << line;
+  return static_cast<std::size_t>(std::count_if(line.begin(),
+                                                line.begin() + static_cast<std::ptrdiff_t>(at),
+                                                [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+TEST(DeviceTable, DeviceTextsCannotControlTheTerminalAndStayAligned) {
+  // The model in Latin-1: octal 233 is 0x9B, CSI.
+  DeviceRecord hostile{"CG\2332J",    "02-00-00-00-00-01", "1.0\x7f",  "\x1b]0;pwned\x07",
+                       "10.57.0.101", "255.255.255.0",     "10.57.0.1"};
+  DeviceRecord plain{"Oxlo CG-100", "02-00-00-00-00-02", "1.0.1",    "Förderband Süd",
+                     "10.57.0.102", "255.255.255.0",     "10.57.0.1"};
+  std::ostringstream out;
+  PrintDeviceTable(out, {hostile, plain});
+  const std::string table = out.str();
+  for (std::size_t i = 0; i + 1 < table.size(); ++i) {
+    const auto c = static_cast<unsigned char>(table[i]);
+    EXPECT_FALSE((c < 0x20 && c != '\n') || c == 0x7F) << "byte " << int{c} << " at " << i;
+    EXPECT_FALSE(c == 0xC2 && static_cast<unsigned char>(table[i + 1]) <= 0x9F) << "C1 at " << i;
+  }
+  std::istringstream lines(table);
+  std::string header, first, second;
+  std::getline(lines, header);
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_EQ(first.substr(0, first.find("  ")), "CG\\u009b2J");
+  EXPECT_NE(first.find("1.0\\x7f"), std::string::npos) << first;
+  EXPECT_NE(first.find("\\x1b]0;pwned\\x07"), std::string::npos) << first;
+  for (const auto& [column, hostileCell, plainCell] :
+       {std::tuple{"MAC", "02-00-00-00-00-01", "02-00-00-00-00-02"},
+        std::tuple{"NAME", "\\x1b]0;pwned", "Förderband Süd"},
+        std::tuple{"IP", "10.57.0.101", "10.57.0.102"}}) {
+    EXPECT_EQ(ColumnOf(first, hostileCell), ColumnOf(header, column)) << column;
+    EXPECT_EQ(ColumnOf(second, plainCell), ColumnOf(header, column)) << column;
+  }
+}
+
+TEST(SettingsText, DeviceTextsAreEscaped) {
+  DeviceSettings settings = SampleSettings();
+  settings.network.name = "\x1b[2JName";
+  settings.port.alias = "W\x9b\xE4rme";  // Latin-1
+  settings.can.id = "\x07";
+  settings.can.mask = "A\\B";
+  settings.filters.entries[0].id = "\x1b]0;x\x07";
+  const std::string text = Text(settings);
+  for (const char* line :
+       {"  Name:          \\x1b[2JName", "  Alias:         W\\u009bärme", "  ID:            \\x07",
+        "  Mask:          A\\\\B", "    1  Disable   \\x1b]0;x\\x07"}) {
+    EXPECT_TRUE(HasLine(text, line)) << "no line '" << line << "' in\n" << text;
+  }
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  EXPECT_EQ(text.find('\x07'), std::string::npos);
 }
 
 TEST(SettingsJson, ANameCutInsideACharacterIsStillPrinted) {

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# assign --verify: the device takes the address and keeps its name.
+# assign --verify: the device takes the address and keeps its name; the
+# addresses may be written zero-padded or with blanks around them.
 source "$(dirname "$0")/lib.sh"
 here=$(dirname "$0")
 
 start_sim "$OXLO_LAB_DEV_NS" dev --config "$here/devices.json"
-"$OXLO_CLI" assign 02-00-5e-00-00-02 --ip 10.57.0.222 --mask 255.255.255.0 --gateway 10.57.0.9 \
-  --verify --timeout 1 || fail "assign --verify exited $?"
+"$OXLO_CLI" assign 02-00-5e-00-00-02 --ip 010.57.0.222 --mask 255.255.255.000 \
+  --gateway " 10.57.0.9 " --verify --timeout 1 >"$work/out" 2>"$work/err" ||
+  fail "assign --verify exited $?: $(cat "$work/err")"
+grep -qx "Sent 10.57.0.222 / 255.255.255.0 via 10.57.0.9 to 02-00-5E-00-00-02" "$work/out" ||
+  fail "$(cat "$work/out")"
 "$OXLO_CLI" discover --json --timeout 1 >"$work/after.json"
 python3 - "$work/after.json" <<'PY'
 import json, sys

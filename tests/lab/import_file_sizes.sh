@@ -1,15 +1,24 @@
 #!/usr/bin/env bash
 # Import of settings files of the shortest usable size, the whole size and
-# longer; a shorter file is refused before anything is sent.
+# longer; a shorter file, or one holding a value no list names, is refused
+# before anything is sent.
 source "$(dirname "$0")/lib.sh"
 mac=02-00-00-00-00-01
 
 start_sim "$OXLO_LAB_DEV_NS" dev --devices 1
 head -c 172 /dev/zero >"$work/short.oxl"
-status=0
-"$OXLO_CLI" import "$mac" "$work/short.oxl" 2>"$work/short.err" || status=$?
-[ "$status" = 1 ] || fail "a 172-byte file: exit $status"
-grep -q "172 bytes" "$work/short.err" || fail "a 172-byte file: $(cat "$work/short.err")"
+# All zero but CAN bit rate index 10 (offset 130) and ID format A (131).
+head -c 429 /dev/zero >"$work/rate10.oxl"
+printf '\012\001' | dd of="$work/rate10.oxl" bs=1 seek=130 conv=notrunc status=none
+while IFS='|' read -r file reason; do
+  status=0
+  "$OXLO_CLI" import "$mac" "$work/$file" 2>"$work/err" || status=$?
+  [ "$status" = 1 ] || fail "$file: exit $status"
+  grep -qxF "oxlo: $work/$file: $reason" "$work/err" || fail "$file: $(cat "$work/err")"
+done <<'CASES'
+short.oxl|the file holds 172 bytes; a settings file holds at least 173
+rate10.oxl|The settings file holds CAN bit rate index 10, which has no entry (0 to 9).
+CASES
 [ ! -s "$work/dev.log" ] || fail "a refused file still sent: $(cat "$work/dev.log")"
 
 "$OXLO_CLI" export "$mac" "$work/base.oxl" || fail "export exited $?"

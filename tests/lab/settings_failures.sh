@@ -27,8 +27,10 @@ done <<'CASES'
 02-00-00-00-00-01 did not send: filter group 3$
 CASES
 
-# Every byte zero still decodes; no device has this MAC to acknowledge it.
+# Every byte zero but the CAN ID format (A) is a usable file; no device has
+# this MAC to acknowledge it.
 head -c 429 /dev/zero >"$work/zeros.oxl"
+printf '\001' | dd of="$work/zeros.oxl" bs=1 seek=131 conv=notrunc status=none
 status=0
 "$OXLO_CLI" import 02-AA-BB-CC-DD-EE "$work/zeros.oxl" --timeout 0.5 2>"$work/err" || status=$?
 [ "$status" = 1 ] || fail "unacknowledged import: exit $status"

@@ -90,18 +90,25 @@ TEST(FirmwareReply, EchoWithoutANumberIsAConversionError) {
   }
 }
 
-TEST(FirmwareReply, EvaluationAcceptsOtherEchoesAndNeedsStatusZeroOnAMatch) {
+TEST(FirmwareReply, EvaluationNeedsTheStatusAndIgnoresAnsweredEchoes) {
   struct Case {
     FirmwareReply reply;
     std::uint32_t waitingOn;
     ReplyVerdict verdict;
   };
-  for (const Case& c : {Case{{6, 0x00}, 6, ReplyVerdict::kAccepted},
-                        Case{{6, 0x01}, 6, ReplyVerdict::kRejected},
-                        Case{{6, std::nullopt}, 6, ReplyVerdict::kRejected},
-                        Case{{5, 0x01}, 6, ReplyVerdict::kAccepted},
-                        Case{{5, std::nullopt}, 6, ReplyVerdict::kAccepted}}) {
-    EXPECT_EQ(EvaluateFirmwareReply(c.reply, c.waitingOn), c.verdict);
+  for (const Case& c :
+       {Case{{6, 0x00}, 6, ReplyVerdict::kAccepted}, Case{{6, 0x01}, 6, ReplyVerdict::kRejected},
+        Case{{6, std::nullopt}, 6, ReplyVerdict::kRejected},
+        // A late reply to a message already answered.
+        Case{{5, 0x00}, 6, ReplyVerdict::kIgnored}, Case{{5, 0x01}, 6, ReplyVerdict::kIgnored},
+        Case{{0, 0x02}, 99999999, ReplyVerdict::kIgnored},
+        Case{{7, 0x01}, 6, ReplyVerdict::kAccepted},
+        // Without its status byte a reply never passes.
+        Case{{5, std::nullopt}, 6, ReplyVerdict::kRejected},
+        Case{{7, std::nullopt}, 6, ReplyVerdict::kRejected},
+        Case{{7, std::nullopt}, 17, ReplyVerdict::kRejected}}) {
+    EXPECT_EQ(EvaluateFirmwareReply(c.reply, c.waitingOn), c.verdict)
+        << c.reply.sequenceEcho << " while waiting on " << c.waitingOn;
   }
 }
 
@@ -202,14 +209,81 @@ TEST(FirmwareUpload, FailsOnRejectionTimeoutOrUnreadableReply) {
   }
 }
 
-TEST(FirmwareUpload, AStaleEchoCountsAsAcceptance) {
-  const Bytes image = Image(300);
-  FirmwareUpload upload(kMac, ReaderOver(image));
+// Sends and accepts messages until `sequence` is the one in flight.
+void AdvanceTo(FirmwareUpload& upload, std::uint32_t sequence) {
   upload.NextMessage();
-  upload.OnReply(BuildFirmwareReply(kMac, 0, 0x00));
-  upload.NextMessage();
-  EXPECT_EQ(upload.OnReply(BuildFirmwareReply(kMac, 0, 0x01)), ReplyVerdict::kAccepted);
-  EXPECT_EQ(upload.Sequence(), 2u);
+  while (upload.Sequence() < sequence) {
+    ASSERT_EQ(upload.OnReply(BuildFirmwareReply(kMac, upload.Sequence(), 0x00)),
+              ReplyVerdict::kAccepted);
+    upload.NextMessage();
+  }
+}
+
+TEST(FirmwareUpload, ALateReplyToAnAnsweredMessageChangesNothing) {
+  const Bytes image = Image(3000);
+  for (const std::uint8_t status : {0x00, 0x01}) {
+    SCOPED_TRACE(static_cast<int>(status));
+    FirmwareUpload upload(kMac, ReaderOver(image));
+    AdvanceTo(upload, 2);
+    // Both earlier messages' late replies, e.g. a device refusing the
+    // second copy of each.
+    for (std::uint32_t echo : {1u, 0u, 1u}) {
+      EXPECT_EQ(upload.OnReply(BuildFirmwareReply(kMac, echo, status)), ReplyVerdict::kIgnored);
+      EXPECT_EQ(upload.State(), FirmwareUpload::kAwaitingDataReply);
+      EXPECT_EQ(upload.Sequence(), 2u);
+      EXPECT_EQ(upload.BytesAcknowledged(), 256u);
+    }
+    // The reply that answers the message in flight still decides.
+    EXPECT_EQ(upload.OnReply(BuildFirmwareReply(kMac, 2, 0x00)), ReplyVerdict::kAccepted);
+    EXPECT_EQ(upload.Sequence(), 3u);
+    EXPECT_EQ(upload.BytesAcknowledged(), 384u);
+  }
+  {
+    // At the end message too; the refusal that follows still fails it.
+    const Bytes small = Image(10);
+    FirmwareUpload upload(kMac, ReaderOver(small));
+    AdvanceTo(upload, 1);
+    ASSERT_EQ(upload.State(), FirmwareUpload::kAwaitingEndReply);
+    EXPECT_EQ(upload.OnReply(BuildFirmwareReply(kMac, 0, 0x06)), ReplyVerdict::kIgnored);
+    EXPECT_EQ(upload.State(), FirmwareUpload::kAwaitingEndReply);
+    EXPECT_EQ(upload.OnReply(BuildFirmwareReply(kMac, 1, 0x04)), ReplyVerdict::kRejected);
+    EXPECT_EQ(upload.State(), FirmwareUpload::kFailed);
+  }
+}
+
+// A reply cut before its status byte, or with no number in its sequence
+// field, fails the upload whether its echo is earlier, the awaited one or later.
+TEST(FirmwareUpload, AMalformedReplyNeverSucceeds) {
+  struct Case {
+    const char* hex;
+    bool conversionError;
+  };
+  const Case cases[] = {
+      {"02 66 00 11 22 33 44 55 37 03", false},                       // '7': earlier than 17
+      {"02 66 00 11 22 33 44 55 31 03", false},                       // '1': earlier
+      {"02 66 00 11 22 33 44 55 31 37 03", false},                    // "17": the awaited one
+      {"02 66 00 11 22 33 44 55 39 39 03", false},                    // "99": later
+      {"02 66 00 11 22 33 44 55 31 37 00 00 00 00 00 00 03", false},  // ends at the status
+      {"02 66 00 11 22 33 44 55 03", true},
+      {"02 66 00 11 22 33 44 55 3F 00 00 00 00 00 00 00 00 03", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hex);
+    for (const bool atEnd : {false, true}) {
+      const Bytes image = Image(atEnd ? 17 * 128 : 3000);
+      FirmwareUpload upload(kMac, ReaderOver(image));
+      AdvanceTo(upload, 17);
+      ASSERT_EQ(upload.State(),
+                atEnd ? FirmwareUpload::kAwaitingEndReply : FirmwareUpload::kAwaitingDataReply);
+      if (c.conversionError) {
+        EXPECT_THROW(upload.OnReply(Hex(c.hex)), ConversionError);
+      } else {
+        EXPECT_EQ(upload.OnReply(Hex(c.hex)), ReplyVerdict::kRejected);
+      }
+      EXPECT_EQ(upload.State(), FirmwareUpload::kFailed);
+      EXPECT_EQ(upload.BytesAcknowledged(), 17u * 128);
+    }
+  }
 }
 
 TEST(FirmwareUpload, AReadErrorFailsTheUploadAndReachesTheDriver) {

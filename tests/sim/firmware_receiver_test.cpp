@@ -124,6 +124,40 @@ TEST(FirmwareReceiver, JudgesEachMessageOfATransfer) {
   }
 }
 
+// Each message arrives twice (the tool sends it from two addresses on one
+// network): the copy is acknowledged again or, checking sequence numbers,
+// refused; either way the transfer goes on and the image is kept whole.
+TEST(FirmwareReceiver, ACopyOfTheLastAcceptedMessageLeavesTheTransferAlone) {
+  const Bytes image = Image(300);
+  const FirmwareMessage messages[] = {Data(0, Part(image, 0, 128)), Data(1, Part(image, 128, 128)),
+                                      Data(2, Part(image, 256, 44)), End(3, image)};
+  for (const bool rejectRepeats : {false, true}) {
+    SCOPED_TRACE(rejectRepeats ? "refusing repeats" : "acknowledging repeats");
+    const FirmwareStatus copyStatus =
+        rejectRepeats ? FirmwareStatus::kRepeated : FirmwareStatus::kOk;
+    TempDir dir;
+    FirmwareReceiver receiver(dir.Path(), kFile, rejectRepeats);
+    for (const FirmwareMessage& message : messages) {
+      EXPECT_EQ(receiver.Receive(message), FirmwareStatus::kOk) << message.sequence;
+      EXPECT_EQ(receiver.Receive(message), copyStatus) << message.sequence;
+    }
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{kFile});
+    EXPECT_EQ(ReadFile(dir.Path() / kFile), image);
+
+    // Only the last accepted message counts as a copy: an older one is out
+    // of order, and so is the same sequence number with other content.
+    FirmwareReceiver older({}, kFile, rejectRepeats);
+    for (int i : {0, 1, 2}) ASSERT_EQ(older.Receive(messages[i]), FirmwareStatus::kOk);
+    EXPECT_EQ(older.Receive(messages[1]), FirmwareStatus::kOutOfOrder);
+    FirmwareReceiver other({}, kFile, rejectRepeats);
+    for (int i : {0, 1}) ASSERT_EQ(other.Receive(messages[i]), FirmwareStatus::kOk);
+    EXPECT_EQ(other.Receive(Data(1, Part(image, 0, 128))), FirmwareStatus::kOutOfOrder);
+
+    // After a finished upload the next one starts at sequence 0 as ever.
+    EXPECT_EQ(receiver.Receive(messages[0]), FirmwareStatus::kOk);
+  }
+}
+
 TEST(FirmwareReceiver, RejectsTheChosenSequenceOnly) {
   const Bytes image = Image(200);
   for (std::uint32_t rejectAt : {0u, 1u, 2u}) {

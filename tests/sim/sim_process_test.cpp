@@ -251,6 +251,9 @@ TEST(SimProcess, DeviceAndFaultOptionsTakeEffect) {
   const auto config = dir.Path() / "devices.json";
   std::ofstream(config) << R"([{"mac": "02-00-00-00-00-01", "name": "From file"}])";
   const Bytes chunk = testing::Image(10);
+  Bytes cutReply = BuildFirmwareReply(kFirstMac, 0, 0x00);
+  cutReply.resize(10);
+  cutReply.back() = 0x03;
   struct Case {
     std::vector<std::string> arguments;
     Bytes request;
@@ -263,6 +266,10 @@ TEST(SimProcess, DeviceAndFaultOptionsTakeEffect) {
        BuildFirmwareData(kFirstMac, 0, chunk),
        {BuildFirmwareReply(kFirstMac, 0, 0x01)}},
       {{"--reject-firmware-at", "1"},
+       BuildFirmwareData(kFirstMac, 0, chunk),
+       {BuildFirmwareReply(kFirstMac, 0, 0x00)}},
+      {{"--cut-firmware-replies", "10"}, BuildFirmwareData(kFirstMac, 0, chunk), {cutReply}},
+      {{"--cut-firmware-replies", "10", "--cut-firmware-replies-from", "1"},
        BuildFirmwareData(kFirstMac, 0, chunk),
        {BuildFirmwareReply(kFirstMac, 0, 0x00)}},
       {{"--mac-base", "02-00-00-00-10-00"},
@@ -315,6 +322,8 @@ TEST(SimProcess, UsageErrorsEndWithCodeTwo) {
       {{"--mac-base", "02-00-00-10-00"}, "--mac-base: '02-00-00-10-00'"},
       {{"--mac-base", "02-00-00-00-10-00", "--config", bad.string()}, "excludes"},
       {{"--log", (dir.Path() / "missing" / "log").string()}, "cannot be written"},
+      {{"--cut-firmware-replies", "18"}, "--cut-firmware-replies"},
+      {{"--cut-firmware-replies-from", "3"}, "requires --cut-firmware-replies"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);

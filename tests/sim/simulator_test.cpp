@@ -403,6 +403,73 @@ TEST(SimulatorFirmware, RefusalsReachTheToolAndKeepNoImage) {
   EXPECT_EQ(Upload(simulator, mac, Image(100)), FirmwareUpload::kSucceeded);
 }
 
+// Each message reaches the device twice, as when the tool sends from two
+// addresses on one network; the reply to the second copy arrives while the
+// next message is in flight.
+TEST(SimulatorFirmware, EachMessageTwiceStillGivesTheWholeImage) {
+  const MacField mac = MacOfDevice(1);
+  const Bytes image = Image(1000);
+  for (const bool rejectRepeats : {false, true}) {
+    SCOPED_TRACE(rejectRepeats ? "refusing repeats" : "acknowledging repeats");
+    TempDir dir;
+    SimulatorOptions options;
+    options.firmwareDirectory = dir.Path();
+    options.faults.rejectRepeatedFirmware = rejectRepeats;
+    Simulator simulator = MakeSimulator(1, options);
+    FirmwareUpload upload(mac, ReaderOver(image));
+    std::optional<Bytes> late;
+    while (upload.State() == FirmwareUpload::kReadyToSend) {
+      const Bytes message = upload.NextMessage();
+      const Bytes first = OnlyReply(simulator, message);
+      const Bytes second = OnlyReply(simulator, message);
+      EXPECT_EQ(ParseFirmwareReply(second).status,
+                static_cast<std::uint8_t>(rejectRepeats ? FirmwareStatus::kRepeated
+                                                        : FirmwareStatus::kOk));
+      if (late) {
+        EXPECT_EQ(upload.OnReply(*late), ReplyVerdict::kIgnored);
+      }
+      EXPECT_EQ(upload.OnReply(first), ReplyVerdict::kAccepted);
+      late = second;
+    }
+    EXPECT_EQ(upload.State(), FirmwareUpload::kSucceeded);
+    EXPECT_EQ(ReadFile(dir.Path() / "02-00-00-00-00-01.bin"), image);
+  }
+}
+
+TEST(SimulatorFaults, FirmwareRepliesAreCutFromTheChosenSequence) {
+  const MacField mac = MacOfDevice(1);
+  const Bytes image = Image(2000);  // chunks 0 to 15, the end message 16
+  struct Case {
+    std::size_t size;
+    std::uint32_t from;
+    std::uint32_t firstCut;
+    const char* cutReply;
+  };
+  const Case cases[] = {
+      {10, 10, 10, "02 66 02 00 00 00 00 01 31 03"},
+      {17, 0, 0, "02 66 02 00 00 00 00 01 30 00 00 00 00 00 00 00 03"},
+      {17, 16, 16, "02 66 02 00 00 00 00 01 31 36 00 00 00 00 00 00 03"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cutReply);
+    SimulatorOptions options;
+    options.faults.firmwareReplySize = c.size;
+    options.faults.cutFirmwareRepliesFrom = c.from;
+    Simulator simulator = MakeSimulator(1, options);
+    FirmwareUpload upload(mac, ReaderOver(image));
+    for (std::uint32_t sequence = 0; sequence < c.firstCut; ++sequence) {
+      const Bytes reply = OnlyReply(simulator, upload.NextMessage());
+      ASSERT_EQ(reply, BuildFirmwareReply(mac, sequence, 0x00));
+      upload.OnReply(reply);
+    }
+    const Bytes cut = OnlyReply(simulator, upload.NextMessage());
+    EXPECT_EQ(cut, Hex(c.cutReply));
+    // However its echo reads, a cut reply fails the upload.
+    EXPECT_EQ(upload.OnReply(cut), ReplyVerdict::kRejected);
+    EXPECT_EQ(Upload(simulator, mac, image), FirmwareUpload::kFailed);
+  }
+}
+
 TEST(SimulatorFaults, SilencedCodesGoUnansweredButStillTakeEffect) {
   const MacField mac = MacOfDevice(1);
   struct Case {

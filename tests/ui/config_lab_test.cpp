@@ -1,15 +1,18 @@
 // The configuration window over the real transport against the simulator:
-// reading a device, editing every tab, Apply with its acknowledgement, and
-// the bytes the simulator received.
+// reading a device, editing every tab at the operator's hands (clicks, and
+// keys typed into whatever has the focus), Apply with its acknowledgement,
+// and the bytes the simulator received.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 
 #include "tests/ui/doubles.h"
 #include "tests/ui/lab_support.h"
+#include "tests/ui/operator.h"
 #include "ui/configure/can_tab.h"
 #include "ui/configure/config_form.h"
 #include "ui/configure/opmode_tab.h"
@@ -29,7 +32,7 @@ class ConfigLab : public ::testing::Test {
  protected:
   void SetUp() override {
     if (Env("OXLO_TEST_DEV_LOG").empty()) GTEST_SKIP() << "runs inside the network lab (tests/lab)";
-    form.show();
+    testing::ShowActive(form);
   }
   testing::RecordingPrompter prompter;
   QtDesktop desktop;  // real pauses between the read requests
@@ -77,12 +80,28 @@ TEST_F(ConfigLab, EditsOfEveryTabReachTheDeviceAndReadBack) {
   // Pauses of 10, 10, 0 and seven of 20 ms lie between the first and the last.
   EXPECT_GE(requests.back().seconds - requests.front().seconds, 0.159);
 
-  form.findChild<QLineEdit*>("DeviceNameText")->setText("Lab bench");
-  op.item(0, opcolumn::kLocalPort)->setText("4100");
-  can.item(0, cancolumn::kBaud)->setText("250 kbps");
-  form.findChild<QComboBox*>("FilterType1")->setCurrentIndex(1);
-  form.findChild<QLineEdit*>("FilterID1")->setText("123");
-  form.FlatButton1Click();
+  using testing::Click;
+  using testing::Key;
+  using testing::Type;
+  QTabWidget& tabs = *form.findChild<QTabWidget*>("ConfigTab");
+  Click(form.findChild<QLineEdit*>("DeviceNameText"));
+  Key(form, Qt::Key_A, Qt::ControlModifier);
+  Type(form, "Lab bench");
+  testing::ClickTab(tabs, 1);
+  testing::ClickCell(op, 0, opcolumn::kLocalPort);
+  Key(form, Qt::Key_A, Qt::ControlModifier);
+  Type(form, "4100");  // no Enter: Apply stores it
+  testing::ClickTab(tabs, 2);
+  testing::ClickCell(can, 0, cancolumn::kBaud);
+  Type(form, "250");  // the list's entry that starts so
+  testing::ClickTab(tabs, 3);
+  Click(form.findChild<QComboBox*>("FilterType1"));
+  Type(form, "S");
+  Key(form, Qt::Key_Return);
+  Click(form.findChild<QLineEdit*>("FilterID1"));
+  Key(form, Qt::Key_A, Qt::ControlModifier);
+  Type(form, "123");
+  Click(form.findChild<QPushButton*>("FlatButton1"));
   ASSERT_TRUE(WaitFor([&] { return !prompter.messages.empty(); }, 6000));
   EXPECT_EQ(prompter.messages, std::vector<QString>{"Configuration was successfully applied"});
 

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <map>
 
 #include "protocol/device_side.h"
 #include "protocol/firmware.h"
@@ -125,7 +126,7 @@ TEST_F(DeviceActions, FirmwareGoesInChunksWithProgressAndTheEndMessage) {
   }
 }
 
-TEST_F(DeviceActions, FirmwareFailsWithoutReplyOrOnARejectedEndAndTakesAnOlderEcho) {
+TEST_F(DeviceActions, FirmwareFailsWithoutReplyOnARejectedEndAndOnMalformedReplies) {
   struct Case {
     const char* what;
     std::function<std::optional<Bytes>(const FirmwareMessage&)> device;
@@ -139,12 +140,22 @@ TEST_F(DeviceActions, FirmwareFailsWithoutReplyOrOnARejectedEndAndTakesAnOlderEc
          return std::optional<Bytes>{BuildFirmwareReply(kMac, m.sequence, m.kind == 1 ? 0x01 : 0x00)};
        },
        "Updating firmware was failed"},
+      // An answer to the message before is no answer to this one.
       {"echoes an older sequence",
        [](const FirmwareMessage& m) {
          const std::uint32_t echo = m.kind == 0 && m.sequence > 0 ? m.sequence - 1 : m.sequence;
          return std::optional<Bytes>{BuildFirmwareReply(kMac, echo, 0x00)};
        },
-       "Updating firmware was successful"},
+       "Updating firmware was failed"},
+      // The echo cut by the end byte: no status, never an acceptance.
+      {"sends cut replies",
+       [](const FirmwareMessage& m) {
+         Bytes cut = BuildFirmwareReply(kMac, m.sequence + 1, 0x00);
+         cut.resize(9);
+         cut.push_back(0x03);
+         return std::optional<Bytes>{cut};
+       },
+       "Updating firmware was failed"},
       {"sends no number", [](const FirmwareMessage&) { return std::optional<Bytes>{oxlo::testing::Hex("02 66 02 00 00 00 00 01 41 42 43 44 45 46 47 48 49 00 03")}; },
        "'ABCDEFGH' is not a valid integer value"},
   };
@@ -168,6 +179,40 @@ TEST_F(DeviceActions, FirmwareFailsWithoutReplyOrOnARejectedEndAndTakesAnOlderEc
   prompter.files = {Image(300)};
   window.FlatButton7Click();
   EXPECT_EQ(FirmwareSent().size(), 1u);
+}
+
+// Two local addresses on the device's network: it gets every message twice,
+// takes the first copy and refuses the second as a repeat, as a device that
+// checks sequence numbers does. Its answers to the copies may come at once or
+// late, after the next message went out.
+TEST_F(DeviceActions, TheFirstAnswerToAMessageDecidesAndRepeatsAreIgnored) {
+  for (const bool late : {false, true}) {
+    network.ClearSent();
+    prompter.messages.clear();
+    network.SetDeviceSeesEveryCopy(true);
+    std::map<std::uint32_t, int> copies;
+    Bytes stored;
+    std::optional<Bytes> held;
+    network.SetResponder([&](const SentDatagram& sent) -> std::optional<Bytes> {
+      const auto m = ParseFirmwareMessage(sent.data);
+      if (!m) return std::nullopt;
+      if (++copies[m->sequence] > 1) {
+        Bytes refusal = BuildFirmwareReply(kMac, m->sequence, 0x01);
+        if (!late) return refusal;
+        held = refusal;
+        return std::nullopt;
+      }
+      if (m->kind == 0) stored.insert(stored.end(), m->data.begin(), m->data.end());
+      if (held) network.Deliver(*std::exchange(held, std::nullopt));
+      return BuildFirmwareReply(kMac, m->sequence, 0x00);
+    });
+    prompter.files = {Image(300)};
+    window.FlatButton7Click();
+    EXPECT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"}) << late;
+    EXPECT_EQ(stored, Contents(300)) << late;
+    EXPECT_EQ(copies.size(), 4u) << late;  // three chunks and the end, each sent once
+  }
+  network.SetDeviceSeesEveryCopy(false);
 }
 
 TEST_F(DeviceActions, FirmwareEndsCleanlyOnErrorsAndCancel) {

@@ -1,6 +1,8 @@
 #include "ui/detect/device_grid.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -102,8 +104,13 @@ DeviceGrid::DeviceGrid(QWidget* parent) : EditGrid(0, column::kCount, parent) {
   // The column widths overrun the panel by a few pixels; the last
   // column is clipped rather than scrolled.
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed |
-                  QAbstractItemView::AnyKeyPressed);
+  setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+  click_edit_.setSingleShot(true);
+  connect(&click_edit_, &QTimer::timeout, this, [this] {
+    if (currentIndex() == pressed_selected_ && state() != EditingState) {
+      edit(currentIndex(), EditKeyPressed, nullptr);
+    }
+  });
   setStyleSheet(
       "QTableWidget { selection-background-color: rgb(192, 220, 192);"
       " selection-color: black; }"
@@ -174,7 +181,29 @@ void DeviceGrid::SetModified(int row, bool on) {
   }
 }
 
+void DeviceGrid::mousePressEvent(QMouseEvent* event) {
+  const QModelIndex index = indexAt(event->position().toPoint());
+  pressed_selected_ = index.isValid() && selectionModel()->isSelected(index)
+                          ? QPersistentModelIndex(index)
+                          : QPersistentModelIndex();
+  QTableWidget::mousePressEvent(event);
+}
+
+void DeviceGrid::mouseReleaseEvent(QMouseEvent* event) {
+  QTableWidget::mouseReleaseEvent(event);
+  if (pressed_selected_.isValid() && indexAt(event->position().toPoint()) == pressed_selected_) {
+    click_edit_.start(QApplication::doubleClickInterval());
+  }
+}
+
+void DeviceGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+  click_edit_.stop();
+  pressed_selected_ = QPersistentModelIndex();
+  QTableWidget::mouseDoubleClickEvent(event);
+}
+
 void DeviceGrid::keyPressEvent(QKeyEvent* event) {
+  click_edit_.stop();
   const std::optional<QChar> typed = TypedCharacter(*event);
   if (typed && !KeyPassesColumnFilter(currentColumn(), *typed)) {
     event->accept();

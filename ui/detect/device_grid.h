@@ -2,6 +2,8 @@
 // columns and the "Modified" mark that belongs to a row's pending edit.
 #pragma once
 
+#include <QTimer>
+
 #include "ui/common/edit_grid.h"
 
 namespace oxlo::ui {
@@ -50,12 +52,24 @@ class DeviceGrid : public EditGrid {
   // The cursor never lands on a read-only column by keyboard.
   QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+  // A click on the highlighted row's cell edits it once no second click
+  // follows; a key typed meanwhile starts the edit at once.
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  // Typing never moves the cursor to another device's row.
+  void keyboardSearch(const QString&) override {}
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
  private:
   // The "Modified" state of the row before its pending edit started.
   int pending_row_ = -1;
   bool modified_before_edit_ = false;
+  // Qt's own delayed edit of a clicked cell makes a key typed within the
+  // double-click interval search the column instead, moving the cursor to
+  // another row; this one is ours to cancel.
+  QTimer click_edit_;
+  QPersistentModelIndex pressed_selected_;
 };
 
 }  // namespace oxlo::ui

@@ -129,6 +129,8 @@ TFormDetect::~TFormDetect() {
 int TFormDetect::SelectedListedRow() const {
   if (selected_row_ < 0 || device_count_ <= 0) return -1;
   if (selected_row_ >= device_count_ || selected_row_ >= RGrid->rowCount()) return -1;
+  // Only a row the operator sees highlighted is acted on.
+  if (!RGrid->selectionModel()->isRowSelected(selected_row_, QModelIndex())) return -1;
   return selected_row_;
 }
 
@@ -196,7 +198,8 @@ void TFormDetect::FlatButton3Click() {
   if (run_dialog_(dialog) != QDialog::Accepted) return;
   ClearList();
   saved_count_ = device_count_;
-  const std::string host = dialog.AddressText().toStdString();
+  // The dialog accepted the text, so it reads; the socket takes only the plain dotted quad.
+  const std::string host = CanonicalAddressText(dialog.AddressText().toStdString()).value_or("");
   RunAction([this, &host] {
     udp_server_->SetDefaultPort(kDevicePort);
     OpenServer();
@@ -207,6 +210,7 @@ void TFormDetect::FlatButton3Click() {
 }
 
 bool TFormDetect::OpenSelectedInConfigForm() {
+  RGrid->CommitPendingEdit();
   const int row = SelectedListedRow();
   if (row < 0 || config_form_ == nullptr) return false;
   CloseServer();
@@ -228,6 +232,7 @@ void TFormDetect::RunConfigForm() {
 }
 
 void TFormDetect::FlatButton10Click() {
+  RGrid->CommitPendingEdit();
   const int row = SelectedListedRow();
   if (row < 0 || config_form_ == nullptr) return;
   CloseServer();
@@ -241,6 +246,8 @@ void TFormDetect::FlatButton10Click() {
 }
 
 void TFormDetect::FlatButton4Click() {
+  // The row as the operator sees it, an edit not yet confirmed included.
+  RGrid->CommitPendingEdit();
   if (device_count_ == 0) {
     ShowMessage("No Oxlo device was found.\r\nPlease connect an Oxlo.");
     return;
@@ -249,9 +256,11 @@ void TFormDetect::FlatButton4Click() {
   if (row < 0) return;
   const QString ip = RGrid->Text(row, column::kIp);
   const QString current = RGrid->Text(row, column::kColumn2);
-  // Linux arp takes the MAC with colons.
+  // Linux arp takes the MAC with colons, and reads a part with a leading
+  // zero as octal: it gets the values the address check reads.
   const QString mac = RGrid->Text(row, column::kMac).replace('-', ':');
-  desktop_.StartCommand("arp", {"-s", ip, mac});
+  const std::optional<std::string> canonical = CanonicalAddressText(ip.toStdString());
+  desktop_.StartCommand("arp", {"-s", canonical ? QString::fromStdString(*canonical) : ip, mac});
   desktop_.Pause(2000);
   if (ip != current) {
     ShowMessage("New IP address was not applied. Previous IP address is still configured.");
@@ -260,6 +269,7 @@ void TFormDetect::FlatButton4Click() {
 }
 
 void TFormDetect::FlatButton7Click() {
+  RGrid->CommitPendingEdit();
   const int row = SelectedListedRow();
   if (row < 0) return;
   FUWait->setText("Sending Firmware...");
@@ -317,23 +327,31 @@ bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
       waiting_for_end.start();
       blinker.start(250);
     }
-    firmware_reply_.clear();
-    firmware_reply_ready_ = false;
+    // What arrived before this message cannot answer it.
+    firmware_replies_.clear();
     udp_server_->SetDefaultPort(kDevicePort);
     OpenServer();
     every_interface_->SendOnEveryInterface(message, kDevicePort);
     limit.start(end ? timing_.endReplyMs : timing_.dataReplyMs);
-    if (!firmware_reply_ready_) loop.exec();
+    // Late copies of earlier answers are passed over within the same wait.
+    ReplyVerdict verdict = ReplyVerdict::kIgnored;
+    while (verdict == ReplyVerdict::kIgnored) {
+      if (firmware_replies_.empty()) {
+        if (!limit.isActive()) break;
+        loop.exec();
+        continue;
+      }
+      const Bytes reply = std::move(firmware_replies_.front());
+      firmware_replies_.pop_front();
+      verdict = upload.OnReply(reply);
+    }
     limit.stop();
     blinker.stop();
     if (end) FUWait->hide();
-    if (firmware_reply_.empty()) {
+    if (verdict == ReplyVerdict::kIgnored) {
       upload.OnTimeout();
       break;
     }
-    const Bytes reply = firmware_reply_;
-    firmware_reply_ready_ = false;
-    upload.OnReply(reply);
     // Repainting the bar for every chunk costs more than waiting for the
     // device: it moves when the shown tenth of a percent changes.
     const int position = static_cast<int>(upload.BytesAcknowledged());
@@ -369,7 +387,7 @@ void TFormDetect::FlatButton1Click() {
   for (int row = 0; row < RGrid->rowCount(); ++row) {
     for (const int c : {column::kIp, column::kMask, column::kGateway}) {
       if (!CheckAddressText(RGrid->Text(row, c).toStdString())) {
-        ShowMessage("Please check the IP''s setting.");
+        ShowMessage("Please check the IP's setting.");
         RGrid->setFocus();
         return;
       }
@@ -382,18 +400,22 @@ void TFormDetect::FlatButton1Click() {
     for (int row = 0; row < rows; ++row) {
       if (!RGrid->Modified(row)) continue;
       ++applied;
-      const Bytes message = BuildAddressAssignment(
-          RGrid->Text(row, column::kMac).toStdString(), RGrid->Text(row, column::kIp).toStdString(),
-          RGrid->Text(row, column::kMask).toStdString(),
-          RGrid->Text(row, column::kGateway).toStdString(),
-          RGrid->Text(row, column::kName).toStdString());
+      // Every row passed the check, so each address reads; the message
+      // carries the values it read.
+      const auto address = [&](int c) {
+        return CanonicalAddressText(RGrid->Text(row, c).toStdString()).value_or("");
+      };
+      const std::string ip = address(column::kIp);
+      const Bytes message = BuildAddressAssignment(RGrid->Text(row, column::kMac).toStdString(), ip,
+                                                   address(column::kMask), address(column::kGateway),
+                                                   RGrid->Text(row, column::kName).toStdString());
       udp_server_->SetDefaultPort(kDevicePort);
       OpenServer();
       udp_server_->SetBroadcastEnabled(true);
       udp_server_->Broadcast(BuildDiscoveryQuery(), kDevicePort);
       every_interface_->SendOnEveryInterface(message, kDevicePort);
       RGrid->SetModified(row, false);
-      RGrid->SetText(row, column::kColumn2, RGrid->Text(row, column::kIp));
+      RGrid->SetText(row, column::kColumn2, QString::fromStdString(ip));
       RGrid->CommitPendingEdit();
     }
     finished = true;
@@ -446,8 +468,7 @@ void TFormDetect::DrainInbox() {
 void TFormDetect::OnServerDatagram(const Received& received) {
   if (received.generation != server_generation_.load()) return;
   if (received.code == code::kFirmwareReply) {
-    firmware_reply_ = received.data;
-    firmware_reply_ready_ = true;
+    firmware_replies_.push_back(received.data);
     Q_EMIT FirmwareReplyArrived();
     return;
   }
@@ -463,6 +484,9 @@ void TFormDetect::AddDevice(const DeviceRecord& record) {
                     QString::fromStdString(record.ip), QString::fromStdString(record.mask),
                     QString::fromStdString(record.gateway), QString(), QString(), QString(),
                     QString::fromStdString(record.ip)});
+  // The remembered row is highlighted as soon as it is listed again, so the
+  // operator sees which device an action will act on.
+  if (device_count_ == selected_row_) RGrid->selectRow(device_count_);
   ++device_count_;
   lblcount->setText("Current : " + QString::number(device_count_));
 }

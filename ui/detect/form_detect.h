@@ -60,11 +60,6 @@ class TFormDetect : public QWidget {
   // remembered selection lies beyond a shorter list.
   int SelectedListedRow() const;
 
-  // The latest firmware reply and its ready flag.
-  const Bytes& FirmwareReply() const { return firmware_reply_; }
-  bool FirmwareReplyReady() const { return firmware_reply_ready_; }
-  void ConsumeFirmwareReply() { firmware_reply_ready_ = false; }
-
   void ClearList();
   void StartBroadcastSearch();
   void SetSearching(bool on);
@@ -135,8 +130,10 @@ class TFormDetect : public QWidget {
   int countdown_ = 0;
   int selected_row_ = 0;
   std::unordered_set<std::string> listed_macs_;
-  Bytes firmware_reply_;
-  bool firmware_reply_ready_ = false;
+  // Firmware replies not yet judged, in arrival order: with two local
+  // addresses on one network the device answers each message twice, and
+  // the first answer decides.
+  std::deque<Bytes> firmware_replies_;
 
   QFrame* FlatPanel1;
   QPushButton* FlatButton1;

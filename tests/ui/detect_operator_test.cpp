@@ -1,0 +1,288 @@
+// The device list at the operator's hands: rows are clicked, values typed
+// into whatever has the focus (the cell editor a key opens included) and the
+// buttons clicked; the bytes the network double received are checked.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include "cli/device_settings.h"
+#include "protocol/device_side.h"
+#include "protocol/fields.h"
+#include "protocol/firmware.h"
+#include "protocol/frame.h"
+#include "protocol/settings_file.h"
+#include "tests/cli/sample_settings.h"
+#include "tests/protocol/test_bytes.h"
+#include "tests/ui/doubles.h"
+#include "tests/ui/operator.h"
+#include "ui/configure/config_form.h"
+#include "ui/detect/device_grid.h"
+#include "ui/detect/form_detect.h"
+
+namespace oxlo::ui {
+namespace {
+
+using oxlo::testing::Hex;
+using testing::Click;
+using testing::ClickCell;
+using testing::DiscoveryReply;
+using testing::SentDatagram;
+using testing::Type;
+
+const char* const kMacs[] = {"02-00-00-00-00-01", "02-00-00-00-00-02", "02-00-00-00-00-03"};
+
+class DetectOperator : public ::testing::Test {
+ public:
+  testing::RecordingPrompter prompter;
+  testing::RecordingDesktop desktop;
+  testing::FakeNetwork network;
+  TFormDetect window{prompter, desktop, network, nullptr, DetectTiming{200, 300}};
+  TConfigForm config{prompter, desktop, network, &window, ConfigTiming{5, 1000, 1}};
+  QTemporaryDir dir;
+
+  void SetUp() override {
+    window.SetConfigForm(&config);
+    testing::ShowActive(window);
+  }
+  DeviceGrid& Grid() { return *window.findChild<DeviceGrid*>("RGrid"); }
+  QPushButton* Button(const char* name) { return window.findChild<QPushButton*>(name); }
+  void Reply(const Bytes& datagram) {
+    network.Deliver(datagram);
+    QCoreApplication::processEvents();
+  }
+  // A search, answered by the first `devices` of the three, run to its end.
+  void Search(int devices) {
+    Click(Button("FlatButton2"));
+    for (int n = 0; n < devices; ++n) {
+      Reply(DiscoveryReply("Oxlo CG-100", kMacs[n], "1.0.1", "Oxlo-" + std::to_string(n + 1),
+                           "10.57.0." + std::to_string(101 + n)));
+    }
+    for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
+    network.ClearSent();
+  }
+  bool Highlighted(int row) { return Grid().selectionModel()->isRowSelected(row, QModelIndex()); }
+  // The MAC field of every datagram sent, as text.
+  std::vector<std::string> MacsSent() {
+    std::vector<std::string> macs;
+    for (const SentDatagram& d : network.Sent()) {
+      if (d.data.size() >= 8) macs.push_back(MacToText(MacOf(d.data).value_or(MacField{})));
+    }
+    return macs;
+  }
+  QString File(const char* name, const Bytes& bytes) {
+    QFile file(dir.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    return file.fileName();
+  }
+};
+
+TEST_F(DetectOperator, ApplySendsTheAddressStillBeingTypedAsTheValuesItReads) {
+  struct Case {
+    const char* typed;
+    Bytes address;
+  };
+  // The second time the row is already highlighted when it is clicked: the
+  // typing must still land in it, not in a row found by its first digit.
+  const Case cases[] = {
+      {"010.57.0.078", Hex("0A 39 00 4E")},  // zero-padded parts read as decimal
+      {"10.57.0.77", Hex("0A 39 00 4D")},
+  };
+  for (const Case& c : cases) {
+    Search(2);
+    ClickCell(Grid(), 1, column::kIp);
+    Type(window, c.typed);  // no Enter
+    Click(Button("FlatButton1"));
+    const auto sent = network.Sent();
+    ASSERT_EQ(sent.size(), 3u) << c.typed;  // the query, then the message from both local addresses
+    EXPECT_EQ(sent[1].data.size(), 57u);
+    EXPECT_EQ(MacOf(sent[1].data), MacToBytes(kMacs[1]));
+    EXPECT_EQ(Bytes(sent[1].data.begin() + 8, sent[1].data.begin() + 12), c.address) << c.typed;
+    EXPECT_EQ(prompter.messages, std::vector<QString>{"Configuration of 1 device(s) was/were successful."});
+    prompter.messages.clear();
+  }
+}
+
+TEST_F(DetectOperator, WebUsesTheRowAsShownAndWarnsOfAnAddressNotApplied) {
+  Search(2);
+  ClickCell(Grid(), 1, column::kIp);
+  Type(window, "010.57.0.77");  // no Enter
+  Click(Button("FlatButton4"));
+  EXPECT_EQ(desktop.commands, (std::vector<QStringList>{{"arp", "-s", "10.57.0.77", "02:00:00:00:00:02"}}));
+  EXPECT_EQ(prompter.messages, std::vector<QString>{
+                                   "New IP address was not applied. Previous IP address is still configured."});
+  EXPECT_EQ(desktop.urls, std::vector<QString>{"http://10.57.0.102"});
+  EXPECT_TRUE(Grid().Modified(1));
+  EXPECT_TRUE(network.Sent().empty());
+}
+
+TEST_F(DetectOperator, SearchByIpSendsToTheAddressTheDialogRead) {
+  window.SetDialogRunner([](QDialog& dialog) {
+    testing::ShowActive(dialog);
+    Click(dialog.findChild<QLineEdit*>("FlatEdit1"));
+    Type(dialog, "010.57.0.02");
+    Click(dialog.findChild<QPushButton*>("FlatSpeedButton1"));
+    return dialog.result();
+  });
+  Click(Button("FlatButton3"));
+  const auto sent = network.Sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].host, "10.57.0.2");
+  EXPECT_EQ(sent[0].data, Hex("02 67 03"));
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(DetectOperator, ConfigImportAndFirmwareActOnTheClickedRowWithItsEditStored) {
+  Search(3);
+  // Config: the edit still open in the row goes into the list first.
+  ClickCell(Grid(), 2, column::kName);
+  Type(window, "Bench");
+  std::vector<std::string> read_from;
+  window.SetDialogRunner([&](QDialog& dialog) {
+    read_from = MacsSent();
+    testing::ShowActive(dialog);
+    Click(dialog.findChild<QPushButton*>("FlatButton2"));  // Cancel
+    return dialog.result();
+  });
+  Click(Button("FlatButton8"));
+  EXPECT_EQ(read_from, std::vector<std::string>(11, kMacs[2]));
+  EXPECT_EQ(Grid().Text(2, column::kName), "Bench");
+  EXPECT_TRUE(Grid().Modified(2));
+
+  // Import: the window shows the clicked row's device; nothing is sent.
+  ClickCell(Grid(), 1, column::kModel);
+  network.ClearSent();
+  QString shown_mac;
+  window.SetDialogRunner([&](QDialog& dialog) {
+    shown_mac = dialog.findChild<QLabel*>("MACLabel")->text();
+    return QDialog::Rejected;
+  });
+  Bytes file = ComposeSettingsFile(Bytes(81, 0), Bytes(41, 0), Bytes(19, 0), FilterTable{});
+  file[122 + 9] = kSpecA;
+  prompter.files = {File("import.oxl", file)};
+  Click(Button("FlatButton10"));
+  EXPECT_EQ(shown_mac, kMacs[1]);
+  EXPECT_TRUE(network.Sent().empty());
+
+  // Upgrade Firmware: every message names the clicked row's device.
+  ClickCell(Grid(), 0, column::kVersion);
+  network.ClearSent();
+  network.SetResponder([](const SentDatagram& sent) -> std::optional<Bytes> {
+    const auto m = ParseFirmwareMessage(sent.data);
+    if (!m) return std::nullopt;
+    return BuildFirmwareReply(m->mac, m->sequence, 0x00);
+  });
+  prompter.files = {File("image.bin", Bytes(200, 0x5A))};
+  Click(Button("FlatButton7"));
+  EXPECT_EQ(prompter.messages.back(), "Updating firmware was successful");
+  EXPECT_EQ(MacsSent(), std::vector<std::string>(6, kMacs[0]));  // two chunks and the end, twice each
+}
+
+TEST_F(DetectOperator, TheRowAnActionActsOnIsAlwaysTheHighlightedOne) {
+  Search(3);
+  EXPECT_TRUE(Highlighted(0));  // the first row, as soon as it arrived
+  ClickCell(Grid(), 2, column::kModel);
+  EXPECT_TRUE(Highlighted(2));
+
+  // A new search shows the remembered row as soon as it is listed again.
+  Click(Button("FlatButton2"));
+  Reply(DiscoveryReply("Oxlo CG-100", kMacs[0], "1.0.1", "Oxlo-1", "10.57.0.101"));
+  Reply(DiscoveryReply("Oxlo CG-100", kMacs[1], "1.0.1", "Oxlo-2", "10.57.0.102"));
+  EXPECT_FALSE(Highlighted(0));
+  EXPECT_FALSE(Highlighted(1));
+  Reply(DiscoveryReply("Oxlo CG-100", kMacs[2], "1.0.1", "Oxlo-3", "10.57.0.103"));
+  EXPECT_TRUE(Highlighted(2));
+  for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
+
+  // A click on a cell of the highlighted row opens its editor.
+  ClickCell(Grid(), 2, column::kName);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Grid().Editing(); }));
+  testing::Key(window, Qt::Key_Escape);
+
+  // Taken off the row by the operator: no row is acted on.
+  QTest::mouseClick(Grid().viewport(), Qt::LeftButton, Qt::ControlModifier,
+                    Grid().visualRect(Grid().model()->index(2, column::kModel)).center());
+  ASSERT_FALSE(Highlighted(2));
+  network.ClearSent();
+  bool shown = false;
+  window.SetDialogRunner([&](QDialog&) {
+    shown = true;
+    return QDialog::Rejected;
+  });
+  for (const char* button : {"FlatButton8", "FlatButton10", "FlatButton7"}) Click(Button(button));
+  EXPECT_FALSE(shown);
+  EXPECT_TRUE(network.Sent().empty());
+  EXPECT_TRUE(prompter.dialogs.empty());
+}
+
+// One table of settings files through both front ends: the window's Import
+// and the command line's reading of the file refuse the same files, name
+// the same field and value, and send nothing for them.
+TEST_F(DetectOperator, ImportAndTheCommandLineRefuseTheSameFiles) {
+  const Bytes whole = cli::SettingsFileOf(cli::testing::kMac, cli::testing::SampleSettings());
+  struct Case {
+    const char* what;
+    std::size_t offset;  // of the byte changed; past the end for none
+    std::uint8_t value;
+    std::size_t length;
+    const char* message;  // what both say; empty when both take the file
+  };
+  const std::size_t kNone = 10000;
+  const Case cases[] = {
+      {"whole file", kNone, 0, 429, ""},
+      {"longer file", kNone, 0, 500, ""},
+      {"types only", kNone, 0, 173, ""},
+      {"DHCP", 8, 1, 429, ""},
+      {"network type", 8, 2, 429,
+       "The settings file holds network type 2, which has no entry (0 Static IP, 1 DHCP)."},
+      {"mode code", 81 + 9, 8, 429,
+       "The settings file holds operation mode code 8, which has no entry (0 to 7)."},
+      {"port type", 81 + 28, 2, 429,
+       "The settings file holds port type 2, which has no entry (0 Data, 1 Modem)."},
+      {"bit rate", 122 + 8, 10, 429,
+       "The settings file holds CAN bit rate index 10, which has no entry (0 to 9)."},
+      {"identifier format", 122 + 9, 3, 429,
+       "The settings file holds CAN ID format 3, which has no entry (1 A, 2 B)."},
+      {"filter type", 141 + 7, 0xFF, 429,
+       "The settings file holds filter 8 type 255, which has no entry (0 Disable, 1 Standard, 2 Extend)."},
+  };
+  Search(1);
+  for (const Case& c : cases) {
+    Bytes bytes = whole;
+    bytes.resize(c.length, 'x');
+    if (c.offset < bytes.size()) bytes[c.offset] = c.value;
+
+    std::string cli_refusal;
+    try {
+      cli::DecodeSettingsFile(bytes);
+    } catch (const cli::SettingsFileError& error) {
+      cli_refusal = error.what();
+    }
+
+    prompter.messages.clear();
+    network.ClearSent();
+    bool shown = false;
+    window.SetDialogRunner([&](QDialog&) {
+      shown = true;
+      return QDialog::Rejected;
+    });
+    ClickCell(Grid(), 0, column::kModel);
+    prompter.files = {File("table.oxl", bytes)};
+    Click(Button("FlatButton10"));
+
+    const bool refused = *c.message != '\0';
+    EXPECT_EQ(shown, !refused) << c.what;
+    EXPECT_EQ(cli_refusal, c.message) << c.what;
+    EXPECT_EQ(prompter.messages, refused ? std::vector<QString>{c.message} : std::vector<QString>{})
+        << c.what;
+    EXPECT_TRUE(network.Sent().empty()) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace oxlo::ui
