@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "protocol/address_check.h"
 #include "protocol/can_messages.h"
 #include "protocol/device_side.h"
 #include "protocol/discovery.h"
@@ -249,6 +250,13 @@ void CheckFirmwareMessage(ByteView d) {
 // The same bytes as a settings file: its sections, and the filter section
 // written back from the table it loaded.
 void CheckSettingsFile(ByteView d) {
+  // The import's value check reads only inside a file long enough for it.
+  try {
+    CheckSettingsFileValues(d);
+  } catch (const SettingsFileValueError&) {
+  } catch (const ConversionError&) {
+    OXLO_FUZZ_CHECK(d.size() < kSettingsFileMinSize);
+  }
   const SettingsFileSections s = SplitSettingsFile(d);
   OXLO_FUZZ_CHECK(s.network.size() + s.opMode.size() + s.can.size() + s.filters.size() ==
                   std::min(d.size(), kSettingsFileSize));
@@ -406,6 +414,22 @@ void CheckIpv4(std::string_view text) {
     const std::string shown = Ipv4ToText(*direct);
     OXLO_FUZZ_CHECK(Ipv4ToBytes(shown) == *direct);
     OXLO_FUZZ_CHECK(Ipv4ToBytesSeparated(shown) == *direct);
+  }
+  // The operator's field takes what fits and refuses, never wraps, the rest.
+  bool out_of_range = false;
+  std::optional<Ipv4Field> field;
+  try {
+    field = AddressFieldFromText(text, "IP Address");
+  } catch (const FieldRangeError&) {
+    out_of_range = true;
+  } catch (const ConversionError&) {
+  }
+  OXLO_FUZZ_CHECK(field.has_value() || out_of_range || !direct);
+  if (field) OXLO_FUZZ_CHECK(direct && *field == *direct);
+  // The dotted quad of an address the check accepts reads back as the same values.
+  if (const std::optional<std::string> canonical = CanonicalAddressText(text)) {
+    OXLO_FUZZ_CHECK(CheckAddressText(*canonical) && CanonicalAddressText(*canonical) == canonical);
+    OXLO_FUZZ_CHECK(Ipv4ToBytes(*canonical) == Ipv4ToBytesSeparated(*canonical));
   }
 }
 

@@ -16,7 +16,7 @@ ByteView Slice(ByteView bytes, std::size_t offset, std::size_t length) {
   return bytes.subspan(offset, std::min(length, bytes.size() - offset));
 }
 
-// Where the listed values sit in the file, and their ranges.
+// Where the listed values sit in the file.
 constexpr std::size_t kNetworkTypeAt = kNetworkSectionOffset + 8;
 constexpr std::size_t kModeCodeAt = kOpModeSectionOffset + 9;
 constexpr std::size_t kPortTypeAt = kOpModeSectionOffset + 28;
