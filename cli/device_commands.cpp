@@ -6,7 +6,6 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "cli/device_settings.h"
 #include "cli/file_io.h"
 #include "cli/firmware_transfer.h"
 #include "cli/output.h"
@@ -46,7 +45,7 @@ int Export(const ExportOptions& options) {
   const MacArgument mac = ParseMacArgument(options.mac);
   CheckTimeout(options.timeout);
   const DeviceSettings settings = ReadDeviceSettings(mac.bytes, Milliseconds(options.timeout));
-  WriteFileAtomically(options.file, SettingsFileOf(mac.bytes, settings));
+  WriteFileAtomically(options.file, EncodeSettingsFile(mac.bytes, settings));
   std::cout << "Saved the settings of " << mac.text << " in " << options.file << "\n";
   return kExitOk;
 }

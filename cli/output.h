@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/device_settings.h"
+#include "protocol/device_settings.h"
 #include "protocol/discovery.h"
 
 namespace oxlo::cli {

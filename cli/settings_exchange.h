@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "cli/device_settings.h"
+#include "protocol/device_settings.h"
 #include "protocol/bytes.h"
 
 namespace oxlo::cli {

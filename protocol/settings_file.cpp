@@ -82,6 +82,41 @@ SettingsFileSections SplitSettingsFile(ByteView file) {
           Slice(file, kFilterSectionOffset, kFilterSectionSize)};
 }
 
+Bytes EncodeSettingsFile(const MacField& mac, const DeviceSettings& settings) {
+  const std::vector<Bytes> messages = SettingsMessages(mac, settings);
+  return ComposeSettingsFile(messages[0], messages[1], messages[2], settings.filters);
+}
+
+DeviceSettings DecodeSettingsFile(ByteView file) {
+  if (file.size() < kSettingsFileMinSize) {
+    throw SettingsFileError("The settings file is too short: " + std::to_string(file.size()) +
+                            " bytes, at least " + std::to_string(kSettingsFileMinSize) +
+                            " are needed.");
+  }
+  // A value no list names would be written raw into the device.
+  CheckSettingsFileValues(file);
+  const SettingsFileSections sections = SplitSettingsFile(file.first(std::min(file.size(), kSettingsFileSize)));
+  const auto fail = [](const std::string& section) {
+    return SettingsFileError("The " + section + " section of the settings file does not decode.");
+  };
+  DeviceSettings settings;
+  const std::optional<NetworkSettings> network = ParseNetworkReply(sections.network).Complete();
+  if (!network) throw fail("network");
+  settings.network = *network;
+  const std::optional<PortSettings> port = ParseOpModeReply(sections.opMode).Complete();
+  if (!port) throw fail("operation mode");
+  settings.port = *port;
+  const std::optional<CanSettings> can = ReadCanSettings(sections.can);
+  if (!can) throw fail("CAN");
+  settings.can = *can;
+  try {
+    ParseFilterSection(sections.filters, settings.filters);
+  } catch (const ConversionError&) {
+    throw fail("filter");
+  }
+  return settings;
+}
+
 Bytes ComposeSettingsFile(ByteView networkMessage, ByteView opModeMessage, ByteView canMessage,
                           const FilterTable& table) {
   Bytes file(networkMessage.begin(), networkMessage.end());

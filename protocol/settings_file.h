@@ -7,6 +7,7 @@
 
 #include "protocol/bytes.h"
 #include "protocol/can_messages.h"
+#include "protocol/device_settings.h"
 
 namespace oxlo {
 
@@ -39,11 +40,17 @@ struct SettingsFileSections {
 };
 SettingsFileSections SplitSettingsFile(ByteView file);
 
-// A settings file value that no list has an entry for; the message names the
-// field and the value.
-class SettingsFileValueError : public std::runtime_error {
+// A file that cannot be used: too short, or a section that does not decode.
+class SettingsFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A settings file value that no list has an entry for; the message names the
+// field and the value.
+class SettingsFileValueError : public SettingsFileError {
+ public:
+  using SettingsFileError::SettingsFileError;
 };
 
 // Refuses a file (at least kSettingsFileMinSize bytes) whose network type,
@@ -52,6 +59,16 @@ class SettingsFileValueError : public std::runtime_error {
 // setting into the device that the operator never saw. Throws
 // SettingsFileValueError for the first one, in file order.
 void CheckSettingsFileValues(ByteView file);
+
+// The 429-byte settings file of the device `mac`: the messages that would
+// write the settings into it, then the filter section.
+Bytes EncodeSettingsFile(const MacField& mac, const DeviceSettings& settings);
+
+// Reads a settings file of at least kSettingsFileMinSize bytes; bytes past
+// the 429 of a whole file are ignored and the MAC the file holds is not
+// used. Throws SettingsFileError, or SettingsFileValueError before anything
+// is decoded.
+DeviceSettings DecodeSettingsFile(ByteView file);
 
 // The whole file from the three messages and the table.
 Bytes ComposeSettingsFile(ByteView networkMessage, ByteView opModeMessage, ByteView canMessage,

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "tests/cli/sample_settings.h"
+#include "tests/support/sample_settings.h"
 
 namespace oxlo::cli {
 namespace {

@@ -16,7 +16,7 @@ while IFS='|' read -r file reason; do
   [ "$status" = 1 ] || fail "$file: exit $status"
   grep -qxF "oxlo: $work/$file: $reason" "$work/err" || fail "$file: $(cat "$work/err")"
 done <<'CASES'
-short.oxl|the file holds 172 bytes; a settings file holds at least 173
+short.oxl|The settings file is too short: 172 bytes, at least 173 are needed.
 rate10.oxl|The settings file holds CAN bit rate index 10, which has no entry (0 to 9).
 CASES
 [ ! -s "$work/dev.log" ] || fail "a refused file still sent: $(cat "$work/dev.log")"

@@ -10,13 +10,12 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include "cli/device_settings.h"
 #include "protocol/device_side.h"
 #include "protocol/fields.h"
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "protocol/settings_file.h"
-#include "tests/cli/sample_settings.h"
+#include "tests/support/sample_settings.h"
 #include "tests/protocol/test_bytes.h"
 #include "tests/ui/doubles.h"
 #include "tests/ui/operator.h"
@@ -224,7 +223,7 @@ TEST_F(DetectOperator, TheRowAnActionActsOnIsAlwaysTheHighlightedOne) {
 // and the command line's reading of the file refuse the same files, name
 // the same field and value, and send nothing for them.
 TEST_F(DetectOperator, ImportAndTheCommandLineRefuseTheSameFiles) {
-  const Bytes whole = cli::SettingsFileOf(cli::testing::kMac, cli::testing::SampleSettings());
+  const Bytes whole = EncodeSettingsFile(oxlo::testing::kMac, oxlo::testing::SampleSettings());
   struct Case {
     const char* what;
     std::size_t offset;  // of the byte changed; past the end for none
@@ -259,8 +258,8 @@ TEST_F(DetectOperator, ImportAndTheCommandLineRefuseTheSameFiles) {
 
     std::string cli_refusal;
     try {
-      cli::DecodeSettingsFile(bytes);
-    } catch (const cli::SettingsFileError& error) {
+      DecodeSettingsFile(bytes);
+    } catch (const SettingsFileError& error) {
       cli_refusal = error.what();
     }
 

@@ -41,14 +41,17 @@ CanTab::CanTab(QWidget* parent) : QWidget(parent) {
 void CanTab::ResetRows(int count) { CANGrid->ResetRows(count); }
 
 bool CanTab::Fill(ByteView message) {
-  if (CANGrid->rowCount() == 0) return false;
   const std::optional<CanSettings> settings = ReadCanSettings(message);
-  if (!settings || settings->baudIndex >= kBaudRatesKbit.size()) return false;
-  CANGrid->Fill(0, kBaud, BaudNames().at(settings->baudIndex));
-  if (settings->specCode != kSpecA && settings->specCode != kSpecB) return false;
-  CANGrid->Fill(0, kSpec, kSpecNames.at(settings->specCode - 1));
-  CANGrid->Fill(0, kId, QString::fromStdString(settings->id));
-  CANGrid->Fill(0, kMask, QString::fromStdString(settings->mask));
+  return settings && Fill(*settings);
+}
+
+bool CanTab::Fill(const CanSettings& settings) {
+  if (CANGrid->rowCount() == 0 || settings.baudIndex >= kBaudRatesKbit.size()) return false;
+  CANGrid->Fill(0, kBaud, BaudNames().at(settings.baudIndex));
+  if (settings.specCode != kSpecA && settings.specCode != kSpecB) return false;
+  CANGrid->Fill(0, kSpec, kSpecNames.at(settings.specCode - 1));
+  CANGrid->Fill(0, kId, QString::fromStdString(settings.id));
+  CANGrid->Fill(0, kMask, QString::fromStdString(settings.mask));
   return true;
 }
 
@@ -65,10 +68,15 @@ CheckedBuild CanTab::BuildForApply(const MacField& mac) const {
   return {BuildForExport(mac), {}};
 }
 
-Bytes CanTab::BuildForExport(const MacField& mac) const {
+CanSettings CanTab::Settings() const {
   const int baud = CANGrid->ListPosition(0, kBaud);
-  return BuildCanSettings(mac, baud < 0 ? 0xFF : baud, SpecCode(), CANGrid->Text(0, kId).toStdString(),
-                          CANGrid->Text(0, kMask).toStdString());
+  return {static_cast<std::uint8_t>(baud < 0 ? 0xFF : baud), static_cast<std::uint8_t>(SpecCode()),
+          CANGrid->Text(0, kId).toStdString(), CANGrid->Text(0, kMask).toStdString()};
+}
+
+Bytes CanTab::BuildForExport(const MacField& mac) const {
+  const CanSettings can = Settings();
+  return BuildCanSettings(mac, can.baudIndex, can.specCode, can.id, can.mask);
 }
 
 }  // namespace oxlo::ui

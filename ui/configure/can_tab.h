@@ -35,11 +35,15 @@ class CanTab : public QWidget {
   // no row, the reply is short, or a list has no entry for its byte (the
   // bit rate is written before the format is looked up).
   bool Fill(ByteView message);
+  bool Fill(const CanSettings& settings);
   // The identifier format code of row 0: 1 for "A", 2 for "B", 0 otherwise.
   int SpecCode() const;
   // Validated: identifier, then mask, against the format.
   CheckedBuild BuildForApply(const MacField& mac) const;
-  // Not validated, as the file keeps what the grid holds.
+  // What the row shows, not validated, as the file keeps what the grid
+  // holds: 0xFF for no bit rate, 0 for no identifier format.
+  CanSettings Settings() const;
+  // The 'C' message of Settings().
   Bytes BuildForExport(const MacField& mac) const;
   SettingsGrid& Grid() { return *CANGrid; }
 

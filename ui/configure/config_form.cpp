@@ -157,28 +157,21 @@ void TConfigForm::OpenFromFile(const QString& path, const QString& model, const 
   const QString read_error = file.errorString();
   file.close();
   if (read_failed) throw std::runtime_error(read_error.toStdString());
-  const ByteView bytes(reinterpret_cast<const std::uint8_t*>(content.constData()),
-                       static_cast<std::size_t>(content.size()));
-  if (bytes.size() < kSettingsFileMinSize) {
-    throw std::runtime_error("The settings file is too short: " + std::to_string(bytes.size()) +
-                             " bytes, at least " + std::to_string(kSettingsFileMinSize) +
-                             " are needed.");
-  }
-  // A value no list has would reach the device unseen: refuse the file whole.
-  CheckSettingsFileValues(bytes);
+  // Decoded whole before the window changes: a file that cannot be used,
+  // or holds a value no list has, leaves it as it was.
+  const DeviceSettings settings = DecodeSettingsFile(ByteView(
+      reinterpret_cast<const std::uint8_t*>(content.constData()), static_cast<std::size_t>(content.size())));
 
   SetAllChangeFlags();
   SetLabels(model, mac, version);
-  const SettingsFileSections sections = SplitSettingsFile(bytes);
-  const NetworkReply network = FillNetwork(sections.network);
-  if (network.stoppedBy) throw *network.stoppedBy;
-  const OpModeReply port = ParseOpModeReply(sections.opMode);
-  const bool port_filled = opmode_tab_->Fill(port);
-  if (port.stoppedBy) throw *port.stoppedBy;
-  if (!network.Complete() || !port_filled || !can_tab_->Fill(sections.can)) {
-    throw std::runtime_error("The settings file does not decode.");
-  }
-  ParseFilterSection(sections.filters, filter_table_);
+  port_count_ = 1;
+  echo_byte_ = settings.network.echoByte;
+  network_tab_->Fill(settings.network);
+  opmode_tab_->ResetRows(port_count_);
+  can_tab_->ResetRows(port_count_);
+  opmode_tab_->Fill(settings.port);
+  can_tab_->Fill(settings.can);
+  filter_table_ = settings.filters;
   filter_tab_->ShowFirstGroup();
   filters_imported_ = true;
   for (QWidget* panel : std::initializer_list<QWidget*>{network_tab_, opmode_tab_, can_tab_, filter_tab_}) {
@@ -188,12 +181,14 @@ void TConfigForm::OpenFromFile(const QString& path, const QString& model, const 
 }
 
 Bytes TConfigForm::BuildSettingsFile() const {
-  const MacField mac = DeviceMac();
-  const Bytes network =
-      network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_), echo_byte_);
-  const std::optional<Bytes> port = opmode_tab_->BuildMessage(mac, 0);
+  DeviceSettings settings;
+  settings.network = network_tab_->Settings(static_cast<std::uint8_t>(port_count_), echo_byte_);
+  const std::optional<PortSettings> port = opmode_tab_->Settings(0);
   if (!port) throw std::runtime_error(kNoModeText);
-  return ComposeSettingsFile(network, *port, can_tab_->BuildForExport(mac), filter_table_);
+  settings.port = *port;
+  settings.can = can_tab_->Settings();
+  settings.filters = filter_table_;
+  return EncodeSettingsFile(DeviceMac(), settings);
 }
 
 void TConfigForm::CommitPendingEdits() {

@@ -87,8 +87,23 @@ void NetworkTab::Fill(const NetworkReply& reply) {
   if (reply.name) DeviceNameText->setText(QString::fromStdString(*reply.name));
 }
 
+void NetworkTab::Fill(const NetworkSettings& settings) {
+  NetworkReply whole;
+  whole.networkType = settings.networkType;
+  whole.address = settings.address;
+  whole.gateway = settings.gateway;
+  whole.subnetMask = settings.subnetMask;
+  whole.dns = settings.dns;
+  whole.name = settings.name;
+  Fill(whole);
+}
+
 Bytes NetworkTab::BuildMessage(const MacField& mac, std::uint8_t portCount,
                                std::uint8_t echoByte) const {
+  return BuildNetworkMessage(mac, Settings(portCount, echoByte));
+}
+
+NetworkSettings NetworkTab::Settings(std::uint8_t portCount, std::uint8_t echoByte) const {
   NetworkSettings settings;
   const int index = NetworkTypeCombo->currentIndex();
   settings.networkType = index >= 0 ? static_cast<std::uint8_t>(index) : device_type_;
@@ -99,7 +114,7 @@ Bytes NetworkTab::BuildMessage(const MacField& mac, std::uint8_t portCount,
   settings.name = DeviceNameText->text().toStdString();
   settings.portCount = portCount;
   settings.echoByte = echoByte;
-  return BuildNetworkMessage(mac, settings);
+  return settings;
 }
 
 }  // namespace oxlo::ui

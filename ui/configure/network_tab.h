@@ -24,8 +24,11 @@ class NetworkTab : public QWidget {
   void SetNetworkType(int type);
   // Fills from a decoded network reply, field by field as far as it decoded.
   void Fill(const NetworkReply& reply);
-  // The 81-byte 'N' message. Throws ConversionError for an address that is
-  // not an IPv4 text, FieldRangeError for a part above 255.
+  void Fill(const NetworkSettings& settings);
+  // What the tab shows. Throws ConversionError for an address that is not an
+  // IPv4 text, FieldRangeError for a part above 255.
+  NetworkSettings Settings(std::uint8_t portCount, std::uint8_t echoByte) const;
+  // The 81-byte 'N' message of Settings().
   Bytes BuildMessage(const MacField& mac, std::uint8_t portCount, std::uint8_t echoByte) const;
 
   void NetworkTypeComboChange(int index);

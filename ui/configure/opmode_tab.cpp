@@ -80,7 +80,28 @@ bool OpModeTab::Fill(const OpModeReply& reply) {
   return true;
 }
 
+bool OpModeTab::Fill(const PortSettings& settings) {
+  OpModeReply whole;
+  whole.portIndex = settings.portIndex;
+  whole.alias = settings.alias;
+  whole.mode = settings.mode;
+  whole.localPort = settings.localPort;
+  whole.portType = settings.portType;
+  whole.targetAddress = settings.targetAddress;
+  whole.targetPort = settings.targetPort;
+  whole.alive = settings.alive;
+  whole.latency = settings.latency;
+  whole.noDelay = settings.noDelay;
+  return Fill(whole);
+}
+
 std::optional<Bytes> OpModeTab::BuildMessage(const MacField& mac, int row) const {
+  const std::optional<PortSettings> port = Settings(row);
+  if (!port) return std::nullopt;
+  return BuildOpModeMessage(mac, *port);
+}
+
+std::optional<PortSettings> OpModeTab::Settings(int row) const {
   using namespace opcolumn;
   PortSettings port;
   port.portIndex = static_cast<std::uint8_t>(row);
@@ -98,7 +119,7 @@ std::optional<Bytes> OpModeTab::BuildMessage(const MacField& mac, int row) const
   port.alive = WordCell(*OpGrid, row, kAlive);
   port.latency = WordCell(*OpGrid, row, kLatency);
   port.noDelay = OpGrid->Checked(row, kNoDelay);
-  return BuildOpModeMessage(mac, port);
+  return port;
 }
 
 }  // namespace oxlo::ui

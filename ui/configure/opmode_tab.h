@@ -34,9 +34,12 @@ class OpModeTab : public QWidget {
   // Fills the reply's port row as far as the reply decoded. False when the
   // row does not exist or the reply stopped early: the reply failed.
   bool Fill(const OpModeReply& reply);
-  // The 41-byte 'O' message for a row, or nothing when its "Operation Mode"
-  // cell names no mode. Throws ConversionError for a number or an address
-  // cell that does not convert, FieldRangeError for one its field cannot hold.
+  bool Fill(const PortSettings& settings);
+  // What a row shows, or nothing when its "Operation Mode" cell names no
+  // mode. Throws ConversionError for a number or an address cell that does
+  // not convert, FieldRangeError for one its field cannot hold.
+  std::optional<PortSettings> Settings(int row) const;
+  // The 41-byte 'O' message of Settings(row).
   std::optional<Bytes> BuildMessage(const MacField& mac, int row) const;
   SettingsGrid& Grid() { return *OpGrid; }
 

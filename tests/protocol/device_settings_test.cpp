@@ -1,5 +1,5 @@
 // Gathering a device's replies, and the settings file both ways.
-#include "cli/device_settings.h"
+#include "protocol/device_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 
 #include "protocol/frame.h"
 #include "protocol/settings_file.h"
-#include "tests/cli/sample_settings.h"
+#include "tests/support/sample_settings.h"
 
-namespace oxlo::cli {
+namespace oxlo {
 namespace {
 
 using testing::kMac;
@@ -99,7 +99,7 @@ TEST(SettingsMessages, AddressTheGivenDeviceInTheOrderItTakesThem) {
 }
 
 TEST(SettingsFile, RoundTripsWhateverTheLengthPastTheLastFilter) {
-  const Bytes file = SettingsFileOf(kMac, SampleSettings());
+  const Bytes file = EncodeSettingsFile(kMac, SampleSettings());
   ASSERT_EQ(file.size(), kSettingsFileSize);
   EXPECT_EQ(MacOf(ByteView(file).first(kNetworkMessageSize)), kMac);
   Bytes longer = file;
@@ -108,7 +108,7 @@ TEST(SettingsFile, RoundTripsWhateverTheLengthPastTheLastFilter) {
 }
 
 TEST(SettingsFile, ShortFilesLoseIdentifiersOrAreRefused) {
-  const Bytes file = SettingsFileOf(kMac, SampleSettings());
+  const Bytes file = EncodeSettingsFile(kMac, SampleSettings());
   const DeviceSettings atMinimum = DecodeSettingsFile(ByteView(file).first(kSettingsFileMinSize));
   EXPECT_EQ(atMinimum.network, SampleSettings().network);
   EXPECT_EQ(atMinimum.can, SampleSettings().can);
@@ -131,7 +131,7 @@ TEST(SettingsFile, ShortFilesLoseIdentifiersOrAreRefused) {
 // before anything decodes (the operation mode's code and port type once
 // made their section fail to decode), in a whole file and a shortest one.
 TEST(SettingsFile, AValueWithNoEntryIsRefusedNamingFieldAndValue) {
-  const Bytes file = SettingsFileOf(kMac, SampleSettings());
+  const Bytes file = EncodeSettingsFile(kMac, SampleSettings());
   struct Case {
     std::size_t offset;
     std::uint8_t value;
@@ -171,4 +171,4 @@ TEST(SettingsFile, AValueWithNoEntryIsRefusedNamingFieldAndValue) {
 }
 
 }  // namespace
-}  // namespace oxlo::cli
+}  // namespace oxlo

@@ -1,11 +1,9 @@
-// Everything `config get`, `export` and `import` move: one device's network,
-// port, CAN and filter settings, read from its replies or from a settings
-// file, and the messages that write them into a device. No I/O.
+// One device's network, port, CAN and filter settings: gathered from its
+// replies, and the messages that write them into a device.
 #pragma once
 
 #include <array>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,7 +11,7 @@
 #include "protocol/can_messages.h"
 #include "protocol/settings_messages.h"
 
-namespace oxlo::cli {
+namespace oxlo {
 
 struct DeviceSettings {
   NetworkSettings network;
@@ -53,20 +51,4 @@ class SettingsCollector {
 // in the order a device takes them. The network message always says one port.
 std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& settings);
 
-// The 429-byte settings file of the device `mac`.
-Bytes SettingsFileOf(const MacField& mac, const DeviceSettings& settings);
-
-// A file that cannot be used: too short, a value with no entry in its list
-// (the message names the field and the value), or a section that does not
-// decode.
-class SettingsFileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Reads a settings file; bytes past the 429 of a whole file are ignored and
-// the MAC the file holds is not used. Throws SettingsFileError, before
-// decoding anything when a value has no entry (CheckSettingsFileValues).
-DeviceSettings DecodeSettingsFile(ByteView file);
-
-}  // namespace oxlo::cli
+}  // namespace oxlo

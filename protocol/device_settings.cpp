@@ -1,12 +1,10 @@
-#include "cli/device_settings.h"
+#include "protocol/device_settings.h"
 
 #include <algorithm>
 
-#include "protocol/conversion_error.h"
 #include "protocol/frame.h"
-#include "protocol/settings_file.h"
 
-namespace oxlo::cli {
+namespace oxlo {
 namespace {
 
 constexpr int kFilterKindFirst = static_cast<int>(ReadRequestKind::kFilterGroup1);
@@ -24,10 +22,6 @@ std::string PartName(int kind) {
   }
 }
 
-NetworkSettings WithOnePort(NetworkSettings network) {
-  network.portCount = 1;
-  return network;
-}
 
 }  // namespace
 
@@ -87,8 +81,10 @@ DeviceSettings SettingsCollector::Settings() const {
 }
 
 std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& settings) {
+  NetworkSettings network = settings.network;
+  network.portCount = 1;
   std::vector<Bytes> messages{
-      BuildNetworkMessage(mac, WithOnePort(settings.network)),
+      BuildNetworkMessage(mac, network),
       BuildOpModeMessage(mac, settings.port),
       BuildCanSettings(mac, settings.can.baudIndex, settings.can.specCode, settings.can.id,
                        settings.can.mask)};
@@ -106,43 +102,4 @@ std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& s
   return messages;
 }
 
-Bytes SettingsFileOf(const MacField& mac, const DeviceSettings& settings) {
-  const std::vector<Bytes> messages = SettingsMessages(mac, settings);
-  return ComposeSettingsFile(messages[0], messages[1], messages[2], settings.filters);
-}
-
-DeviceSettings DecodeSettingsFile(ByteView file) {
-  if (file.size() < kSettingsFileMinSize) {
-    throw SettingsFileError("the file holds " + std::to_string(file.size()) +
-                            " bytes; a settings file holds at least " +
-                            std::to_string(kSettingsFileMinSize));
-  }
-  // A value no list names would be written raw into the device.
-  try {
-    CheckSettingsFileValues(file);
-  } catch (const SettingsFileValueError& error) {
-    throw SettingsFileError(error.what());
-  }
-  const SettingsFileSections sections = SplitSettingsFile(file.first(std::min(file.size(), kSettingsFileSize)));
-  const auto fail = [](const std::string& section) {
-    return SettingsFileError("the " + section + " section of the file does not decode");
-  };
-  DeviceSettings settings;
-  const std::optional<NetworkSettings> network = ParseNetworkReply(sections.network).Complete();
-  if (!network) throw fail("network");
-  settings.network = WithOnePort(*network);
-  const std::optional<PortSettings> port = ParseOpModeReply(sections.opMode).Complete();
-  if (!port) throw fail("operation mode");
-  settings.port = *port;
-  const std::optional<CanSettings> can = ReadCanSettings(sections.can);
-  if (!can) throw fail("CAN");
-  settings.can = *can;
-  try {
-    ParseFilterSection(sections.filters, settings.filters);
-  } catch (const ConversionError&) {
-    throw fail("filter");
-  }
-  return settings;
-}
-
-}  // namespace oxlo::cli
+}  // namespace oxlo

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "cli/device_settings.h"
+#include "protocol/device_settings.h"
 #include "protocol/device_side.h"
 #include "protocol/settings_messages.h"
 
-namespace oxlo::cli::testing {
+namespace oxlo::testing {
 
 inline constexpr MacField kMac{0x02, 0x00, 0x5E, 0x00, 0x00, 0x07};
 
@@ -42,4 +42,4 @@ inline std::vector<Bytes> RepliesOf(const MacField& mac, const DeviceSettings& s
   return replies;
 }
 
-}  // namespace oxlo::cli::testing
+}  // namespace oxlo::testing
