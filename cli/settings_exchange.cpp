@@ -3,25 +3,13 @@
 #include <thread>
 
 #include "cli/device_session.h"
+#include "protocol/device_replies.h"
 #include "protocol/fields.h"
 #include "protocol/frame.h"
 #include "protocol/settings_messages.h"
 
 namespace oxlo::cli {
 namespace {
-
-// The device needs a moment after the first requests and after each filter group.
-std::chrono::milliseconds PauseAfter(ReadRequestKind kind) {
-  switch (kind) {
-    case ReadRequestKind::kNetwork:
-    case ReadRequestKind::kOperationMode:
-      return std::chrono::milliseconds(10);
-    case ReadRequestKind::kCan:
-      return std::chrono::milliseconds(0);
-    default:
-      return std::chrono::milliseconds(20);
-  }
-}
 
 std::string JoinWithCommas(const std::vector<std::string>& parts) {
   std::string text;
@@ -38,10 +26,9 @@ DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds
   }
   DeviceSession session(mac, replyCodes);
   session.Open();
-  for (int k = 0; k < kReadRequestKindCount; ++k) {
-    const auto kind = static_cast<ReadRequestKind>(k);
-    session.Broadcast(BuildReadRequest(kind, mac));
-    std::this_thread::sleep_for(PauseAfter(kind));
+  for (const ReadStep& step : kReadPlan) {
+    session.Broadcast(BuildReadRequest(step.kind, mac));
+    std::this_thread::sleep_for(step.pauseAfter);
   }
   SettingsCollector collector;
   const auto deadline = DeviceSession::Clock::now() + timeout;

@@ -81,6 +81,16 @@ Bytes BuildFilterGroup(const MacField& mac, int group, const std::array<std::int
   return message;
 }
 
+Bytes BuildFilterGroupOfTable(const MacField& mac, const FilterTable& table, int group) {
+  std::array<std::int32_t, kSlotsPerGroup> types{};
+  std::array<std::string, kSlotsPerGroup> ids;
+  for (int s = 0; s < kSlotsPerGroup; ++s) {
+    types[static_cast<std::size_t>(s)] = table.Slot(group, s).type;
+    ids[static_cast<std::size_t>(s)] = table.Slot(group, s).id;
+  }
+  return BuildFilterGroup(mac, group + 1, types, ids);
+}
+
 std::optional<FilterGroup> DecodeFilterGroup(ByteView datagram) {
   if (datagram.size() < kFilterGroupSize) return std::nullopt;
   const std::optional<int> group = GroupOfCode(datagram[kCodeOffset]);
@@ -97,10 +107,7 @@ std::optional<FilterGroup> DecodeFilterGroup(ByteView datagram) {
 std::optional<int> ReadFilterGroup(ByteView datagram, FilterTable& table) {
   const std::optional<FilterGroup> decoded = DecodeFilterGroup(datagram);
   if (!decoded || datagram[kCodeOffset] < code::kFilterReplyFirst) return std::nullopt;
-  for (int s = 0; s < kSlotsPerGroup; ++s) {
-    table.entries[static_cast<std::size_t>(decoded->group * kSlotsPerGroup + s)] =
-        decoded->slots[static_cast<std::size_t>(s)];
-  }
+  table.StoreGroup(decoded->group, decoded->slots);
   return decoded->group;
 }
 

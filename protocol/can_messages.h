@@ -66,6 +66,17 @@ struct FilterEntry {
 struct FilterTable {
   std::array<FilterEntry, kFilterCount> entries{};
 
+  // Slot s (0-3) of group g (0-7).
+  FilterEntry& Slot(int group, int slot) {
+    return entries.at(static_cast<std::size_t>(group * kSlotsPerGroup + slot));
+  }
+  const FilterEntry& Slot(int group, int slot) const {
+    return entries.at(static_cast<std::size_t>(group * kSlotsPerGroup + slot));
+  }
+  void StoreGroup(int group, const std::array<FilterEntry, kSlotsPerGroup>& slots) {
+    for (int s = 0; s < kSlotsPerGroup; ++s) Slot(group, s) = slots[static_cast<std::size_t>(s)];
+  }
+
   bool operator==(const FilterTable&) const = default;
 };
 
@@ -77,6 +88,9 @@ struct FilterGroup {
 // `group` is 1-8; types are written as their low byte.
 Bytes BuildFilterGroup(const MacField& mac, int group, const std::array<std::int32_t, 4>& types,
                        const std::array<std::string, 4>& ids);
+
+// The message of group g (0-7) of the table, unvalidated.
+Bytes BuildFilterGroupOfTable(const MacField& mac, const FilterTable& table, int group);
 
 // Decodes a filter-group message (codes 0x01-0x08) or reply (0x11-0x18);
 // nullopt when shorter than 29 bytes or the code names no group.

@@ -1,7 +1,9 @@
 #include "protocol/device_settings.h"
 
 #include <algorithm>
+#include <variant>
 
+#include "protocol/device_replies.h"
 #include "protocol/frame.h"
 
 namespace oxlo {
@@ -25,37 +27,30 @@ std::string PartName(int kind) {
 
 }  // namespace
 
-void SettingsCollector::Take(ByteView reply) {
-  const std::optional<std::uint8_t> replyCode = AcceptDatagram(reply);
-  if (!replyCode) return;
-  const bool filterGroup = *replyCode >= code::kFilterReplyFirst && *replyCode <= code::kFilterReplyLast;
-  any_reply_ = any_reply_ || filterGroup || *replyCode == code::kNetworkReply ||
-               *replyCode == code::kOpModeReply || *replyCode == code::kCanReply;
-  switch (*replyCode) {
-    case code::kNetworkReply:
-      if (network_) return;
-      network_ = ParseNetworkReply(reply).Complete();
-      unreadable_[static_cast<std::size_t>(ReadRequestKind::kNetwork)] = !network_;
-      return;
-    case code::kOpModeReply:
-      if (port_) return;
-      port_ = ParseOpModeReply(reply).Complete();
-      unreadable_[static_cast<std::size_t>(ReadRequestKind::kOperationMode)] = !port_;
-      return;
-    case code::kCanReply:
-      if (can_) return;
-      can_ = ReadCanSettings(reply);
-      unreadable_[static_cast<std::size_t>(ReadRequestKind::kCan)] = !can_;
-      return;
-    default:
-      break;
+void SettingsCollector::Take(ByteView datagram) {
+  const std::optional<DeviceReply> reply = DecodeDeviceReply(datagram);
+  if (!reply) return;
+  // Each part is taken from its first reply; an undecodable one is noted.
+  const auto take = [this](auto& part, auto decoded, ReadRequestKind kind) {
+    any_reply_ = true;
+    if (part) return;
+    part = decoded;
+    unreadable_[static_cast<std::size_t>(kind)] = !part;
+  };
+  if (const auto* network = std::get_if<NetworkReply>(&*reply)) {
+    take(network_, network->Complete(), ReadRequestKind::kNetwork);
+  } else if (const auto* port = std::get_if<OpModeReply>(&*reply)) {
+    take(port_, port->Complete(), ReadRequestKind::kOperationMode);
+  } else if (const auto* can = std::get_if<CanReply>(&*reply)) {
+    take(can_, can->settings, ReadRequestKind::kCan);
+  } else if (const auto* group = std::get_if<FilterGroupReply>(&*reply)) {
+    any_reply_ = true;
+    const auto g = static_cast<std::size_t>(group->group);
+    if (groups_[g]) return;
+    if (group->slots) filters_.StoreGroup(group->group, *group->slots);
+    groups_[g] = group->slots.has_value();
+    unreadable_[static_cast<std::size_t>(kFilterKindFirst) + g] = !groups_[g];
   }
-  if (!filterGroup) return;
-  const int group = *replyCode - code::kFilterReplyFirst;
-  if (groups_[static_cast<std::size_t>(group)]) return;
-  const bool read = ReadFilterGroup(reply, filters_).has_value();
-  groups_[static_cast<std::size_t>(group)] = read;
-  unreadable_[static_cast<std::size_t>(kFilterKindFirst + group)] = !read;
 }
 
 bool SettingsCollector::Complete() const { return Missing().empty(); }
@@ -88,16 +83,8 @@ std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& s
       BuildOpModeMessage(mac, settings.port),
       BuildCanSettings(mac, settings.can.baudIndex, settings.can.specCode, settings.can.id,
                        settings.can.mask)};
-  for (int group = 1; group <= kFilterGroupCount; ++group) {
-    std::array<std::int32_t, kSlotsPerGroup> types{};
-    std::array<std::string, kSlotsPerGroup> ids;
-    for (std::size_t s = 0; s < kSlotsPerGroup; ++s) {
-      const FilterEntry& entry =
-          settings.filters.entries[static_cast<std::size_t>(group - 1) * kSlotsPerGroup + s];
-      types[s] = entry.type;
-      ids[s] = entry.id;
-    }
-    messages.push_back(BuildFilterGroup(mac, group, types, ids));
+  for (int group = 0; group < kFilterGroupCount; ++group) {
+    messages.push_back(BuildFilterGroupOfTable(mac, settings.filters, group));
   }
   return messages;
 }

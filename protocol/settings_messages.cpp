@@ -52,11 +52,6 @@ constexpr std::array<std::uint8_t, 8> kModeByCode = {0, 0, 1, 2, 0, 0, 3, 4};
 
 }  // namespace
 
-ReadRequestKind FilterGroupRequest(int group) {
-  if (group < 1 || group > 8) throw std::out_of_range("filter group must be 1 to 8");
-  return static_cast<ReadRequestKind>(static_cast<int>(ReadRequestKind::kFilterGroup1) + group - 1);
-}
-
 std::uint8_t RequestCode(ReadRequestKind kind) {
   switch (kind) {
     case ReadRequestKind::kNetwork:

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -23,7 +24,11 @@ enum class ReadRequestKind : std::uint8_t {
 };
 inline constexpr int kReadRequestKindCount = 11;
 
-ReadRequestKind FilterGroupRequest(int group);  // group 1..8
+// group 1..8
+constexpr ReadRequestKind FilterGroupRequest(int group) {
+  if (group < 1 || group > 8) throw std::out_of_range("filter group must be 1 to 8");
+  return static_cast<ReadRequestKind>(static_cast<int>(ReadRequestKind::kFilterGroup1) + group - 1);
+}
 std::uint8_t RequestCode(ReadRequestKind kind);
 std::uint8_t ReplyCode(ReadRequestKind kind);
 

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <exception>
 
+#include "protocol/device_replies.h"
 #include "protocol/fields.h"
 #include "protocol/frame.h"
 #include "protocol/settings_file.h"
@@ -136,14 +137,9 @@ void TConfigForm::SetLabels(const QString& model, const QString& mac, const QStr
 void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const QString& version) {
   change_flags_.fill(false);
   SetLabels(model, mac, version);
-  SendReadRequest(ReadRequestKind::kNetwork);
-  desktop_.Pause(10);
-  SendReadRequest(ReadRequestKind::kOperationMode);
-  desktop_.Pause(10);
-  SendReadRequest(ReadRequestKind::kCan);
-  for (int group = 1; group <= kFilterGroupCount; ++group) {
-    SendReadRequest(FilterGroupRequest(group));
-    desktop_.Pause(20);
+  for (const ReadStep& step : kReadPlan) {
+    SendReadRequest(step.kind);
+    if (step.pauseAfter.count() > 0) desktop_.Pause(static_cast<int>(step.pauseAfter.count()));
   }
   ConfigTab->setCurrentIndex(0);
 }
@@ -412,54 +408,45 @@ void TConfigForm::done(int) {
 }
 
 void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
-  const ByteView data = datagram.data;
-  const std::optional<std::uint8_t> code = AcceptDatagram(data);
-  if (!code) return;
-  const std::optional<MacField> mac = MacOf(data);
-  if (!mac || *mac != DeviceMac()) return;
-  switch (*code) {
-    case code::kNetworkReply:
-      if (!FillNetwork(data).Complete()) return;
-      network_tab_->setEnabled(true);
-      break;
-    case code::kOpModeReply:
-      if (!opmode_tab_->Fill(ParseOpModeReply(data))) return;
-      opmode_tab_->setEnabled(true);
-      break;
-    case code::kUReply:
-      can_tab_->setEnabled(true);
-      break;
-    case code::kCanReply:
-      if (!can_tab_->Fill(data)) return;
-      can_tab_->setEnabled(true);
-      break;
-    case code::kApplyAck:
-      FlatButton1->setEnabled(true);
-      TimerAck->stop();
-      ShowMessage("Configuration was successfully applied");
-      return;
-    default: {
-      if (*code < code::kFilterReplyFirst || *code > code::kFilterReplyLast) return;
-      const std::optional<int> group = ReadFilterGroup(data, filter_table_);
-      if (!group) return;
-      if (*group == 0) filter_tab_->ShowFirstGroup();
-      filter_tab_->setEnabled(true);
-      break;
-    }
+  if (MacOf(datagram.data) != DeviceMac()) return;
+  const std::optional<DeviceReply> reply = DecodeDeviceReply(datagram.data);
+  if (!reply) return;
+  // A reply enables its panel, and Apply, only when it filled whole.
+  QWidget* panel = nullptr;
+  if (const auto* network = std::get_if<NetworkReply>(&*reply)) {
+    if (!FillNetwork(*network)) return;
+    panel = network_tab_;
+  } else if (const auto* port = std::get_if<OpModeReply>(&*reply)) {
+    if (!opmode_tab_->Fill(*port)) return;
+    panel = opmode_tab_;
+  } else if (std::holds_alternative<CanUnchangedReply>(*reply)) {
+    panel = can_tab_;
+  } else if (const auto* can = std::get_if<CanReply>(&*reply)) {
+    if (!can->settings || !can_tab_->Fill(*can->settings)) return;
+    panel = can_tab_;
+  } else if (const auto* group = std::get_if<FilterGroupReply>(&*reply)) {
+    if (!group->slots) return;
+    filter_table_.StoreGroup(group->group, *group->slots);
+    if (group->group == 0) filter_tab_->ShowFirstGroup();
+    panel = filter_tab_;
+  } else {
+    FlatButton1->setEnabled(true);
+    TimerAck->stop();
+    ShowMessage("Configuration was successfully applied");
+    return;
   }
+  panel->setEnabled(true);
   FlatButton1->setEnabled(true);
 }
 
-NetworkReply TConfigForm::FillNetwork(ByteView message) {
-  NetworkReply reply = ParseNetworkReply(message);
+bool TConfigForm::FillNetwork(const NetworkReply& reply) {
   network_tab_->Fill(reply);
   if (reply.portCount) port_count_ = 1;
   if (reply.echoByte) echo_byte_ = *reply.echoByte;
-  if (reply.Complete()) {
-    opmode_tab_->ResetRows(port_count_);
-    can_tab_->ResetRows(port_count_);
-  }
-  return reply;
+  if (!reply.Complete()) return false;
+  opmode_tab_->ResetRows(port_count_);
+  can_tab_->ResetRows(port_count_);
+  return true;
 }
 
 void TConfigForm::ShowMessage(const QString& text) { prompter_.ShowMessage(this, text); }

@@ -97,8 +97,8 @@ class TConfigForm : public QDialog {
   // what a build throws, before anything is sent.
   void CheckChangedGroups() const;
   // The network fill: the tab, the port count, the echo byte and, when the
-  // message decoded whole, new empty port rows.
-  NetworkReply FillNetwork(ByteView message);
+  // reply decoded whole, new empty port rows; true then.
+  bool FillNetwork(const NetworkReply& reply);
   // The settings file's bytes for what the tabs and the table hold now.
   Bytes BuildSettingsFile() const;
   // Opens ConfigUDP on port 2057 if needed and broadcasts with broadcasting on.

@@ -68,7 +68,7 @@ int FilterTab::SelectedGroup() const { return FilterNumber->currentIndex(); }
 
 void FilterTab::LoadSlots(int group) {
   for (int k = 0; k < kSlotsPerGroup; ++k) {
-    const FilterEntry& entry = table_.entries.at(static_cast<std::size_t>(4 * group + k));
+    const FilterEntry& entry = table_.Slot(group, k);
     const bool listed = entry.type >= 0 && entry.type < kTypeNames.size();
     FilterType[k]->setCurrentIndex(listed ? entry.type : -1);
     FilterID[k]->setText(QString::fromStdString(entry.id));
@@ -92,14 +92,7 @@ CheckedBuild FilterTab::BuildFromSlots(const MacField& mac, int group, int specC
 }
 
 Bytes FilterTab::BuildFromTable(const MacField& mac, int group) const {
-  std::array<std::int32_t, kSlotsPerGroup> types{};
-  std::array<std::string, kSlotsPerGroup> ids;
-  for (int k = 0; k < kSlotsPerGroup; ++k) {
-    const FilterEntry& entry = table_.entries.at(static_cast<std::size_t>(4 * group + k));
-    types[k] = entry.type;
-    ids[k] = entry.id;
-  }
-  return BuildFilterGroup(mac, group + 1, types, ids);
+  return BuildFilterGroupOfTable(mac, table_, group);
 }
 
 }  // namespace oxlo::ui
