@@ -16,9 +16,6 @@
 namespace oxlo::cli {
 namespace {
 
-// The device needs this long between two settings messages.
-constexpr std::chrono::milliseconds kSettingsMessageGap{100};
-
 std::chrono::milliseconds ReplyWait(const std::string& option, long long ms,
                                     std::chrono::milliseconds longest) {
   if (ms < 1 || ms > longest.count()) {
@@ -59,7 +56,7 @@ int Import(const ImportOptions& options) {
   } catch (const SettingsFileError& error) {
     throw SettingsFileError(options.file + ": " + error.what());
   }
-  if (!WriteDeviceSettings(mac.bytes, settings, kSettingsMessageGap, Milliseconds(options.timeout))) {
+  if (!WriteDeviceSettings(mac.bytes, settings, Milliseconds(options.timeout))) {
     std::cerr << "oxlo: Connection Lost. Please try again.\n";
     return kExitFailure;
   }

@@ -7,6 +7,7 @@
 #include "protocol/fields.h"
 #include "protocol/frame.h"
 #include "protocol/settings_messages.h"
+#include "protocol/settings_write.h"
 
 namespace oxlo::cli {
 namespace {
@@ -46,18 +47,24 @@ DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds
 }
 
 bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
-                         std::chrono::milliseconds gap, std::chrono::milliseconds timeout) {
+                         std::chrono::milliseconds timeout) {
   DeviceSession session(mac, {code::kApplyAck});
   session.Open();
-  std::vector<Bytes> messages = SettingsMessages(mac, settings);
-  messages.push_back(BuildApplyCommand(mac));
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    if (i > 0) std::this_thread::sleep_for(gap);
-    // Only an acknowledgement that follows the apply command counts.
-    if (i + 1 == messages.size()) session.Discard();
-    session.Broadcast(messages[i]);
+  for (const WriteStep& step : PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true)) {
+    std::this_thread::sleep_for(step.pauseBefore);
+    session.Broadcast(BuildWriteStep(mac, settings, step));
   }
-  return session.Next(DeviceSession::Clock::now() + timeout).has_value();
+  // Only an acknowledgement that follows the apply command counts.
+  session.Discard();
+  session.Broadcast(BuildApplyCommand(mac));
+  AcknowledgementWait wait;
+  wait.Start();
+  const auto deadline = DeviceSession::Clock::now() + timeout;
+  while (const std::optional<Bytes> datagram = session.Next(deadline)) {
+    const std::optional<DeviceReply> reply = DecodeDeviceReply(*datagram);
+    if (reply && wait.OnReply(*reply)) return true;
+  }
+  return false;
 }
 
 }  // namespace oxlo::cli

@@ -21,9 +21,10 @@ class DeviceError : public std::runtime_error {
 // what is missing, or transport::SocketError.
 DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout);
 
-// Sends the settings messages and the apply command, each `gap` apart, and
-// waits up to `timeout` for the acknowledgement. False when none came.
+// Sends the settings messages as the window's Apply after an import does
+// (the eight filter groups paced), then the apply command, and waits up to
+// `timeout` for the acknowledgement. False when none came.
 bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
-                         std::chrono::milliseconds gap, std::chrono::milliseconds timeout);
+                         std::chrono::milliseconds timeout);
 
 }  // namespace oxlo::cli

@@ -5,6 +5,7 @@
 
 #include "protocol/device_replies.h"
 #include "protocol/frame.h"
+#include "protocol/settings_write.h"
 
 namespace oxlo {
 namespace {
@@ -76,15 +77,9 @@ DeviceSettings SettingsCollector::Settings() const {
 }
 
 std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& settings) {
-  NetworkSettings network = settings.network;
-  network.portCount = 1;
-  std::vector<Bytes> messages{
-      BuildNetworkMessage(mac, network),
-      BuildOpModeMessage(mac, settings.port),
-      BuildCanSettings(mac, settings.can.baudIndex, settings.can.specCode, settings.can.id,
-                       settings.can.mask)};
-  for (int group = 0; group < kFilterGroupCount; ++group) {
-    messages.push_back(BuildFilterGroupOfTable(mac, settings.filters, group));
+  std::vector<Bytes> messages;
+  for (const WriteStep& step : PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true)) {
+    messages.push_back(BuildWriteStep(mac, settings, step));
   }
   return messages;
 }

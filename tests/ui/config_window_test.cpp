@@ -540,8 +540,13 @@ TEST_F(ConfigWindow, ClosingDuringTheBulkSendStopsItWithoutTheApplyCommand) {
   form.SetAllChangeFlags();
   form.SetFiltersImported(true);
   prompter.answers = {Answer::Yes};
-  QTimer::singleShot(0, &form, [this] { form.FlatButton2Click(); });
+  bool panel_shown = false;
+  QTimer::singleShot(0, &form, [&] {
+    panel_shown = Child<QWidget>("PanelFilterSend")->isVisible();
+    form.FlatButton2Click();
+  });
   ClickApply();
+  EXPECT_TRUE(panel_shown);
   EXPECT_EQ(Codes(network.Sent()), (std::vector<std::uint8_t>{'N', 'O', 'C'}));
   EXPECT_FALSE(form.ConfigUDP().IsActive());
   EXPECT_FALSE(Child<QWidget>("PanelFilterSend")->isVisibleTo(&form));

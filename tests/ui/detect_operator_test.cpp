@@ -11,10 +11,13 @@
 #include <QTemporaryDir>
 
 #include "protocol/device_side.h"
+#include "protocol/discovery.h"
 #include "protocol/fields.h"
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "protocol/settings_file.h"
+#include "protocol/settings_write.h"
+#include "ui/common/prompter.h"
 #include "tests/support/sample_settings.h"
 #include "tests/protocol/test_bytes.h"
 #include "tests/ui/doubles.h"
@@ -280,6 +283,53 @@ TEST_F(DetectOperator, ImportAndTheCommandLineRefuseTheSameFiles) {
     EXPECT_EQ(prompter.messages, refused ? std::vector<QString>{c.message} : std::vector<QString>{})
         << c.what;
     EXPECT_TRUE(network.Sent().empty()) << c.what;
+  }
+}
+
+// The same file and the same replies through both front ends: the window's
+// Import and Apply send the bytes the command line's import sends, and both
+// judge the device's answer alike.
+TEST_F(DetectOperator, ImportAndApplySendWhatTheCommandLineSends) {
+  const Bytes file = EncodeSettingsFile(oxlo::testing::kMac, oxlo::testing::SampleSettings());
+  const MacField target = MacToBytes(kMacs[0]);
+  std::vector<Bytes> expected = SettingsMessages(target, DecodeSettingsFile(file));
+  expected.push_back(BuildApplyCommand(target));
+  ASSERT_EQ(expected.size(), 12u);
+
+  for (const bool acknowledged : {true, false}) {
+    Search(1);
+    ClickCell(Grid(), 0, column::kModel);
+    prompter.messages.clear();
+    prompter.answers = {Answer::Yes};  // all 32 filters
+    AcknowledgementWait cli_verdict;
+    window.SetDialogRunner([&](QDialog& dialog) {
+      testing::ShowActive(dialog);
+      network.ClearSent();
+      Click(dialog.findChild<QPushButton*>("FlatButton1"));
+      cli_verdict.Start();
+      const Bytes answer = acknowledged ? BuildApplyAck(target) : BuildUReply(target);
+      Reply(answer);
+      if (cli_verdict.OnReply(*DecodeDeviceReply(answer))) return dialog.result();
+      for (int tick = 0; tick < AcknowledgementWait::kTicks; ++tick) {
+        config.TimerAckTimer();
+        cli_verdict.OnTick();
+      }
+      return dialog.result();
+    });
+    prompter.files = {File("both.oxl", file)};
+    Click(Button("FlatButton10"));
+
+    // What went to the device; the list's new search after the window closed aside.
+    std::vector<Bytes> sent;
+    for (const SentDatagram& d : network.Sent()) {
+      if (d.sender == "device" && d.data != BuildDiscoveryQuery()) sent.push_back(d.data);
+    }
+    EXPECT_EQ(sent, expected) << acknowledged;
+    EXPECT_EQ(prompter.messages.back(), acknowledged ? "Configuration was successfully applied"
+                                                     : "Connection Lost. Please try again.");
+    EXPECT_EQ(cli_verdict.Waiting(), false);
+    EXPECT_EQ(cli_verdict.TicksLeft(), 0);
+    config.done(QDialog::Rejected);
   }
 }
 

@@ -46,7 +46,8 @@ TConfigForm::TConfigForm(Prompter& prompter, Desktop& desktop, class Network& ne
       desktop_(desktop),
       timing_(timing),
       executor_(this),
-      config_udp_(network.MakeDeviceEndpoint()) {
+      config_udp_(network.MakeDeviceEndpoint()),
+      ack_wait_(timing.ackTicks) {
   setObjectName("TConfigForm");
   setWindowTitle("Configure");
   setFixedSize(798, 416);
@@ -249,8 +250,48 @@ void TConfigForm::BroadcastToDevices(const Bytes& message) {
 
 void TConfigForm::SendGroup(SettingGroup group) {
   CommitPendingEdits();
+  ChangedGroups only{};
+  only[static_cast<std::size_t>(group)] = true;
+  SendSteps(PlanSettingsWrite(only, filters_imported_, std::chrono::milliseconds(timing_.bulkPaceMs)));
+}
+
+bool TConfigForm::SendSteps(const std::vector<WriteStep>& steps) {
+  const int closings = closings_;
+  const bool whole_table = std::any_of(steps.begin(), steps.end(), [](const WriteStep& step) {
+    return step.filterGroup != kShownFilterGroup;
+  });
+  struct HidePanel {
+    QWidget* panel;
+    ~HidePanel() {
+      if (panel != nullptr) panel->hide();
+    }
+  } hide_panel{whole_table ? PanelFilterSend : nullptr};
+  if (whole_table) {
+    PanelFilterSend->show();
+    PanelFilterSend->raise();
+    lblFilterSend->setText("Sending....");
+    FilterSendBar->setMaximum(kFilterGroupCount);
+    FilterSendBar->setValue(0);
+  }
+  bool open = true;
+  for (const WriteStep& step : steps) {
+    if (step.pauseBefore.count() > 0) {
+      if (!config_udp_->IsActive()) config_udp_->Open();
+      WaitWithEvents(static_cast<int>(step.pauseBefore.count()));
+    }
+    open = closings == closings_;
+    if (!open) break;
+    SendStep(step);
+    if (step.filterGroup != kShownFilterGroup) FilterSendBar->setValue(step.filterGroup + 1);
+  }
+  // The table went out, or the window closed under it: either way it is done.
+  if (whole_table) filters_imported_ = false;
+  return open;
+}
+
+void TConfigForm::SendStep(const WriteStep& step) {
   const MacField mac = DeviceMac();
-  switch (group) {
+  switch (step.group) {
     case SettingGroup::kNetwork:
       BroadcastToDevices(network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_),
                                                     echo_byte_));
@@ -280,16 +321,19 @@ void TConfigForm::SendGroup(SettingGroup group) {
       }
       return;
     case SettingGroup::kFilters:
-      SendFilters();
+      if (step.filterGroup == kShownFilterGroup) {
+        SendShownFilterGroup();
+      } else if (can_check_failed_) {
+        can_check_failed_ = false;
+        SendReadRequest(FilterGroupRequest(step.filterGroup + 1));
+      } else {
+        BroadcastToDevices(filter_tab_->BuildFromTable(mac, step.filterGroup));
+      }
       return;
   }
 }
 
-void TConfigForm::SendFilters() {
-  if (filters_imported_) {
-    BulkSendFilters();
-    return;
-  }
+void TConfigForm::SendShownFilterGroup() {
   const int group = filter_tab_->SelectedGroup();
   if (group < 0) {
     // No group on show holds device data: nothing to send.
@@ -308,32 +352,6 @@ void TConfigForm::SendFilters() {
     return;
   }
   BroadcastToDevices(build.message);
-}
-
-void TConfigForm::BulkSendFilters() {
-  const int closings = closings_;
-  PanelFilterSend->show();
-  PanelFilterSend->raise();
-  lblFilterSend->setText("Sending....");
-  FilterSendBar->setMaximum(kFilterGroupCount);
-  FilterSendBar->setValue(0);
-  struct HidePanel {
-    TConfigForm* form;
-    ~HidePanel() { form->PanelFilterSend->hide(); }
-  } hide_panel{this};
-  for (int group = 0; group < kFilterGroupCount && closings == closings_; ++group) {
-    if (!config_udp_->IsActive()) config_udp_->Open();
-    WaitWithEvents(timing_.bulkPaceMs);
-    if (closings != closings_) break;
-    if (can_check_failed_) {
-      can_check_failed_ = false;
-      SendReadRequest(FilterGroupRequest(group + 1));
-    } else {
-      BroadcastToDevices(filter_tab_->BuildFromTable(DeviceMac(), group));
-    }
-    FilterSendBar->setValue(group + 1);
-  }
-  filters_imported_ = false;
 }
 
 void TConfigForm::WaitWithEvents(int milliseconds) {
@@ -357,22 +375,16 @@ void TConfigForm::FlatButton1Click() {
     }
   }
   FlatButton1->setEnabled(false);
-  const int closings = closings_;
-  bool sent = false;
+  const std::vector<WriteStep> plan =
+      PlanSettingsWrite(change_flags_, filters_imported_, std::chrono::milliseconds(timing_.bulkPaceMs));
   try {
     // A value that cannot go out stops Apply before the device gets anything.
     CheckChangedGroups();
-    for (int g = 0; g < kSettingGroupCount; ++g) {
-      const auto group = static_cast<SettingGroup>(g);
-      if (!ChangeFlag(group)) continue;
-      SendGroup(group);
-      sent = true;
-      // Closed during the bulk send's waits: the device gets no apply command.
-      if (closings != closings_) return;
-    }
-    if (sent) {
+    // Closed during the paced filter groups: the device gets no apply command.
+    if (!SendSteps(plan)) return;
+    if (!plan.empty()) {
       BroadcastToDevices(BuildApplyCommand(DeviceMac()));
-      ack_countdown_ = timing_.ackTicks;
+      ack_wait_.Start();
       TimerAck->start(timing_.tickMs);
     }
   } catch (const std::exception& error) {
@@ -381,14 +393,13 @@ void TConfigForm::FlatButton1Click() {
     FlatButton1->setEnabled(true);
     return;
   }
-  if (!sent) FlatButton1->setEnabled(true);
+  if (plan.empty()) FlatButton1->setEnabled(true);
 }
 
 void TConfigForm::FlatButton2Click() { close(); }
 
 void TConfigForm::TimerAckTimer() {
-  --ack_countdown_;
-  if (ack_countdown_ > 0) return;
+  if (!ack_wait_.OnTick()) return;
   TimerAck->stop();
   ShowMessage("Connection Lost. Please try again.");
   done(QDialog::Rejected);
@@ -401,6 +412,7 @@ void TConfigForm::done(int) {
   can_tab_->Grid().DiscardPendingEdit();
   // A countdown left running would close the window later, for another device.
   TimerAck->stop();
+  ack_wait_.Stop();
   config_udp_->Close();
   const bool changed = std::find(change_flags_.begin(), change_flags_.end(), true) != change_flags_.end();
   filters_imported_ = false;
@@ -430,6 +442,8 @@ void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
     if (group->group == 0) filter_tab_->ShowFirstGroup();
     panel = filter_tab_;
   } else {
+    // Only the acknowledgement of an apply command in flight is a success.
+    if (!ack_wait_.OnReply(*reply)) return;
     FlatButton1->setEnabled(true);
     TimerAck->stop();
     ShowMessage("Configuration was successfully applied");

@@ -11,6 +11,7 @@
 
 #include "protocol/can_messages.h"
 #include "protocol/settings_messages.h"
+#include "protocol/settings_write.h"
 #include "transport/endpoint.h"
 #include "ui/common/qt_executor.h"
 
@@ -29,9 +30,6 @@ class Network;
 class NetworkTab;
 class OpModeTab;
 class Prompter;
-
-enum class SettingGroup { kNetwork = 0, kOperationMode = 1, kCan = 2, kFilters = 3 };
-inline constexpr int kSettingGroupCount = 4;
 
 // The device's fixed waits; tests shorten them.
 struct ConfigTiming {
@@ -58,6 +56,7 @@ class TConfigForm : public QDialog {
   void OpenFromFile(const QString& path, const QString& model, const QString& mac,
                     const QString& version);
   void SendReadRequest(ReadRequestKind kind);
+  // Sends one group as Apply would, without the apply command.
   void SendGroup(SettingGroup group);
   // Runs on the UI thread, one datagram at a time.
   void ConfigUDPUDPRead(const transport::Datagram& datagram);
@@ -76,7 +75,7 @@ class TConfigForm : public QDialog {
   void SetFiltersImported(bool on) { filters_imported_ = on; }
   int PortCount() const { return port_count_; }
   std::uint8_t EchoByte() const { return echo_byte_; }
-  int AckCountdown() const { return ack_countdown_; }
+  int AckCountdown() const { return ack_wait_.TicksLeft(); }
   bool CanCheckFailed() const { return can_check_failed_; }
   FilterTable& Filters() { return filter_table_; }
   transport::DatagramEndpoint& ConfigUDP() { return *config_udp_; }
@@ -103,8 +102,11 @@ class TConfigForm : public QDialog {
   Bytes BuildSettingsFile() const;
   // Opens ConfigUDP on port 2057 if needed and broadcasts with broadcasting on.
   void BroadcastToDevices(const Bytes& message);
-  void SendFilters();
-  void BulkSendFilters();
+  // Sends the steps in order, the whole filter table with its progress
+  // panel; false when the window closed during a pause.
+  bool SendSteps(const std::vector<WriteStep>& steps);
+  void SendStep(const WriteStep& step);
+  void SendShownFilterGroup();
   // Waits with the window's events running.
   void WaitWithEvents(int milliseconds);
   void ShowMessage(const QString& text);
@@ -116,11 +118,11 @@ class TConfigForm : public QDialog {
   QtExecutor executor_;
   std::unique_ptr<transport::DatagramEndpoint> config_udp_;
 
-  std::array<bool, kSettingGroupCount> change_flags_{};
+  ChangedGroups change_flags_{};
   bool filters_imported_ = false;
   int port_count_ = 0;
   std::uint8_t echo_byte_ = 0;
-  int ack_countdown_ = 0;
+  AcknowledgementWait ack_wait_;
   bool can_check_failed_ = false;
   FilterTable filter_table_;
   int closings_ = 0;  // lets a bulk send notice that the window closed under it

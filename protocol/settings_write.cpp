@@ -1,0 +1,57 @@
+#include "protocol/settings_write.h"
+
+#include <stdexcept>
+#include <variant>
+
+namespace oxlo {
+
+std::vector<WriteStep> PlanSettingsWrite(const ChangedGroups& changed, bool wholeFilterTable,
+                                         std::chrono::milliseconds pace) {
+  std::vector<WriteStep> steps;
+  for (const SettingGroup group : {SettingGroup::kNetwork, SettingGroup::kOperationMode, SettingGroup::kCan}) {
+    if (changed[static_cast<std::size_t>(group)]) steps.push_back({group});
+  }
+  if (!changed[static_cast<std::size_t>(SettingGroup::kFilters)]) return steps;
+  if (!wholeFilterTable) {
+    steps.push_back({SettingGroup::kFilters});
+    return steps;
+  }
+  for (int group = 0; group < kFilterGroupCount; ++group) {
+    steps.push_back({SettingGroup::kFilters, group, pace});
+  }
+  return steps;
+}
+
+Bytes BuildWriteStep(const MacField& mac, const DeviceSettings& settings, const WriteStep& step) {
+  switch (step.group) {
+    case SettingGroup::kNetwork: {
+      NetworkSettings network = settings.network;
+      network.portCount = 1;
+      return BuildNetworkMessage(mac, network);
+    }
+    case SettingGroup::kOperationMode:
+      return BuildOpModeMessage(mac, settings.port);
+    case SettingGroup::kCan:
+      return BuildCanSettings(mac, settings.can.baudIndex, settings.can.specCode, settings.can.id,
+                              settings.can.mask);
+    case SettingGroup::kFilters:
+      break;
+  }
+  if (step.filterGroup < 0 || step.filterGroup >= kFilterGroupCount) {
+    throw std::invalid_argument("a filter step of whole settings names its group");
+  }
+  return BuildFilterGroupOfTable(mac, settings.filters, step.filterGroup);
+}
+
+bool AcknowledgementWait::OnTick() {
+  if (left_ <= 0) return false;
+  return --left_ == 0;
+}
+
+bool AcknowledgementWait::OnReply(const DeviceReply& reply) {
+  if (left_ <= 0 || !std::holds_alternative<ApplyAcknowledgement>(reply)) return false;
+  left_ = 0;
+  return true;
+}
+
+}  // namespace oxlo

@@ -1,0 +1,71 @@
+// Writing settings into a device, without I/O: which groups go, in which
+// order and with which pauses, then the apply command and the wait for its
+// acknowledgement. The window and the command line both follow it.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <vector>
+
+#include "protocol/device_replies.h"
+#include "protocol/device_settings.h"
+
+namespace oxlo {
+
+enum class SettingGroup { kNetwork = 0, kOperationMode = 1, kCan = 2, kFilters = 3 };
+inline constexpr int kSettingGroupCount = 4;
+using ChangedGroups = std::array<bool, kSettingGroupCount>;
+
+// The device takes the eight filter groups of a whole table this far apart.
+inline constexpr std::chrono::milliseconds kFilterGroupPace{100};
+
+// One send: its group; for the filters, which of the eight groups (0-7), or
+// kShownFilterGroup for the one the operator has on show; and the pause
+// before it.
+inline constexpr int kShownFilterGroup = -1;
+struct WriteStep {
+  SettingGroup group;
+  int filterGroup = kShownFilterGroup;
+  std::chrono::milliseconds pauseBefore{0};
+
+  bool operator==(const WriteStep&) const = default;
+};
+
+// The sends for the changed groups: network, operation mode, CAN, then the
+// filters, as all eight groups `pace` apart when `wholeFilterTable`, else the
+// group on show. The apply command follows the last, at once.
+std::vector<WriteStep> PlanSettingsWrite(const ChangedGroups& changed, bool wholeFilterTable,
+                                         std::chrono::milliseconds pace = kFilterGroupPace);
+
+// The message a step sends when the settings are given whole (the command
+// line's import), not the operator's tabs; a step of the filters names its
+// group (0-7).
+Bytes BuildWriteStep(const MacField& mac, const DeviceSettings& settings, const WriteStep& step);
+
+// The wait for the acknowledgement 'a' of the apply command, counted in ticks
+// of a one-second clock.
+class AcknowledgementWait {
+ public:
+  static constexpr int kTicks = 5;
+  static constexpr std::chrono::seconds kTick{1};
+
+  explicit AcknowledgementWait(int ticks = kTicks) : ticks_(ticks) {}
+
+  void Start() { left_ = ticks_; }
+  void Stop() { left_ = 0; }
+  bool Waiting() const { return left_ > 0; }
+  int TicksLeft() const { return left_; }
+  // The whole wait, for a driver with a deadline instead of ticks.
+  std::chrono::milliseconds Timeout() const { return ticks_ * kTick; }
+
+  // One tick; true when the acknowledgement is lost with it.
+  bool OnTick();
+  // A reply of the device; true when it is the acknowledgement, which ends the wait.
+  bool OnReply(const DeviceReply& reply);
+
+ private:
+  int ticks_;
+  int left_ = 0;
+};
+
+}  // namespace oxlo
