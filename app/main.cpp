@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QScreen>
 
+#include "oxlo/version.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
+#include "ui/common/pacer.h"
 #include "ui/common/prompter.h"
 #include "ui/configure/config_form.h"
 #include "ui/detect/form_detect.h"
@@ -24,7 +26,7 @@ void CentreOnScreen(QWidget& window) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("OxloConfig");
-  QApplication::setApplicationVersion("1.0.001");
+  QApplication::setApplicationVersion(oxlo::kDisplayVersion);
   // The layout is in pixels for an 8-point face; keep the text to that size.
   QFont font = QApplication::font();
   font.setPixelSize(11);
@@ -32,10 +34,11 @@ int main(int argc, char** argv) {
 
   oxlo::ui::QtPrompter prompter;
   oxlo::ui::QtDesktop desktop;
+  oxlo::ui::QtPacer pacer;
   oxlo::ui::SystemNetwork network;
 
-  oxlo::ui::TFormDetect detect(prompter, desktop, network);
-  oxlo::ui::TConfigForm config(prompter, desktop, network, &detect);
+  oxlo::ui::TFormDetect detect(prompter, desktop, pacer, network);
+  oxlo::ui::TConfigForm config(prompter, pacer, network, &detect);
   config.setAttribute(Qt::WA_QuitOnClose, false);
   detect.SetConfigForm(&config);
 

@@ -17,6 +17,7 @@
 
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
+#include "ui/common/pacer.h"
 #include "tests/ui/doubles.h"
 #include "ui/detect/form_detect.h"
 
@@ -54,8 +55,9 @@ int main(int argc, char** argv) {
 
   oxlo::ui::testing::RecordingPrompter prompter;
   oxlo::ui::QtDesktop desktop;
+  oxlo::ui::QtPacer pacer;
   oxlo::ui::SystemNetwork network;
-  oxlo::ui::TFormDetect window(prompter, desktop, network);
+  oxlo::ui::TFormDetect window(prompter, desktop, pacer, network);
   window.show();
 
   QElapsedTimer clock;

@@ -33,8 +33,10 @@
 #include "protocol/frame.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
+#include "ui/common/pacer.h"
 #include "tests/ui/doubles.h"
 #include "ui/detect/device_grid.h"
+#include "ui/detect/firmware_runner.h"
 #include "ui/detect/form_detect.h"
 
 namespace {
@@ -222,11 +224,13 @@ int main(int argc, char** argv) {
 
   oxlo::ui::testing::RecordingPrompter prompter;
   oxlo::ui::QtDesktop desktop;
+  oxlo::ui::QtPacer pacer;
   WaitLog log;
   NotingNetwork network(log);
-  oxlo::ui::TFormDetect window(prompter, desktop, network);
+  oxlo::ui::TFormDetect window(prompter, desktop, pacer, network);
   window.show();
-  QObject::connect(&window, &oxlo::ui::TFormDetect::FirmwareReplyArrived, [&log] { log.Replied(); });
+  QObject::connect(window.findChild<oxlo::ui::FirmwareRunner*>(), &oxlo::ui::FirmwareRunner::ReplyTaken,
+                   [&log] { log.Replied(); });
 
   // Search until the simulated device is listed.
   {

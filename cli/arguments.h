@@ -1,5 +1,5 @@
 // Checks of the operator's arguments shared by the subcommands; a bad one
-// throws UsageError (exit code 2).
+// throws UsageError (kExitUsage).
 #pragma once
 
 #include <chrono>

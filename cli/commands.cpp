@@ -5,8 +5,10 @@
 #include <memory>
 #include <optional>
 
+#include "cli/arguments.h"
 #include "cli/device_commands.h"
 #include "cli/device_search.h"
+#include "cli/exit_codes.h"
 #include "cli/output.h"
 #include "protocol/discovery.h"
 #include "transport/endpoint.h"

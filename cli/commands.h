@@ -4,16 +4,10 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 
-#include "cli/arguments.h"
-
 namespace oxlo::cli {
 
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
-
 // Registers the subcommands on `app`; after parsing, Run() carries out the
-// one the operator chose and returns the exit code.
+// one the operator chose and returns the exit code (cli/exit_codes.h).
 class Commands {
  public:
   explicit Commands(CLI::App& app);

@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "cli/arguments.h"
-#include "cli/commands.h"
+#include "cli/exit_codes.h"
 #include "cli/file_io.h"
 #include "cli/firmware_transfer.h"
 #include "cli/output.h"

@@ -21,7 +21,7 @@ std::string NameOf(const std::array<const char*, N>& names, int value, int first
 
 std::string NetworkTypeName(int type) { return NameOf(std::array{"Static IP", "DHCP"}, type); }
 std::string PortTypeName(int type) { return NameOf(std::array{"Data", "Modem"}, type); }
-std::string CanFormatName(int code) { return NameOf(std::array{"A", "B"}, code, kSpecA); }
+std::string CanFormatName(int code) { return NameOf(std::array{"A", "B"}, code, kIdFormat11Bit); }
 std::string FilterTypeName(int type) {
   return NameOf(std::array{"Disable", "Standard", "Extend"}, type);
 }
@@ -170,7 +170,7 @@ void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSe
       << "  Type:          " << PortTypeName(p.portType) << "\n"
       << "CAN\n"
       << "  Bit rate:      " << BitRateName(c.baudIndex) << "\n"
-      << "  ID format:     " << CanFormatName(c.specCode) << "\n"
+      << "  ID format:     " << CanFormatName(c.idFormat) << "\n"
       << "  ID:            " << EscapeControls(c.id) << "\n"
       << "  Mask:          " << EscapeControls(c.mask) << "\n"
       << "Filters\n"
@@ -216,7 +216,7 @@ void PrintSettingsJson(std::ostream& out, const std::string& mac, const DeviceSe
         {"type", PortTypeName(p.portType)}}},
       {"can",
        {{"bit_rate_kbps", kbit ? nlohmann::ordered_json(*kbit) : nlohmann::ordered_json()},
-        {"id_format", CanFormatName(c.specCode)},
+        {"id_format", CanFormatName(c.idFormat)},
         {"id", c.id},
         {"mask", c.mask}}},
       {"filters", filters}};

@@ -155,10 +155,10 @@ void CheckFilterGroup(ByteView d) {
       const FilterEntry& slot = group->slots[s];
       OXLO_FUZZ_CHECK(slot.type >= 0 && slot.type <= 0xFF);
       OXLO_FUZZ_CHECK(slot.id.size() == 8 && IsUpperHex(slot.id));
-      for (int specCode : {int{kSpecA}, int{kSpecB}}) {
-        const bool valid = FilterSlotValid(slot.type, slot.id, specCode);
+      for (int idFormat : {int{kIdFormat11Bit}, int{kIdFormat29Bit}}) {
+        const bool valid = FilterSlotValid(slot.type, slot.id, idFormat);
         if (slot.type == kFilterDisable) OXLO_FUZZ_CHECK(valid);
-        if (slot.type > specCode) OXLO_FUZZ_CHECK(!valid);
+        if (slot.type > idFormat) OXLO_FUZZ_CHECK(!valid);
         if (valid && slot.type > 0) OXLO_FUZZ_CHECK(CanFormCheck(slot.id, slot.type));
       }
       types[s] = slot.type;

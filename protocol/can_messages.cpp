@@ -55,11 +55,11 @@ bool CanFormCheck(std::string_view text, int kind) {
   }
 }
 
-Bytes BuildCanSettings(const MacField& mac, int baudIndex, int specCode, std::string_view id,
+Bytes BuildCanSettings(const MacField& mac, int baudIndex, int idFormat, std::string_view id,
                        std::string_view mask) {
   Bytes message = BeginMessage(code::kCan, &mac);
   message.push_back(static_cast<std::uint8_t>(baudIndex));
-  message.push_back(static_cast<std::uint8_t>(specCode));
+  message.push_back(static_cast<std::uint8_t>(idFormat));
   AppendCanId(message, id);
   AppendCanId(message, mask);
   message.push_back(kEtx);
@@ -111,9 +111,9 @@ std::optional<int> ReadFilterGroup(ByteView datagram, FilterTable& table) {
   return decoded->group;
 }
 
-bool FilterSlotValid(std::int32_t type, std::string_view id, int specCode) {
+bool FilterSlotValid(std::int32_t type, std::string_view id, int idFormat) {
   if (type <= 0) return true;
-  return CanFormCheck(id, type) && type <= specCode;
+  return CanFormCheck(id, type) && type <= idFormat;
 }
 
 }  // namespace oxlo

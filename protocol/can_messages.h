@@ -17,8 +17,8 @@ inline constexpr std::size_t kFilterGroupSize = 29;
 inline constexpr std::size_t kCanIdTextMax = 8;
 
 inline constexpr std::array<int, 10> kBaudRatesKbit = {20, 50, 100, 125, 200, 250, 300, 500, 800, 1000};
-inline constexpr std::uint8_t kSpecA = 1;  // 11-bit identifiers
-inline constexpr std::uint8_t kSpecB = 2;  // 29-bit identifiers
+inline constexpr std::uint8_t kIdFormat11Bit = 1;  // 11-bit identifiers
+inline constexpr std::uint8_t kIdFormat29Bit = 2;  // 29-bit identifiers
 
 inline constexpr std::int32_t kFilterDisable = 0;
 inline constexpr std::int32_t kFilterStandard = 1;
@@ -37,7 +37,7 @@ bool CanFormCheck(std::string_view text, int kind);
 
 struct CanSettings {
   std::uint8_t baudIndex = 0;
-  std::uint8_t specCode = 0;
+  std::uint8_t idFormat = 0;
   std::string id;    // 8 hex digits when read
   std::string mask;  // 8 hex digits when read
 
@@ -45,7 +45,7 @@ struct CanSettings {
 };
 
 // Not validated: the caller checks the texts when it must.
-Bytes BuildCanSettings(const MacField& mac, int baudIndex, int specCode, std::string_view id,
+Bytes BuildCanSettings(const MacField& mac, int baudIndex, int idFormat, std::string_view id,
                        std::string_view mask);
 
 // A 'c' reply or a stored 'C' message; nullopt when shorter than 19 bytes.
@@ -103,6 +103,6 @@ std::optional<int> ReadFilterGroup(ByteView datagram, FilterTable& table);
 // A slot is acceptable when it is disabled (type <= 0), or when its identifier
 // passes CanFormCheck for its type and the type does not exceed the CAN
 // format code (1: 11-bit identifiers only, 2: 29-bit as well).
-bool FilterSlotValid(std::int32_t type, std::string_view id, int specCode);
+bool FilterSlotValid(std::int32_t type, std::string_view id, int idFormat);
 
 }  // namespace oxlo

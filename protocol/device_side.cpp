@@ -68,7 +68,7 @@ Bytes BuildOpModeReply(const MacField& mac, const PortSettings& settings) {
 
 Bytes BuildCanReply(const MacField& mac, const CanSettings& settings) {
   return WithCode(
-      BuildCanSettings(mac, settings.baudIndex, settings.specCode, settings.id, settings.mask),
+      BuildCanSettings(mac, settings.baudIndex, settings.idFormat, settings.id, settings.mask),
       code::kCanReply);
 }
 

@@ -88,9 +88,11 @@ ReplyVerdict EvaluateFirmwareReply(const FirmwareReply& reply, std::uint32_t wai
   return reply.status == 0x00 ? ReplyVerdict::kAccepted : ReplyVerdict::kRejected;
 }
 
-FirmwareUpload::FirmwareUpload(const MacField& target, ImageReader read, std::uint64_t maxImageSize)
+FirmwareUpload::FirmwareUpload(const MacField& target, ImageReader read, FirmwareTimeouts timeouts,
+                               std::uint64_t maxImageSize)
     : target_(target),
       read_image_(std::move(read)),
+      timeouts_(timeouts),
       max_image_size_(std::min(maxImageSize, kMaxImageSize)) {}
 
 Bytes FirmwareUpload::NextMessage() {
@@ -121,7 +123,7 @@ Bytes FirmwareUpload::NextMessage() {
 }
 
 std::chrono::milliseconds FirmwareUpload::ReplyTimeout() const {
-  return state_ == kAwaitingEndReply ? kEndReplyTimeout : kDataReplyTimeout;
+  return state_ == kAwaitingEndReply ? timeouts_.end : timeouts_.data;
 }
 
 ReplyVerdict FirmwareUpload::OnReply(ByteView reply) {

@@ -19,6 +19,13 @@ inline constexpr std::uint8_t kFirmwareKindEnd = 0x01;
 inline constexpr std::chrono::milliseconds kDataReplyTimeout{4000};
 inline constexpr std::chrono::milliseconds kEndReplyTimeout{41000};
 
+// How long the reply to a data message and to the end message is awaited;
+// the device's own times unless a test shortens them.
+struct FirmwareTimeouts {
+  std::chrono::milliseconds data = kDataReplyTimeout;
+  std::chrono::milliseconds end = kEndReplyTimeout;
+};
+
 // Starts at 0xFFFFFFFF; each byte is XORed in shifted left by (index mod 24).
 class FirmwareChecksum {
  public:
@@ -91,7 +98,7 @@ class FirmwareUpload {
   // Lengths travel as 32-bit signed numbers, so an image stays below 2 GiB.
   static constexpr std::uint64_t kMaxImageSize = 0x7FFFFFFF;
 
-  FirmwareUpload(const MacField& target, ImageReader read,
+  FirmwareUpload(const MacField& target, ImageReader read, FirmwareTimeouts timeouts = {},
                  std::uint64_t maxImageSize = kMaxImageSize);
 
   StateKind State() const { return state_; }
@@ -120,6 +127,7 @@ class FirmwareUpload {
  private:
   MacField target_;
   ImageReader read_image_;
+  FirmwareTimeouts timeouts_;
   std::uint64_t max_image_size_;
   StateKind state_ = kReadyToSend;
   std::uint32_t sequence_ = 0;

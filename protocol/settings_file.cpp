@@ -43,7 +43,7 @@ void CheckSettingsFileValues(ByteView file) {
   CheckListed(file, kBitRateAt, "CAN bit rate index", file[kBitRateAt] < kBaudRatesKbit.size(),
               "0 to " + std::to_string(kBaudRatesKbit.size() - 1));
   CheckListed(file, kIdFormatAt, "CAN ID format",
-              file[kIdFormatAt] == kSpecA || file[kIdFormatAt] == kSpecB, "1 A, 2 B");
+              file[kIdFormatAt] == kIdFormat11Bit || file[kIdFormatAt] == kIdFormat29Bit, "1 A, 2 B");
   for (std::size_t k = 0; k < static_cast<std::size_t>(kFilterCount); ++k) {
     const std::size_t at = kFilterSectionOffset + k;
     CheckListed(file, at, "filter " + std::to_string(k + 1) + " type", file[at] <= kFilterExtend,

@@ -32,7 +32,7 @@ Bytes BuildWriteStep(const MacField& mac, const DeviceSettings& settings, const 
     case SettingGroup::kOperationMode:
       return BuildOpModeMessage(mac, settings.port);
     case SettingGroup::kCan:
-      return BuildCanSettings(mac, settings.can.baudIndex, settings.can.specCode, settings.can.id,
+      return BuildCanSettings(mac, settings.can.baudIndex, settings.can.idFormat, settings.can.id,
                               settings.can.mask);
     case SettingGroup::kFilters:
       break;

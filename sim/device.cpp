@@ -85,7 +85,7 @@ DeviceState GeneratedDevice(int number, const MacField& macBase) {
   device.port.alive = 7;
 
   device.can.baudIndex = 7;  // 500 kbit/s
-  device.can.specCode = kSpecA;
+  device.can.idFormat = kIdFormat11Bit;
   device.can.id = CanIdText("");
   device.can.mask = CanIdText("");
   for (FilterEntry& filter : device.filters.entries) filter.id = CanIdText("");

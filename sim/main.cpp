@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "oxlo/version.h"
 #include "sim/datagram_log.h"
 #include "sim/device_config.h"
 #include "sim/reply_sender.h"
@@ -160,7 +161,7 @@ int Run(const Options& options) {
     return kRuntimeError;
   }
   // Replies leave from the sender's thread, started only now: the endpoint
-  // must be seen open there, or a send would try to open it again.
+  // must be seen open there, or its sends would fail.
   sender.Start();
   std::fprintf(stderr, "oxlo-sim: %zu device(s) on port %u\n", simulator->DeviceCount(),
                static_cast<unsigned>(endpoint.CurrentBinding()->port));
@@ -169,7 +170,7 @@ int Run(const Options& options) {
   int signal = 0;
   while (sigwait(&stopSignals, &signal) != 0) {
   }
-  // The sender stops first: a send after Close would open the endpoint again.
+  // The sender stops first: a send after Close fails.
   sender.Stop();
   endpoint.Close();
   return 0;
@@ -180,6 +181,7 @@ int Run(const Options& options) {
 int main(int argc, char** argv) {
   Options options;
   CLI::App app{"oxlo-sim: simulated Oxlo devices answering on UDP"};
+  app.set_version_flag("--version", std::string("oxlo-sim ") + oxlo::kVersionText);
   app.add_option("--devices", options.devices, "Number of generated devices")
       ->capture_default_str()
       ->check(CLI::Range(1, oxlo::sim::kMaxGeneratedDevices));

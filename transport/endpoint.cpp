@@ -18,7 +18,7 @@
 namespace oxlo::transport {
 
 struct Endpoint::Socket {
-  int fd = -1;
+  Descriptor fd;
   Binding bound;  // with the port the system chose
 };
 
@@ -86,7 +86,7 @@ void Endpoint::SetDefaultPort(std::uint16_t port) { default_port_ = port; }
 
 void Endpoint::SetBroadcastEnabled(bool enabled) {
   broadcast_enabled_ = enabled;
-  for (const Socket& socket : sockets_) SetBroadcastOption(socket.fd, enabled);
+  for (const Socket& socket : sockets_) SetBroadcastOption(socket.fd.get(), enabled);
 }
 
 bool Endpoint::BroadcastEnabled() const { return broadcast_enabled_; }
@@ -100,57 +100,53 @@ void Endpoint::SetSocketReceiveBuffer(int bytes) { socket_receive_buffer_ = byte
 
 bool Endpoint::IsActive() const { return active_; }
 
+Endpoint::Socket Endpoint::OpenSocket(const Binding& binding) const {
+  Socket socket{Descriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)), binding};
+  if (!socket.fd) throw SocketError::FromErrno(errno);
+  const int fd = socket.fd.get();
+  if (socket_receive_buffer_ > 0) {
+    // The forcing variant passes rmem_max when we may; the plain one otherwise.
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &socket_receive_buffer_, sizeof(int)) != 0) {
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &socket_receive_buffer_, sizeof(int));
+    }
+  }
+  const sockaddr_in sa = MakeAddress(binding.address, binding.port);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    const int error = errno;
+    if (error == EADDRINUSE) throw SocketError(kBindInUse);
+    throw SocketError::FromErrno(error);
+  }
+  sockaddr_in bound{};
+  socklen_t length = sizeof bound;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+  socket.bound.port = ntohs(bound.sin_port);
+  SetBroadcastOption(fd, broadcast_enabled_);
+  return socket;
+}
+
 void Endpoint::Open() {
   if (IsActive()) return;
   if (bindings_.empty()) bindings_.push_back(Binding{"", default_port_});
 
+  // What is opened here closes itself when a later step throws.
   std::vector<Socket> sockets;
-  auto closeAll = [&sockets] {
-    for (const Socket& s : sockets) ::close(s.fd);
-  };
-  for (const Binding& binding : bindings_) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      const int error = errno;
-      closeAll();
-      throw SocketError::FromErrno(error);
-    }
-    sockets.push_back(Socket{fd, binding});
-    if (socket_receive_buffer_ > 0) {
-      // The forcing variant passes rmem_max when we may; the plain one otherwise.
-      if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &socket_receive_buffer_, sizeof(int)) != 0) {
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &socket_receive_buffer_, sizeof(int));
-      }
-    }
-    try {
-      const sockaddr_in sa = MakeAddress(binding.address, binding.port);
-      if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        const int error = errno;
-        if (error == EADDRINUSE) throw SocketError(kBindInUse);
-        throw SocketError::FromErrno(error);
-      }
-    } catch (...) {
-      closeAll();
-      throw;
-    }
-    sockaddr_in bound{};
-    socklen_t length = sizeof bound;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
-    sockets.back().bound.port = ntohs(bound.sin_port);
-  }
-
+  for (const Binding& binding : bindings_) sockets.push_back(OpenSocket(binding));
   int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-    const int error = errno;
-    closeAll();
-    throw SocketError::FromErrno(error);
-  }
+  if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) throw SocketError::FromErrno(errno);
+  Descriptor wakeRead(pipeFds[0]);
+  Descriptor wakeWrite(pipeFds[1]);
+
+  // The receiving thread reads the members, so they are set before it starts.
   sockets_ = std::move(sockets);
-  wake_read_ = pipeFds[0];
-  wake_write_ = pipeFds[1];
+  wake_read_ = std::move(wakeRead);
+  wake_write_ = std::move(wakeWrite);
   stopping_ = false;
-  for (const Socket& socket : sockets_) SetBroadcastOption(socket.fd, broadcast_enabled_);
-  thread_ = std::thread(&Endpoint::ReceiveLoop, this);
+  try {  // a thread that cannot start leaves nothing open
+    thread_ = std::thread(&Endpoint::ReceiveLoop, this);
+  } catch (...) {
+    CloseDescriptors();
+    throw;
+  }
   active_ = true;
 }
 
@@ -165,14 +161,16 @@ void Endpoint::Close() {
     }
   }
   const char wake = 1;
-  [[maybe_unused]] const ssize_t written = ::write(wake_write_, &wake, 1);
+  [[maybe_unused]] const ssize_t written = ::write(wake_write_.get(), &wake, 1);
   thread_.join();
   active_ = false;
-  for (const Socket& socket : sockets_) ::close(socket.fd);
+  CloseDescriptors();
+}
+
+void Endpoint::CloseDescriptors() {
   sockets_.clear();
-  ::close(wake_read_);
-  ::close(wake_write_);
-  wake_read_ = wake_write_ = -1;
+  wake_read_.reset();
+  wake_write_.reset();
 }
 
 std::optional<Binding> Endpoint::CurrentBinding() const {
@@ -184,11 +182,14 @@ bool Endpoint::SocketBroadcastOption() const {
   if (sockets_.empty()) return false;
   int on = 0;
   socklen_t length = sizeof on;
-  ::getsockopt(sockets_.front().fd, SOL_SOCKET, SO_BROADCAST, &on, &length);
+  ::getsockopt(sockets_.front().fd.get(), SOL_SOCKET, SO_BROADCAST, &on, &length);
   return on != 0;
 }
 
-void Endpoint::EnsureActive() { Open(); }
+int Endpoint::SendingDescriptor() const {
+  if (!IsActive()) throw SocketError(kEndpointNotOpen);
+  return sockets_.front().fd.get();
+}
 
 void Endpoint::SetBroadcastOption(int fd, bool on) const {
   const int value = on ? 1 : 0;
@@ -210,8 +211,7 @@ void Endpoint::SendDatagram(int fd, const std::string& address, std::uint16_t po
 }
 
 void Endpoint::Broadcast(ByteView data, std::uint16_t port) {
-  EnsureActive();
-  const int fd = sockets_.front().fd;
+  const int fd = SendingDescriptor();
   if (broadcast_enabled_) {  // already on: nothing to switch
     SendDatagram(fd, kBroadcastAddress, port, data);
     return;
@@ -227,15 +227,14 @@ void Endpoint::Broadcast(ByteView data, std::uint16_t port) {
 }
 
 void Endpoint::SendTo(std::string_view host, std::uint16_t port, ByteView data) {
-  const std::string address = ResolveHost(host);
-  EnsureActive();
-  SendDatagram(sockets_.front().fd, address, port, data);
+  const int fd = SendingDescriptor();
+  SendDatagram(fd, ResolveHost(host), port, data);
 }
 
 void Endpoint::ReceiveLoop() {
   std::vector<pollfd> fds;
-  fds.push_back(pollfd{wake_read_, POLLIN, 0});
-  for (const Socket& socket : sockets_) fds.push_back(pollfd{socket.fd, POLLIN, 0});
+  fds.push_back(pollfd{wake_read_.get(), POLLIN, 0});
+  for (const Socket& socket : sockets_) fds.push_back(pollfd{socket.fd.get(), POLLIN, 0});
   std::vector<std::uint8_t> buffer(kReceiveBufferSize);
 
   while (!stopping_) {
@@ -315,7 +314,10 @@ EveryInterface::EveryInterface(const std::vector<std::string>& localAddresses) {
 }
 
 void EveryInterface::SendOnEveryInterface(ByteView data, std::uint16_t port) {
-  for (auto& endpoint : endpoints_) endpoint->Broadcast(data, port);
+  for (auto& endpoint : endpoints_) {
+    endpoint->Open();
+    endpoint->Broadcast(data, port);
+  }
 }
 
 std::vector<std::string> LocalAddresses() {

@@ -14,12 +14,14 @@
 #include <vector>
 
 #include "protocol/bytes.h"
+#include "transport/descriptor.h"
 
 namespace oxlo::transport {
 
 // Every socket failure that reaches an operator action, with its message:
 // "Could not bind socket. Address and port are already in use.",
-// "Package Size Too Big.", "Not all bytes sent." or "Socket Error # %d\r\n%s".
+// "Package Size Too Big.", "Not all bytes sent.", "The endpoint is not open."
+// or "Socket Error # %d\r\n%s".
 class SocketError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -27,6 +29,7 @@ class SocketError : public std::runtime_error {
 };
 
 inline constexpr char kBroadcastAddress[] = "255.255.255.255";
+inline constexpr char kEndpointNotOpen[] = "The endpoint is not open.";
 inline constexpr std::size_t kReceiveBufferSize = 8192;
 inline constexpr int kReceiveWaitMs = 1000;
 // Kernel receive buffer for endpoints that collect discovery replies: room
@@ -68,6 +71,8 @@ class DatagramEndpoint {
   virtual void Open() = 0;
   virtual void Close() = 0;
   virtual bool IsActive() const = 0;
+  // Both throw SocketError(kEndpointNotOpen) while inactive: a send never
+  // opens the endpoint behind its owner's back.
   virtual void Broadcast(ByteView data, std::uint16_t port) = 0;
   virtual void SendTo(std::string_view host, std::uint16_t port, ByteView data) = 0;
 };
@@ -113,8 +118,11 @@ class Endpoint final : public DatagramEndpoint {
   struct Socket;
   struct Delivery;
 
-  void EnsureActive();
+  Socket OpenSocket(const Binding& binding) const;
+  // The socket sends leave from; throws while inactive.
+  int SendingDescriptor() const;
   void SetBroadcastOption(int fd, bool on) const;
+  void CloseDescriptors();
   void SendDatagram(int fd, const std::string& address, std::uint16_t port, ByteView data);
   void ReceiveLoop();
   void Deliver(Datagram datagram);
@@ -127,8 +135,8 @@ class Endpoint final : public DatagramEndpoint {
   Executor* executor_ = nullptr;
 
   std::vector<Socket> sockets_;
-  int wake_read_ = -1;
-  int wake_write_ = -1;
+  Descriptor wake_read_;
+  Descriptor wake_write_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> active_{false};
   std::thread thread_;
@@ -138,7 +146,8 @@ class Endpoint final : public DatagramEndpoint {
 };
 
 // One endpoint per local address, each bound to that address and a system
-// port, so one datagram can be broadcast out of every interface.
+// port, so one datagram can be broadcast out of every interface. Each opens
+// at its first send and stays open until the set is destroyed.
 class EveryInterface final : public InterfaceBroadcaster {
  public:
   explicit EveryInterface(const std::vector<std::string>& localAddresses);

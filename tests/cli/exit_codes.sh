@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Bad usage and bad arguments end with exit code 2 before anything is sent.
+# Bad usage and bad arguments end with exit code 2 before anything is sent;
+# --help and --version end with 0. $2 is the project's version.
 set -u
 cli=$1
+version=$2
 failed=0
 check() {
   local want=$1; shift
@@ -10,6 +12,12 @@ check() {
   if [ "$got" != "$want" ]; then echo "FAIL: oxlo $* exited $got, want $want"; failed=1; fi
 }
 check 0 --help
+said=$("$cli" --version 2>&1)
+got=$?
+if [ "$got" != 0 ] || [ "$said" != "oxlo $version" ]; then
+  echo "FAIL: oxlo --version exited $got saying '$said', want 0 saying 'oxlo $version'"
+  failed=1
+fi
 check 0 discover --help
 check 0 assign --help
 check 0 config get --help

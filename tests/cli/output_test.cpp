@@ -63,8 +63,8 @@ TEST(SettingsText, NamesCodesAndSaysWhenThereIsNoName) {
       {[](DeviceSettings& s) { s.can.baudIndex = 0; }, "  Bit rate:      20 kbps", "/can/bit_rate_kbps", 20},
       {[](DeviceSettings& s) { s.can.baudIndex = 9; }, "  Bit rate:      1000 kbps", "/can/bit_rate_kbps", 1000},
       {[](DeviceSettings& s) { s.can.baudIndex = 10; }, "  Bit rate:      unknown (10)", "/can/bit_rate_kbps", nullptr},
-      {[](DeviceSettings& s) { s.can.specCode = kSpecA; }, "  ID format:     A", "/can/id_format", "A"},
-      {[](DeviceSettings& s) { s.can.specCode = 0; }, "  ID format:     unknown (0)", "/can/id_format", "unknown (0)"},
+      {[](DeviceSettings& s) { s.can.idFormat = kIdFormat11Bit; }, "  ID format:     A", "/can/id_format", "A"},
+      {[](DeviceSettings& s) { s.can.idFormat = 0; }, "  ID format:     unknown (0)", "/can/id_format", "unknown (0)"},
       {[](DeviceSettings& s) { s.filters.entries[3].type = 255; }, "    4  unknown (255) 00000033", "/filters/3/type", "unknown (255)"},
   };
   for (const Case& c : cases) {

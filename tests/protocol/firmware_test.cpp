@@ -172,6 +172,14 @@ TEST(FirmwareUpload, WaitsFourSecondsForDataAndFortyOneForTheEnd) {
   upload.NextMessage();
   EXPECT_EQ(upload.State(), FirmwareUpload::kAwaitingEndReply);
   EXPECT_EQ(upload.ReplyTimeout(), std::chrono::seconds(41));
+
+  // A test's shorter waits, for either message.
+  FirmwareUpload quick(kMac, ReaderOver(image), {std::chrono::milliseconds(20), std::chrono::milliseconds(30)});
+  quick.NextMessage();
+  EXPECT_EQ(quick.ReplyTimeout(), std::chrono::milliseconds(20));
+  quick.OnReply(BuildFirmwareReply(kMac, 0, 0x00));
+  quick.NextMessage();
+  EXPECT_EQ(quick.ReplyTimeout(), std::chrono::milliseconds(30));
 }
 
 TEST(FirmwareUpload, FailsOnRejectionTimeoutOrUnreadableReply) {
@@ -296,7 +304,7 @@ TEST(FirmwareUpload, AReadErrorFailsTheUploadAndReachesTheDriver) {
 
 TEST(FirmwareUpload, RefusesAnImageBeyondTheLengthField) {
   const Bytes image = Image(300);
-  FirmwareUpload upload(kMac, ReaderOver(image), 256);
+  FirmwareUpload upload(kMac, ReaderOver(image), {}, 256);
   std::size_t sent = 0;
   try {
     while (upload.State() == FirmwareUpload::kReadyToSend) {

@@ -71,7 +71,7 @@ TEST(SettingsFile, ValuesWithoutAListEntryAreRefusedByName) {
   Bytes whole(kSettingsFileSize, 0x00);
   whole[81 + 9] = 2;
   whole[122 + 8] = 7;
-  whole[122 + 9] = kSpecB;
+  whole[122 + 9] = kIdFormat29Bit;
   whole[141] = kFilterExtend;
   EXPECT_NO_THROW(CheckSettingsFileValues(whole));
   EXPECT_NO_THROW(CheckSettingsFileValues(ByteView(whole).first(kSettingsFileMinSize)));

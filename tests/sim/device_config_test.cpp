@@ -58,7 +58,7 @@ TEST(DeviceConfig, ReadsEveryField) {
                           12,
                           true};
   EXPECT_EQ(d.port, port);
-  const CanSettings can{3, kSpecB, "00001ABC", "1FFFFFFF"};
+  const CanSettings can{3, kIdFormat29Bit, "00001ABC", "1FFFFFFF"};
   EXPECT_EQ(d.can, can);
   EXPECT_EQ(d.filters.entries[0], (FilterEntry{1, "000007FF"}));
   EXPECT_EQ(d.filters.entries[1], (FilterEntry{2, "12345678"}));

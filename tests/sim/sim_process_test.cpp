@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "oxlo/version.h"
 #include "protocol/device_side.h"
 #include "protocol/discovery.h"
 #include "protocol/firmware.h"
@@ -35,7 +36,7 @@ using testing::TempDir;
 
 const MacField kFirstMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
 
-// One oxlo-sim run with its stderr captured.
+// One oxlo-sim run with its stdout and stderr captured together.
 class SimProcess {
  public:
   explicit SimProcess(const std::vector<std::string>& arguments) {
@@ -49,11 +50,12 @@ class SimProcess {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
     const int status = posix_spawn(&pid_, all[0].c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeFds[1]);
-    stderr_ = pipeFds[0];
+    output_ = pipeFds[0];
     if (status != 0) throw std::runtime_error("cannot start " + all[0]);
   }
 
@@ -62,7 +64,7 @@ class SimProcess {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
-    ::close(stderr_);
+    ::close(output_);
   }
 
   // The port from the readiness line, or nullopt when the program ended or
@@ -101,23 +103,23 @@ class SimProcess {
     return -1;
   }
 
-  const std::string& Stderr() const { return text_; }
+  const std::string& Output() const { return text_; }
 
  private:
   bool ReadSome(std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    pollfd p{stderr_, POLLIN, 0};
+    pollfd p{output_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count()))) <= 0) return false;
     char buffer[4096];
-    const ssize_t n = ::read(stderr_, buffer, sizeof buffer);
+    const ssize_t n = ::read(output_, buffer, sizeof buffer);
     if (n <= 0) return false;
     text_.append(buffer, static_cast<std::size_t>(n));
     return true;
   }
 
   pid_t pid_ = -1;
-  int stderr_ = -1;
+  int output_ = -1;
   std::string text_;
   int devices_ = 0;
   std::optional<int> exitCode_;
@@ -179,7 +181,7 @@ TEST(SimProcess, AnswersTheQueryLogsItAndStopsOnEitherSignal) {
     const auto logFile = dir.Path() / "received.jsonl";
     SimProcess sim(Loopback({"--devices", "3", "--log", logFile.string()}));
     const auto port = sim.WaitReady();
-    ASSERT_TRUE(port) << sim.Stderr();
+    ASSERT_TRUE(port) << sim.Output();
     EXPECT_EQ(sim.Devices(), 3);
 
     Tool tool;
@@ -199,21 +201,21 @@ TEST(SimProcess, AnswersTheQueryLogsItAndStopsOnEitherSignal) {
     EXPECT_EQ(record.at("port"), tool.Port());
     EXPECT_EQ(record.at("hex"), "026703");
 
-    EXPECT_EQ(sim.Stop(signal), 0) << sim.Stderr();
+    EXPECT_EQ(sim.Stop(signal), 0) << sim.Output();
   }
 }
 
 TEST(SimProcess, ThousandsOfDevicesAnswerOneQuery) {
   SimProcess sim(Loopback({"--devices", "3000"}));
   const auto port = sim.WaitReady();
-  ASSERT_TRUE(port) << sim.Stderr();
+  ASSERT_TRUE(port) << sim.Output();
   Tool tool;
   tool.Send(*port, BuildDiscoveryQuery());
   const auto replies = tool.Collect(3000, 20s);
   std::set<std::string> macs;
   for (const auto& reply : replies) macs.insert(ParseDiscoveryReply(reply.data).value().mac);
   EXPECT_EQ(macs.size(), 3000u);
-  EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Stderr();
+  EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Output();
 }
 
 TEST(SimProcess, UploadsFirmwareAndHonoursDelayAndDuplicate) {
@@ -221,7 +223,7 @@ TEST(SimProcess, UploadsFirmwareAndHonoursDelayAndDuplicate) {
   SimProcess sim(Loopback(
       {"--firmware-out", (dir.Path() / "images").string(), "--delay", "150", "--duplicate"}));
   const auto port = sim.WaitReady();
-  ASSERT_TRUE(port) << sim.Stderr();
+  ASSERT_TRUE(port) << sim.Output();
   Tool tool;
 
   const auto sent = std::chrono::steady_clock::now();
@@ -243,7 +245,7 @@ TEST(SimProcess, UploadsFirmwareAndHonoursDelayAndDuplicate) {
   }
   EXPECT_EQ(upload.State(), FirmwareUpload::kSucceeded);
   EXPECT_EQ(testing::ReadFile(dir.Path() / "images" / "02-00-00-00-00-01.bin"), image);
-  EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Stderr();
+  EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Output();
 }
 
 TEST(SimProcess, DeviceAndFaultOptionsTakeEffect) {
@@ -290,7 +292,7 @@ TEST(SimProcess, DeviceAndFaultOptionsTakeEffect) {
     SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
     SimProcess sim(Loopback(c.arguments));
     const auto port = sim.WaitReady();
-    ASSERT_TRUE(port) << sim.Stderr();
+    ASSERT_TRUE(port) << sim.Output();
     Tool tool;
     tool.Send(*port, c.request);
     std::vector<Bytes> received;
@@ -299,7 +301,7 @@ TEST(SimProcess, DeviceAndFaultOptionsTakeEffect) {
       received.push_back(reply.data);
     }
     EXPECT_EQ(received, c.expected);
-    EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Stderr();
+    EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Output();
   }
 }
 
@@ -329,8 +331,16 @@ TEST(SimProcess, UsageErrorsEndWithCodeTwo) {
     SCOPED_TRACE(c.message);
     SimProcess sim(Loopback(c.arguments));
     EXPECT_EQ(sim.Wait(), 2);
-    EXPECT_NE(sim.Stderr().find(c.message), std::string::npos) << sim.Stderr();
+    EXPECT_NE(sim.Output().find(c.message), std::string::npos) << sim.Output();
   }
+}
+
+TEST(SimProcess, VersionIsPrintedAndEndsWithCodeZero) {
+  SimProcess sim({"--version"});
+  EXPECT_EQ(sim.Wait(), 0);
+  EXPECT_EQ(sim.Output(), "oxlo-sim " + std::to_string(kVersionMajor) + "." +
+                              std::to_string(kVersionMinor) + "." + std::to_string(kVersionPatch) +
+                              "\n");
 }
 
 TEST(SimProcess, ATakenPortIsReported) {
@@ -338,9 +348,9 @@ TEST(SimProcess, ATakenPortIsReported) {
   SimProcess sim(
       {"--reply", "unicast", "--bind", "127.0.0.1", "--port", std::to_string(occupant.Port())});
   EXPECT_EQ(sim.Wait(), 1);
-  EXPECT_NE(sim.Stderr().find("Could not bind socket. Address and port are already in use."),
+  EXPECT_NE(sim.Output().find("Could not bind socket. Address and port are already in use."),
             std::string::npos)
-      << sim.Stderr();
+      << sim.Output();
 }
 
 }  // namespace oxlo::sim

@@ -19,7 +19,7 @@ inline DeviceSettings SampleSettings() {
                "Förderband Süd", 1, 0x5A};
   s.port = {0, OperationMode::kUdpClient, 5001, "W\xE4rme", kPortTypeModem, {192, 168, 7, 99},
             6001, 30, 12, true};
-  s.can = {3, kSpecB, "1FFFFFFF", "0000ABCD"};
+  s.can = {3, kIdFormat29Bit, "1FFFFFFF", "0000ABCD"};
   for (int k = 0; k < kFilterCount; ++k) {
     char id[9];
     std::snprintf(id, sizeof id, "%08X", 0x10 * k + 3);

@@ -1,10 +1,18 @@
 #include "transport/endpoint.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <system_error>
 
 namespace oxlo::transport {
 namespace {
@@ -121,8 +129,9 @@ TEST(Endpoint, BindingAHeldPortFailsUntilTheHolderCloses) {
 TEST(Endpoint, SendToReachesLocalhostAndDottedQuadsFromTheCurrentBinding) {
   Receiver receiver;
   Endpoint sender{{Binding{"127.0.0.1", 0}}};
+  sender.Open();
   for (const char* host : {"LocalHost", "127.0.0.1"}) {
-    sender.SendTo(host, receiver.Port(), kPing);  // activates the sender
+    sender.SendTo(host, receiver.Port(), kPing);
     const auto got = receiver.inbox.Next();
     ASSERT_TRUE(got) << host;
     EXPECT_EQ(got->data, kPing);
@@ -135,6 +144,7 @@ TEST(Endpoint, SendToReachesLocalhostAndDottedQuadsFromTheCurrentBinding) {
 TEST(Endpoint, OversizedDatagramIsLostAndTheNextOneArrives) {
   Receiver receiver;
   Endpoint sender{{Binding{"127.0.0.1", 0}}};
+  sender.Open();
   sender.SendTo("127.0.0.1", receiver.Port(), Bytes(kReceiveBufferSize + 1, 0x55));
   sender.SendTo("127.0.0.1", receiver.Port(), Bytes(kReceiveBufferSize, 0x66));
   sender.SendTo("127.0.0.1", receiver.Port(), kPing);
@@ -148,6 +158,7 @@ TEST(Endpoint, OversizedDatagramIsLostAndTheNextOneArrives) {
 
 TEST(Endpoint, SendErrorsCarryTheirMessages) {
   Endpoint sender{{Binding{"127.0.0.1", 0}}};
+  sender.Open();
   try {
     sender.SendTo("127.0.0.1", 9, Bytes(70000, 0));
     FAIL();
@@ -164,6 +175,159 @@ TEST(Endpoint, BroadcastFlagFollowsTheSettingWhileActive) {
   EXPECT_FALSE(endpoint.SocketBroadcastOption());
   endpoint.SetBroadcastEnabled(true);
   EXPECT_TRUE(endpoint.SocketBroadcastOption());
+}
+
+TEST(Endpoint, SendingWhileClosedFailsAndLeavesItClosed) {
+  // Too big to leave: a send that went out anyway fails with another text.
+  const Bytes oversized(70000, 0);
+  const std::function<void(Endpoint&)> sends[] = {
+      [&](Endpoint& e) { e.Broadcast(oversized, 9); },
+      [&](Endpoint& e) { e.SendTo("127.0.0.1", 9, oversized); },
+  };
+  Endpoint neverOpened{{Binding{"127.0.0.1", 0}}};
+  Endpoint closed{{Binding{"127.0.0.1", 0}}};
+  closed.Open();
+  closed.Close();
+  for (Endpoint* endpoint : {&neverOpened, &closed}) {
+    for (std::size_t i = 0; i < std::size(sends); ++i) {
+      SCOPED_TRACE((endpoint == &closed ? "closed, send " : "never opened, send ") +
+                   std::to_string(i));
+      try {
+        sends[i](*endpoint);
+        ADD_FAILURE() << "sent while closed";
+      } catch (const SocketError& error) {
+        EXPECT_STREQ(error.what(), kEndpointNotOpen);
+      }
+      EXPECT_FALSE(endpoint->IsActive());
+    }
+  }
+}
+
+// The descriptor numbers this process holds, in order.
+std::vector<int> OpenDescriptors() {
+  std::vector<int> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    fds.push_back(std::stoi(entry.path().filename().string()));
+  }
+  std::sort(fds.begin(), fds.end());
+  return fds;
+}
+
+// Opens an endpoint that must fail with this text; whatever it opened must be
+// closed again.
+void ExpectOpenFailsAndClosesAll(std::vector<Binding> bindings, const std::string& failure) {
+  const std::vector<int> before = OpenDescriptors();
+  Endpoint endpoint(std::move(bindings));
+  try {
+    endpoint.Open();
+    ADD_FAILURE() << "opened";
+  } catch (const std::exception& error) {
+    EXPECT_EQ(error.what(), failure);  // the step the case meant to break
+  }
+  EXPECT_FALSE(endpoint.IsActive());
+  EXPECT_EQ(OpenDescriptors(), before);  // before the destructor could tidy up
+}
+
+// Leaves room for `spare` more descriptors until the end of the scope.
+class DescriptorLimit {
+ public:
+  explicit DescriptorLimit(int spare) {
+    ::getrlimit(RLIMIT_NOFILE, &old_);
+    // New descriptors take the lowest free numbers: the one after `spare`
+    // of them becomes the limit.
+    std::vector<Descriptor> probes;
+    for (int i = 0; i <= spare; ++i) probes.emplace_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    rlimit lowered = old_;
+    lowered.rlim_cur = static_cast<rlim_t>(probes.back().get());
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+  }
+  ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &old_); }
+
+ private:
+  rlimit old_{};
+};
+
+// New threads ask for more stack than the address space has until the end
+// of the scope, so no std::thread can start.
+class ThreadsCannotStart {
+ public:
+  ThreadsCannotStart() {
+    ::pthread_getattr_default_np(&old_);
+    pthread_attr_t huge;
+    ::pthread_getattr_default_np(&huge);
+    ::pthread_attr_setstacksize(&huge, std::size_t{1} << 50);
+    ::pthread_setattr_default_np(&huge);
+    ::pthread_attr_destroy(&huge);
+  }
+  ~ThreadsCannotStart() {
+    ::pthread_setattr_default_np(&old_);
+    ::pthread_attr_destroy(&old_);
+  }
+
+ private:
+  pthread_attr_t old_;
+};
+
+TEST(Endpoint, OpenThatFailsPartWayClosesEverythingItOpened) {
+  const std::vector<Binding> two{Binding{"127.0.0.1", 0}, Binding{"127.0.0.1", 0}};
+  {
+    SCOPED_TRACE("the second binding's port is held");
+    Receiver holder;
+    ExpectOpenFailsAndClosesAll({Binding{"127.0.0.1", 0}, Binding{"127.0.0.1", holder.Port()}},
+                                "Could not bind socket. Address and port are already in use.");
+  }
+  {
+    SCOPED_TRACE("the second binding is no address");
+    ExpectOpenFailsAndClosesAll({Binding{"127.0.0.1", 0}, Binding{"no.such.address", 0}},
+                                SocketError::FromErrno(EINVAL).what());
+  }
+  {
+    SCOPED_TRACE("no descriptor left for the wake pipe");
+    const DescriptorLimit limit(2);  // the two sockets, and not one more
+    ExpectOpenFailsAndClosesAll(two, SocketError::FromErrno(EMFILE).what());
+  }
+  {
+    SCOPED_TRACE("the receiving thread cannot start");
+    const ThreadsCannotStart noThreads;
+    ExpectOpenFailsAndClosesAll(two, std::system_error(EAGAIN, std::generic_category()).what());
+  }
+}
+
+bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+TEST(Descriptor, ClosesWhatItOwnsWhenReplacedOrDestroyed) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  {
+    Descriptor first(fds[0]);
+    Descriptor moved(std::move(first));
+    EXPECT_FALSE(first);
+    EXPECT_EQ(moved.get(), fds[0]);
+    Descriptor target(fds[1]);
+    target = std::move(moved);  // its own descriptor closes, the moved one stays open
+    EXPECT_FALSE(IsOpen(fds[1]));
+    EXPECT_TRUE(IsOpen(fds[0]));
+  }
+  EXPECT_FALSE(IsOpen(fds[0]));
+}
+
+TEST(Descriptor, ReleaseHandsOverAndResetClosesTheOldOne) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  const Descriptor writeEnd(fds[1]);
+  int released = -1;
+  {
+    Descriptor readEnd(fds[0]);
+    released = readEnd.release();
+    EXPECT_FALSE(readEnd);
+  }
+  EXPECT_TRUE(IsOpen(released));
+  Descriptor owner(released);
+  owner.reset(released);  // the same number again: still ours, still open
+  EXPECT_TRUE(IsOpen(released));
+  owner.reset();
+  EXPECT_FALSE(IsOpen(released));
+  EXPECT_TRUE(IsOpen(writeEnd.get()));
 }
 
 TEST(ResolveHost, KnowsLocalhostAndLeavesDottedQuadsAlone) {
@@ -190,6 +354,7 @@ TEST(ExecutorDelivery, RunsTheHandlerOnTheExecutorInArrivalOrder) {
       &ui);
   endpoint.Open();
   Endpoint sender{{Binding{"127.0.0.1", 0}}};
+  sender.Open();
   for (std::uint8_t i = 0; i < 3; ++i) {
     sender.SendTo("127.0.0.1", endpoint.CurrentBinding()->port, Bytes{i});
   }
@@ -210,6 +375,7 @@ TEST(ExecutorDelivery, CloseWhileADeliveryWaitsCancelsItWithoutDeadlock) {
   endpoint.SetReadHandler([&](const Datagram&) { ++handled; }, &ui);
   endpoint.Open();
   Endpoint sender{{Binding{"127.0.0.1", 0}}};
+  sender.Open();
   sender.SendTo("127.0.0.1", endpoint.CurrentBinding()->port, kPing);
   ASSERT_TRUE(ui.WaitForTask());
 
@@ -231,6 +397,7 @@ TEST(ExecutorDelivery, HandlerMayCloseItsOwnEndpoint) {
       &ui);
   endpoint.Open();
   Endpoint sender{{Binding{"127.0.0.1", 0}}};
+  sender.Open();
   sender.SendTo("127.0.0.1", endpoint.CurrentBinding()->port, kPing);
   ASSERT_TRUE(ui.WaitForTask());
   ui.RunAll();
@@ -247,6 +414,7 @@ TEST(ExecutorDelivery, ReopenedEndpointDeliversAgain) {
   endpoint.Close();
   endpoint.Open();  // the same binding, a new socket
   Endpoint sender{{Binding{"127.0.0.1", 0}}};
+  sender.Open();
   sender.SendTo("127.0.0.1", endpoint.CurrentBinding()->port, kPing);
   ASSERT_TRUE(ui.WaitForTask());
   ui.RunAll();

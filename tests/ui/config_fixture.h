@@ -61,8 +61,9 @@ class ConfigWindow : public ::testing::Test {
  public:
   RecordingPrompter prompter;
   RecordingDesktop desktop;
+  RecordingPacer pacer;
   FakeNetwork network;
-  TConfigForm form{prompter, desktop, network, nullptr, ConfigTiming{5, 1000, 1}};
+  TConfigForm form{prompter, pacer, network, nullptr, ConfigTiming{5, 1000, 1}};
 
   template <typename T>
   T* Child(const char* name) {
@@ -87,7 +88,7 @@ class ConfigWindow : public ::testing::Test {
   void ReplyAll(const NetworkSettings& n = DeviceNetwork(), const PortSettings& p = DevicePort()) {
     Reply(BuildNetworkReply(kMac, n));
     Reply(BuildOpModeReply(kMac, p));
-    Reply(BuildCanReply(kMac, CanSettings{7, kSpecB, "00000123", "1FFFFFFF"}));
+    Reply(BuildCanReply(kMac, CanSettings{7, kIdFormat29Bit, "00000123", "1FFFFFFF"}));
     for (int g = 1; g <= 8; ++g) {
       std::array<FilterEntry, kSlotsPerGroup> slots;
       for (int k = 0; k < kSlotsPerGroup; ++k) {

@@ -35,9 +35,9 @@ class ConfigLab : public ::testing::Test {
     testing::ShowActive(form);
   }
   testing::RecordingPrompter prompter;
-  QtDesktop desktop;  // real pauses between the read requests
+  QtPacer pacer;  // real pauses between the read requests
   SystemNetwork network;
-  TConfigForm form{prompter, desktop, network};
+  TConfigForm form{prompter, pacer, network};
 
   bool AllPanelsEnabled() {
     for (const char* name : {"tabPanel1", "tabPanel2", "tabPanel3", "tabPanel4"}) {

@@ -57,7 +57,7 @@ TEST_F(ConfigWindow, OpeningSendsElevenRequestsInKindOrderWithBlockingPauses) {
     EXPECT_EQ(d.data.size(), 9u);
     EXPECT_EQ(Bytes(d.data.begin() + 2, d.data.begin() + 8), Bytes(kMac.begin(), kMac.end()));
   }
-  EXPECT_EQ(desktop.pauses, (std::vector<int>{10, 10, 20, 20, 20, 20, 20, 20, 20, 20}));
+  EXPECT_EQ(pacer.pauses, (std::vector<int>{10, 10, 20, 20, 20, 20, 20, 20, 20, 20}));
   EXPECT_EQ(Child<QLabel>("ProductLabel")->text(), "Oxlo CG-100");
   EXPECT_EQ(Child<QLabel>("VersionLabel")->text(), "1.0.1");
   for (int n = 1; n <= 4; ++n) EXPECT_FALSE(PanelEnabled(n)) << n;
@@ -95,7 +95,7 @@ TEST_F(ConfigWindow, RepliesFillEveryTabAndEnableItsPanel) {
                         OpGrid().Text(0, opcolumn::kTargetPort), OpGrid().Text(0, opcolumn::kAlive)};
   EXPECT_EQ(row, (QStringList{"1", "CAN1", "TCP_Server", "4001", "Data", "10.57.0.9", "5000", "7"}));
   EXPECT_EQ(CanGrid().Text(0, cancolumn::kBaud), "500 kbps");
-  EXPECT_EQ(CanGrid().Text(0, cancolumn::kSpec), "B");
+  EXPECT_EQ(CanGrid().Text(0, cancolumn::kIdFormat), "B");
   EXPECT_EQ(CanGrid().Text(0, cancolumn::kId), "00000123");
   EXPECT_EQ(form.Filters().entries[5].id, "00000005");
   EXPECT_EQ(Child<QComboBox>("FilterNumber")->currentIndex(), 0);
@@ -183,19 +183,19 @@ TEST_F(ConfigWindow, HiddenPortCellsCarryTheDeviceValuesBack) {
 TEST_F(ConfigWindow, CanRepliesFillOnlyWhatTheirListsName) {
   Open();
   ReplyAll();
-  Reply(BuildCanReply(kMac, CanSettings{3, kSpecA, "000007FF", "00000000"}));
+  Reply(BuildCanReply(kMac, CanSettings{3, kIdFormat11Bit, "000007FF", "00000000"}));
   EXPECT_EQ(CanGrid().Text(0, cancolumn::kBaud), "125 kbps");
-  EXPECT_EQ(CanGrid().Text(0, cancolumn::kSpec), "A");
+  EXPECT_EQ(CanGrid().Text(0, cancolumn::kIdFormat), "A");
   EXPECT_EQ(CanGrid().Text(0, cancolumn::kId), "000007FF");
 
   form.SendReadRequest(ReadRequestKind::kCan);
-  Reply(BuildCanReply(kMac, CanSettings{10, kSpecB, "00000001", "00000001"}));
+  Reply(BuildCanReply(kMac, CanSettings{10, kIdFormat29Bit, "00000001", "00000001"}));
   EXPECT_EQ(CanGrid().Text(0, cancolumn::kBaud), "125 kbps");
   EXPECT_EQ(CanGrid().Text(0, cancolumn::kId), "000007FF");
   EXPECT_FALSE(PanelEnabled(3));
   Reply(BuildCanReply(kMac, CanSettings{9, 3, "00000001", "00000001"}));
   EXPECT_EQ(CanGrid().Text(0, cancolumn::kBaud), "1000 kbps");  // written before the format fails
-  EXPECT_EQ(CanGrid().Text(0, cancolumn::kSpec), "A");
+  EXPECT_EQ(CanGrid().Text(0, cancolumn::kIdFormat), "A");
   EXPECT_FALSE(PanelEnabled(3));
   Reply(BuildUReply(kMac));
   EXPECT_TRUE(PanelEnabled(3));
@@ -220,7 +220,7 @@ TEST_F(ConfigWindow, FillsCountOnlyWhereAnEditsTextChanges) {
   form.show();
   OpGrid().item(0, opcolumn::kLocalPort)->setText("4002");  // as a committed cell edit stores it
   EXPECT_TRUE(form.ChangeFlag(SettingGroup::kOperationMode));
-  CanGrid().item(0, cancolumn::kSpec)->setText("A");
+  CanGrid().item(0, cancolumn::kIdFormat)->setText("A");
   EXPECT_TRUE(form.ChangeFlag(SettingGroup::kCan));
   QTest::keyClick(Child<QLineEdit>("FilterID3"), Qt::Key_Backspace);
   EXPECT_TRUE(form.ChangeFlag(SettingGroup::kFilters));
@@ -359,7 +359,7 @@ TEST(CanTabBuild, ValidatesIdentifierThenMaskAgainstTheFormat) {
     CanTab tab(nullptr);
     tab.ResetRows(1);
     tab.Grid().Fill(0, cancolumn::kBaud, "1000 kbps");
-    tab.Grid().Fill(0, cancolumn::kSpec, c.format);
+    tab.Grid().Fill(0, cancolumn::kIdFormat, c.format);
     tab.Grid().Fill(0, cancolumn::kId, c.id);
     tab.Grid().Fill(0, cancolumn::kMask, c.mask);
     const CheckedBuild build = tab.BuildForApply(kMac);
@@ -372,7 +372,7 @@ TEST(CanTabBuild, ValidatesIdentifierThenMaskAgainstTheFormat) {
   }
   CanTab tab(nullptr);
   tab.ResetRows(1);
-  tab.Grid().Fill(0, cancolumn::kSpec, "A");
+  tab.Grid().Fill(0, cancolumn::kIdFormat, "A");
   tab.Grid().Fill(0, cancolumn::kId, "7FF");
   tab.Grid().Fill(0, cancolumn::kMask, "7FF");
   const Bytes built = tab.BuildForApply(kMac).message;
@@ -390,13 +390,13 @@ TEST(FilterTabBuild, ExaminesSlotsInOrderAgainstTheCanFormat) {
     const char* failure;
   };
   const Case cases[] = {
-      {kSpecA, {1, 2, 0, 0}, {"1", "1", "", ""}, "Please Check Filter Type and Format 2"},
-      {kSpecB, {1, 0, 0, 0}, {"800", "", "", ""}, "Please Check Filter Type and Format 1"},
-      {kSpecB, {1, 0, 0, 0}, {"7FF", "", "", ""}, ""},
-      {kSpecB, {2, 0, 0, 0}, {"1FFFFFFF", "", "", ""}, ""},
-      {kSpecA, {0, 0, 0, 0}, {"XYZ", "", "", ""}, ""},
-      {kSpecA, {0, 2, 1, 2}, {"", "1", "FFF", "1"}, "Please Check Filter Type and Format 2"},
-      {kSpecB, {-1, 1, 1, 1}, {"", "1", "2", "3"}, ""},
+      {kIdFormat11Bit, {1, 2, 0, 0}, {"1", "1", "", ""}, "Please Check Filter Type and Format 2"},
+      {kIdFormat29Bit, {1, 0, 0, 0}, {"800", "", "", ""}, "Please Check Filter Type and Format 1"},
+      {kIdFormat29Bit, {1, 0, 0, 0}, {"7FF", "", "", ""}, ""},
+      {kIdFormat29Bit, {2, 0, 0, 0}, {"1FFFFFFF", "", "", ""}, ""},
+      {kIdFormat11Bit, {0, 0, 0, 0}, {"XYZ", "", "", ""}, ""},
+      {kIdFormat11Bit, {0, 2, 1, 2}, {"", "1", "FFF", "1"}, "Please Check Filter Type and Format 2"},
+      {kIdFormat29Bit, {-1, 1, 1, 1}, {"", "1", "2", "3"}, ""},
   };
   for (const Case& c : cases) {
     FilterTable table;
@@ -419,7 +419,7 @@ TEST(FilterTabBuild, ExaminesSlotsInOrderAgainstTheCanFormat) {
   tab.ShowFirstGroup();
   tab.findChild<QComboBox*>("FilterType1")->setCurrentIndex(-1);
   tab.findChild<QLineEdit*>("FilterID1")->setText("XYZ");
-  const Bytes built = tab.BuildFromSlots(kMac, 0, kSpecA).message;
+  const Bytes built = tab.BuildFromSlots(kMac, 0, kIdFormat11Bit).message;
   EXPECT_EQ(built[8], 0xFF);                                       // no type chosen
   EXPECT_EQ(Bytes(built.begin() + 12, built.begin() + 16), Hex("00 00 00 00"));  // XYZ
 }
@@ -463,7 +463,7 @@ TEST_F(ConfigWindow, ApplySendsOnlyTheGroupOnShow) {
 
 TEST_F(ConfigWindow, AFailedFilterSlotSendsAReadRequestInstead) {
   OpenAndRead();
-  CanGrid().Fill(0, cancolumn::kSpec, "A");
+  CanGrid().Fill(0, cancolumn::kIdFormat, "A");
   Child<QComboBox>("FilterType2")->setCurrentIndex(2);
   Child<QLineEdit>("FilterID2")->setText("1");
   ClickApply();
@@ -476,7 +476,7 @@ TEST_F(ConfigWindow, AFailedFilterSlotSendsAReadRequestInstead) {
 
 TEST_F(ConfigWindow, AFailedCanBuildSendsNeitherItNorTheFilterGroup) {
   OpenAndRead();
-  CanGrid().item(0, cancolumn::kSpec)->setText("A");
+  CanGrid().item(0, cancolumn::kIdFormat)->setText("A");
   CanGrid().Fill(0, cancolumn::kId, "800");
   Child<QLineEdit>("FilterID1")->setText("1");
   ClickApply();
@@ -666,7 +666,7 @@ TEST_F(SettingsFiles, AFailedExportLeavesTheFileAsItWas) {
 // Entry from the device list.
 class ConfigFromList : public ConfigWindow {
  protected:
-  TFormDetect detect{prompter, desktop, network};
+  TFormDetect detect{prompter, desktop, pacer, network};
   void SetUp() override {
     detect.SetConfigForm(&form);
     detect.FlatButton2Click();
@@ -694,10 +694,10 @@ TEST_F(ConfigFromList, ConfigWithoutChangesLeavesTheListAndTheEndpointClosed) {
   ReplyAll();
   form.done(QDialog::Rejected);
   network.ClearSent();
-  desktop.pauses.clear();
+  pacer.pauses.clear();
   CloseConfigWith(false);
   detect.FlatButton8Click();
-  EXPECT_EQ(desktop.pauses.front(), 100);
+  EXPECT_EQ(pacer.pauses.front(), 100);
   EXPECT_EQ(Child<QLabel>("MACLabel")->text(), kMacText);
   EXPECT_TRUE(network.Sent().empty());
   EXPECT_FALSE(detect.UDPServer().IsActive());

@@ -31,8 +31,9 @@ class DeviceActions : public ::testing::Test {
  protected:
   RecordingPrompter prompter;
   RecordingDesktop desktop;
+  testing::RecordingPacer pacer;
   FakeNetwork network;
-  TFormDetect window{prompter, desktop, network, nullptr, DetectTiming{200, 300}};
+  TFormDetect window{prompter, desktop, pacer, network, nullptr, FirmwareTimeouts{std::chrono::milliseconds(200), std::chrono::milliseconds(300)}};
   QTemporaryDir dir;
 
   void SetUp() override {
@@ -240,7 +241,7 @@ TEST_F(DeviceActions, FirmwareEndsCleanlyOnErrorsAndCancel) {
 TEST_F(DeviceActions, WebPinsTheAddressAndOpensTheAddressTheDeviceHas) {
   window.FlatButton4Click();
   EXPECT_EQ(desktop.commands, (std::vector<QStringList>{{"arp", "-s", "10.57.0.101", "02:00:00:00:00:01"}}));
-  EXPECT_EQ(desktop.pauses, std::vector<int>{2000});
+  EXPECT_EQ(pacer.pauses, std::vector<int>{2000});
   EXPECT_EQ(desktop.urls, std::vector<QString>{"http://10.57.0.101"});
   EXPECT_TRUE(prompter.messages.empty());
 

@@ -42,11 +42,12 @@ class DetectLab : public ::testing::Test {
   }
   testing::RecordingPrompter prompter;
   testing::RecordingDesktop desktop;
+  testing::RecordingPacer pacer;
   SystemNetwork network;
 };
 
 TEST_F(DetectLab, ApplySendsEachMarkedRowFromEveryLocalAddressInRowOrder) {
-  TFormDetect window(prompter, desktop, network);
+  TFormDetect window(prompter, desktop, pacer, network);
   window.FlatButton2Click();
   ASSERT_TRUE(WaitFor([&] { return window.DeviceCount() == 3; })) << window.DeviceCount();
   window.FlatButton6Click();
@@ -94,7 +95,7 @@ TEST_F(DetectLab, ApplySendsEachMarkedRowFromEveryLocalAddressInRowOrder) {
 }
 
 TEST_F(DetectLab, SearchByIpReachesOnlyThatHostAndListsItsDevices) {
-  TFormDetect window(prompter, desktop, network);
+  TFormDetect window(prompter, desktop, pacer, network);
   window.SetDialogRunner([](QDialog& dialog) {
     dialog.findChild<QLineEdit*>("FlatEdit1")->setText(QString::fromStdString(Env("OXLO_LAB_DEV_IP")));
     dialog.accept();
@@ -108,7 +109,7 @@ TEST_F(DetectLab, SearchByIpReachesOnlyThatHostAndListsItsDevices) {
 }
 
 TEST_F(DetectLab, FirmwareReachesTheDeviceWhole) {
-  TFormDetect window(prompter, desktop, network);
+  TFormDetect window(prompter, desktop, pacer, network);
   window.FlatButton2Click();
   ASSERT_TRUE(WaitFor([&] { return window.DeviceCount() == 3; }));
   window.FlatButton6Click();

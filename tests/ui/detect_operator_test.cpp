@@ -42,9 +42,10 @@ class DetectOperator : public ::testing::Test {
  public:
   testing::RecordingPrompter prompter;
   testing::RecordingDesktop desktop;
+  testing::RecordingPacer pacer;
   testing::FakeNetwork network;
-  TFormDetect window{prompter, desktop, network, nullptr, DetectTiming{200, 300}};
-  TConfigForm config{prompter, desktop, network, &window, ConfigTiming{5, 1000, 1}};
+  TFormDetect window{prompter, desktop, pacer, network, nullptr, FirmwareTimeouts{std::chrono::milliseconds(200), std::chrono::milliseconds(300)}};
+  TConfigForm config{prompter, pacer, network, &window, ConfigTiming{5, 1000, 1}};
   QTemporaryDir dir;
 
   void SetUp() override {
@@ -165,7 +166,7 @@ TEST_F(DetectOperator, ConfigImportAndFirmwareActOnTheClickedRowWithItsEditStore
     return QDialog::Rejected;
   });
   Bytes file = ComposeSettingsFile(Bytes(81, 0), Bytes(41, 0), Bytes(19, 0), FilterTable{});
-  file[122 + 9] = kSpecA;
+  file[122 + 9] = kIdFormat11Bit;
   prompter.files = {File("import.oxl", file)};
   Click(Button("FlatButton10"));
   EXPECT_EQ(shown_mac, kMacs[1]);

@@ -38,8 +38,9 @@ class DetectWindow : public ::testing::Test {
  protected:
   RecordingPrompter prompter;
   RecordingDesktop desktop;
+  testing::RecordingPacer pacer;
   FakeNetwork network;
-  std::unique_ptr<TFormDetect> window = std::make_unique<TFormDetect>(prompter, desktop, network);
+  std::unique_ptr<TFormDetect> window = std::make_unique<TFormDetect>(prompter, desktop, pacer, network);
 
   template <typename T>
   T* Child(const char* name) {
@@ -103,6 +104,11 @@ TEST_F(DetectWindow, SearchBroadcastsOneQueryAndListsEachDeviceOnceInArrivalOrde
   EXPECT_TRUE(grid->isColumnHidden(column::kColumn0));
   EXPECT_TRUE(grid->isColumnHidden(column::kColumn2));
   EXPECT_EQ(Count(), "Current : 3");
+}
+
+TEST_F(DetectWindow, TitlesCarryTheVersionAsTheyAlwaysHave) {
+  EXPECT_EQ(window->windowTitle(), "OxloConfig 1.0.001");
+  EXPECT_EQ(kApplicationTitle, "OxloConfig v1.0.001");
 }
 
 TEST_F(DetectWindow, CounterKeepsItsTextOverClearListUntilTheNextDevice) {

@@ -37,8 +37,6 @@ void RecordingDesktop::StartCommand(const QString& program, const QStringList& a
 
 void RecordingDesktop::OpenUrl(const QString& url) { urls.push_back(url); }
 
-void RecordingDesktop::Pause(int milliseconds) { pauses.push_back(milliseconds); }
-
 // Keeps the state a real endpoint keeps and reports sends to its network.
 class FakeEndpoint final : public transport::DatagramEndpoint {
  public:
@@ -64,14 +62,10 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
   }
   bool IsActive() const override { return active_; }
   void Broadcast(ByteView data, std::uint16_t port) override {
-    Open();
-    network_.Record({sender_, transport::kBroadcastAddress, port, Bytes(data.begin(), data.end()), copy_},
-                    broadcast_);
+    Send(transport::kBroadcastAddress, port, data);
   }
   void SendTo(std::string_view host, std::uint16_t port, ByteView data) override {
-    Open();
-    network_.Record({sender_, std::string(host), port, Bytes(data.begin(), data.end()), copy_},
-                    broadcast_);
+    Send(std::string(host), port, data);
   }
 
   void Receive(const transport::Datagram& datagram) {
@@ -85,6 +79,13 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
   std::uint16_t DefaultPort() const { return default_port_; }
 
  private:
+  // A real endpoint refuses to send while closed; so does this one.
+  void Send(std::string host, std::uint16_t port, ByteView data) {
+    if (!active_) throw transport::SocketError(transport::kEndpointNotOpen);
+    network_.Record({sender_, std::move(host), port, Bytes(data.begin(), data.end()), copy_},
+                    broadcast_);
+  }
+
   FakeNetwork& network_;
   std::string sender_;
   int copy_;
@@ -104,6 +105,7 @@ class FakeEveryInterface final : public transport::InterfaceBroadcaster {
     // Two local addresses, so a test sees each message twice.
     for (int i = 0; i < 2; ++i) {
       FakeEndpoint endpoint(network_, "every-interface", i);
+      endpoint.Open();
       endpoint.Broadcast(data, port);
     }
   }

@@ -14,6 +14,7 @@
 
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
+#include "ui/common/pacer.h"
 #include "ui/common/prompter.h"
 
 // GoogleTest shows QStrings as text.
@@ -38,10 +39,14 @@ class RecordingDesktop final : public Desktop {
  public:
   void StartCommand(const QString& program, const QStringList& arguments) override;
   void OpenUrl(const QString& url) override;
-  void Pause(int milliseconds) override;
 
   std::vector<QStringList> commands;  // program first
   std::vector<QString> urls;
+};
+
+class RecordingPacer final : public Pacer {
+ public:
+  void Pause(int milliseconds) override { pauses.push_back(milliseconds); }
   std::vector<int> pauses;
 };
 

@@ -1,14 +1,16 @@
-// The real message and file dialogs, closed by the test as an operator would
-// close them.
+// The real desktop seams: the file dialogs, closed by the test as an
+// operator would close them, and the device's pauses.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
 
+#include "ui/common/pacer.h"
 #include "ui/common/prompter.h"
 
 namespace oxlo::ui {
@@ -41,6 +43,16 @@ TEST(QtPrompterFiles, TheFileDialogsLeaveNoSettingsFileBehind) {
   if (existed) {
     EXPECT_EQ(after.lastModified(), written) << conf.toStdString();
   }
+}
+
+TEST(QtPacer, APauseLastsItsTimeWithTheWindowsTimersRunning) {
+  bool ticked = false;
+  QTimer::singleShot(5, [&] { ticked = true; });
+  QElapsedTimer clock;
+  clock.start();
+  QtPacer().Pause(40);
+  EXPECT_GE(clock.elapsed(), 40);
+  EXPECT_TRUE(ticked);  // the window paints and its timers tick meanwhile
 }
 
 }  // namespace

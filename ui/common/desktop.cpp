@@ -2,7 +2,6 @@
 
 #include <QDesktopServices>
 #include <QProcess>
-#include <QThread>
 #include <QUrl>
 
 namespace oxlo::ui {
@@ -12,7 +11,5 @@ void QtDesktop::StartCommand(const QString& program, const QStringList& argument
 }
 
 void QtDesktop::OpenUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
-
-void QtDesktop::Pause(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
 
 }  // namespace oxlo::ui

@@ -1,5 +1,5 @@
 // The desktop services an operator action may use: start a system command,
-// open a web page, pause. Behind a seam so tests record instead of act.
+// open a web page. Behind a seam so tests record instead of act.
 #pragma once
 
 #include <QString>
@@ -14,15 +14,12 @@ class Desktop {
   virtual void StartCommand(const QString& program, const QStringList& arguments) = 0;
   // Opens the address in the desktop's default browser.
   virtual void OpenUrl(const QString& url) = 0;
-  // Blocks the calling thread.
-  virtual void Pause(int milliseconds) = 0;
 };
 
 class QtDesktop final : public Desktop {
  public:
   void StartCommand(const QString& program, const QStringList& arguments) override;
   void OpenUrl(const QString& url) override;
-  void Pause(int milliseconds) override;
 };
 
 }  // namespace oxlo::ui

@@ -6,12 +6,14 @@
 #include <QStringList>
 #include <optional>
 
+#include "oxlo/version.h"
+
 class QWidget;
 
 namespace oxlo::ui {
 
 // The title every message box carries: the application's title.
-inline constexpr char kApplicationTitle[] = "OxloConfig v1.0.001";
+inline const QString kApplicationTitle = QStringLiteral("OxloConfig v") + oxlo::kDisplayVersion;
 
 struct FileDialogOptions {
   QString title;

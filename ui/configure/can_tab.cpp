@@ -15,13 +15,13 @@ QStringList BaudNames() {
   return names;
 }
 
-const QStringList kSpecNames{"A", "B"};
+const QStringList kIdFormatNames{"A", "B"};
 
 std::vector<GridColumn> Columns() {
   const int id_length = static_cast<int>(kCanIdTextMax);
   return {
       ListColumn("Baud rate", 79, BaudNames()),
-      ListColumn("Specification", 102, kSpecNames),
+      ListColumn("Specification", 102, kIdFormatNames),
       TextColumn("ID", 151, id_length),
       TextColumn("Mask", 142, id_length),
   };
@@ -48,17 +48,17 @@ bool CanTab::Fill(ByteView message) {
 bool CanTab::Fill(const CanSettings& settings) {
   if (CANGrid->rowCount() == 0 || settings.baudIndex >= kBaudRatesKbit.size()) return false;
   CANGrid->Fill(0, kBaud, BaudNames().at(settings.baudIndex));
-  if (settings.specCode != kSpecA && settings.specCode != kSpecB) return false;
-  CANGrid->Fill(0, kSpec, kSpecNames.at(settings.specCode - 1));
+  if (settings.idFormat != kIdFormat11Bit && settings.idFormat != kIdFormat29Bit) return false;
+  CANGrid->Fill(0, kIdFormat, kIdFormatNames.at(settings.idFormat - 1));
   CANGrid->Fill(0, kId, QString::fromStdString(settings.id));
   CANGrid->Fill(0, kMask, QString::fromStdString(settings.mask));
   return true;
 }
 
-int CanTab::SpecCode() const { return CANGrid->ListPosition(0, kSpec) + 1; }
+int CanTab::IdFormat() const { return CANGrid->ListPosition(0, kIdFormat) + 1; }
 
 CheckedBuild CanTab::BuildForApply(const MacField& mac) const {
-  const int format = SpecCode();
+  const int format = IdFormat();
   if (!CanFormCheck(CANGrid->Text(0, kId).toStdString(), format)) {
     return {{}, "Please Check CAN ID Fomat"};
   }
@@ -70,13 +70,13 @@ CheckedBuild CanTab::BuildForApply(const MacField& mac) const {
 
 CanSettings CanTab::Settings() const {
   const int baud = CANGrid->ListPosition(0, kBaud);
-  return {static_cast<std::uint8_t>(baud < 0 ? 0xFF : baud), static_cast<std::uint8_t>(SpecCode()),
+  return {static_cast<std::uint8_t>(baud < 0 ? 0xFF : baud), static_cast<std::uint8_t>(IdFormat()),
           CANGrid->Text(0, kId).toStdString(), CANGrid->Text(0, kMask).toStdString()};
 }
 
 Bytes CanTab::BuildForExport(const MacField& mac) const {
   const CanSettings can = Settings();
-  return BuildCanSettings(mac, can.baudIndex, can.specCode, can.id, can.mask);
+  return BuildCanSettings(mac, can.baudIndex, can.idFormat, can.id, can.mask);
 }
 
 }  // namespace oxlo::ui

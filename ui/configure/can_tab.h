@@ -13,7 +13,7 @@ class SettingsGrid;
 
 namespace cancolumn {
 inline constexpr int kBaud = 0;
-inline constexpr int kSpec = 1;
+inline constexpr int kIdFormat = 1;
 inline constexpr int kId = 2;
 inline constexpr int kMask = 3;
 }  // namespace cancolumn
@@ -37,7 +37,7 @@ class CanTab : public QWidget {
   bool Fill(ByteView message);
   bool Fill(const CanSettings& settings);
   // The identifier format code of row 0: 1 for "A", 2 for "B", 0 otherwise.
-  int SpecCode() const;
+  int IdFormat() const;
   // Validated: identifier, then mask, against the format.
   CheckedBuild BuildForApply(const MacField& mac) const;
   // What the row shows, not validated, as the file keeps what the grid

@@ -14,7 +14,7 @@
 #include "protocol/fields.h"
 #include "protocol/frame.h"
 #include "protocol/settings_file.h"
-#include "ui/common/desktop.h"
+#include "ui/common/pacer.h"
 #include "ui/common/network.h"
 #include "ui/common/prompter.h"
 #include "ui/common/window_style.h"
@@ -39,14 +39,14 @@ QLabel* AddLabel(const QString& text, const QString& name, QWidget* parent, QRec
 
 }  // namespace
 
-TConfigForm::TConfigForm(Prompter& prompter, Desktop& desktop, class Network& network,
+TConfigForm::TConfigForm(Prompter& prompter, Pacer& pacer, class Network& network,
                          QWidget* parent, ConfigTiming timing)
     : QDialog(parent, kFixedWindowFlags),
       prompter_(prompter),
-      desktop_(desktop),
+      pacer_(pacer),
       timing_(timing),
-      executor_(this),
       config_udp_(network.MakeDeviceEndpoint()),
+      inbox_(new DatagramInbox(this)),
       ack_wait_(timing.ackTicks) {
   setObjectName("TConfigForm");
   setWindowTitle("Configure");
@@ -110,15 +110,14 @@ TConfigForm::TConfigForm(Prompter& prompter, Desktop& desktop, class Network& ne
   connect(filter_tab_, &FilterTab::Changed, this, [this] { SetFlag(SettingGroup::kFilters); });
 
   config_udp_->SetDefaultPort(kDevicePort);
-  config_udp_->SetReadHandler(
-      [this](const transport::Datagram& d) {
-        // A datagram that cannot be handled is dropped without a word.
-        try {
-          ConfigUDPUDPRead(d);
-        } catch (const std::exception&) {
-        }
-      },
-      &executor_);
+  config_udp_->SetReadHandler([this](const transport::Datagram& d) { inbox_->Push(d); });
+  connect(inbox_, &DatagramInbox::Received, this, [this](const transport::Datagram& d) {
+    // A datagram that cannot be handled is dropped without a word.
+    try {
+      ConfigUDPUDPRead(d);
+    } catch (const std::exception&) {
+    }
+  });
 }
 
 TConfigForm::~TConfigForm() { config_udp_->Close(); }
@@ -140,7 +139,7 @@ void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const 
   SetLabels(model, mac, version);
   for (const ReadStep& step : kReadPlan) {
     SendReadRequest(step.kind);
-    if (step.pauseAfter.count() > 0) desktop_.Pause(static_cast<int>(step.pauseAfter.count()));
+    if (step.pauseAfter.count() > 0) pacer_.Pause(static_cast<int>(step.pauseAfter.count()));
   }
   ConfigTab->setCurrentIndex(0);
 }
@@ -345,7 +344,7 @@ void TConfigForm::SendShownFilterGroup() {
     SendReadRequest(FilterGroupRequest(group + 1));
     return;
   }
-  const CheckedBuild build = filter_tab_->BuildFromSlots(DeviceMac(), group, can_tab_->SpecCode());
+  const CheckedBuild build = filter_tab_->BuildFromSlots(DeviceMac(), group, can_tab_->IdFormat());
   if (!build.failure.isEmpty()) {
     ShowMessage(build.failure);
     SendReadRequest(FilterGroupRequest(group + 1));
@@ -414,6 +413,7 @@ void TConfigForm::done(int) {
   TimerAck->stop();
   ack_wait_.Stop();
   config_udp_->Close();
+  inbox_->Forget();
   const bool changed = std::find(change_flags_.begin(), change_flags_.end(), true) != change_flags_.end();
   filters_imported_ = false;
   QDialog::done(changed ? QDialog::Accepted : QDialog::Rejected);

@@ -13,7 +13,7 @@
 #include "protocol/settings_messages.h"
 #include "protocol/settings_write.h"
 #include "transport/endpoint.h"
-#include "ui/common/qt_executor.h"
+#include "ui/common/datagram_inbox.h"
 
 class QLabel;
 class QProgressBar;
@@ -24,9 +24,9 @@ class QTimer;
 namespace oxlo::ui {
 
 class CanTab;
-class Desktop;
 class FilterTab;
 class Network;
+class Pacer;
 class NetworkTab;
 class OpModeTab;
 class Prompter;
@@ -42,7 +42,7 @@ class TConfigForm : public QDialog {
   Q_OBJECT
 
  public:
-  TConfigForm(Prompter& prompter, Desktop& desktop, Network& network, QWidget* parent = nullptr,
+  TConfigForm(Prompter& prompter, Pacer& pacer, Network& network, QWidget* parent = nullptr,
               ConfigTiming timing = {});
   ~TConfigForm() override;
 
@@ -113,10 +113,11 @@ class TConfigForm : public QDialog {
   QWidget* PanelFor(ReadRequestKind kind) const;
 
   Prompter& prompter_;
-  Desktop& desktop_;
+  Pacer& pacer_;
   ConfigTiming timing_;
-  QtExecutor executor_;
   std::unique_ptr<transport::DatagramEndpoint> config_udp_;
+  // Takes ConfigUDP's datagrams to the UI thread; forgets them at each close.
+  DatagramInbox* inbox_;
 
   ChangedGroups change_flags_{};
   bool filters_imported_ = false;

@@ -76,13 +76,13 @@ void FilterTab::LoadSlots(int group) {
   }
 }
 
-CheckedBuild FilterTab::BuildFromSlots(const MacField& mac, int group, int specCode) const {
+CheckedBuild FilterTab::BuildFromSlots(const MacField& mac, int group, int idFormat) const {
   std::array<std::int32_t, kSlotsPerGroup> types{};
   std::array<std::string, kSlotsPerGroup> ids;
   for (int k = 0; k < kSlotsPerGroup; ++k) {
     const int type = FilterType[k]->currentIndex();
     const std::string id = FilterID[k]->text().toStdString();
-    if (type > 0 && !FilterSlotValid(type, id, specCode)) {
+    if (type > 0 && !FilterSlotValid(type, id, idFormat)) {
       return {{}, "Please Check Filter Type and Format " + QString::number(k + 1)};
     }
     types[k] = type < 0 ? 0xFF : type;

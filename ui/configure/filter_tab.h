@@ -27,7 +27,7 @@ class FilterTab : public QWidget {
   // The group on show, -1 before any was shown.
   int SelectedGroup() const;
   // Group g from the slot rows, each examined in order against the CAN format.
-  CheckedBuild BuildFromSlots(const MacField& mac, int group, int specCode) const;
+  CheckedBuild BuildFromSlots(const MacField& mac, int group, int idFormat) const;
   // Group g from the table, unvalidated.
   Bytes BuildFromTable(const MacField& mac, int group) const;
 

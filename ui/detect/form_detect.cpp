@@ -1,7 +1,6 @@
 #include "ui/detect/form_detect.h"
 
 #include <QDialog>
-#include <QEventLoop>
 #include <QFile>
 #include <QProgressBar>
 #include <QElapsedTimer>
@@ -16,20 +15,22 @@
 #include "protocol/address_check.h"
 #include "protocol/fields.h"
 #include "protocol/firmware.h"
+#include "oxlo/version.h"
 #include "protocol/frame.h"
 #include "ui/common/network.h"
+#include "ui/common/pacer.h"
 #include "ui/common/prompter.h"
 #include "ui/common/desktop.h"
 #include "ui/common/window_style.h"
 #include "ui/configure/config_form.h"
 #include "ui/detect/device_grid.h"
+#include "ui/detect/firmware_runner.h"
 #include "ui/detect/form_search_ip.h"
 
 namespace oxlo::ui {
 namespace {
 
 constexpr int kSearchSeconds = 10;
-constexpr qint64 kDrainSliceMs = 10;
 const char kSearchStartText[] = "        Search ends in = 10 seconds";
 const char kRemainTimeText[] = "        Remain time = ";
 
@@ -46,17 +47,21 @@ QString Latin1(const std::string& text) {
 
 }  // namespace
 
-TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Network& network, QWidget* parent,
-                         DetectTiming timing)
+TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Pacer& pacer, Network& network,
+                         QWidget* parent,
+                         FirmwareTimeouts timeouts)
     : QWidget(parent, kFixedWindowFlags),
       prompter_(prompter),
       desktop_(desktop),
-      timing_(timing),
+      pacer_(pacer),
+      timeouts_(timeouts),
       run_dialog_([](QDialog& dialog) { return dialog.exec(); }),
       udp_server_(network.MakeDeviceEndpoint()),
-      every_interface_(network.MakeEveryInterface()) {
+      every_interface_(network.MakeEveryInterface()),
+      server_inbox_(new DatagramInbox(this)),
+      firmware_runner_(new FirmwareRunner(*every_interface_, this)) {
   setObjectName("TFormDetect");
-  setWindowTitle("OxloConfig 1.0.001");
+  setWindowTitle(QStringLiteral("OxloConfig ") + kDisplayVersion);
   setFixedSize(923, 530);
 
   FlatPanel1 = new QFrame(this);
@@ -119,6 +124,7 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Network& network,
 
   udp_server_->SetDefaultPort(kDevicePort);
   udp_server_->SetReadHandler([this](const transport::Datagram& d) { UDPServerUDPRead(d); });
+  connect(server_inbox_, &DatagramInbox::Received, this, &TFormDetect::OnServerDatagram);
 }
 
 TFormDetect::~TFormDetect() {
@@ -147,7 +153,7 @@ void TFormDetect::OpenServer() {
 
 void TFormDetect::CloseServer() {
   udp_server_->Close();
-  server_generation_.fetch_add(1);
+  server_inbox_->Forget();
 }
 
 void TFormDetect::StartBroadcastSearch() {
@@ -222,7 +228,7 @@ bool TFormDetect::OpenSelectedInConfigForm() {
 
 void TFormDetect::FlatButton8Click() {
   if (SelectedListedRow() < 0 || config_form_ == nullptr) return;
-  desktop_.Pause(100);
+  pacer_.Pause(100);
   if (!OpenSelectedInConfigForm()) return;
   RunConfigForm();
 }
@@ -261,7 +267,7 @@ void TFormDetect::FlatButton4Click() {
   const QString mac = RGrid->Text(row, column::kMac).replace('-', ':');
   const std::optional<std::string> canonical = CanonicalAddressText(ip.toStdString());
   desktop_.StartCommand("arp", {"-s", canonical ? QString::fromStdString(*canonical) : ip, mac});
-  desktop_.Pause(2000);
+  pacer_.Pause(2000);
   if (ip != current) {
     ShowMessage("New IP address was not applied. Previous IP address is still configured.");
   }
@@ -298,69 +304,44 @@ bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
   UpdateProgress->setValue(0);
   if (!image.open(QIODevice::ReadOnly)) throw std::runtime_error(image.errorString().toStdString());
   FlatPanel3->show();
-  FirmwareUpload upload(mac, [&image](std::span<std::uint8_t> buffer) {
-    const qint64 n = image.read(reinterpret_cast<char*>(buffer.data()), static_cast<qint64>(buffer.size()));
-    if (n < 0) throw std::runtime_error(image.errorString().toStdString());
-    return static_cast<std::size_t>(n);
-  });
+  FirmwareUpload upload(
+      mac,
+      [&image](std::span<std::uint8_t> buffer) {
+        const qint64 n = image.read(reinterpret_cast<char*>(buffer.data()), static_cast<qint64>(buffer.size()));
+        if (n < 0) throw std::runtime_error(image.errorString().toStdString());
+        return static_cast<std::size_t>(n);
+      },
+      timeouts_);
 
-  // One loop for the whole upload: it wakes on the reply or on its limit.
-  QEventLoop loop;
-  QTimer limit;
-  limit.setSingleShot(true);
-  connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-  connect(this, &TFormDetect::FirmwareReplyArrived, &loop, &QEventLoop::quit);
   QElapsedTimer waiting_for_end;
   QTimer blinker;
   connect(&blinker, &QTimer::timeout, this, [this, &waiting_for_end] {
     // Shown in even seconds, blank in odd ones.
     FUWait->setText((waiting_for_end.elapsed() / 1000) % 2 == 0 ? "Waiting For Complete" : "");
   });
-
-  while (upload.State() == FirmwareUpload::kReadyToSend) {
-    const Bytes message = upload.NextMessage();
-    const bool end = upload.State() == FirmwareUpload::kAwaitingEndReply;
-    if (end) {
-      image.close();
-      FUWait->setText("Waiting For Complete");
-      FUWait->show();
-      waiting_for_end.start();
-      blinker.start(250);
-    }
-    // What arrived before this message cannot answer it.
-    firmware_replies_.clear();
-    udp_server_->SetDefaultPort(kDevicePort);
-    OpenServer();
-    every_interface_->SendOnEveryInterface(message, kDevicePort);
-    limit.start(end ? timing_.endReplyMs : timing_.dataReplyMs);
-    // Late copies of earlier answers are passed over within the same wait.
-    ReplyVerdict verdict = ReplyVerdict::kIgnored;
-    while (verdict == ReplyVerdict::kIgnored) {
-      if (firmware_replies_.empty()) {
-        if (!limit.isActive()) break;
-        loop.exec();
-        continue;
-      }
-      const Bytes reply = std::move(firmware_replies_.front());
-      firmware_replies_.pop_front();
-      verdict = upload.OnReply(reply);
-    }
-    limit.stop();
-    blinker.stop();
-    if (end) FUWait->hide();
-    if (verdict == ReplyVerdict::kIgnored) {
-      upload.OnTimeout();
-      break;
-    }
+  FirmwareRunner::Observer observer;
+  observer.awaitingEnd = [&] {
+    image.close();
+    FUWait->setText("Waiting For Complete");
+    FUWait->show();
+    waiting_for_end.start();
+    blinker.start(250);
+  };
+  observer.progress = [&](std::uint64_t acknowledged) {
     // Repainting the bar for every chunk costs more than waiting for the
     // device: it moves when the shown tenth of a percent changes.
-    const int position = static_cast<int>(upload.BytesAcknowledged());
+    const int position = static_cast<int>(acknowledged);
     if (position == size || position * 1000LL / std::max(size, 1) !=
                                 UpdateProgress->value() * 1000LL / std::max(size, 1)) {
       UpdateProgress->setValue(position);
     }
-  }
-  return upload.State() == FirmwareUpload::kSucceeded;
+  };
+  // The replies come to UDPServer.
+  udp_server_->SetDefaultPort(kDevicePort);
+  OpenServer();
+  const bool confirmed = firmware_runner_->Run(upload, observer);
+  blinker.stop();
+  return confirmed;
 }
 
 void TFormDetect::EndFirmwareUpgrade(const QString& message) {
@@ -433,46 +414,15 @@ void TFormDetect::FlatButton1Click() {
 void TFormDetect::UDPServerUDPRead(const transport::Datagram& datagram) {
   const std::optional<std::uint8_t> code = AcceptDatagram(datagram.data);
   if (!code || (*code != code::kFirmwareReply && *code != code::kDiscovery)) return;
-  {
-    std::lock_guard lock(inbox_mutex_);
-    inbox_.push_back({*code, datagram.data, server_generation_.load()});
-    if (drain_posted_) return;
-    drain_posted_ = true;
-  }
-  QMetaObject::invokeMethod(this, &TFormDetect::DrainInbox, Qt::QueuedConnection);
+  server_inbox_->Push(datagram);
 }
 
-void TFormDetect::DrainInbox() {
-  QElapsedTimer slice;
-  slice.start();
-  for (;;) {
-    Received next;
-    {
-      std::lock_guard lock(inbox_mutex_);
-      if (inbox_.empty()) {
-        drain_posted_ = false;
-        return;
-      }
-      if (slice.elapsed() >= kDrainSliceMs) {
-        // Let the window paint and the timers tick; the rest follows.
-        QMetaObject::invokeMethod(this, &TFormDetect::DrainInbox, Qt::QueuedConnection);
-        return;
-      }
-      next = std::move(inbox_.front());
-      inbox_.pop_front();
-    }
-    OnServerDatagram(next);
-  }
-}
-
-void TFormDetect::OnServerDatagram(const Received& received) {
-  if (received.generation != server_generation_.load()) return;
-  if (received.code == code::kFirmwareReply) {
-    firmware_replies_.push_back(received.data);
-    Q_EMIT FirmwareReplyArrived();
+void TFormDetect::OnServerDatagram(const transport::Datagram& datagram) {
+  if (AcceptDatagram(datagram.data) == code::kFirmwareReply) {
+    firmware_runner_->TakeReply(datagram.data);
     return;
   }
-  if (const std::optional<DeviceRecord> record = ParseDiscoveryReply(received.data)) {
+  if (const std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data)) {
     AddDevice(*record);
   }
 }

@@ -3,17 +3,16 @@
 #pragma once
 
 #include <QWidget>
-#include <atomic>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_set>
 
 #include "protocol/bytes.h"
 #include "protocol/discovery.h"
+#include "protocol/firmware.h"
 #include "transport/endpoint.h"
+#include "ui/common/datagram_inbox.h"
 
 class QDialog;
 class QFrame;
@@ -25,23 +24,20 @@ class QTimer;
 namespace oxlo::ui {
 
 class DeviceGrid;
+class FirmwareRunner;
 class Desktop;
 class Network;
+class Pacer;
 class Prompter;
 class TConfigForm;
-
-// The device's fixed waits in a firmware upgrade; tests shorten them.
-struct DetectTiming {
-  int dataReplyMs = 4000;
-  int endReplyMs = 41000;
-};
 
 class TFormDetect : public QWidget {
   Q_OBJECT
 
  public:
-  TFormDetect(Prompter& prompter, Desktop& desktop, Network& network, QWidget* parent = nullptr,
-              DetectTiming timing = {});
+  // The firmware waits are the device's; tests shorten them.
+  TFormDetect(Prompter& prompter, Desktop& desktop, Pacer& pacer, Network& network,
+              QWidget* parent = nullptr, FirmwareTimeouts timeouts = {});
   ~TFormDetect() override;
 
   // Shows a modal dialog and gives its result; tests replace it to play the
@@ -80,22 +76,12 @@ class TFormDetect : public QWidget {
   void RGridRowEnter();
   void RGridAfterEdit(int row);
 
- Q_SIGNALS:
-  void FirmwareReplyArrived();
 
  private:
   void OpenServer();
   void CloseServer();
-  struct Received {
-    std::uint8_t code;
-    Bytes data;
-    std::uint64_t generation;
-  };
-  // Applies received datagrams on the UI thread in arrival order, a time slice
-  // at a time, so a burst of thousands of replies never freezes the window.
-  void DrainInbox();
-  // Applies one datagram, unless UDPServer was closed since it arrived.
-  void OnServerDatagram(const Received& received);
+  // Applies one datagram on the UI thread, in arrival order.
+  void OnServerDatagram(const transport::Datagram& datagram);
   // Runs an operator action; an error it raises ends it with the error's text.
   // False when it ended that way.
   bool RunAction(const std::function<void()>& action);
@@ -112,28 +98,23 @@ class TFormDetect : public QWidget {
 
   Prompter& prompter_;
   Desktop& desktop_;
-  DetectTiming timing_;
+  Pacer& pacer_;
+  FirmwareTimeouts timeouts_;
   DialogRunner run_dialog_;
   TConfigForm* config_form_ = nullptr;
 
   std::unique_ptr<transport::DatagramEndpoint> udp_server_;
   std::unique_ptr<transport::InterfaceBroadcaster> every_interface_;
-  // Bumped at each close of UDPServer: datagrams from before it are dropped.
-  std::atomic<std::uint64_t> server_generation_{0};
-  // Filled by the receiving thread, emptied by the UI thread.
-  std::mutex inbox_mutex_;
-  std::deque<Received> inbox_;
-  bool drain_posted_ = false;
+  // Takes UDPServer's datagrams to the UI thread; forgets them at each close.
+  DatagramInbox* server_inbox_;
+  FirmwareRunner* firmware_runner_;
 
   int device_count_ = 0;
   int saved_count_ = -1;
   int countdown_ = 0;
   int selected_row_ = 0;
   std::unordered_set<std::string> listed_macs_;
-  // Firmware replies not yet judged, in arrival order: with two local
-  // addresses on one network the device answers each message twice, and
-  // the first answer decides.
-  std::deque<Bytes> firmware_replies_;
+
 
   QFrame* FlatPanel1;
   QPushButton* FlatButton1;

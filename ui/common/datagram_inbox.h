@@ -1,0 +1,47 @@
+// The one way received datagrams reach a window: a receiving thread pushes
+// them, the UI thread takes them in arrival order, a time slice at a time so
+// a burst of thousands never freezes the window, one signal per datagram.
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+#include "transport/endpoint.h"
+
+namespace oxlo::ui {
+
+class DatagramInbox final : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit DatagramInbox(QObject* parent = nullptr) : QObject(parent) {}
+
+  // Any thread; returns at once.
+  void Push(const transport::Datagram& datagram);
+  // UI thread: what arrived and was not yet handed over is dropped, as a
+  // closed endpoint would have dropped it.
+  void Forget() { generation_.fetch_add(1); }
+
+ Q_SIGNALS:
+  // On the UI thread, one datagram at a time: a handler that opens a modal
+  // box holds back the next until it returns.
+  void Received(const transport::Datagram& datagram);
+
+ private:
+  void Drain();
+
+  struct Entry {
+    transport::Datagram datagram;
+    std::uint64_t generation = 0;
+  };
+  std::mutex mutex_;
+  std::deque<Entry> queue_;
+  bool posted_ = false;
+  std::atomic<std::uint64_t> generation_{0};
+  bool draining_ = false;  // UI thread only
+};
+
+}  // namespace oxlo::ui
