@@ -12,14 +12,12 @@ namespace {
 
 // Sends message after message until the upload ends; says why it failed.
 std::string Drive(FirmwareUpload& upload, DeviceSession& session,
-                  transport::EveryInterface& interfaces, const FirmwareTimeouts& timeouts,
-                  UploadProgress& progress) {
+                  transport::EveryInterface& interfaces, UploadProgress& progress) {
   while (upload.State() == FirmwareUpload::kReadyToSend) {
     const Bytes message = upload.NextMessage();
     const bool end = upload.State() == FirmwareUpload::kAwaitingEndReply;
     const std::string what = end ? "the end message" : "chunk " + std::to_string(upload.Sequence());
-    const std::chrono::milliseconds wait =
-        std::min(upload.ReplyTimeout(), end ? timeouts.end : timeouts.data);
+    const std::chrono::milliseconds wait = upload.ReplyTimeout();
     // What came before this message cannot answer it.
     session.Discard();
     interfaces.SendOnEveryInterface(message, kDevicePort);
@@ -60,11 +58,12 @@ TransferResult SendFirmware(const MacField& mac, ImageFile& image, const Firmwar
   session.Open();
   transport::EveryInterface interfaces(local);
 
-  FirmwareUpload upload(mac, [&image](std::span<std::uint8_t> buffer) { return image.Read(buffer); });
+  FirmwareUpload upload(
+      mac, [&image](std::span<std::uint8_t> buffer) { return image.Read(buffer); }, timeouts);
   TransferResult result;
   progress.Update(0);
   try {
-    result.failure = Drive(upload, session, interfaces, timeouts, progress);
+    result.failure = Drive(upload, session, interfaces, progress);
   } catch (...) {
     progress.Finish();  // the error goes on a line of its own
     throw;

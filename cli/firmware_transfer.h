@@ -11,12 +11,6 @@
 
 namespace oxlo::cli {
 
-// The waits for a reply; shorter than the protocol's only in tests.
-struct FirmwareTimeouts {
-  std::chrono::milliseconds data = kDataReplyTimeout;
-  std::chrono::milliseconds end = kEndReplyTimeout;
-};
-
 struct TransferResult {
   bool succeeded = false;
   std::string failure;  // why, when it did not succeed

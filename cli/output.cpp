@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "protocol/code_names.h"
 #include "protocol/fields.h"
 
 namespace oxlo::cli {
@@ -14,25 +15,20 @@ std::string Unknown(int value) { return "unknown (" + std::to_string(value) + ")
 
 // Names of the codes a device's settings hold, as the configuration window lists them.
 template <std::size_t N>
-std::string NameOf(const std::array<const char*, N>& names, int value, int first = 0) {
-  const int at = value - first;
-  return at >= 0 && at < static_cast<int>(N) ? names[static_cast<std::size_t>(at)] : Unknown(value);
+std::string NameOf(const std::array<std::string_view, N>& names, int value, int first = 0) {
+  const std::optional<std::string_view> name = NameOfCode(names, value, first);
+  return name ? std::string(*name) : Unknown(value);
 }
 
-std::string NetworkTypeName(int type) { return NameOf(std::array{"Static IP", "DHCP"}, type); }
-std::string PortTypeName(int type) { return NameOf(std::array{"Data", "Modem"}, type); }
-std::string CanFormatName(int code) { return NameOf(std::array{"A", "B"}, code, kIdFormat11Bit); }
-std::string FilterTypeName(int type) {
-  return NameOf(std::array{"Disable", "Standard", "Extend"}, type);
-}
+std::string NetworkTypeName(int type) { return NameOf(kNetworkTypeNames, type); }
+std::string PortTypeName(int type) { return NameOf(kPortTypeNames, type); }
+std::string CanFormatName(int code) { return NameOf(kIdFormatNames, code, kIdFormat11Bit); }
+std::string FilterTypeName(int type) { return NameOf(kFilterTypeNames, type); }
 std::optional<int> BitRateKbit(int baudIndex) {
-  if (baudIndex < 0 || baudIndex >= static_cast<int>(kBaudRatesKbit.size())) return std::nullopt;
+  if (!oxlo::BitRateName(baudIndex)) return std::nullopt;
   return kBaudRatesKbit[static_cast<std::size_t>(baudIndex)];
 }
-std::string BitRateName(int baudIndex) {
-  const std::optional<int> kbit = BitRateKbit(baudIndex);
-  return kbit ? std::to_string(*kbit) + " kbps" : Unknown(baudIndex);
-}
+std::string BitRateName(int baudIndex) { return oxlo::BitRateName(baudIndex).value_or(Unknown(baudIndex)); }
 
 // The length of the well-formed UTF-8 sequence `text` starts with (no
 // overlong forms, surrogates or values past U+10FFFF), or 0.

@@ -2,6 +2,8 @@
 
 #include <QVBoxLayout>
 
+#include "protocol/code_names.h"
+#include "ui/common/list_names.h"
 #include "ui/configure/settings_grid.h"
 
 namespace oxlo::ui {
@@ -11,17 +13,19 @@ using namespace cancolumn;
 
 QStringList BaudNames() {
   QStringList names;
-  for (int rate : kBaudRatesKbit) names << QString::number(rate) + " kbps";
+  for (int index = 0; index < static_cast<int>(kBaudRatesKbit.size()); ++index) {
+    names << QString::fromStdString(*BitRateName(index));
+  }
   return names;
 }
 
-const QStringList kIdFormatNames{"A", "B"};
+const QStringList kFormatNames = ListNames(kIdFormatNames);
 
 std::vector<GridColumn> Columns() {
   const int id_length = static_cast<int>(kCanIdTextMax);
   return {
       ListColumn("Baud rate", 79, BaudNames()),
-      ListColumn("Specification", 102, kIdFormatNames),
+      ListColumn("Specification", 102, kFormatNames),
       TextColumn("ID", 151, id_length),
       TextColumn("Mask", 142, id_length),
   };
@@ -49,7 +53,7 @@ bool CanTab::Fill(const CanSettings& settings) {
   if (CANGrid->rowCount() == 0 || settings.baudIndex >= kBaudRatesKbit.size()) return false;
   CANGrid->Fill(0, kBaud, BaudNames().at(settings.baudIndex));
   if (settings.idFormat != kIdFormat11Bit && settings.idFormat != kIdFormat29Bit) return false;
-  CANGrid->Fill(0, kIdFormat, kIdFormatNames.at(settings.idFormat - 1));
+  CANGrid->Fill(0, kIdFormat, kFormatNames.at(settings.idFormat - kIdFormat11Bit));
   CANGrid->Fill(0, kId, QString::fromStdString(settings.id));
   CANGrid->Fill(0, kMask, QString::fromStdString(settings.mask));
   return true;

@@ -4,12 +4,15 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "protocol/code_names.h"
+#include "ui/common/list_names.h"
+
 namespace oxlo::ui {
 namespace {
 
 const QStringList kGroupNames{"No.  1 - 4",   "No.  5 - 8",   "No.  9 - 12",  "No. 13 - 16",
                               "No. 17 - 20", "No. 21 - 24", "No. 25 - 28", "No. 29 - 32"};
-const QStringList kTypeNames{"Disable", "Standard", "Extend"};
+const QStringList kTypeNames = ListNames(kFilterTypeNames);
 
 QLabel* AddLabel(const QString& text, QWidget* parent, QRect geometry) {
   auto* label = new QLabel(text, parent);

@@ -4,7 +4,9 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "protocol/code_names.h"
 #include "protocol/fields.h"
+#include "ui/common/list_names.h"
 #include "ui/common/key_filters.h"
 
 namespace oxlo::ui {
@@ -28,7 +30,7 @@ NetworkTab::NetworkTab(QWidget* parent) : QWidget(parent) {
   NetworkTypeCombo = new QComboBox(this);
   NetworkTypeCombo->setObjectName("NetworkTypeCombo");
   NetworkTypeCombo->setGeometry(kFieldX, 68, kFieldWidth, kFieldHeight + 2);
-  NetworkTypeCombo->addItems({"Static IP", "DHCP"});
+  NetworkTypeCombo->addItems(ListNames(kNetworkTypeNames));
   NetworkTypeCombo->setMaxVisibleItems(2);
   IPAddressText = AddEdit("IP Address", "Label6", "IPAddressText", 92, &Label6);
   SubnetMaskText = AddEdit("Subnet Mask", "Label7", "SubnetMaskText", 116, &Label7);

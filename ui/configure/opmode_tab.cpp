@@ -2,21 +2,17 @@
 
 #include <QVBoxLayout>
 
+#include "protocol/code_names.h"
 #include "protocol/fields.h"
+#include "ui/common/list_names.h"
 #include "ui/configure/settings_grid.h"
 
 namespace oxlo::ui {
 namespace {
 
-const QStringList kPortTypes{"Data", "Modem"};
+const QStringList kPortTypes = ListNames(kPortTypeNames);
 
-QStringList ModeNames() {
-  QStringList names;
-  for (std::string_view name : kOperationModeNames) {
-    names << QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
-  }
-  return names;
-}
+QStringList ModeNames() { return ListNames(kOperationModeNames); }
 
 std::vector<GridColumn> Columns() {
   return {
