@@ -2,8 +2,9 @@
 # between runs; `make clean` removes them.
 #   make run    install what is missing, build, start the desktop program
 #   make demo   the desktop program searching three simulated devices (network lab)
-#   make test   every test: g++ build (unit and lab tests), ThreadSanitizer
-#               for the threaded code, then ASan+UBSan with the fuzz smoke runs
+#   make test   every test: the layout check, g++ build (unit and lab tests),
+#               ThreadSanitizer for the threaded code, then ASan+UBSan with the
+#               fuzz smoke runs
 #   make fuzz   every fuzz target for 60 s
 #   make bench  search bursts and a firmware upgrade against the simulator (network lab)
 .PHONY: run demo test fuzz bench clean deps
@@ -38,6 +39,7 @@ demo: deps
 	scripts/demo build/normal
 
 test: deps
+	@scripts/check-format
 	@scripts/configure normal
 	cmake --build build/normal -j $(JOBS)
 	ctest --test-dir build/normal $(CTEST_FLAGS)

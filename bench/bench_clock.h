@@ -8,7 +8,8 @@
 namespace oxlo::bench {
 
 inline double WallUs() {
-  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration<double, std::micro>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 

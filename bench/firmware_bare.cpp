@@ -31,13 +31,15 @@ using oxlo::bench::WallUs;
 
 bool ParseMac(const char* text, oxlo::MacField& mac) {
   unsigned b[6];
-  if (std::sscanf(text, "%2x-%2x-%2x-%2x-%2x-%2x", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]) != 6) return false;
+  if (std::sscanf(text, "%2x-%2x-%2x-%2x-%2x-%2x", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]) != 6)
+    return false;
   for (int i = 0; i < 6; ++i) mac[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(b[i]);
   return true;
 }
 
 [[noreturn]] void Usage() {
-  std::fprintf(stderr, "usage: firmware_bare [--size BYTES] [--mac XX-XX-XX-XX-XX-XX] [--label TEXT]\n");
+  std::fprintf(stderr,
+               "usage: firmware_bare [--size BYTES] [--mac XX-XX-XX-XX-XX-XX] [--label TEXT]\n");
   std::exit(2);
 }
 
@@ -117,11 +119,14 @@ int main(int argc, char** argv) {
   const double cpu_us = CpuUs() - cpu_start;
   std::sort(rtts.begin(), rtts.end());
   const bool ok = upload.State() == oxlo::FirmwareUpload::kSucceeded;
-  std::printf("bare firmware (%s): %zu bytes, %zu messages in %.0f ms, %.1f us each (median round trip %.1f us),"
-              " CPU %.1f%% of wall; %s\n",
-              label.c_str(), size, rtts.size(), wall_us / 1e3,
-              rtts.empty() ? 0.0 : wall_us / static_cast<double>(rtts.size()),
-              rtts.empty() ? 0.0 : rtts[rtts.size() / 2], 100.0 * cpu_us / wall_us, ok ? "accepted" : "failed");
+  std::printf(
+      "bare firmware (%s): %zu bytes, %zu messages in %.0f ms, %.1f us each (median round trip "
+      "%.1f us),"
+      " CPU %.1f%% of wall; %s\n",
+      label.c_str(), size, rtts.size(), wall_us / 1e3,
+      rtts.empty() ? 0.0 : wall_us / static_cast<double>(rtts.size()),
+      rtts.empty() ? 0.0 : rtts[rtts.size() / 2], 100.0 * cpu_us / wall_us,
+      ok ? "accepted" : "failed");
   close(fd);
   return ok ? 0 : 1;
 }

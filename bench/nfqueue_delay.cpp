@@ -39,7 +39,8 @@ Nanos Now() {
 // One netfilter-queue request under construction.
 class Request {
  public:
-  Request(std::uint16_t type, std::uint16_t flags, std::uint16_t queue) : bytes_(NLMSG_SPACE(sizeof(nfgenmsg))) {
+  Request(std::uint16_t type, std::uint16_t flags, std::uint16_t queue)
+      : bytes_(NLMSG_SPACE(sizeof(nfgenmsg))) {
     auto* header = reinterpret_cast<nlmsghdr*>(bytes_.data());
     header->nlmsg_type = static_cast<std::uint16_t>((NFNL_SUBSYS_QUEUE << 8) | type);
     header->nlmsg_flags = static_cast<std::uint16_t>(NLM_F_REQUEST | flags);
@@ -61,11 +62,12 @@ class Request {
   }
 
   bool Send(int fd) {
-    reinterpret_cast<nlmsghdr*>(bytes_.data())->nlmsg_len = static_cast<std::uint32_t>(bytes_.size());
+    reinterpret_cast<nlmsghdr*>(bytes_.data())->nlmsg_len =
+        static_cast<std::uint32_t>(bytes_.size());
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    return sendto(fd, bytes_.data(), bytes_.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) ==
-           static_cast<ssize_t>(bytes_.size());
+    return sendto(fd, bytes_.data(), bytes_.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
+                  sizeof kernel) == static_cast<ssize_t>(bytes_.size());
   }
 
  private:
@@ -162,7 +164,8 @@ int main(int argc, char** argv) {
       ppoll(&p, 1, nullptr, nullptr);
     } else {
       const Nanos wait = std::max<Nanos>(0, held.front().due - Now());
-      const timespec timeout{static_cast<time_t>(wait / 1'000'000'000), static_cast<long>(wait % 1'000'000'000)};
+      const timespec timeout{static_cast<time_t>(wait / 1'000'000'000),
+                             static_cast<long>(wait % 1'000'000'000)};
       ppoll(&p, 1, &timeout, nullptr);
     }
     if (p.revents & POLLIN) {

@@ -37,8 +37,11 @@ int Serve(std::uint16_t port) {
   while (true) {
     sockaddr_in from{};
     socklen_t length = sizeof from;
-    const ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
-    if (n > 0) sendto(fd, buffer, static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&from), length);
+    const ssize_t n =
+        recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+    if (n > 0)
+      sendto(fd, buffer, static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&from),
+             length);
   }
 }
 
@@ -56,7 +59,9 @@ int Ping(const char* address, std::uint16_t port, int count) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 1000) <= 0) continue;  // lost: not counted
     recv(fd, buffer, sizeof buffer, 0);
-    rtts.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    rtts.push_back(
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+            .count());
   }
   if (rtts.empty()) return 1;
   std::sort(rtts.begin(), rtts.end());
@@ -68,7 +73,8 @@ int Ping(const char* address, std::uint16_t port, int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "serve") == 0) return Serve(static_cast<std::uint16_t>(std::atoi(argv[2])));
+  if (argc == 3 && std::strcmp(argv[1], "serve") == 0)
+    return Serve(static_cast<std::uint16_t>(std::atoi(argv[2])));
   if (argc == 5 && std::strcmp(argv[1], "ping") == 0) {
     return Ping(argv[2], static_cast<std::uint16_t>(std::atoi(argv[3])), std::atoi(argv[4]));
   }

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/ui/doubles.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
 #include "ui/common/pacer.h"
-#include "tests/ui/doubles.h"
 #include "ui/detect/form_detect.h"
 
 namespace {

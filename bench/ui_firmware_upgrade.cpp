@@ -6,6 +6,9 @@
 // Runs inside scripts/lab with one simulated device started with
 // --firmware-out; needs no display (Qt's offscreen platform).
 //   ui_firmware_upgrade --firmware-out DIR [--size BYTES] [--rtt-us US] [--label TEXT]
+#include <sys/resource.h>
+#include <time.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -13,9 +16,6 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <sys/resource.h>
-#include <time.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -31,10 +31,10 @@
 #include "protocol/bytes.h"
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "tests/ui/doubles.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
 #include "ui/common/pacer.h"
-#include "tests/ui/doubles.h"
 #include "ui/detect/device_grid.h"
 #include "ui/detect/firmware_runner.h"
 #include "ui/detect/form_detect.h"
@@ -47,7 +47,9 @@ using oxlo::bench::WallUs;
 double RusageUs() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  const auto us = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec); };
+  const auto us = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec);
+  };
   return us(usage.ru_utime) + us(usage.ru_stime);
 }
 
@@ -112,7 +114,8 @@ class NotingEndpoint final : public oxlo::transport::DatagramEndpoint {
       : inner_(std::move(inner)), log_(log) {}
   void SetDefaultPort(std::uint16_t port) override { inner_->SetDefaultPort(port); }
   void SetBroadcastEnabled(bool enabled) override { inner_->SetBroadcastEnabled(enabled); }
-  void SetReadHandler(oxlo::transport::ReadHandler handler, oxlo::transport::Executor* executor) override {
+  void SetReadHandler(oxlo::transport::ReadHandler handler,
+                      oxlo::transport::Executor* executor) override {
     inner_->SetReadHandler(
         [this, handler = std::move(handler)](const oxlo::transport::Datagram& datagram) {
           if (log_.recording) log_.Received(datagram);
@@ -123,7 +126,9 @@ class NotingEndpoint final : public oxlo::transport::DatagramEndpoint {
   void Open() override { inner_->Open(); }
   void Close() override { inner_->Close(); }
   bool IsActive() const override { return inner_->IsActive(); }
-  void Broadcast(oxlo::ByteView data, std::uint16_t port) override { inner_->Broadcast(data, port); }
+  void Broadcast(oxlo::ByteView data, std::uint16_t port) override {
+    inner_->Broadcast(data, port);
+  }
   void SendTo(std::string_view host, std::uint16_t port, oxlo::ByteView data) override {
     inner_->SendTo(host, port, data);
   }
@@ -172,8 +177,7 @@ struct Options {
 };
 
 [[noreturn]] void Usage(const char* program) {
-  std::fprintf(stderr,
-               "usage: %s --firmware-out DIR [--size BYTES] [--rtt-us US] [--label TEXT]\n",
+  std::fprintf(stderr, "usage: %s --firmware-out DIR [--size BYTES] [--rtt-us US] [--label TEXT]\n",
                program);
   std::exit(2);
 }
@@ -212,7 +216,9 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-double Percent(double part, double whole) { return whole > 0 ? 100.0 * part / whole : 0; }
+double Percent(double part, double whole) {
+  return whole > 0 ? 100.0 * part / whole : 0;
+}
 
 }  // namespace
 
@@ -229,8 +235,8 @@ int main(int argc, char** argv) {
   NotingNetwork network(log);
   oxlo::ui::TFormDetect window(prompter, desktop, pacer, network);
   window.show();
-  QObject::connect(window.findChild<oxlo::ui::FirmwareRunner*>(), &oxlo::ui::FirmwareRunner::ReplyTaken,
-                   [&log] { log.Replied(); });
+  QObject::connect(window.findChild<oxlo::ui::FirmwareRunner*>(),
+                   &oxlo::ui::FirmwareRunner::ReplyTaken, [&log] { log.Replied(); });
 
   // Search until the simulated device is listed.
   {
@@ -300,34 +306,40 @@ int main(int argc, char** argv) {
   const QString said = prompter.messages.empty() ? QString("nothing") : prompter.messages.back();
   const bool succeeded = said == "Updating firmware was successful";
 
-  std::printf("ui firmware (%s): %lld bytes to %s, %d messages sent (%lld expected) in %.0f ms, %.1f us each;"
-              " the window said \"%s\"\n",
-              label, static_cast<long long>(options.size), qPrintable(mac), log.sends,
-              static_cast<long long>(expected_messages), wall_us / 1e3,
-              log.sends > 0 ? wall_us / log.sends : 0.0, qPrintable(said));
+  std::printf(
+      "ui firmware (%s): %lld bytes to %s, %d messages sent (%lld expected) in %.0f ms, %.1f us "
+      "each;"
+      " the window said \"%s\"\n",
+      label, static_cast<long long>(options.size), qPrintable(mac), log.sends,
+      static_cast<long long>(expected_messages), wall_us / 1e3,
+      log.sends > 0 ? wall_us / log.sends : 0.0, qPrintable(said));
   if (floor_us > 0) {
-    std::printf("ui firmware (%s): floor %lld x %.1f us = %.0f ms; upload took %.2f times the floor\n",
-                label, static_cast<long long>(expected_messages), options.rtt_us, floor_us / 1e3, ratio);
+    std::printf(
+        "ui firmware (%s): floor %lld x %.1f us = %.0f ms; upload took %.2f times the floor\n",
+        label, static_cast<long long>(expected_messages), options.rtt_us, floor_us / 1e3, ratio);
   } else {
     std::printf("ui firmware (%s): no round trip given (--rtt-us), no floor\n", label);
   }
-  std::printf("ui firmware (%s): waits for replies %.0f ms of wall, CPU %.1f%% of it;"
-              " between replies %.0f ms (%.1f us a message), CPU %.1f%% of it;"
-              " whole upload CPU %.1f%% of wall (getrusage user+sys %.0f ms)\n",
-              label, log.wall_us / 1e3, wait_share, work_wall_us / 1e3,
-              log.sends > 0 ? work_wall_us / log.sends : 0.0, Percent(work_cpu_us, work_wall_us),
-              Percent(rusage_us, wall_us), rusage_us / 1e3);
-  std::printf("ui firmware (%s): median wait %.1f us: send to reply on the receiving thread %.1f us"
-              " (CPU %.1f%% of it), then to the window's signal %.1f us (CPU %.1f%%);"
-              " %d other datagrams received meanwhile\n",
-              label, Median(log.waits_us), Median(log.trips_us), Percent(log.trip_cpu_us, log.trip_wall_us),
-              Median(log.handovers_us),
-              Percent(log.cpu_us - log.trip_cpu_us, log.wall_us - log.trip_wall_us),
-              log.other_datagrams.load());
+  std::printf(
+      "ui firmware (%s): waits for replies %.0f ms of wall, CPU %.1f%% of it;"
+      " between replies %.0f ms (%.1f us a message), CPU %.1f%% of it;"
+      " whole upload CPU %.1f%% of wall (getrusage user+sys %.0f ms)\n",
+      label, log.wall_us / 1e3, wait_share, work_wall_us / 1e3,
+      log.sends > 0 ? work_wall_us / log.sends : 0.0, Percent(work_cpu_us, work_wall_us),
+      Percent(rusage_us, wall_us), rusage_us / 1e3);
+  std::printf(
+      "ui firmware (%s): median wait %.1f us: send to reply on the receiving thread %.1f us"
+      " (CPU %.1f%% of it), then to the window's signal %.1f us (CPU %.1f%%);"
+      " %d other datagrams received meanwhile\n",
+      label, Median(log.waits_us), Median(log.trips_us), Percent(log.trip_cpu_us, log.trip_wall_us),
+      Median(log.handovers_us),
+      Percent(log.cpu_us - log.trip_cpu_us, log.wall_us - log.trip_wall_us),
+      log.other_datagrams.load());
   std::printf("ui firmware (%s): image saved by the simulator equals the file: %s\n", label,
               same ? "yes" : "no");
   const bool met = succeeded && same && floor_us > 0 && ratio <= 1.3 && wait_share < 5.0;
-  std::printf("ui firmware (%s): within 1.3 times the floor, CPU under 5%% of wall time during waits: %s\n",
-              label, met ? "met" : "missed");
+  std::printf(
+      "ui firmware (%s): within 1.3 times the floor, CPU under 5%% of wall time during waits: %s\n",
+      label, met ? "met" : "missed");
   return succeeded && same ? 0 : 1;
 }

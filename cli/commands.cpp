@@ -66,8 +66,8 @@ int Discover(const DiscoverOptions& options) {
   }
   if (options.stats) {
     const auto last = search.LastArrival();
-    std::cerr << "devices " << devices.size() << ", last reply after "
-              << (last ? last->count() : 0) << " us\n";
+    std::cerr << "devices " << devices.size() << ", last reply after " << (last ? last->count() : 0)
+              << " us\n";
   }
   return kExitOk;
 }
@@ -145,15 +145,18 @@ struct Commands::Options {
 
 Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   DiscoverOptions* discover = &options_->discover;
-  CLI::App* d = discover_ = app.add_subcommand("discover", "List the devices that answer the discovery query");
+  CLI::App* d = discover_ =
+      app.add_subcommand("discover", "List the devices that answer the discovery query");
   d->add_option("--ip", discover->ip, "Ask only the device at this address (no broadcast)");
   d->add_option("--timeout", discover->timeout, "Seconds to collect replies (default 3)");
   d->add_flag("--json", discover->json, "Print a JSON array instead of a table");
   d->add_flag("--stats", discover->stats, "Report on stderr when the last reply arrived");
 
   AssignOptions* assign = &options_->assign;
-  CLI::App* a = assign_ = app.add_subcommand("assign", "Give a device a new address, mask, gateway and name");
-  a->add_option("mac", assign->mac, "MAC address of the device, like 00-1A-2B-3C-4D-5E")->required();
+  CLI::App* a = assign_ =
+      app.add_subcommand("assign", "Give a device a new address, mask, gateway and name");
+  a->add_option("mac", assign->mac, "MAC address of the device, like 00-1A-2B-3C-4D-5E")
+      ->required();
   a->add_option("--ip", assign->ip, "New IPv4 address")->required();
   a->add_option("--mask", assign->mask, "New subnet mask")->required();
   a->add_option("--gateway", assign->gateway, "New gateway")->required();
@@ -165,29 +168,38 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   ConfigGetOptions* get = &options_->configGet;
   CLI::App* config = app.add_subcommand("config", "Show a device's settings");
   config->require_subcommand(1);
-  CLI::App* g = config_get_ = config->add_subcommand("get", "Read and print the network, port, CAN and filter settings");
+  CLI::App* g = config_get_ =
+      config->add_subcommand("get", "Read and print the network, port, CAN and filter settings");
   g->add_option("mac", get->mac, macHelp)->required();
   g->add_flag("--json", get->json, "Print a JSON object instead of text");
   g->add_option("--timeout", get->timeout, "Seconds to wait for the replies (default 2)");
 
   ExportOptions* exportFile = &options_->exportFile;
-  CLI::App* e = export_ = app.add_subcommand("export", "Save a device's settings in a settings file");
+  CLI::App* e = export_ =
+      app.add_subcommand("export", "Save a device's settings in a settings file");
   e->add_option("mac", exportFile->mac, macHelp)->required();
-  e->add_option("file", exportFile->file, "Settings file to write (replaced whole, or left as it was)")->required();
+  e->add_option("file", exportFile->file,
+                "Settings file to write (replaced whole, or left as it was)")
+      ->required();
   e->add_option("--timeout", exportFile->timeout, "Seconds to wait for the replies (default 2)");
 
   ImportOptions* importFile = &options_->importFile;
-  CLI::App* i = import_ = app.add_subcommand("import", "Write a settings file into a device and apply it");
-  i->add_option("mac", importFile->mac, macHelp + std::string(" (the MAC in the file is not used)"))->required();
+  CLI::App* i = import_ =
+      app.add_subcommand("import", "Write a settings file into a device and apply it");
+  i->add_option("mac", importFile->mac, macHelp + std::string(" (the MAC in the file is not used)"))
+      ->required();
   i->add_option("file", importFile->file, "Settings file to read")->required();
-  i->add_option("--timeout", importFile->timeout, "Seconds to wait for the acknowledgement (default 5)");
+  i->add_option("--timeout", importFile->timeout,
+                "Seconds to wait for the acknowledgement (default 5)");
 
   FirmwareOptions* firmware = &options_->firmware;
   CLI::App* f = firmware_ = app.add_subcommand("firmware", "Upload a firmware image to a device");
   f->add_option("mac", firmware->mac, macHelp)->required();
   f->add_option("image", firmware->image, "Firmware image file")->required();
-  f->add_option("--data-timeout", firmware->dataTimeoutMs, "Milliseconds to wait for each chunk's reply (default and most 4000)");
-  f->add_option("--end-timeout", firmware->endTimeoutMs, "Milliseconds to wait for the final reply (default and most 41000)");
+  f->add_option("--data-timeout", firmware->dataTimeoutMs,
+                "Milliseconds to wait for each chunk's reply (default and most 4000)");
+  f->add_option("--end-timeout", firmware->endTimeoutMs,
+                "Milliseconds to wait for the final reply (default and most 41000)");
 }
 
 int Commands::Run() {

@@ -11,7 +11,9 @@ DeviceSearch::DeviceSearch() : endpoint_({transport::Binding{"", kDevicePort}}) 
   endpoint_.SetReadHandler([this](const transport::Datagram& d) { OnDatagram(d); });
 }
 
-void DeviceSearch::Open() { endpoint_.Open(); }
+void DeviceSearch::Open() {
+  endpoint_.Open();
+}
 
 void DeviceSearch::Broadcast() {
   endpoint_.SetBroadcastEnabled(true);
@@ -44,7 +46,9 @@ void DeviceSearch::Forget() {
   last_arrival_.reset();
 }
 
-void DeviceSearch::Close() { endpoint_.Close(); }
+void DeviceSearch::Close() {
+  endpoint_.Close();
+}
 
 std::optional<std::chrono::microseconds> DeviceSearch::LastArrival() const {
   std::lock_guard lock(mutex_);

@@ -11,13 +11,21 @@ DeviceSession::DeviceSession(const MacField& mac, const std::vector<std::uint8_t
   endpoint_.SetReadHandler([this](const transport::Datagram& d) { OnDatagram(d); });
 }
 
-DeviceSession::~DeviceSession() { Close(); }
+DeviceSession::~DeviceSession() {
+  Close();
+}
 
-void DeviceSession::Open() { endpoint_.Open(); }
+void DeviceSession::Open() {
+  endpoint_.Open();
+}
 
-void DeviceSession::Close() { endpoint_.Close(); }
+void DeviceSession::Close() {
+  endpoint_.Close();
+}
 
-void DeviceSession::Broadcast(ByteView message) { endpoint_.Broadcast(message, kDevicePort); }
+void DeviceSession::Broadcast(ByteView message) {
+  endpoint_.Broadcast(message, kDevicePort);
+}
 
 void DeviceSession::Discard() {
   std::lock_guard lock(mutex_);

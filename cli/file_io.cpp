@@ -12,7 +12,8 @@
 namespace oxlo::cli {
 namespace {
 
-std::runtime_error FileError(const std::string& what, const std::filesystem::path& file, int error) {
+std::runtime_error FileError(const std::string& what, const std::filesystem::path& file,
+                             int error) {
   return std::runtime_error(what + " " + file.string() + ": " + std::strerror(error));
 }
 
@@ -106,7 +107,9 @@ ImageFile::ImageFile(const std::filesystem::path& file) : path_(file) {
   size_ = static_cast<std::uint64_t>(status.st_size);
 }
 
-ImageFile::~ImageFile() { ::close(fd_); }
+ImageFile::~ImageFile() {
+  ::close(fd_);
+}
 
 std::size_t ImageFile::Read(std::span<std::uint8_t> buffer) {
   const ssize_t got = ReadFully(fd_, buffer);

@@ -11,7 +11,9 @@
 namespace oxlo::cli {
 namespace {
 
-std::string Unknown(int value) { return "unknown (" + std::to_string(value) + ")"; }
+std::string Unknown(int value) {
+  return "unknown (" + std::to_string(value) + ")";
+}
 
 // Names of the codes a device's settings hold, as the configuration window lists them.
 template <std::size_t N>
@@ -20,15 +22,25 @@ std::string NameOf(const std::array<std::string_view, N>& names, int value, int 
   return name ? std::string(*name) : Unknown(value);
 }
 
-std::string NetworkTypeName(int type) { return NameOf(kNetworkTypeNames, type); }
-std::string PortTypeName(int type) { return NameOf(kPortTypeNames, type); }
-std::string CanFormatName(int code) { return NameOf(kIdFormatNames, code, kIdFormat11Bit); }
-std::string FilterTypeName(int type) { return NameOf(kFilterTypeNames, type); }
+std::string NetworkTypeName(int type) {
+  return NameOf(kNetworkTypeNames, type);
+}
+std::string PortTypeName(int type) {
+  return NameOf(kPortTypeNames, type);
+}
+std::string CanFormatName(int code) {
+  return NameOf(kIdFormatNames, code, kIdFormat11Bit);
+}
+std::string FilterTypeName(int type) {
+  return NameOf(kFilterTypeNames, type);
+}
 std::optional<int> BitRateKbit(int baudIndex) {
   if (!oxlo::BitRateName(baudIndex)) return std::nullopt;
   return kBaudRatesKbit[static_cast<std::size_t>(baudIndex)];
 }
-std::string BitRateName(int baudIndex) { return oxlo::BitRateName(baudIndex).value_or(Unknown(baudIndex)); }
+std::string BitRateName(int baudIndex) {
+  return oxlo::BitRateName(baudIndex).value_or(Unknown(baudIndex));
+}
 
 // The length of the well-formed UTF-8 sequence `text` starts with (no
 // overlong forms, surrogates or values past U+10FFFF), or 0.
@@ -141,7 +153,6 @@ void PrintDeviceJson(std::ostream& out, const std::vector<DeviceRecord>& devices
   }
   out << list.dump(2) << '\n';
 }
-
 
 void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSettings& settings) {
   const NetworkSettings& n = settings.network;

@@ -39,7 +39,8 @@ DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds
     collector.Take(*reply);
   }
   session.Close();
-  if (!collector.AnyReply()) throw DeviceError(MacToText(mac) + " did not answer the read requests");
+  if (!collector.AnyReply())
+    throw DeviceError(MacToText(mac) + " did not answer the read requests");
   if (!collector.Complete()) {
     throw DeviceError(MacToText(mac) + " did not send: " + JoinWithCommas(collector.Missing()));
   }
@@ -50,7 +51,8 @@ bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
                          std::chrono::milliseconds timeout) {
   DeviceSession session(mac, {code::kApplyAck});
   session.Open();
-  for (const WriteStep& step : PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true)) {
+  for (const WriteStep& step :
+       PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true)) {
     std::this_thread::sleep_for(step.pauseBefore);
     session.Broadcast(BuildWriteStep(mac, settings, step));
   }

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "protocol/device_settings.h"
 #include "protocol/bytes.h"
+#include "protocol/device_settings.h"
 
 namespace oxlo::cli {
 

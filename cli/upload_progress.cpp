@@ -13,7 +13,8 @@ UploadProgress::UploadProgress(std::ostream& out, bool terminal, std::uint64_t t
 void UploadProgress::Update(std::uint64_t acknowledged) {
   if (total_ == 0) return;
   const std::uint64_t percent = acknowledged * 100 / total_;
-  const std::string counts = std::to_string(acknowledged) + " of " + std::to_string(total_) + " bytes";
+  const std::string counts =
+      std::to_string(acknowledged) + " of " + std::to_string(total_) + " bytes";
   if (!terminal_) {
     if (percent / 10 <= last_tenth_) return;
     last_tenth_ = percent / 10;

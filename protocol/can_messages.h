@@ -16,7 +16,8 @@ inline constexpr std::size_t kCanSettingsSize = 19;
 inline constexpr std::size_t kFilterGroupSize = 29;
 inline constexpr std::size_t kCanIdTextMax = 8;
 
-inline constexpr std::array<int, 10> kBaudRatesKbit = {20, 50, 100, 125, 200, 250, 300, 500, 800, 1000};
+inline constexpr std::array<int, 10> kBaudRatesKbit = {20,  50,  100, 125, 200,
+                                                       250, 300, 500, 800, 1000};
 inline constexpr std::uint8_t kIdFormat11Bit = 1;  // 11-bit identifiers
 inline constexpr std::uint8_t kIdFormat29Bit = 2;  // 29-bit identifiers
 

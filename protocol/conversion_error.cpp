@@ -2,7 +2,9 @@
 
 namespace oxlo {
 
-ConversionError ConversionError::NoHexNumber() { return ConversionError("No Hex-Number"); }
+ConversionError ConversionError::NoHexNumber() {
+  return ConversionError("No Hex-Number");
+}
 
 ConversionError ConversionError::NotAnInteger(std::string_view text) {
   return ConversionError("'" + std::string(text) + "' is not a valid integer value");

@@ -25,7 +25,6 @@ std::string PartName(int kind) {
   }
 }
 
-
 }  // namespace
 
 void SettingsCollector::Take(ByteView datagram) {
@@ -54,7 +53,9 @@ void SettingsCollector::Take(ByteView datagram) {
   }
 }
 
-bool SettingsCollector::Complete() const { return Missing().empty(); }
+bool SettingsCollector::Complete() const {
+  return Missing().empty();
+}
 
 std::vector<std::string> SettingsCollector::Missing() const {
   std::array<bool, kReadRequestKindCount> have{};
@@ -78,7 +79,8 @@ DeviceSettings SettingsCollector::Settings() const {
 
 std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& settings) {
   std::vector<Bytes> messages;
-  for (const WriteStep& step : PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true)) {
+  for (const WriteStep& step :
+       PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true)) {
     messages.push_back(BuildWriteStep(mac, settings, step));
   }
   return messages;

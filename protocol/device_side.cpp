@@ -30,7 +30,8 @@ Bytes ShortReply(std::uint8_t commandCode, const MacField& mac) {
 // Digits left-aligned and filled with 0x00; nullopt for anything else.
 std::optional<std::uint32_t> ReadNumericText(ByteView field) {
   const auto end = std::find(field.begin(), field.end(), std::uint8_t{0});
-  if (end == field.begin() || std::any_of(end, field.end(), [](std::uint8_t b) { return b != 0; })) {
+  if (end == field.begin() ||
+      std::any_of(end, field.end(), [](std::uint8_t b) { return b != 0; })) {
     return std::nullopt;
   }
   std::uint64_t value = 0;
@@ -84,9 +85,13 @@ Bytes BuildFilterGroupReply(const MacField& mac, int group,
                   static_cast<std::uint8_t>(code::kFilterReplyFirst + group - 1));
 }
 
-Bytes BuildApplyAck(const MacField& mac) { return ShortReply(code::kApplyAck, mac); }
+Bytes BuildApplyAck(const MacField& mac) {
+  return ShortReply(code::kApplyAck, mac);
+}
 
-Bytes BuildUReply(const MacField& mac) { return ShortReply(code::kUReply, mac); }
+Bytes BuildUReply(const MacField& mac) {
+  return ShortReply(code::kUReply, mac);
+}
 
 Bytes BuildFirmwareReply(const MacField& mac, std::uint32_t sequenceEcho,
                          std::optional<std::uint8_t> status) {
@@ -98,7 +103,8 @@ Bytes BuildFirmwareReply(const MacField& mac, std::uint32_t sequenceEcho,
 }
 
 std::optional<AddressAssignment> ParseAddressAssignment(ByteView datagram) {
-  if (datagram.size() != kAddressAssignmentSize || AcceptDatagram(datagram) != code::kAddressAssignment) {
+  if (datagram.size() != kAddressAssignmentSize ||
+      AcceptDatagram(datagram) != code::kAddressAssignment) {
     return std::nullopt;
   }
   AddressAssignment assignment;
@@ -127,7 +133,8 @@ std::optional<FirmwareMessage> ParseFirmwareMessage(ByteView datagram) {
   message.checksum = *checksum;
   const std::size_t dataSize = datagram.size() - kFirmwareEndSize;
   if (message.kind == kFirmwareKindData) {
-    if (dataSize != message.length || dataSize == 0 || dataSize > kFirmwareChunkSize) return std::nullopt;
+    if (dataSize != message.length || dataSize == 0 || dataSize > kFirmwareChunkSize)
+      return std::nullopt;
     const ByteView data = datagram.subspan(39, dataSize);
     message.data.assign(data.begin(), data.end());
   } else if (message.kind != kFirmwareKindEnd || dataSize != 0) {

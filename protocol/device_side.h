@@ -18,8 +18,8 @@ struct DeviceIdentity {
   Ipv4Field ip{};
   Ipv4Field gateway{};
   Ipv4Field mask{};
-  Ipv4Field extra{};  // the further address the tool does not use
-  std::string name;   // UTF-8
+  Ipv4Field extra{};    // the further address the tool does not use
+  std::string name;     // UTF-8
   std::string version;  // up to 8 bytes
   std::string model;    // up to 20 bytes
 };

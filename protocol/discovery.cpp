@@ -6,7 +6,9 @@
 #include "protocol/frame.h"
 
 namespace oxlo {
-Bytes BuildDiscoveryQuery() { return {kStx, code::kDiscovery, kEtx}; }
+Bytes BuildDiscoveryQuery() {
+  return {kStx, code::kDiscovery, kEtx};
+}
 
 std::optional<DeviceRecord> ParseDiscoveryReply(ByteView datagram) {
   if (datagram.size() < kDiscoveryReplyMinSize) return std::nullopt;

@@ -163,7 +163,9 @@ std::int32_t SmallFieldToInt(ByteView field) {
   return field[0] + 256 * field[1];
 }
 
-std::string FixedTextFromField(ByteView field) { return UpToNul(field); }
+std::string FixedTextFromField(ByteView field) {
+  return UpToNul(field);
+}
 
 bool IsValidUtf8(ByteView bytes) {
   std::size_t i = 0;

@@ -62,14 +62,16 @@ Bytes BuildFirmwareEnd(const MacField& mac, std::uint32_t sequence, std::uint32_
 
 FirmwareReply ParseFirmwareReply(ByteView datagram) {
   const ByteView fields = FieldBytes(datagram);
-  const ByteView sequence = fields.size() > kSequenceOffset
-                                ? fields.subspan(kSequenceOffset)
-                                      .first(std::min(kSequenceWidth, fields.size() - kSequenceOffset))
-                                : ByteView{};
+  const ByteView sequence =
+      fields.size() > kSequenceOffset
+          ? fields.subspan(kSequenceOffset)
+                .first(std::min(kSequenceWidth, fields.size() - kSequenceOffset))
+          : ByteView{};
   std::size_t i = 0;
   while (i < sequence.size() && sequence[i] == ' ') ++i;
   std::string digits;
-  for (; i < sequence.size() && sequence[i] != 0x00; ++i) digits.push_back(static_cast<char>(sequence[i]));
+  for (; i < sequence.size() && sequence[i] != 0x00; ++i)
+    digits.push_back(static_cast<char>(sequence[i]));
   const bool isNumber =
       !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
   if (!isNumber) throw ConversionError::NotAnInteger(digits);

@@ -19,23 +19,23 @@ inline constexpr std::size_t kMacOffset = 2;
 inline constexpr std::size_t kPayloadOffset = 8;
 
 namespace code {
-inline constexpr std::uint8_t kDiscovery = 0x67;        // 'g', query and reply
+inline constexpr std::uint8_t kDiscovery = 0x67;          // 'g', query and reply
 inline constexpr std::uint8_t kAddressAssignment = 0x53;  // 'S'
-inline constexpr std::uint8_t kNetwork = 0x4E;          // 'N'
-inline constexpr std::uint8_t kOpMode = 0x4F;           // 'O'
-inline constexpr std::uint8_t kApply = 0x41;            // 'A'
-inline constexpr std::uint8_t kNetworkReply = 0x6E;     // 'n'
-inline constexpr std::uint8_t kOpModeReply = 0x6F;      // 'o'
-inline constexpr std::uint8_t kApplyAck = 0x61;         // 'a'
-inline constexpr std::uint8_t kUReply = 0x75;           // 'u'
-inline constexpr std::uint8_t kCan = 0x43;              // 'C'
-inline constexpr std::uint8_t kCanReply = 0x63;         // 'c'
-inline constexpr std::uint8_t kFilterGroupFirst = 0x01;  // groups 1..8: 0x01..0x08
+inline constexpr std::uint8_t kNetwork = 0x4E;            // 'N'
+inline constexpr std::uint8_t kOpMode = 0x4F;             // 'O'
+inline constexpr std::uint8_t kApply = 0x41;              // 'A'
+inline constexpr std::uint8_t kNetworkReply = 0x6E;       // 'n'
+inline constexpr std::uint8_t kOpModeReply = 0x6F;        // 'o'
+inline constexpr std::uint8_t kApplyAck = 0x61;           // 'a'
+inline constexpr std::uint8_t kUReply = 0x75;             // 'u'
+inline constexpr std::uint8_t kCan = 0x43;                // 'C'
+inline constexpr std::uint8_t kCanReply = 0x63;           // 'c'
+inline constexpr std::uint8_t kFilterGroupFirst = 0x01;   // groups 1..8: 0x01..0x08
 inline constexpr std::uint8_t kFilterGroupLast = 0x08;
 inline constexpr std::uint8_t kFilterReplyFirst = 0x11;  // replies: 0x11..0x18
 inline constexpr std::uint8_t kFilterReplyLast = 0x18;
-inline constexpr std::uint8_t kFirmware = 0x46;         // 'F'
-inline constexpr std::uint8_t kFirmwareReply = 0x66;    // 'f'
+inline constexpr std::uint8_t kFirmware = 0x46;       // 'F'
+inline constexpr std::uint8_t kFirmwareReply = 0x66;  // 'f'
 }  // namespace code
 
 // Applied to every received datagram before its code is looked at.

@@ -34,7 +34,8 @@ void CheckListed(ByteView file, std::size_t at, const std::string& field, bool l
 
 void CheckSettingsFileValues(ByteView file) {
   if (file.size() < kSettingsFileMinSize) throw ConversionError::NotAnInteger("");
-  CheckListed(file, kNetworkTypeAt, "network type", file[kNetworkTypeAt] <= 1, "0 Static IP, 1 DHCP");
+  CheckListed(file, kNetworkTypeAt, "network type", file[kNetworkTypeAt] <= 1,
+              "0 Static IP, 1 DHCP");
   CheckListed(file, kModeCodeAt, "operation mode code", ModeFromCode(file[kModeCodeAt]).has_value(),
               "0 to 7");
   CheckListed(file, kPortTypeAt, "port type",
@@ -43,7 +44,8 @@ void CheckSettingsFileValues(ByteView file) {
   CheckListed(file, kBitRateAt, "CAN bit rate index", file[kBitRateAt] < kBaudRatesKbit.size(),
               "0 to " + std::to_string(kBaudRatesKbit.size() - 1));
   CheckListed(file, kIdFormatAt, "CAN ID format",
-              file[kIdFormatAt] == kIdFormat11Bit || file[kIdFormatAt] == kIdFormat29Bit, "1 A, 2 B");
+              file[kIdFormatAt] == kIdFormat11Bit || file[kIdFormatAt] == kIdFormat29Bit,
+              "1 A, 2 B");
   for (std::size_t k = 0; k < static_cast<std::size_t>(kFilterCount); ++k) {
     const std::size_t at = kFilterSectionOffset + k;
     CheckListed(file, at, "filter " + std::to_string(k + 1) + " type", file[at] <= kFilterExtend,
@@ -66,7 +68,8 @@ Bytes BuildFilterSection(const FilterTable& table) {
 }
 
 void ParseFilterSection(ByteView section, FilterTable& table) {
-  if (section.size() < static_cast<std::size_t>(kFilterCount)) throw ConversionError::NotAnInteger("");
+  if (section.size() < static_cast<std::size_t>(kFilterCount))
+    throw ConversionError::NotAnInteger("");
   for (std::size_t k = 0; k < table.entries.size(); ++k) {
     FilterEntry& entry = table.entries[k];
     entry.type = section[k];
@@ -95,7 +98,8 @@ DeviceSettings DecodeSettingsFile(ByteView file) {
   }
   // A value no list names would be written raw into the device.
   CheckSettingsFileValues(file);
-  const SettingsFileSections sections = SplitSettingsFile(file.first(std::min(file.size(), kSettingsFileSize)));
+  const SettingsFileSections sections =
+      SplitSettingsFile(file.first(std::min(file.size(), kSettingsFileSize)));
   const auto fail = [](const std::string& section) {
     return SettingsFileError("The " + section + " section of the settings file does not decode.");
   };

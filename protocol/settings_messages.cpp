@@ -135,11 +135,13 @@ NetworkReply ParseNetworkReply(ByteView datagram) {
 
 std::optional<NetworkSettings> NetworkReply::Complete() const {
   if (!echoByte) return std::nullopt;
-  return NetworkSettings{*networkType, *address, *gateway, *subnetMask, *dns,
-                         *name,        *portCount, *echoByte};
+  return NetworkSettings{*networkType, *address, *gateway,   *subnetMask,
+                         *dns,         *name,    *portCount, *echoByte};
 }
 
-std::uint8_t ModeToCode(OperationMode mode) { return kModeCodes.at(static_cast<std::size_t>(mode)); }
+std::uint8_t ModeToCode(OperationMode mode) {
+  return kModeCodes.at(static_cast<std::size_t>(mode));
+}
 
 std::optional<OperationMode> ModeFromCode(int code) {
   if (code < 0 || static_cast<std::size_t>(code) >= kModeByCode.size()) return std::nullopt;

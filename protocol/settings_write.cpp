@@ -8,7 +8,8 @@ namespace oxlo {
 std::vector<WriteStep> PlanSettingsWrite(const ChangedGroups& changed, bool wholeFilterTable,
                                          std::chrono::milliseconds pace) {
   std::vector<WriteStep> steps;
-  for (const SettingGroup group : {SettingGroup::kNetwork, SettingGroup::kOperationMode, SettingGroup::kCan}) {
+  for (const SettingGroup group :
+       {SettingGroup::kNetwork, SettingGroup::kOperationMode, SettingGroup::kCan}) {
     if (changed[static_cast<std::size_t>(group)]) steps.push_back({group});
   }
   if (!changed[static_cast<std::size_t>(SettingGroup::kFilters)]) return steps;

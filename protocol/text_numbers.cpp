@@ -105,7 +105,8 @@ std::optional<std::int32_t> ParsePlatformInteger(std::string_view text) {
 
   std::uint64_t magnitude = 0;
   for (; i < text.size(); ++i) {
-    const int digit = hex ? HexValue(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+    const int digit =
+        hex ? HexValue(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
     if (digit < 0) return std::nullopt;
     magnitude = magnitude * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
     if (magnitude > 0xFFFFFFFFull) return std::nullopt;

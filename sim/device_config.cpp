@@ -168,7 +168,8 @@ void ReadCan(const Section& device, CanSettings& can) {
   const Section section(*value, device.PathOf("can"), {"baud_index", "format", "id", "mask"});
   if (auto baud = section.Integer("baud_index", 0, 255))
     can.baudIndex = static_cast<std::uint8_t>(*baud);
-  if (auto format = section.Integer("format", 0, 255)) can.idFormat = static_cast<std::uint8_t>(*format);
+  if (auto format = section.Integer("format", 0, 255))
+    can.idFormat = static_cast<std::uint8_t>(*format);
   if (auto id = section.CanId("id")) can.id = *id;
   if (auto mask = section.CanId("mask")) can.mask = *mask;
 }

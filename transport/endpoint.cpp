@@ -59,7 +59,8 @@ bool IsDottedQuad(std::string_view text) {
   std::size_t start = 0;
   while (true) {
     const std::size_t dot = text.find('.', start);
-    const std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
+    const std::string_view part =
+        text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
     if (part.empty() || part.size() > 3 ||
         !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       return false;
@@ -80,25 +81,35 @@ SocketError SocketError::FromErrno(int error) {
 
 Endpoint::Endpoint(std::vector<Binding> bindings) : bindings_(std::move(bindings)) {}
 
-Endpoint::~Endpoint() { Close(); }
+Endpoint::~Endpoint() {
+  Close();
+}
 
-void Endpoint::SetDefaultPort(std::uint16_t port) { default_port_ = port; }
+void Endpoint::SetDefaultPort(std::uint16_t port) {
+  default_port_ = port;
+}
 
 void Endpoint::SetBroadcastEnabled(bool enabled) {
   broadcast_enabled_ = enabled;
   for (const Socket& socket : sockets_) SetBroadcastOption(socket.fd.get(), enabled);
 }
 
-bool Endpoint::BroadcastEnabled() const { return broadcast_enabled_; }
+bool Endpoint::BroadcastEnabled() const {
+  return broadcast_enabled_;
+}
 
 void Endpoint::SetReadHandler(ReadHandler handler, Executor* executor) {
   handler_ = std::move(handler);
   executor_ = executor;
 }
 
-void Endpoint::SetSocketReceiveBuffer(int bytes) { socket_receive_buffer_ = bytes; }
+void Endpoint::SetSocketReceiveBuffer(int bytes) {
+  socket_receive_buffer_ = bytes;
+}
 
-bool Endpoint::IsActive() const { return active_; }
+bool Endpoint::IsActive() const {
+  return active_;
+}
 
 Endpoint::Socket Endpoint::OpenSocket(const Binding& binding) const {
   Socket socket{Descriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)), binding};
@@ -246,8 +257,9 @@ void Endpoint::ReceiveLoop() {
       while (!stopping_) {
         sockaddr_in from{};
         socklen_t length = sizeof from;
-        const ssize_t n = ::recvfrom(fds[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
-                                     reinterpret_cast<sockaddr*>(&from), &length);
+        const ssize_t n =
+            ::recvfrom(fds[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(&from), &length);
         if (n < 0) {
           if (errno == EINTR) continue;
           break;  // drained, or an error that loses this datagram
@@ -327,7 +339,8 @@ std::vector<std::string> LocalAddresses() {
   for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
     if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
-    addresses.push_back(AddressText(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr));
+    addresses.push_back(
+        AddressText(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr));
   }
   ::freeifaddrs(list);
   return addresses;
@@ -355,7 +368,8 @@ std::string ResolveHost(std::string_view host) {
     // getaddrinfo has its own codes; report the closest socket error.
     throw SocketError("Socket Error # " + std::to_string(status) + "\r\n" + ::gai_strerror(status));
   }
-  const std::string address = AddressText(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr);
+  const std::string address =
+      AddressText(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr);
   ::freeaddrinfo(found);
   return address;
 }

@@ -37,7 +37,7 @@ inline constexpr int kReceiveWaitMs = 1000;
 inline constexpr int kBurstReceiveBuffer = 8 * 1024 * 1024;
 
 struct Binding {
-  std::string address;  // empty: every local address
+  std::string address;     // empty: every local address
   std::uint16_t port = 0;  // 0: chosen by the system
 };
 

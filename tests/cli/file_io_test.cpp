@@ -70,8 +70,8 @@ TEST_F(FileIo, ReadsTheStartOfAFile) {
     ReadFileStart(dir_ / "none.oxl", 4);
     ADD_FAILURE();
   } catch (const std::runtime_error& error) {
-    EXPECT_EQ(std::string(error.what()), "cannot open " + (dir_ / "none.oxl").string() +
-                                             ": No such file or directory");
+    EXPECT_EQ(std::string(error.what()),
+              "cannot open " + (dir_ / "none.oxl").string() + ": No such file or directory");
   }
 }
 

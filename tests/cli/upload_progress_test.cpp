@@ -43,7 +43,8 @@ TEST(UploadProgress, PlainLinesAtEachFurtherTenth) {
        "Uploaded 896 of 1280 bytes (70%)\nUploaded 1024 of 1280 bytes (80%)\n"
        "Uploaded 1152 of 1280 bytes (90%)\nUploaded 1280 of 1280 bytes (100%)\n"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Shown(false, c.total, Chunks(c.total)), c.expected) << c.total;
+  for (const Case& c : cases)
+    EXPECT_EQ(Shown(false, c.total, Chunks(c.total)), c.expected) << c.total;
 }
 
 TEST(UploadProgress, ALargeImageGivesTenLines) {

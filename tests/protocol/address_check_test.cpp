@@ -22,12 +22,12 @@ TEST(CheckAddressText, AcceptsFourPartsFromZeroTo255) {
     const char* text;
     bool ok;
   };
-  for (const Case& c : {Case{"192.168.0.1", true}, Case{"0.0.0.0", true},
-                        Case{"255.255.255.255", true}, Case{"$C0.168.0.x1", true},
-                        Case{"\"1\".2.3.4", true}, Case{"192.168.0", false},
-                        Case{"192.168.0.256", false}, Case{"1..2.3", false}, Case{"", false},
-                        Case{"1.2.3.4.5", false}, Case{"1.2.3.-1", false}, Case{"1.2.3.", false},
-                        Case{"a.b.c.d", false}, Case{"1.2.3.4%", false}, Case{"1.2.3.'4", false}}) {
+  for (const Case& c :
+       {Case{"192.168.0.1", true}, Case{"0.0.0.0", true}, Case{"255.255.255.255", true},
+        Case{"$C0.168.0.x1", true}, Case{"\"1\".2.3.4", true}, Case{"192.168.0", false},
+        Case{"192.168.0.256", false}, Case{"1..2.3", false}, Case{"", false},
+        Case{"1.2.3.4.5", false}, Case{"1.2.3.-1", false}, Case{"1.2.3.", false},
+        Case{"a.b.c.d", false}, Case{"1.2.3.4%", false}, Case{"1.2.3.'4", false}}) {
     EXPECT_EQ(CheckAddressText(c.text), c.ok) << c.text;
   }
 }
@@ -51,12 +51,11 @@ TEST(CheckHostAddressText, RefusesNetworkBroadcastAndReservedEnds) {
     const char* text;
     bool ok;
   };
-  for (const Case& c : {Case{"192.168.0.10", true}, Case{"1.0.0.1", true},
-                        Case{"253.254.254.253", true}, Case{"0.1.1.1", false},
-                        Case{"254.1.1.1", false}, Case{"10.255.1.1", false},
-                        Case{"10.1.255.1", false}, Case{"10.1.1.0", false},
-                        Case{"10.1.1.254", false}, Case{"10.1.1.255", false},
-                        Case{"10.1.1", false}}) {
+  for (const Case& c :
+       {Case{"192.168.0.10", true}, Case{"1.0.0.1", true}, Case{"253.254.254.253", true},
+        Case{"0.1.1.1", false}, Case{"254.1.1.1", false}, Case{"10.255.1.1", false},
+        Case{"10.1.255.1", false}, Case{"10.1.1.0", false}, Case{"10.1.1.254", false},
+        Case{"10.1.1.255", false}, Case{"10.1.1", false}}) {
     EXPECT_EQ(CheckHostAddressText(c.text), c.ok) << c.text;
   }
 }

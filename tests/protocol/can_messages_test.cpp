@@ -19,14 +19,14 @@ TEST(CanIdToBytes, PacksPairsFromTheRightLeastSignificantFirst) {
     const char* text;
     const char* bytes;
   };
-  for (const Case& c : {Case{"", "00 00 00 00"}, Case{"5", "05 00 00 00"},
-                        Case{"7FF", "FF 07 00 00"}, Case{"7ff", "FF 07 00 00"},
-                        Case{"800", "00 08 00 00"}, Case{"12345", "45 23 01 00"},
-                        Case{"1234567", "67 45 23 01"}, Case{"1FFFFFFF", "FF FF FF 1F"},
-                        Case{"12345678", "78 56 34 12"},
-                        // A bad piece zeroes only its own byte.
-                        Case{"G", "00 00 00 00"}, Case{"1G23", "23 00 00 00"},
-                        Case{"ABCDEFGH", "00 EF CD AB"}, Case{" 7FF", "FF 00 00 00"}}) {
+  for (const Case& c :
+       {Case{"", "00 00 00 00"}, Case{"5", "05 00 00 00"}, Case{"7FF", "FF 07 00 00"},
+        Case{"7ff", "FF 07 00 00"}, Case{"800", "00 08 00 00"}, Case{"12345", "45 23 01 00"},
+        Case{"1234567", "67 45 23 01"}, Case{"1FFFFFFF", "FF FF FF 1F"},
+        Case{"12345678", "78 56 34 12"},
+        // A bad piece zeroes only its own byte.
+        Case{"G", "00 00 00 00"}, Case{"1G23", "23 00 00 00"}, Case{"ABCDEFGH", "00 EF CD AB"},
+        Case{" 7FF", "FF 00 00 00"}}) {
     const auto bytes = CanIdToBytes(c.text);
     EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), Hex(c.bytes)) << c.text;
   }
@@ -50,13 +50,13 @@ TEST(CanFormCheck, LimitsElevenBitsForKindOneAndTwentyNineOtherwise) {
     int kind;
     bool ok;
   };
-  for (const Case& c : {Case{"7FF", 1, true}, Case{"7ff", 1, true}, Case{"", 1, true},
-                        Case{"800", 1, false}, Case{" 7FF", 1, false}, Case{"7FF ", 1, false},
-                        Case{"1FFFFFFF", 2, true}, Case{"20000000", 2, false},
-                        Case{"FFFFFFFF", 2, false}, Case{"7FF", 0, true}, Case{"800", 0, true},
-                        Case{"1FFFFFFF", -5, true}, Case{"xyz", 2, false},
-                        // Only the last eight digits count.
-                        Case{"100000001", 1, true}}) {
+  for (const Case& c :
+       {Case{"7FF", 1, true}, Case{"7ff", 1, true}, Case{"", 1, true}, Case{"800", 1, false},
+        Case{" 7FF", 1, false}, Case{"7FF ", 1, false}, Case{"1FFFFFFF", 2, true},
+        Case{"20000000", 2, false}, Case{"FFFFFFFF", 2, false}, Case{"7FF", 0, true},
+        Case{"800", 0, true}, Case{"1FFFFFFF", -5, true}, Case{"xyz", 2, false},
+        // Only the last eight digits count.
+        Case{"100000001", 1, true}}) {
     EXPECT_EQ(CanFormCheck(c.text, c.kind), c.ok) << c.text << " kind " << c.kind;
   }
 }
@@ -90,8 +90,9 @@ TEST(FilterGroup, ReplyFillsItsFourEntriesAndNothingElse) {
   FilterTable table;
   table.entries[7] = {1, "00000007"};
   table.entries[12] = {2, "0000000C"};
-  Bytes reply = BuildFilterGroupReply(
-      kMac, 3, {FilterEntry{1, "100"}, FilterEntry{2, "1ABCDEF"}, FilterEntry{0, "0"}, FilterEntry{1, "7FF"}});
+  Bytes reply = BuildFilterGroupReply(kMac, 3,
+                                      {FilterEntry{1, "100"}, FilterEntry{2, "1ABCDEF"},
+                                       FilterEntry{0, "0"}, FilterEntry{1, "7FF"}});
   EXPECT_EQ(reply[1], 0x13);
   reply[9] = 5;  // kept as received
   EXPECT_EQ(ReadFilterGroup(reply, table), 2);
@@ -121,7 +122,8 @@ TEST(FilterGroup, ShortOrForeignReplyLeavesTheTableUntouched) {
 }
 
 TEST(FilterGroup, DecodesTheMessagesTheToolSends) {
-  const auto group = DecodeFilterGroup(BuildFilterGroup(kMac, 1, {2, 0, 0, 1}, {"ABC", "", "", "1"}));
+  const auto group =
+      DecodeFilterGroup(BuildFilterGroup(kMac, 1, {2, 0, 0, 1}, {"ABC", "", "", "1"}));
   ASSERT_TRUE(group);
   EXPECT_EQ(group->group, 0);
   EXPECT_EQ(group->slots[0], (FilterEntry{2, "00000ABC"}));
@@ -135,11 +137,10 @@ TEST(FilterSlotValid, ChecksTypeAgainstIdentifierAndSpecification) {
     int format;
     bool ok;
   };
-  for (const Case& c : {Case{0, "not hex", 1, true}, Case{-1, "zz", 2, true},
-                        Case{1, "7FF", 1, true}, Case{1, "800", 2, false},
-                        Case{2, "1FFFFFFF", 2, true}, Case{2, "1FFFFFFF", 1, false},
-                        Case{2, "20000000", 2, false}, Case{1, "7G", 2, false},
-                        Case{3, "1", 2, false}}) {
+  for (const Case& c :
+       {Case{0, "not hex", 1, true}, Case{-1, "zz", 2, true}, Case{1, "7FF", 1, true},
+        Case{1, "800", 2, false}, Case{2, "1FFFFFFF", 2, true}, Case{2, "1FFFFFFF", 1, false},
+        Case{2, "20000000", 2, false}, Case{1, "7G", 2, false}, Case{3, "1", 2, false}}) {
     EXPECT_EQ(FilterSlotValid(c.type, c.id, c.format), c.ok)
         << c.type << " " << c.id << " format " << c.format;
   }

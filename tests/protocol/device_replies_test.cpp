@@ -50,9 +50,9 @@ TEST(DecodeDeviceReply, EachReplyCodeGivesItsKindAndOthersNothing) {
   EXPECT_TRUE(unchanged && std::holds_alternative<CanUnchangedReply>(*unchanged));
 
   // The query, our own requests coming back, and what is no datagram.
-  for (const Bytes& other :
-       {Hex("02 67 03"), BuildReadRequest(ReadRequestKind::kNetwork, kMac), BuildApplyCommand(kMac),
-        BuildReadRequest(FilterGroupRequest(1), kMac), Bytes{}, Hex("02 6E 02 00 00 00 00 01 00")}) {
+  for (const Bytes& other : {Hex("02 67 03"), BuildReadRequest(ReadRequestKind::kNetwork, kMac),
+                             BuildApplyCommand(kMac), BuildReadRequest(FilterGroupRequest(1), kMac),
+                             Bytes{}, Hex("02 6E 02 00 00 00 00 01 00")}) {
     EXPECT_FALSE(DecodeDeviceReply(other)) << other.size();
   }
 }

@@ -45,9 +45,10 @@ TEST(SettingsCollector, NamesWhatIsMissingOrUnreadable) {
     std::vector<std::string> missing;
   };
   const std::vector<Case> cases = {
-      {{}, {"network settings", "operation mode", "CAN settings", "filter group 1",
-            "filter group 2", "filter group 3", "filter group 4", "filter group 5",
-            "filter group 6", "filter group 7", "filter group 8"}},
+      {{},
+       {"network settings", "operation mode", "CAN settings", "filter group 1", "filter group 2",
+        "filter group 3", "filter group 4", "filter group 5", "filter group 6", "filter group 7",
+        "filter group 8"}},
       {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {"filter group 8"}},
       {{0, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {"operation mode"}},
       {{11, 0, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {"operation mode (unreadable reply)"}},
@@ -81,11 +82,16 @@ TEST(SettingsMessages, AddressTheGivenDeviceInTheOrderItTakesThem) {
   settings.network.portCount = 3;  // the message always says one
   const std::vector<Bytes> messages = SettingsMessages(kOtherMac, settings);
   const std::vector<std::pair<std::uint8_t, std::size_t>> expected = {
-      {code::kNetwork, kNetworkMessageSize}, {code::kOpMode, kOpModeMessageSize},
-      {code::kCan, kCanSettingsSize},        {0x01, kFilterGroupSize},
-      {0x02, kFilterGroupSize},              {0x03, kFilterGroupSize},
-      {0x04, kFilterGroupSize},              {0x05, kFilterGroupSize},
-      {0x06, kFilterGroupSize},              {0x07, kFilterGroupSize},
+      {code::kNetwork, kNetworkMessageSize},
+      {code::kOpMode, kOpModeMessageSize},
+      {code::kCan, kCanSettingsSize},
+      {0x01, kFilterGroupSize},
+      {0x02, kFilterGroupSize},
+      {0x03, kFilterGroupSize},
+      {0x04, kFilterGroupSize},
+      {0x05, kFilterGroupSize},
+      {0x06, kFilterGroupSize},
+      {0x07, kFilterGroupSize},
       {0x08, kFilterGroupSize}};
   ASSERT_EQ(messages.size(), expected.size());
   for (std::size_t i = 0; i < messages.size(); ++i) {

@@ -33,7 +33,8 @@ TEST(AddressAssignmentReader, ReadsWhatTheToolBuilds) {
   EXPECT_EQ(assignment->mask, (Ipv4Field{255, 255, 255, 0}));
   EXPECT_EQ(assignment->name, "Hall \xC3\xA4");
 
-  Bytes wrongSize = BuildAddressAssignment("00-11-22-33-44-55", "1.2.3.4", "1.2.3.4", "1.2.3.4", "");
+  Bytes wrongSize =
+      BuildAddressAssignment("00-11-22-33-44-55", "1.2.3.4", "1.2.3.4", "1.2.3.4", "");
   wrongSize.insert(wrongSize.begin() + 10, 0x00);
   EXPECT_FALSE(ParseAddressAssignment(wrongSize));
 }

@@ -34,27 +34,29 @@ TEST(AcceptDatagram, AcceptsFramedDatagramsOfAnyOtherLength) {
     std::optional<std::uint8_t> code;
   };
   const Case cases[] = {
-      {Hex("02 67 03"), std::nullopt},        // our own query echoed back
+      {Hex("02 67 03"), std::nullopt},  // our own query echoed back
       {Hex("02 67 00 03"), 0x67},
-      {Hex("FF 61 03"), std::nullopt},        // any 3 bytes
-      {Hex("FF 61 00 03"), 0x61},             // byte 0 is not examined
+      {Hex("FF 61 03"), std::nullopt},  // any 3 bytes
+      {Hex("FF 61 00 03"), 0x61},       // byte 0 is not examined
       {Concat({Hex("02 53"), Zeros(54), Hex("03")}), 0x53},
-      {Hex("02 67 00 02"), std::nullopt},     // no ETX at the end
+      {Hex("02 67 00 02"), std::nullopt},  // no ETX at the end
       {Bytes{}, std::nullopt},
-      {Hex("03"), std::nullopt},              // no code to match
+      {Hex("03"), std::nullopt},  // no code to match
       {Hex("02"), std::nullopt},
       {Hex("02 03"), 0x03},
   };
   for (const Case& c : cases) EXPECT_EQ(AcceptDatagram(c.datagram), c.code);
 }
 
-TEST(DiscoveryQuery, IsThreeBytes) { EXPECT_EQ(BuildDiscoveryQuery(), Hex("02 67 03")); }
+TEST(DiscoveryQuery, IsThreeBytes) {
+  EXPECT_EQ(BuildDiscoveryQuery(), Hex("02 67 03"));
+}
 
 TEST(DiscoveryReply, ReadsEveryFieldFromItsOffset) {
-  const Bytes reply = Concat({Hex("02 67 00 1A 2B 3C 4D 5E C0 A8 00 0A C0 A8 00 01 FF FF FF 00"),
-                              Ascii("abc"), Zeros(29), Hex("01 02 03 04"),
-                              Hex("31 2E 30 2E 30 00 00 00"), Ascii("OXLO-CE100"), Zeros(10),
-                              Hex("03")});
+  const Bytes reply =
+      Concat({Hex("02 67 00 1A 2B 3C 4D 5E C0 A8 00 0A C0 A8 00 01 FF FF FF 00"), Ascii("abc"),
+              Zeros(29), Hex("01 02 03 04"), Hex("31 2E 30 2E 30 00 00 00"), Ascii("OXLO-CE100"),
+              Zeros(10), Hex("03")});
   ASSERT_EQ(reply.size(), kDiscoveryReplyMinSize);
   const std::optional<DeviceRecord> record = ParseDiscoveryReply(reply);
   ASSERT_TRUE(record);
@@ -98,8 +100,8 @@ TEST(DiscoveryReply, ShorterThanTheLayoutYieldsNoRecord) {
 TEST(AddressAssignment, MatchesTheLayoutWithGatewayBeforeMask) {
   const Bytes expected = Concat({Hex("02 53 00 1A 2B 3C 4D 5E C0 A8 00 0A C0 A8 00 01 FF FF FF 00"),
                                  Zeros(4), Ascii("abc"), Zeros(29), Hex("03")});
-  const Bytes message = BuildAddressAssignment("00-1A-2B-3C-4D-5E", "192.168.0.10",
-                                               "255.255.255.0", "192.168.0.1", "abc");
+  const Bytes message = BuildAddressAssignment("00-1A-2B-3C-4D-5E", "192.168.0.10", "255.255.255.0",
+                                               "192.168.0.1", "abc");
   EXPECT_EQ(message.size(), kAddressAssignmentSize);
   EXPECT_EQ(message, expected);
 }

@@ -106,9 +106,9 @@ TEST(NameFromField, RecoversANameWhoseLastCharacterWasCut) {
   const std::string a31(31, 'a');
   const std::string a29(29, 'a');
   const Case cases[] = {
-      {a30 + kEuro, a30},      // cut leaves 2 of 3 bytes
-      {a31 + kEuro, a31},      // cut leaves 1 of 3 bytes
-      {a31 + kUmlaut, a31},    // cut leaves 1 of 2 bytes
+      {a30 + kEuro, a30},               // cut leaves 2 of 3 bytes
+      {a31 + kEuro, a31},               // cut leaves 1 of 3 bytes
+      {a31 + kUmlaut, a31},             // cut leaves 1 of 2 bytes
       {a29 + "\xF0\x9F\x98\x80", a29},  // cut leaves 3 of 4 bytes
   };
   for (const Case& c : cases) {
@@ -139,9 +139,9 @@ TEST(WordToBytes, IsLittleEndianForSixteenBitValues) {
     const char* text;
     std::array<std::uint8_t, 2> bytes;
   };
-  for (const Case& c : {Case{"2057", {0x09, 0x08}}, Case{"0", {0, 0}}, Case{"65535", {0xFF, 0xFF}},
-                        Case{"80", {0x50, 0x00}}, Case{"70000", {0x70, 0x11}},
-                        Case{"-1", {0xFF, 0x00}}}) {
+  for (const Case& c :
+       {Case{"2057", {0x09, 0x08}}, Case{"0", {0, 0}}, Case{"65535", {0xFF, 0xFF}},
+        Case{"80", {0x50, 0x00}}, Case{"70000", {0x70, 0x11}}, Case{"-1", {0xFF, 0x00}}}) {
     EXPECT_EQ(WordToBytes(c.text), c.bytes) << c.text;
   }
   EXPECT_EQ(WordFromText("2057"), 2057);
@@ -162,10 +162,10 @@ TEST(IsValidUtf8, RejectsMalformedSequences) {
   };
   EXPECT_TRUE(valid("plain"));
   EXPECT_TRUE(valid(kEuro + kUmlaut + "\xF0\x9F\x98\x80"));
-  EXPECT_FALSE(valid("\xC3"));          // cut
-  EXPECT_FALSE(valid("\x80"));          // stray continuation
-  EXPECT_FALSE(valid("\xC0\xAF"));      // overlong
-  EXPECT_FALSE(valid("\xED\xA0\x80"));  // surrogate
+  EXPECT_FALSE(valid("\xC3"));              // cut
+  EXPECT_FALSE(valid("\x80"));              // stray continuation
+  EXPECT_FALSE(valid("\xC0\xAF"));          // overlong
+  EXPECT_FALSE(valid("\xED\xA0\x80"));      // surrogate
   EXPECT_FALSE(valid("\xF4\x90\x80\x80"));  // beyond U+10FFFF
 }
 

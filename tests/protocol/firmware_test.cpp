@@ -174,7 +174,8 @@ TEST(FirmwareUpload, WaitsFourSecondsForDataAndFortyOneForTheEnd) {
   EXPECT_EQ(upload.ReplyTimeout(), std::chrono::seconds(41));
 
   // A test's shorter waits, for either message.
-  FirmwareUpload quick(kMac, ReaderOver(image), {std::chrono::milliseconds(20), std::chrono::milliseconds(30)});
+  FirmwareUpload quick(kMac, ReaderOver(image),
+                       {std::chrono::milliseconds(20), std::chrono::milliseconds(30)});
   quick.NextMessage();
   EXPECT_EQ(quick.ReplyTimeout(), std::chrono::milliseconds(20));
   quick.OnReply(BuildFirmwareReply(kMac, 0, 0x00));
@@ -295,9 +296,8 @@ TEST(FirmwareUpload, AMalformedReplyNeverSucceeds) {
 }
 
 TEST(FirmwareUpload, AReadErrorFailsTheUploadAndReachesTheDriver) {
-  FirmwareUpload upload(kMac, [](std::span<std::uint8_t>) -> std::size_t {
-    throw std::runtime_error("Read error");
-  });
+  FirmwareUpload upload(
+      kMac, [](std::span<std::uint8_t>) -> std::size_t { throw std::runtime_error("Read error"); });
   EXPECT_THROW(upload.NextMessage(), std::runtime_error);
   EXPECT_EQ(upload.State(), FirmwareUpload::kFailed);
 }

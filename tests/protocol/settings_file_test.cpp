@@ -1,8 +1,9 @@
 // The settings file's filter section and its split into sections.
+#include "protocol/settings_file.h"
+
 #include <gtest/gtest.h>
 
 #include "protocol/conversion_error.h"
-#include "protocol/settings_file.h"
 #include "tests/protocol/test_bytes.h"
 
 namespace oxlo {
@@ -53,7 +54,8 @@ TEST(FilterSection, ACutSectionLeavesLaterIdentifiersShortOrEmpty) {
     ParseFilterSection(ByteView(whole).first(c.length), table);
     for (std::size_t k = 0; k < 32; ++k) {
       EXPECT_EQ(table.entries[k].type, static_cast<int>(k % 3));
-      const std::size_t expected = k < c.lastWhole ? 8 : (k == c.lastWhole && c.length % 8 == 3 ? 3 : 0);
+      const std::size_t expected =
+          k < c.lastWhole ? 8 : (k == c.lastWhole && c.length % 8 == 3 ? 3 : 0);
       EXPECT_EQ(table.entries[k].id.size(), expected) << c.length << " " << k;
     }
   }
@@ -94,7 +96,8 @@ TEST(SettingsFile, ValuesWithoutAListEntryAreRefusedByName) {
       {122 + 9, 0, "The settings file holds CAN ID format 0, which has no entry (1 A, 2 B)."},
       {122 + 9, 3, "The settings file holds CAN ID format 3, which has no entry (1 A, 2 B)."},
       {141 + 31, 3,
-       "The settings file holds filter 32 type 3, which has no entry (0 Disable, 1 Standard, 2 Extend)."},
+       "The settings file holds filter 32 type 3, which has no entry (0 Disable, 1 Standard, 2 "
+       "Extend)."},
   };
   for (const Case& c : cases) {
     Bytes file = whole;

@@ -51,13 +51,13 @@ TEST(ReadRequest, CarriesTheKindsCodeAndTheMac) {
     std::uint8_t request;
     std::uint8_t reply;
   };
-  for (const Case& c : {Case{ReadRequestKind::kNetwork, 0x4E, 0x6E},
-                        Case{ReadRequestKind::kOperationMode, 0x4F, 0x6F},
-                        Case{ReadRequestKind::kCan, 0x43, 0x63},
-                        Case{ReadRequestKind::kFilterGroup1, 0x01, 0x11},
-                        Case{FilterGroupRequest(5), 0x05, 0x15},
-                        Case{ReadRequestKind::kFilterGroup8, 0x08, 0x18}}) {
-    EXPECT_EQ(BuildReadRequest(c.kind, kMac), Concat({Bytes{0x02, c.request}, Bytes(kMac.begin(), kMac.end()), Hex("03")}));
+  for (const Case& c :
+       {Case{ReadRequestKind::kNetwork, 0x4E, 0x6E},
+        Case{ReadRequestKind::kOperationMode, 0x4F, 0x6F}, Case{ReadRequestKind::kCan, 0x43, 0x63},
+        Case{ReadRequestKind::kFilterGroup1, 0x01, 0x11}, Case{FilterGroupRequest(5), 0x05, 0x15},
+        Case{ReadRequestKind::kFilterGroup8, 0x08, 0x18}}) {
+    EXPECT_EQ(BuildReadRequest(c.kind, kMac),
+              Concat({Bytes{0x02, c.request}, Bytes(kMac.begin(), kMac.end()), Hex("03")}));
     EXPECT_EQ(ReplyCode(c.kind), c.reply);
   }
   EXPECT_THROW(BuildReadRequest(static_cast<ReadRequestKind>(11), kMac), std::out_of_range);
@@ -116,9 +116,9 @@ TEST(NetworkReply, ShortReplyStopsAtTheFirstMissingField) {
     int decoded;       // fields set, in decoding order
   };
   // Fields: type, address, gateway, mask, dns, name, port count, echo.
-  for (const Case& c : {Case{0, 0}, Case{3, 0}, Case{9, 0}, Case{10, 1}, Case{13, 1}, Case{14, 2},
-                        Case{25, 4}, Case{26, 5}, Case{57, 5}, Case{58, 6}, Case{79, 6},
-                        Case{80, 7}, Case{81, 8}}) {
+  for (const Case& c :
+       {Case{0, 0}, Case{3, 0}, Case{9, 0}, Case{10, 1}, Case{13, 1}, Case{14, 2}, Case{25, 4},
+        Case{26, 5}, Case{57, 5}, Case{58, 6}, Case{79, 6}, Case{80, 7}, Case{81, 8}}) {
     const NetworkReply reply = ParseNetworkReply(CutAndClose(full, c.size));
     const int decoded = reply.networkType.has_value() + reply.address.has_value() +
                         reply.gateway.has_value() + reply.subnetMask.has_value() +
@@ -179,8 +179,8 @@ TEST(OpModeReply, RoundTripsAndNormalisesModeAndNoDelay) {
   EXPECT_EQ(*reply.Complete(), sent);
 
   Bytes raw = BuildOpModeReply(kMac, sent);
-  raw[9] = 4;    // reads as COM_Redirector...
-  raw[39] = 2;   // ...and any non-zero no-delay byte is on
+  raw[9] = 4;   // reads as COM_Redirector...
+  raw[39] = 2;  // ...and any non-zero no-delay byte is on
   raw[10] = 0x50;
   raw[11] = 0x00;
   const auto read = ParseOpModeReply(raw).Complete();
@@ -214,9 +214,8 @@ TEST(OpModeReply, ShortReplyStopsAtTheFirstMissingField) {
     std::size_t size;
     int decoded;  // index, alias, mode, local port, type, target, port, alive, latency, no-delay
   };
-  for (const Case& c : {Case{3, 0}, Case{9, 0}, Case{10, 1}, Case{28, 1}, Case{29, 4},
-                        Case{30, 5}, Case{33, 5}, Case{34, 6}, Case{36, 7}, Case{40, 9},
-                        Case{41, 10}}) {
+  for (const Case& c : {Case{3, 0}, Case{9, 0}, Case{10, 1}, Case{28, 1}, Case{29, 4}, Case{30, 5},
+                        Case{33, 5}, Case{34, 6}, Case{36, 7}, Case{40, 9}, Case{41, 10}}) {
     const OpModeReply reply = ParseOpModeReply(CutAndClose(full, c.size));
     const int decoded = reply.portIndex.has_value() + reply.alias.has_value() +
                         reply.mode.has_value() + reply.localPort.has_value() +

@@ -27,14 +27,20 @@ TEST(PlanSettingsWrite, ChangedGroupsInDeviceOrderAndTheWholeTablePaced) {
       {{true, false, false, false}, false, {network}},
       {{false, true, true, false}, true, {port, can}},
       {{true, true, true, true}, false, {network, port, can, shown}},
-      {{false, false, false, true}, true,
-       {{SettingGroup::kFilters, 0, milliseconds(7)}, {SettingGroup::kFilters, 1, milliseconds(7)},
-        {SettingGroup::kFilters, 2, milliseconds(7)}, {SettingGroup::kFilters, 3, milliseconds(7)},
-        {SettingGroup::kFilters, 4, milliseconds(7)}, {SettingGroup::kFilters, 5, milliseconds(7)},
-        {SettingGroup::kFilters, 6, milliseconds(7)}, {SettingGroup::kFilters, 7, milliseconds(7)}}},
+      {{false, false, false, true},
+       true,
+       {{SettingGroup::kFilters, 0, milliseconds(7)},
+        {SettingGroup::kFilters, 1, milliseconds(7)},
+        {SettingGroup::kFilters, 2, milliseconds(7)},
+        {SettingGroup::kFilters, 3, milliseconds(7)},
+        {SettingGroup::kFilters, 4, milliseconds(7)},
+        {SettingGroup::kFilters, 5, milliseconds(7)},
+        {SettingGroup::kFilters, 6, milliseconds(7)},
+        {SettingGroup::kFilters, 7, milliseconds(7)}}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(PlanSettingsWrite(c.changed, c.wholeTable, milliseconds(7)), c.steps) << c.steps.size();
+    EXPECT_EQ(PlanSettingsWrite(c.changed, c.wholeTable, milliseconds(7)), c.steps)
+        << c.steps.size();
   }
   EXPECT_EQ(PlanSettingsWrite({true, true, true, true}, true).back().pauseBefore, kFilterGroupPace);
 }
@@ -45,7 +51,8 @@ TEST(BuildWriteStep, WholeSettingsGiveTheDeviceMessagesInPlanOrder) {
   const std::vector<std::uint8_t> codes{'N', 'O', 'C', 1, 2, 3, 4, 5, 6, 7, 8};
   for (std::size_t i = 0; i < messages.size(); ++i) EXPECT_EQ(messages[i][1], codes[i]) << i;
   EXPECT_EQ(messages[0][78], 1);  // one port, whatever the settings say
-  EXPECT_THROW(BuildWriteStep(kMac, SampleSettings(), {SettingGroup::kFilters}), std::invalid_argument);
+  EXPECT_THROW(BuildWriteStep(kMac, SampleSettings(), {SettingGroup::kFilters}),
+               std::invalid_argument);
 }
 
 TEST(AcknowledgementWait, OnlyAnAcknowledgementWhileWaitingCountsAndTheFifthTickLosesIt) {
@@ -54,7 +61,8 @@ TEST(AcknowledgementWait, OnlyAnAcknowledgementWhileWaitingCountsAndTheFifthTick
   EXPECT_EQ(wait.Timeout(), milliseconds(5000));
   wait.Start();
   EXPECT_FALSE(wait.OnReply(CanUnchangedReply{}));
-  for (int tick = 1; tick < AcknowledgementWait::kTicks; ++tick) EXPECT_FALSE(wait.OnTick()) << tick;
+  for (int tick = 1; tick < AcknowledgementWait::kTicks; ++tick)
+    EXPECT_FALSE(wait.OnTick()) << tick;
   EXPECT_TRUE(wait.OnReply(ApplyAcknowledgement{}));
   EXPECT_FALSE(wait.Waiting());
   EXPECT_FALSE(wait.OnTick());

@@ -18,7 +18,9 @@ inline Bytes Hex(std::string_view text) {
   return bytes;
 }
 
-inline Bytes Ascii(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline Bytes Ascii(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
 
 inline Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes all;
@@ -26,7 +28,9 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-inline Bytes Zeros(std::size_t count) { return Bytes(count, 0x00); }
+inline Bytes Zeros(std::size_t count) {
+  return Bytes(count, 0x00);
+}
 
 inline Bytes Truncated(Bytes bytes, std::size_t size) {
   bytes.resize(size);

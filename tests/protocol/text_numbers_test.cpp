@@ -75,15 +75,33 @@ TEST(ParsePlatformInteger, AcceptsBlanksSignsAndHexPrefixes) {
     std::optional<std::int32_t> value;
   };
   const Case cases[] = {
-      {"0", 0},           {"255", 255},        {"  7", 7},          {"-1", -1},
-      {"+12", 12},        {"$1F", 31},         {"x1f", 31},         {"X10", 16},
-      {"0x10", 16},       {"0X10", 16},        {"-$10", -16},       {"2147483647", 2147483647},
-      {"-2147483648", std::numeric_limits<std::int32_t>::min()},    {"$FFFFFFFF", -1},
-      {"", std::nullopt}, {" ", std::nullopt}, {"1 ", std::nullopt}, {"1.5", std::nullopt},
-      {"$", std::nullopt}, {"0x", std::nullopt}, {"2147483648", std::nullopt},
-      {"$100000000", std::nullopt}, {"--1", std::nullopt}, {"a", std::nullopt},
+      {"0", 0},
+      {"255", 255},
+      {"  7", 7},
+      {"-1", -1},
+      {"+12", 12},
+      {"$1F", 31},
+      {"x1f", 31},
+      {"X10", 16},
+      {"0x10", 16},
+      {"0X10", 16},
+      {"-$10", -16},
+      {"2147483647", 2147483647},
+      {"-2147483648", std::numeric_limits<std::int32_t>::min()},
+      {"$FFFFFFFF", -1},
+      {"", std::nullopt},
+      {" ", std::nullopt},
+      {"1 ", std::nullopt},
+      {"1.5", std::nullopt},
+      {"$", std::nullopt},
+      {"0x", std::nullopt},
+      {"2147483648", std::nullopt},
+      {"$100000000", std::nullopt},
+      {"--1", std::nullopt},
+      {"a", std::nullopt},
   };
-  for (const Case& c : cases) EXPECT_EQ(ParsePlatformInteger(c.text), c.value) << '"' << c.text << '"';
+  for (const Case& c : cases)
+    EXPECT_EQ(ParsePlatformInteger(c.text), c.value) << '"' << c.text << '"';
 }
 
 }  // namespace

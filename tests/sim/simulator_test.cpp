@@ -196,7 +196,10 @@ TEST(SimulatorSettings, ReadRequestsReturnWhatWasStored) {
        BuildOpModeMessage(mac, unfilled),
        ReadRequestKind::kOperationMode,
        {}},
-      {"CAN", BuildCanSettings(mac, 9, kIdFormat29Bit, "1ABCDEF0", "1FFFFFFF"), ReadRequestKind::kCan, {}},
+      {"CAN",
+       BuildCanSettings(mac, 9, kIdFormat29Bit, "1ABCDEF0", "1FFFFFFF"),
+       ReadRequestKind::kCan,
+       {}},
   };
   Bytes modeCodeFive = BuildOpModeMessage(mac, port);
   modeCodeFive[9] = 5;  // reads as COM_Redirector, but the device keeps the code

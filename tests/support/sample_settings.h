@@ -15,10 +15,24 @@ inline constexpr MacField kMac{0x02, 0x00, 0x5E, 0x00, 0x00, 0x07};
 
 inline DeviceSettings SampleSettings() {
   DeviceSettings s;
-  s.network = {1, {192, 168, 7, 20}, {192, 168, 7, 1}, {255, 255, 255, 0}, {9, 9, 9, 9},
-               "Förderband Süd", 1, 0x5A};
-  s.port = {0, OperationMode::kUdpClient, 5001, "W\xE4rme", kPortTypeModem, {192, 168, 7, 99},
-            6001, 30, 12, true};
+  s.network = {1,
+               {192, 168, 7, 20},
+               {192, 168, 7, 1},
+               {255, 255, 255, 0},
+               {9, 9, 9, 9},
+               "Förderband Süd",
+               1,
+               0x5A};
+  s.port = {0,
+            OperationMode::kUdpClient,
+            5001,
+            "W\xE4rme",
+            kPortTypeModem,
+            {192, 168, 7, 99},
+            6001,
+            30,
+            12,
+            true};
   s.can = {3, kIdFormat29Bit, "1FFFFFFF", "0000ABCD"};
   for (int k = 0; k < kFilterCount; ++k) {
     char id[9];

@@ -293,7 +293,9 @@ TEST(Endpoint, OpenThatFailsPartWayClosesEverythingItOpened) {
   }
 }
 
-bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+bool IsOpen(int fd) {
+  return ::fcntl(fd, F_GETFD) != -1;
+}
 
 TEST(Descriptor, ClosesWhatItOwnsWhenReplacedOrDestroyed) {
   int fds[2];

@@ -72,7 +72,9 @@ class ConfigWindow : public ::testing::Test {
     return child;
   }
   QString EditText(const char* name) { return Child<QLineEdit>(name)->text(); }
-  bool PanelEnabled(int n) { return Child<QWidget>(("tabPanel" + std::to_string(n)).c_str())->isEnabled(); }
+  bool PanelEnabled(int n) {
+    return Child<QWidget>(("tabPanel" + std::to_string(n)).c_str())->isEnabled();
+  }
   SettingsGrid& OpGrid() { return form.OpModePage().Grid(); }
   SettingsGrid& CanGrid() { return form.CanPage().Grid(); }
 

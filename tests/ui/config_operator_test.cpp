@@ -71,41 +71,53 @@ TEST_F(ConfigOperator, WhatIsTypedOnEachTabIsWhatApplySends) {
   const Case cases[] = {
       {"device name",
        [](ConfigOperator& t) { t.TypeInto("DeviceNameText", "Bench 7"); },
-       {'N', 'A'}, 25, Bytes{'B', 'e', 'n', 'c', 'h', ' ', '7', 0}},
+       {'N', 'A'},
+       25,
+       Bytes{'B', 'e', 'n', 'c', 'h', ' ', '7', 0}},
       {"local port, no Enter",
        [](ConfigOperator& t) {
          ClickTab(t.Tabs(), 1);
          t.TypeIntoCell(t.OpGrid(), opcolumn::kLocalPort, "4000");
        },
-       {'O', 'A'}, 10, Hex("A0 0F")},
+       {'O', 'A'},
+       10,
+       Hex("A0 0F")},
       {"target address, no Enter",
        [](ConfigOperator& t) {
          ClickTab(t.Tabs(), 1);
          t.TypeIntoCell(t.OpGrid(), opcolumn::kTargetIp, "10.57.0.44");
        },
-       {'O', 'A'}, 29, Hex("0A 39 00 2C")},
+       {'O', 'A'},
+       29,
+       Hex("0A 39 00 2C")},
       {"operation mode picked with the keyboard",
        [](ConfigOperator& t) {
          ClickTab(t.Tabs(), 1);
          ClickCell(t.OpGrid(), 0, opcolumn::kMode);
          Key(t.form, Qt::Key_Down);  // TCP_Server to TCP_Client
        },
-       {'O', 'A'}, 9, Bytes{3}},
+       {'O', 'A'},
+       9,
+       Bytes{3}},
       {"CAN identifier, no Enter",
        [](ConfigOperator& t) {
          ClickTab(t.Tabs(), 2);
          t.TypeIntoCell(t.CanGrid(), cancolumn::kId, "1ABCDE");
        },
-       {'C', 'A'}, 10, Hex("DE BC 1A 00")},
+       {'C', 'A'},
+       10,
+       Hex("DE BC 1A 00")},
       {"filter identifier and type",
        [](ConfigOperator& t) {
          ClickTab(t.Tabs(), 3);
          t.TypeInto("FilterID1", "7F");
          Click(t.Child<QComboBox>("FilterType1"));  // opens its list
-         Key(t.form, Qt::Key_Down);                  // Disable to Standard
+         Key(t.form, Qt::Key_Down);                 // Disable to Standard
          Key(t.form, Qt::Key_Return);
        },
-       {1, 'A'}, 8, Hex("01 01 02 00 7F 00 00 00")},
+       {1, 'A'},
+       8,
+       Hex("01 01 02 00 7F 00 00 00")},
       {"local port typed, then another tab",
        [](ConfigOperator& t) {
          ClickTab(t.Tabs(), 1);
@@ -114,7 +126,9 @@ TEST_F(ConfigOperator, WhatIsTypedOnEachTabIsWhatApplySends) {
          EXPECT_FALSE(t.OpGrid().Editing());
          EXPECT_TRUE(t.form.ChangeFlag(SettingGroup::kOperationMode));
        },
-       {'O', 'A'}, 10, Hex("A0 0F")},
+       {'O', 'A'},
+       10,
+       Hex("A0 0F")},
   };
   for (const Case& c : cases) {
     OpenUnchanged();
@@ -125,7 +139,8 @@ TEST_F(ConfigOperator, WhatIsTypedOnEachTabIsWhatApplySends) {
     EXPECT_EQ(Field(sent[0], c.offset, c.expected.size()), c.expected) << c.what;
     EXPECT_TRUE(prompter.messages.empty()) << c.what;
     Reply(BuildApplyAck(kMac));
-    EXPECT_EQ(prompter.messages, std::vector<QString>{"Configuration was successfully applied"}) << c.what;
+    EXPECT_EQ(prompter.messages, std::vector<QString>{"Configuration was successfully applied"})
+        << c.what;
     form.done(QDialog::Accepted);
   }
 }
@@ -198,7 +213,8 @@ TEST_F(ConfigOperator, ExportWritesTheCellStillBeingEdited) {
   TypeIntoCell(OpGrid(), opcolumn::kLocalPort, "70000");
   prompter.files = {dir.filePath("refused.oxl")};
   Click(Child<QPushButton>("FlatButton9"));
-  EXPECT_EQ(prompter.messages, std::vector<QString>{"Local Port: 70000 is out of range (0 to 65535)."});
+  EXPECT_EQ(prompter.messages,
+            std::vector<QString>{"Local Port: 70000 is out of range (0 to 65535)."});
   EXPECT_FALSE(QFile::exists(dir.filePath("refused.oxl")));
 }
 

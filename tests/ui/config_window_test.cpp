@@ -6,12 +6,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -70,7 +70,7 @@ TEST_F(ConfigWindow, IgnoresOtherDevicesShortDatagramsAndItsOwnRequests) {
   Reply(BuildNetworkReply(kOtherMac, DeviceNetwork()));
   Reply(Hex("02 67 03"));
   for (const auto& d : network.Sent()) Reply(d.data);  // our requests, come back
-  Reply(Hex("02 6E 02 00 00 00"));  // too short to carry a MAC
+  Reply(Hex("02 6E 02 00 00 00"));                     // too short to carry a MAC
   EXPECT_FALSE(PanelEnabled(1));
   EXPECT_EQ(EditText("IPAddressText"), "");
   EXPECT_EQ(form.PortCount(), 0);
@@ -89,11 +89,13 @@ TEST_F(ConfigWindow, RepliesFillEveryTabAndEnableItsPanel) {
   EXPECT_EQ(form.PortCount(), 1);
   EXPECT_EQ(form.EchoByte(), 0x5A);
   ASSERT_EQ(OpGrid().rowCount(), 1);
-  const QStringList row{OpGrid().Text(0, opcolumn::kNo), OpGrid().Text(0, opcolumn::kAlias),
-                        OpGrid().Text(0, opcolumn::kMode), OpGrid().Text(0, opcolumn::kLocalPort),
-                        OpGrid().Text(0, opcolumn::kType), OpGrid().Text(0, opcolumn::kTargetIp),
-                        OpGrid().Text(0, opcolumn::kTargetPort), OpGrid().Text(0, opcolumn::kAlive)};
-  EXPECT_EQ(row, (QStringList{"1", "CAN1", "TCP_Server", "4001", "Data", "10.57.0.9", "5000", "7"}));
+  const QStringList row{
+      OpGrid().Text(0, opcolumn::kNo),         OpGrid().Text(0, opcolumn::kAlias),
+      OpGrid().Text(0, opcolumn::kMode),       OpGrid().Text(0, opcolumn::kLocalPort),
+      OpGrid().Text(0, opcolumn::kType),       OpGrid().Text(0, opcolumn::kTargetIp),
+      OpGrid().Text(0, opcolumn::kTargetPort), OpGrid().Text(0, opcolumn::kAlive)};
+  EXPECT_EQ(row,
+            (QStringList{"1", "CAN1", "TCP_Server", "4001", "Data", "10.57.0.9", "5000", "7"}));
   EXPECT_EQ(CanGrid().Text(0, cancolumn::kBaud), "500 kbps");
   EXPECT_EQ(CanGrid().Text(0, cancolumn::kIdFormat), "B");
   EXPECT_EQ(CanGrid().Text(0, cancolumn::kId), "00000123");
@@ -109,7 +111,8 @@ TEST_F(ConfigWindow, DhcpGreysTheAddressesButShowsThem) {
   dhcp.networkType = 1;
   Reply(BuildNetworkReply(kMac, dhcp));
   EXPECT_EQ(Child<QComboBox>("NetworkTypeCombo")->currentText(), "DHCP");
-  for (const char* name : {"IPAddressText", "SubnetMaskText", "GatewayText", "DNSText", "Label6", "Label9"}) {
+  for (const char* name :
+       {"IPAddressText", "SubnetMaskText", "GatewayText", "DNSText", "Label6", "Label9"}) {
     EXPECT_FALSE(Child<QWidget>(name)->isEnabled()) << name;
   }
   EXPECT_EQ(EditText("GatewayText"), "10.57.0.1");
@@ -205,10 +208,10 @@ TEST_F(ConfigWindow, CanRepliesFillOnlyWhatTheirListsName) {
 TEST_F(ConfigWindow, FillsCountOnlyWhereAnEditsTextChanges) {
   Open();
   ReplyAll();
-  EXPECT_TRUE(form.ChangeFlag(SettingGroup::kNetwork));   // the edits were empty
+  EXPECT_TRUE(form.ChangeFlag(SettingGroup::kNetwork));  // the edits were empty
   EXPECT_FALSE(form.ChangeFlag(SettingGroup::kOperationMode));
   EXPECT_FALSE(form.ChangeFlag(SettingGroup::kCan));
-  EXPECT_TRUE(form.ChangeFlag(SettingGroup::kFilters));   // identifiers appeared
+  EXPECT_TRUE(form.ChangeFlag(SettingGroup::kFilters));  // identifiers appeared
 
   Open();  // the same device again: every text stays as shown
   ReplyAll();
@@ -395,7 +398,10 @@ TEST(FilterTabBuild, ExaminesSlotsInOrderAgainstTheCanFormat) {
       {kIdFormat29Bit, {1, 0, 0, 0}, {"7FF", "", "", ""}, ""},
       {kIdFormat29Bit, {2, 0, 0, 0}, {"1FFFFFFF", "", "", ""}, ""},
       {kIdFormat11Bit, {0, 0, 0, 0}, {"XYZ", "", "", ""}, ""},
-      {kIdFormat11Bit, {0, 2, 1, 2}, {"", "1", "FFF", "1"}, "Please Check Filter Type and Format 2"},
+      {kIdFormat11Bit,
+       {0, 2, 1, 2},
+       {"", "1", "FFF", "1"},
+       "Please Check Filter Type and Format 2"},
       {kIdFormat29Bit, {-1, 1, 1, 1}, {"", "1", "2", "3"}, ""},
   };
   for (const Case& c : cases) {
@@ -420,7 +426,7 @@ TEST(FilterTabBuild, ExaminesSlotsInOrderAgainstTheCanFormat) {
   tab.findChild<QComboBox*>("FilterType1")->setCurrentIndex(-1);
   tab.findChild<QLineEdit*>("FilterID1")->setText("XYZ");
   const Bytes built = tab.BuildFromSlots(kMac, 0, kIdFormat11Bit).message;
-  EXPECT_EQ(built[8], 0xFF);                                       // no type chosen
+  EXPECT_EQ(built[8], 0xFF);                                                     // no type chosen
   EXPECT_EQ(Bytes(built.begin() + 12, built.begin() + 16), Hex("00 00 00 00"));  // XYZ
 }
 
@@ -437,7 +443,8 @@ TEST_F(ConfigWindow, GroupsShowTheTableAndDropUnsentEdits) {
   EXPECT_EQ(EditText("FilterID1"), "00000000");  // the typed X is gone
 
   form.FilterPage().FilterNumberChange(2);
-  std::array<FilterEntry, kSlotsPerGroup> fresh{{{1, "00000100"}, {1, "00000101"}, {0, ""}, {0, ""}}};
+  std::array<FilterEntry, kSlotsPerGroup> fresh{
+      {{1, "00000100"}, {1, "00000101"}, {0, ""}, {0, ""}}};
   Reply(BuildFilterGroupReply(kMac, 3, fresh));
   EXPECT_EQ(form.Filters().entries[8].id, "00000100");
   EXPECT_EQ(EditText("FilterID1"), "00000008");  // group 3 on show: the rows stay
@@ -576,7 +583,8 @@ class SettingsFiles : public ConfigWindow {
   // Everything the four tabs show, and the table.
   QStringList Shown() {
     QStringList shown;
-    for (const char* name : {"DeviceNameText", "IPAddressText", "SubnetMaskText", "GatewayText", "DNSText"}) {
+    for (const char* name :
+         {"DeviceNameText", "IPAddressText", "SubnetMaskText", "GatewayText", "DNSText"}) {
       shown << EditText(name);
     }
     shown << Child<QComboBox>("NetworkTypeCombo")->currentText();
@@ -618,7 +626,8 @@ TEST_F(SettingsFiles, ExportThenImportRestoresEveryTabAndTheTable) {
   EXPECT_EQ(Shown(), before);
   EXPECT_EQ(form.Filters(), table);
   EXPECT_TRUE(form.FiltersImported());
-  for (int g = 0; g < kSettingGroupCount; ++g) EXPECT_TRUE(form.ChangeFlag(static_cast<SettingGroup>(g)));
+  for (int g = 0; g < kSettingGroupCount; ++g)
+    EXPECT_TRUE(form.ChangeFlag(static_cast<SettingGroup>(g)));
 }
 
 TEST_F(SettingsFiles, ImportGoesToTheSelectedDeviceNeverTheFilesMac) {
@@ -647,7 +656,8 @@ TEST_F(SettingsFiles, FilesOfEveryLengthFromTheTypesOnImport) {
     Write(Path("cut.oxl"), bytes);
     form.OpenFromFile(Path("cut.oxl"), "Oxlo CG-100", kMacText, "1.0.1");
     for (int k = 0; k < kFilterCount; ++k) {
-      EXPECT_EQ(form.Filters().entries[k].id.size(), k < c.wholeIds ? 8u : 0u) << c.length << " " << k;
+      EXPECT_EQ(form.Filters().entries[k].id.size(), k < c.wholeIds ? 8u : 0u)
+          << c.length << " " << k;
       EXPECT_EQ(form.Filters().entries[k].type, (k % 4) % 3);
     }
   }
@@ -763,8 +773,9 @@ TEST_F(ConfigFromList, ImportOpensTheWindowAndSearchesAfterItEvenOnCancel) {
   prompter.files = {dir.filePath("short.oxl")};
   detect.FlatButton10Click();
   EXPECT_FALSE(shown);
-  EXPECT_EQ(prompter.messages,
-            std::vector<QString>{"The settings file is too short: 172 bytes, at least 173 are needed."});
+  EXPECT_EQ(
+      prompter.messages,
+      std::vector<QString>{"The settings file is too short: 172 bytes, at least 173 are needed."});
   EXPECT_FALSE(form.FiltersImported());
   EXPECT_FALSE(detect.UDPServer().IsActive());
 }

@@ -2,6 +2,8 @@
 // thread in arrival order, what was received before Forget() never does, a
 // handler's modal box holds back the next one, and a burst is taken in
 // slices with the event loop running between them.
+#include "ui/common/datagram_inbox.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -11,8 +13,6 @@
 #include <QTimer>
 #include <thread>
 
-#include "ui/common/datagram_inbox.h"
-
 namespace oxlo::ui {
 namespace {
 
@@ -20,9 +20,13 @@ using transport::Binding;
 using transport::Datagram;
 using transport::Endpoint;
 
-std::uint16_t PortOf(const Endpoint& endpoint) { return endpoint.CurrentBinding()->port; }
+std::uint16_t PortOf(const Endpoint& endpoint) {
+  return endpoint.CurrentBinding()->port;
+}
 
-Datagram Numbered(std::uint8_t n) { return Datagram{Bytes{0x02, n, 0x03}, "127.0.0.1", 2057, {}}; }
+Datagram Numbered(std::uint8_t n) {
+  return Datagram{Bytes{0x02, n, 0x03}, "127.0.0.1", 2057, {}};
+}
 
 template <typename Done>
 void RunUntil(Done done) {
@@ -44,7 +48,8 @@ TEST(DatagramInbox, HandsEachDatagramToTheUiThreadInArrivalOrder) {
   receiver.Open();
   Endpoint sender{{Binding{"127.0.0.1", 0}}};
   sender.Open();
-  for (std::uint8_t n = 1; n <= 5; ++n) sender.SendTo("127.0.0.1", PortOf(receiver), Bytes{0x02, n, 0x03});
+  for (std::uint8_t n = 1; n <= 5; ++n)
+    sender.SendTo("127.0.0.1", PortOf(receiver), Bytes{0x02, n, 0x03});
   RunUntil([&] { return seen.size() >= 5; });
   EXPECT_EQ(seen, (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
   EXPECT_TRUE(on_ui_thread);
@@ -54,7 +59,8 @@ TEST(DatagramInbox, HandsEachDatagramToTheUiThreadInArrivalOrder) {
 TEST(DatagramInbox, WhatArrivedBeforeForgetIsDropped) {
   DatagramInbox inbox;
   std::vector<std::uint8_t> seen;
-  QObject::connect(&inbox, &DatagramInbox::Received, [&](const Datagram& d) { seen.push_back(d.data.at(1)); });
+  QObject::connect(&inbox, &DatagramInbox::Received,
+                   [&](const Datagram& d) { seen.push_back(d.data.at(1)); });
   std::thread([&] {
     inbox.Push(Numbered(1));
     inbox.Push(Numbered(2));

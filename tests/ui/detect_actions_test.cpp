@@ -33,12 +33,16 @@ class DeviceActions : public ::testing::Test {
   RecordingDesktop desktop;
   testing::RecordingPacer pacer;
   FakeNetwork network;
-  TFormDetect window{prompter, desktop, pacer, network, nullptr, FirmwareTimeouts{std::chrono::milliseconds(200), std::chrono::milliseconds(300)}};
+  TFormDetect window{
+      prompter, desktop,
+      pacer,    network,
+      nullptr,  FirmwareTimeouts{std::chrono::milliseconds(200), std::chrono::milliseconds(300)}};
   QTemporaryDir dir;
 
   void SetUp() override {
     window.FlatButton2Click();
-    network.Deliver(DiscoveryReply("Oxlo CG-100", "02-00-00-00-00-01", "1.0.1", "Oxlo-1", "10.57.0.101"));
+    network.Deliver(
+        DiscoveryReply("Oxlo CG-100", "02-00-00-00-00-01", "1.0.1", "Oxlo-1", "10.57.0.101"));
     QCoreApplication::processEvents();
     for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
     network.ClearSent();
@@ -101,7 +105,8 @@ TEST_F(DeviceActions, FirmwareGoesInChunksWithProgressAndTheEndMessage) {
     prompter.files = {Image(c.size)};
     window.FlatButton7Click();
 
-    EXPECT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"}) << c.size;
+    EXPECT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"})
+        << c.size;
     EXPECT_EQ(prompter.dialogs.back().title, "Update Firmware");
     EXPECT_EQ(prompter.dialogs.back().defaultName, "Oxlo.bin");
     const auto sent = FirmwareSent();
@@ -138,7 +143,8 @@ TEST_F(DeviceActions, FirmwareFailsWithoutReplyOnARejectedEndAndOnMalformedRepli
        "Updating firmware was failed"},
       {"rejects the end",
        [](const FirmwareMessage& m) {
-         return std::optional<Bytes>{BuildFirmwareReply(kMac, m.sequence, m.kind == 1 ? 0x01 : 0x00)};
+         return std::optional<Bytes>{
+             BuildFirmwareReply(kMac, m.sequence, m.kind == 1 ? 0x01 : 0x00)};
        },
        "Updating firmware was failed"},
       // An answer to the message before is no answer to this one.
@@ -157,7 +163,11 @@ TEST_F(DeviceActions, FirmwareFailsWithoutReplyOnARejectedEndAndOnMalformedRepli
          return std::optional<Bytes>{cut};
        },
        "Updating firmware was failed"},
-      {"sends no number", [](const FirmwareMessage&) { return std::optional<Bytes>{oxlo::testing::Hex("02 66 02 00 00 00 00 01 41 42 43 44 45 46 47 48 49 00 03")}; },
+      {"sends no number",
+       [](const FirmwareMessage&) {
+         return std::optional<Bytes>{
+             oxlo::testing::Hex("02 66 02 00 00 00 00 01 41 42 43 44 45 46 47 48 49 00 03")};
+       },
        "'ABCDEFGH' is not a valid integer value"},
   };
   for (const Case& c : cases) {
@@ -240,7 +250,8 @@ TEST_F(DeviceActions, FirmwareEndsCleanlyOnErrorsAndCancel) {
 
 TEST_F(DeviceActions, WebPinsTheAddressAndOpensTheAddressTheDeviceHas) {
   window.FlatButton4Click();
-  EXPECT_EQ(desktop.commands, (std::vector<QStringList>{{"arp", "-s", "10.57.0.101", "02:00:00:00:00:01"}}));
+  EXPECT_EQ(desktop.commands,
+            (std::vector<QStringList>{{"arp", "-s", "10.57.0.101", "02:00:00:00:00:01"}}));
   EXPECT_EQ(pacer.pauses, std::vector<int>{2000});
   EXPECT_EQ(desktop.urls, std::vector<QString>{"http://10.57.0.101"});
   EXPECT_TRUE(prompter.messages.empty());
@@ -248,15 +259,17 @@ TEST_F(DeviceActions, WebPinsTheAddressAndOpensTheAddressTheDeviceHas) {
   Grid()->SetText(0, column::kIp, "10.57.0.77");  // edited, not applied
   window.FlatButton4Click();
   EXPECT_EQ(desktop.commands.back(), (QStringList{"arp", "-s", "10.57.0.77", "02:00:00:00:00:01"}));
-  EXPECT_EQ(prompter.messages, std::vector<QString>{
-                                   "New IP address was not applied. Previous IP address is still configured."});
+  EXPECT_EQ(prompter.messages,
+            std::vector<QString>{
+                "New IP address was not applied. Previous IP address is still configured."});
   EXPECT_EQ(desktop.urls.back(), "http://10.57.0.101");
 
   window.ClearList();
   prompter.messages.clear();
   desktop.commands.clear();
   window.FlatButton4Click();
-  EXPECT_EQ(prompter.messages, std::vector<QString>{"No Oxlo device was found.\r\nPlease connect an Oxlo."});
+  EXPECT_EQ(prompter.messages,
+            std::vector<QString>{"No Oxlo device was found.\r\nPlease connect an Oxlo."});
   EXPECT_TRUE(desktop.commands.empty());
 }
 

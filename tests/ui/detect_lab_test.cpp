@@ -17,19 +17,22 @@
 namespace oxlo::ui {
 namespace {
 
+using lab::Env;
+using lab::Logged;
+using lab::WaitFor;
 using oxlo::testing::Ascii;
 using oxlo::testing::Concat;
 using oxlo::testing::Hex;
 using oxlo::testing::Zeros;
-using lab::Env;
-using lab::Logged;
-using lab::WaitFor;
 
-Bytes MacBytes(const QString& text) { return Hex(QString(text).replace('-', ' ').toStdString()); }
+Bytes MacBytes(const QString& text) {
+  return Hex(QString(text).replace('-', ' ').toStdString());
+}
 
 Bytes AddressBytes(const QString& text) {
   Bytes out;
-  for (const QString& part : text.split('.')) out.push_back(static_cast<std::uint8_t>(part.toInt()));
+  for (const QString& part : text.split('.'))
+    out.push_back(static_cast<std::uint8_t>(part.toInt()));
   return out;
 }
 
@@ -60,10 +63,10 @@ TEST_F(DetectLab, ApplySendsEachMarkedRowFromEveryLocalAddressInRowOrder) {
   const QString mac0 = grid->Text(0, column::kMac);
   const QString mac2 = grid->Text(2, column::kMac);
   const std::string name0 = grid->Text(0, column::kName).toStdString();
-  const Bytes expected0 =
-      Concat({Hex("02 53"), MacBytes(mac0), Hex("0A 39 00 32"),
-              AddressBytes(grid->Text(0, column::kGateway)), AddressBytes(grid->Text(0, column::kMask)),
-              Zeros(4), Ascii(name0), Zeros(32 - name0.size()), Hex("03")});
+  const Bytes expected0 = Concat({Hex("02 53"), MacBytes(mac0), Hex("0A 39 00 32"),
+                                  AddressBytes(grid->Text(0, column::kGateway)),
+                                  AddressBytes(grid->Text(0, column::kMask)), Zeros(4),
+                                  Ascii(name0), Zeros(32 - name0.size()), Hex("03")});
   const Bytes ip2 = AddressBytes(grid->Text(2, column::kIp));
   window.FlatButton1Click();
   EXPECT_EQ(prompter.messages,
@@ -75,7 +78,8 @@ TEST_F(DetectLab, ApplySendsEachMarkedRowFromEveryLocalAddressInRowOrder) {
     dev = lab::WithCode(lab::ReadLog(Env("OXLO_TEST_DEV_LOG")), 0x53);
     dev2 = lab::WithCode(lab::ReadLog(Env("OXLO_TEST_DEV2_LOG")), 0x53);
     return dev.size() >= 2 && dev2.size() >= 2;
-  })) << dev.size() << " " << dev2.size();
+  })) << dev.size()
+      << " " << dev2.size();
   ASSERT_EQ(dev.size(), 2u);
   ASSERT_EQ(dev2.size(), 2u);
   for (const auto& [log, host] : {std::pair{&dev, host1}, std::pair{&dev2, host2}}) {
@@ -97,7 +101,8 @@ TEST_F(DetectLab, ApplySendsEachMarkedRowFromEveryLocalAddressInRowOrder) {
 TEST_F(DetectLab, SearchByIpReachesOnlyThatHostAndListsItsDevices) {
   TFormDetect window(prompter, desktop, pacer, network);
   window.SetDialogRunner([](QDialog& dialog) {
-    dialog.findChild<QLineEdit*>("FlatEdit1")->setText(QString::fromStdString(Env("OXLO_LAB_DEV_IP")));
+    dialog.findChild<QLineEdit*>("FlatEdit1")
+        ->setText(QString::fromStdString(Env("OXLO_LAB_DEV_IP")));
     dialog.accept();
     return dialog.result();
   });

@@ -17,11 +17,11 @@
 #include "protocol/frame.h"
 #include "protocol/settings_file.h"
 #include "protocol/settings_write.h"
-#include "ui/common/prompter.h"
-#include "tests/support/sample_settings.h"
 #include "tests/protocol/test_bytes.h"
+#include "tests/support/sample_settings.h"
 #include "tests/ui/doubles.h"
 #include "tests/ui/operator.h"
+#include "ui/common/prompter.h"
 #include "ui/configure/config_form.h"
 #include "ui/detect/device_grid.h"
 #include "ui/detect/form_detect.h"
@@ -44,7 +44,10 @@ class DetectOperator : public ::testing::Test {
   testing::RecordingDesktop desktop;
   testing::RecordingPacer pacer;
   testing::FakeNetwork network;
-  TFormDetect window{prompter, desktop, pacer, network, nullptr, FirmwareTimeouts{std::chrono::milliseconds(200), std::chrono::milliseconds(300)}};
+  TFormDetect window{
+      prompter, desktop,
+      pacer,    network,
+      nullptr,  FirmwareTimeouts{std::chrono::milliseconds(200), std::chrono::milliseconds(300)}};
   TConfigForm config{prompter, pacer, network, &window, ConfigTiming{5, 1000, 1}};
   QTemporaryDir dir;
 
@@ -106,7 +109,8 @@ TEST_F(DetectOperator, ApplySendsTheAddressStillBeingTypedAsTheValuesItReads) {
     EXPECT_EQ(sent[1].data.size(), 57u);
     EXPECT_EQ(MacOf(sent[1].data), MacToBytes(kMacs[1]));
     EXPECT_EQ(Bytes(sent[1].data.begin() + 8, sent[1].data.begin() + 12), c.address) << c.typed;
-    EXPECT_EQ(prompter.messages, std::vector<QString>{"Configuration of 1 device(s) was/were successful."});
+    EXPECT_EQ(prompter.messages,
+              std::vector<QString>{"Configuration of 1 device(s) was/were successful."});
     prompter.messages.clear();
   }
 }
@@ -116,9 +120,11 @@ TEST_F(DetectOperator, WebUsesTheRowAsShownAndWarnsOfAnAddressNotApplied) {
   ClickCell(Grid(), 1, column::kIp);
   Type(window, "010.57.0.77");  // no Enter
   Click(Button("FlatButton4"));
-  EXPECT_EQ(desktop.commands, (std::vector<QStringList>{{"arp", "-s", "10.57.0.77", "02:00:00:00:00:02"}}));
-  EXPECT_EQ(prompter.messages, std::vector<QString>{
-                                   "New IP address was not applied. Previous IP address is still configured."});
+  EXPECT_EQ(desktop.commands,
+            (std::vector<QStringList>{{"arp", "-s", "10.57.0.77", "02:00:00:00:00:02"}}));
+  EXPECT_EQ(prompter.messages,
+            std::vector<QString>{
+                "New IP address was not applied. Previous IP address is still configured."});
   EXPECT_EQ(desktop.urls, std::vector<QString>{"http://10.57.0.102"});
   EXPECT_TRUE(Grid().Modified(1));
   EXPECT_TRUE(network.Sent().empty());
@@ -183,7 +189,8 @@ TEST_F(DetectOperator, ConfigImportAndFirmwareActOnTheClickedRowWithItsEditStore
   prompter.files = {File("image.bin", Bytes(200, 0x5A))};
   Click(Button("FlatButton7"));
   EXPECT_EQ(prompter.messages.back(), "Updating firmware was successful");
-  EXPECT_EQ(MacsSent(), std::vector<std::string>(6, kMacs[0]));  // two chunks and the end, twice each
+  EXPECT_EQ(MacsSent(),
+            std::vector<std::string>(6, kMacs[0]));  // two chunks and the end, twice each
 }
 
 TEST_F(DetectOperator, TheRowAnActionActsOnIsAlwaysTheHighlightedOne) {
@@ -252,7 +259,8 @@ TEST_F(DetectOperator, ImportAndTheCommandLineRefuseTheSameFiles) {
       {"identifier format", 122 + 9, 3, 429,
        "The settings file holds CAN ID format 3, which has no entry (1 A, 2 B)."},
       {"filter type", 141 + 7, 0xFF, 429,
-       "The settings file holds filter 8 type 255, which has no entry (0 Disable, 1 Standard, 2 Extend)."},
+       "The settings file holds filter 8 type 255, which has no entry (0 Disable, 1 Standard, 2 "
+       "Extend)."},
   };
   Search(1);
   for (const Case& c : cases) {

@@ -40,7 +40,8 @@ class DetectWindow : public ::testing::Test {
   RecordingDesktop desktop;
   testing::RecordingPacer pacer;
   FakeNetwork network;
-  std::unique_ptr<TFormDetect> window = std::make_unique<TFormDetect>(prompter, desktop, pacer, network);
+  std::unique_ptr<TFormDetect> window =
+      std::make_unique<TFormDetect>(prompter, desktop, pacer, network);
 
   template <typename T>
   T* Child(const char* name) {
@@ -81,8 +82,8 @@ TEST_F(DetectWindow, SearchBroadcastsOneQueryAndListsEachDeviceOnceInArrivalOrde
                                           "Wide", "10.57.0.109");
   Reply(Device(2));
   Reply(Device(2));
-  Reply(Hex("02 67 03"));       // our own query coming back
-  Reply(Bytes(84, 0x03));       // too short to be a reply
+  Reply(Hex("02 67 03"));  // our own query coming back
+  Reply(Bytes(84, 0x03));  // too short to be a reply
   Reply(long_texts);
   Reply(Device(1));
 
@@ -94,9 +95,9 @@ TEST_F(DetectWindow, SearchBroadcastsOneQueryAndListsEachDeviceOnceInArrivalOrde
   EXPECT_EQ(grid->Text(2, column::kMac), "02-00-00-00-00-01");
   EXPECT_EQ(grid->Text(1, column::kModel), "ABCDEFGHIJKLMNOP");
   EXPECT_EQ(grid->Text(1, column::kVersion), "1.0.456");
-  const QStringList row0{grid->Text(0, column::kModel), grid->Text(0, column::kVersion),
-                         grid->Text(0, column::kName), grid->Text(0, column::kIp),
-                         grid->Text(0, column::kMask), grid->Text(0, column::kGateway),
+  const QStringList row0{grid->Text(0, column::kModel),  grid->Text(0, column::kVersion),
+                         grid->Text(0, column::kName),   grid->Text(0, column::kIp),
+                         grid->Text(0, column::kMask),   grid->Text(0, column::kGateway),
                          grid->Text(0, column::kColumn2)};
   EXPECT_EQ(row0, (QStringList{"OX-CAN-1", "1.0.4", "Oxlo-2", "10.57.0.102", "255.255.255.0",
                                "10.57.0.1", "10.57.0.102"}));
@@ -191,8 +192,9 @@ class SearchByIp : public DetectWindow {
   void Answer(const QString& text, bool cancel = false) {
     window->SetDialogRunner([text, cancel](QDialog& dialog) {
       dialog.findChild<QLineEdit*>("FlatEdit1")->setText(text);
-      QTest::mouseClick(dialog.findChild<QPushButton*>(cancel ? "FlatSpeedButton2" : "FlatSpeedButton1"),
-                        Qt::LeftButton);
+      QTest::mouseClick(
+          dialog.findChild<QPushButton*>(cancel ? "FlatSpeedButton2" : "FlatSpeedButton1"),
+          Qt::LeftButton);
       return dialog.result();
     });
   }
@@ -243,10 +245,10 @@ TEST(SearchIpDialog, AcceptsOnlyHostAddressesAndRefusesTheRestWithAMessage) {
     bool accepted;
   };
   const Case cases[] = {
-      {"192.168.1.10", true},     {"253.254.254.253", true}, {"1.0.0.1", true},
-      {"192.168.1.254", false},   {"192.168.1.0", false},    {"0.1.2.3", false},
-      {"254.1.2.3", false},       {"10.255.0.1", false},     {"192.168.1", false},
-      {"192.168.1.10.5", false},  {"192.168.a.1", false},    {"1..2.3", false},
+      {"192.168.1.10", true},    {"253.254.254.253", true}, {"1.0.0.1", true},
+      {"192.168.1.254", false},  {"192.168.1.0", false},    {"0.1.2.3", false},
+      {"254.1.2.3", false},      {"10.255.0.1", false},     {"192.168.1", false},
+      {"192.168.1.10.5", false}, {"192.168.a.1", false},    {"1..2.3", false},
   };
   for (const Case& c : cases) {
     RecordingPrompter prompter;
@@ -370,7 +372,8 @@ class ApplyAddresses : public ListEditing {
 TEST_F(ApplyAddresses, EmptyListAndNoMarkedRowOnlyTellTheOperator) {
   window->ClearList();
   Click("FlatButton1");
-  EXPECT_EQ(prompter.messages, std::vector<QString>{"No Oxlo device found.\r\nPlease connect an Oxlo."});
+  EXPECT_EQ(prompter.messages,
+            std::vector<QString>{"No Oxlo device found.\r\nPlease connect an Oxlo."});
 
   prompter.messages.clear();
   SearchWith({1, 2});
@@ -404,9 +407,11 @@ TEST_F(ApplyAddresses, MarkedRowsGoOutInRowOrderThenTheListIsCleared) {
   Type(2, column::kMask, "255.255.0.0");  // still being edited when Apply is pressed
   Click("FlatButton1");
 
-  const Bytes name1 = oxlo::testing::Concat({oxlo::testing::Ascii("Oxlo-1"), oxlo::testing::Zeros(26)});
-  const Bytes s0 = oxlo::testing::Concat({Hex("02 53 02 00 00 00 00 01 0A 00 00 05 0A 00 00 01 FF 00 00 00 00 00 00 00"),
-                                          name1, Hex("03")});
+  const Bytes name1 =
+      oxlo::testing::Concat({oxlo::testing::Ascii("Oxlo-1"), oxlo::testing::Zeros(26)});
+  const Bytes s0 = oxlo::testing::Concat(
+      {Hex("02 53 02 00 00 00 00 01 0A 00 00 05 0A 00 00 01 FF 00 00 00 00 00 00 00"), name1,
+       Hex("03")});
   const auto sent = network.Sent();
   ASSERT_EQ(sent.size(), 6u);
   EXPECT_EQ(sent[0].sender, "device");

@@ -8,7 +8,9 @@
 
 namespace oxlo::ui::testing {
 
-void RecordingPrompter::ShowMessage(QWidget*, const QString& text) { messages.push_back(text); }
+void RecordingPrompter::ShowMessage(QWidget*, const QString& text) {
+  messages.push_back(text);
+}
 
 Answer RecordingPrompter::AskYesNoCancel(QWidget*, const QString& text) {
   messages.push_back(text);
@@ -27,7 +29,8 @@ std::optional<QString> RecordingPrompter::OpenFile(QWidget*, const FileDialogOpt
   return file;
 }
 
-std::optional<QString> RecordingPrompter::SaveFile(QWidget* parent, const FileDialogOptions& options) {
+std::optional<QString> RecordingPrompter::SaveFile(QWidget* parent,
+                                                   const FileDialogOptions& options) {
   return OpenFile(parent, options);
 }
 
@@ -35,7 +38,9 @@ void RecordingDesktop::StartCommand(const QString& program, const QStringList& a
   commands.push_back(QStringList{program} + arguments);
 }
 
-void RecordingDesktop::OpenUrl(const QString& url) { urls.push_back(url); }
+void RecordingDesktop::OpenUrl(const QString& url) {
+  urls.push_back(url);
+}
 
 // Keeps the state a real endpoint keeps and reports sends to its network.
 class FakeEndpoint final : public transport::DatagramEndpoint {

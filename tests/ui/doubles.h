@@ -5,10 +5,10 @@
 
 #include <QString>
 #include <deque>
-#include <ostream>
 #include <functional>
-#include <optional>
 #include <mutex>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,7 +18,9 @@
 #include "ui/common/prompter.h"
 
 // GoogleTest shows QStrings as text.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace oxlo::ui::testing {
 
@@ -31,8 +33,8 @@ class RecordingPrompter final : public Prompter {
 
   std::vector<QString> messages;  // every text shown, in order
   std::vector<FileDialogOptions> dialogs;
-  std::deque<Answer> answers;                  // default Cancel when empty
-  std::deque<QString> files;  // an empty path, or none left, cancels
+  std::deque<Answer> answers;  // default Cancel when empty
+  std::deque<QString> files;   // an empty path, or none left, cancels
 };
 
 class RecordingDesktop final : public Desktop {

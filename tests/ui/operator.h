@@ -19,7 +19,9 @@ inline void ShowActive(QWidget& window) {
   QApplication::processEvents();
 }
 
-inline void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
+inline void Click(QWidget* widget) {
+  QTest::mouseClick(widget, Qt::LeftButton);
+}
 
 inline void ClickCell(QAbstractItemView& view, int row, int column) {
   const QRect cell = view.visualRect(view.model()->index(row, column));

@@ -1,5 +1,7 @@
 // The real desktop seams: the file dialogs, closed by the test as an
 // operator would close them, and the device's pauses.
+#include "ui/common/prompter.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,7 +13,6 @@
 #include <QTimer>
 
 #include "ui/common/pacer.h"
-#include "ui/common/prompter.h"
 
 namespace oxlo::ui {
 namespace {
@@ -19,7 +20,8 @@ namespace {
 // Cancels the file dialog once it is up.
 void CancelTheDialogSoon() {
   QTimer::singleShot(0, [] {
-    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) dialog->reject();
+    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+      dialog->reject();
   });
 }
 
@@ -31,8 +33,8 @@ TEST(QtPrompterFiles, TheFileDialogsLeaveNoSettingsFileBehind) {
   const QDateTime written = before.lastModified();
 
   QtPrompter prompter;
-  const FileDialogOptions options{"Import Setting", "default.oxl", "oxl",
-                                  {"All files (*.*)", "OxloConfig files (*.oxl)"}};
+  const FileDialogOptions options{
+      "Import Setting", "default.oxl", "oxl", {"All files (*.*)", "OxloConfig files (*.oxl)"}};
   CancelTheDialogSoon();
   EXPECT_EQ(prompter.OpenFile(nullptr, options), std::nullopt);
   CancelTheDialogSoon();

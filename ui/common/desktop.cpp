@@ -10,6 +10,8 @@ void QtDesktop::StartCommand(const QString& program, const QStringList& argument
   QProcess::startDetached(program, arguments);
 }
 
-void QtDesktop::OpenUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+void QtDesktop::OpenUrl(const QString& url) {
+  QDesktopServices::openUrl(QUrl(url));
+}
 
 }  // namespace oxlo::ui

@@ -6,7 +6,9 @@
 namespace oxlo::ui {
 namespace {
 
-bool IsControl(char16_t u) { return (u < 0x20 && u != 0x08) || u == 0x7F; }
+bool IsControl(char16_t u) {
+  return (u < 0x20 && u != 0x08) || u == 0x7F;
+}
 
 class TypedKeyFilter final : public QObject {
  public:

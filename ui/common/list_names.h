@@ -10,7 +10,8 @@ namespace oxlo::ui {
 template <std::size_t N>
 QStringList ListNames(const std::array<std::string_view, N>& names) {
   QStringList list;
-  for (std::string_view name : names) list << QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+  for (std::string_view name : names)
+    list << QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
   return list;
 }
 

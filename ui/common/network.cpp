@@ -3,8 +3,8 @@
 namespace oxlo::ui {
 
 std::unique_ptr<transport::DatagramEndpoint> SystemNetwork::MakeDeviceEndpoint() {
-  auto endpoint = std::make_unique<transport::Endpoint>(
-      std::vector<transport::Binding>{{"", kDevicePort}});
+  auto endpoint =
+      std::make_unique<transport::Endpoint>(std::vector<transport::Binding>{{"", kDevicePort}});
   endpoint->SetDefaultPort(kDevicePort);
   endpoint->SetSocketReceiveBuffer(transport::kBurstReceiveBuffer);
   return endpoint;

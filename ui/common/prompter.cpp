@@ -8,7 +8,9 @@ namespace oxlo::ui {
 namespace {
 
 // Messages use CR LF between lines; Qt wants a bare line feed.
-QString ForDisplay(QString text) { return text.replace("\r\n", "\n"); }
+QString ForDisplay(QString text) {
+  return text.replace("\r\n", "\n");
+}
 
 // Qt's file dialog keeps its history and last folder in the user's
 // QtProject.conf and rewrites it on every use. The program writes no file
@@ -50,9 +52,12 @@ Answer QtPrompter::AskYesNoCancel(QWidget* parent, const QString& text) {
   QMessageBox box(QMessageBox::Question, kApplicationTitle, ForDisplay(text),
                   QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
   switch (box.exec()) {
-    case QMessageBox::Yes: return Answer::Yes;
-    case QMessageBox::No: return Answer::No;
-    default: return Answer::Cancel;
+    case QMessageBox::Yes:
+      return Answer::Yes;
+    case QMessageBox::No:
+      return Answer::No;
+    default:
+      return Answer::Cancel;
   }
 }
 

@@ -42,7 +42,9 @@ CanTab::CanTab(QWidget* parent) : QWidget(parent) {
   connect(CANGrid, &SettingsGrid::ValueChanged, this, &CanTab::CANGridValueChanged);
 }
 
-void CanTab::ResetRows(int count) { CANGrid->ResetRows(count); }
+void CanTab::ResetRows(int count) {
+  CANGrid->ResetRows(count);
+}
 
 bool CanTab::Fill(ByteView message) {
   const std::optional<CanSettings> settings = ReadCanSettings(message);
@@ -59,7 +61,9 @@ bool CanTab::Fill(const CanSettings& settings) {
   return true;
 }
 
-int CanTab::IdFormat() const { return CANGrid->ListPosition(0, kIdFormat) + 1; }
+int CanTab::IdFormat() const {
+  return CANGrid->ListPosition(0, kIdFormat) + 1;
+}
 
 CheckedBuild CanTab::BuildForApply(const MacField& mac) const {
   const int format = IdFormat();

@@ -2,10 +2,10 @@
 
 #include <QEventLoop>
 #include <QFile>
-#include <QSaveFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTabWidget>
 #include <QTimer>
 #include <exception>
@@ -14,8 +14,8 @@
 #include "protocol/fields.h"
 #include "protocol/frame.h"
 #include "protocol/settings_file.h"
-#include "ui/common/pacer.h"
 #include "ui/common/network.h"
+#include "ui/common/pacer.h"
 #include "ui/common/prompter.h"
 #include "ui/common/window_style.h"
 #include "ui/configure/can_tab.h"
@@ -39,8 +39,8 @@ QLabel* AddLabel(const QString& text, const QString& name, QWidget* parent, QRec
 
 }  // namespace
 
-TConfigForm::TConfigForm(Prompter& prompter, Pacer& pacer, class Network& network,
-                         QWidget* parent, ConfigTiming timing)
+TConfigForm::TConfigForm(Prompter& prompter, Pacer& pacer, class Network& network, QWidget* parent,
+                         ConfigTiming timing)
     : QDialog(parent, kFixedWindowFlags),
       prompter_(prompter),
       pacer_(pacer),
@@ -120,11 +120,17 @@ TConfigForm::TConfigForm(Prompter& prompter, Pacer& pacer, class Network& networ
   });
 }
 
-TConfigForm::~TConfigForm() { config_udp_->Close(); }
+TConfigForm::~TConfigForm() {
+  config_udp_->Close();
+}
 
-MacField TConfigForm::DeviceMac() const { return MacToBytes(MACLabel->text().toStdString()); }
+MacField TConfigForm::DeviceMac() const {
+  return MacToBytes(MACLabel->text().toStdString());
+}
 
-void TConfigForm::SetAllChangeFlags() { change_flags_.fill(true); }
+void TConfigForm::SetAllChangeFlags() {
+  change_flags_.fill(true);
+}
 
 void TConfigForm::SetLabels(const QString& model, const QString& mac, const QString& version) {
   ProductLabel->setText(model);
@@ -155,8 +161,9 @@ void TConfigForm::OpenFromFile(const QString& path, const QString& model, const 
   if (read_failed) throw std::runtime_error(read_error.toStdString());
   // Decoded whole before the window changes: a file that cannot be used,
   // or holds a value no list has, leaves it as it was.
-  const DeviceSettings settings = DecodeSettingsFile(ByteView(
-      reinterpret_cast<const std::uint8_t*>(content.constData()), static_cast<std::size_t>(content.size())));
+  const DeviceSettings settings =
+      DecodeSettingsFile(ByteView(reinterpret_cast<const std::uint8_t*>(content.constData()),
+                                  static_cast<std::size_t>(content.size())));
 
   SetAllChangeFlags();
   SetLabels(model, mac, version);
@@ -170,7 +177,8 @@ void TConfigForm::OpenFromFile(const QString& path, const QString& model, const 
   filter_table_ = settings.filters;
   filter_tab_->ShowFirstGroup();
   filters_imported_ = true;
-  for (QWidget* panel : std::initializer_list<QWidget*>{network_tab_, opmode_tab_, can_tab_, filter_tab_}) {
+  for (QWidget* panel :
+       std::initializer_list<QWidget*>{network_tab_, opmode_tab_, can_tab_, filter_tab_}) {
     panel->setEnabled(true);
   }
   ConfigTab->setCurrentIndex(0);
@@ -206,7 +214,8 @@ void TConfigForm::CheckChangedGroups() const {
 
 void TConfigForm::FlatButton9Click() {
   CommitPendingEdits();
-  const std::optional<QString> path = prompter_.SaveFile(this, SettingsFileDialog("Export Setting"));
+  const std::optional<QString> path =
+      prompter_.SaveFile(this, SettingsFileDialog("Export Setting"));
   if (!path) return;
   try {
     // Everything is built before the disk is touched, and the file is
@@ -214,8 +223,8 @@ void TConfigForm::FlatButton9Click() {
     const Bytes content = BuildSettingsFile();
     QSaveFile out(*path);
     if (!out.open(QIODevice::WriteOnly) ||
-        out.write(reinterpret_cast<const char*>(content.data()), static_cast<qint64>(content.size())) !=
-            static_cast<qint64>(content.size()) ||
+        out.write(reinterpret_cast<const char*>(content.data()),
+                  static_cast<qint64>(content.size())) != static_cast<qint64>(content.size()) ||
         !out.commit()) {
       throw std::runtime_error(out.errorString().toStdString());
     }
@@ -226,10 +235,14 @@ void TConfigForm::FlatButton9Click() {
 
 QWidget* TConfigForm::PanelFor(ReadRequestKind kind) const {
   switch (kind) {
-    case ReadRequestKind::kNetwork: return network_tab_;
-    case ReadRequestKind::kOperationMode: return opmode_tab_;
-    case ReadRequestKind::kCan: return can_tab_;
-    default: return filter_tab_;
+    case ReadRequestKind::kNetwork:
+      return network_tab_;
+    case ReadRequestKind::kOperationMode:
+      return opmode_tab_;
+    case ReadRequestKind::kCan:
+      return can_tab_;
+    default:
+      return filter_tab_;
   }
 }
 
@@ -251,7 +264,8 @@ void TConfigForm::SendGroup(SettingGroup group) {
   CommitPendingEdits();
   ChangedGroups only{};
   only[static_cast<std::size_t>(group)] = true;
-  SendSteps(PlanSettingsWrite(only, filters_imported_, std::chrono::milliseconds(timing_.bulkPaceMs)));
+  SendSteps(
+      PlanSettingsWrite(only, filters_imported_, std::chrono::milliseconds(timing_.bulkPaceMs)));
 }
 
 bool TConfigForm::SendSteps(const std::vector<WriteStep>& steps) {
@@ -292,8 +306,8 @@ void TConfigForm::SendStep(const WriteStep& step) {
   const MacField mac = DeviceMac();
   switch (step.group) {
     case SettingGroup::kNetwork:
-      BroadcastToDevices(network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_),
-                                                    echo_byte_));
+      BroadcastToDevices(
+          network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_), echo_byte_));
       return;
     case SettingGroup::kOperationMode:
       for (int row = 0; row < port_count_ && row < opmode_tab_->Grid().rowCount(); ++row) {
@@ -374,8 +388,8 @@ void TConfigForm::FlatButton1Click() {
     }
   }
   FlatButton1->setEnabled(false);
-  const std::vector<WriteStep> plan =
-      PlanSettingsWrite(change_flags_, filters_imported_, std::chrono::milliseconds(timing_.bulkPaceMs));
+  const std::vector<WriteStep> plan = PlanSettingsWrite(
+      change_flags_, filters_imported_, std::chrono::milliseconds(timing_.bulkPaceMs));
   try {
     // A value that cannot go out stops Apply before the device gets anything.
     CheckChangedGroups();
@@ -395,7 +409,9 @@ void TConfigForm::FlatButton1Click() {
   if (plan.empty()) FlatButton1->setEnabled(true);
 }
 
-void TConfigForm::FlatButton2Click() { close(); }
+void TConfigForm::FlatButton2Click() {
+  close();
+}
 
 void TConfigForm::TimerAckTimer() {
   if (!ack_wait_.OnTick()) return;
@@ -414,7 +430,8 @@ void TConfigForm::done(int) {
   ack_wait_.Stop();
   config_udp_->Close();
   inbox_->Forget();
-  const bool changed = std::find(change_flags_.begin(), change_flags_.end(), true) != change_flags_.end();
+  const bool changed =
+      std::find(change_flags_.begin(), change_flags_.end(), true) != change_flags_.end();
   filters_imported_ = false;
   QDialog::done(changed ? QDialog::Accepted : QDialog::Rejected);
 }
@@ -463,6 +480,8 @@ bool TConfigForm::FillNetwork(const NetworkReply& reply) {
   return true;
 }
 
-void TConfigForm::ShowMessage(const QString& text) { prompter_.ShowMessage(this, text); }
+void TConfigForm::ShowMessage(const QString& text) {
+  prompter_.ShowMessage(this, text);
+}
 
 }  // namespace oxlo::ui

@@ -33,9 +33,9 @@ class Prompter;
 
 // The device's fixed waits; tests shorten them.
 struct ConfigTiming {
-  int ackTicks = 5;         // one-second ticks before the acknowledgement is lost
+  int ackTicks = 5;  // one-second ticks before the acknowledgement is lost
   int tickMs = 1000;
-  int bulkPaceMs = 100;     // between the eight groups of a bulk filter send
+  int bulkPaceMs = 100;  // between the eight groups of a bulk filter send
 };
 
 class TConfigForm : public QDialog {
@@ -69,7 +69,9 @@ class TConfigForm : public QDialog {
   void done(int result) override;
 
   // State kept for the program's run.
-  bool ChangeFlag(SettingGroup group) const { return change_flags_.at(static_cast<std::size_t>(group)); }
+  bool ChangeFlag(SettingGroup group) const {
+    return change_flags_.at(static_cast<std::size_t>(group));
+  }
   void SetAllChangeFlags();
   bool FiltersImported() const { return filters_imported_; }
   void SetFiltersImported(bool on) { filters_imported_ = on; }

@@ -10,7 +10,7 @@
 namespace oxlo::ui {
 namespace {
 
-const QStringList kGroupNames{"No.  1 - 4",   "No.  5 - 8",   "No.  9 - 12",  "No. 13 - 16",
+const QStringList kGroupNames{"No.  1 - 4",  "No.  5 - 8",  "No.  9 - 12", "No. 13 - 16",
                               "No. 17 - 20", "No. 21 - 24", "No. 25 - 28", "No. 29 - 32"};
 const QStringList kTypeNames = ListNames(kFilterTypeNames);
 
@@ -67,7 +67,9 @@ void FilterTab::ShowFirstGroup() {
   LoadSlots(0);
 }
 
-int FilterTab::SelectedGroup() const { return FilterNumber->currentIndex(); }
+int FilterTab::SelectedGroup() const {
+  return FilterNumber->currentIndex();
+}
 
 void FilterTab::LoadSlots(int group) {
   for (int k = 0; k < kSlotsPerGroup; ++k) {

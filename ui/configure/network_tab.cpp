@@ -6,8 +6,8 @@
 
 #include "protocol/code_names.h"
 #include "protocol/fields.h"
-#include "ui/common/list_names.h"
 #include "ui/common/key_filters.h"
+#include "ui/common/list_names.h"
 
 namespace oxlo::ui {
 namespace {
@@ -18,7 +18,9 @@ constexpr int kFieldWidth = 97;
 constexpr int kFieldHeight = 19;
 constexpr int kTypedLimit = 15;
 
-QString AddressText(const Ipv4Field& address) { return QString::fromStdString(Ipv4ToText(address)); }
+QString AddressText(const Ipv4Field& address) {
+  return QString::fromStdString(Ipv4ToText(address));
+}
 
 }  // namespace
 

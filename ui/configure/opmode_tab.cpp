@@ -12,7 +12,9 @@ namespace {
 
 const QStringList kPortTypes = ListNames(kPortTypeNames);
 
-QStringList ModeNames() { return ListNames(kOperationModeNames); }
+QStringList ModeNames() {
+  return ListNames(kOperationModeNames);
+}
 
 std::vector<GridColumn> Columns() {
   return {
@@ -31,7 +33,8 @@ std::vector<GridColumn> Columns() {
 
 // A number the field cannot hold is refused, never wrapped.
 std::uint16_t WordCell(const SettingsGrid& grid, int row, int column) {
-  return WordFieldFromText(grid.Text(row, column).toStdString(), grid.Column(column).title.toStdString());
+  return WordFieldFromText(grid.Text(row, column).toStdString(),
+                           grid.Column(column).title.toStdString());
 }
 
 }  // namespace
@@ -46,7 +49,9 @@ OpModeTab::OpModeTab(QWidget* parent) : QWidget(parent) {
   connect(OpGrid, &SettingsGrid::ValueChanged, this, &OpModeTab::OpGridValueChanged);
 }
 
-void OpModeTab::ResetRows(int count) { OpGrid->ResetRows(count); }
+void OpModeTab::ResetRows(int count) {
+  OpGrid->ResetRows(count);
+}
 
 bool OpModeTab::Fill(const OpModeReply& reply) {
   using namespace opcolumn;
@@ -55,8 +60,9 @@ bool OpModeTab::Fill(const OpModeReply& reply) {
   if (row >= OpGrid->rowCount()) return false;
   OpGrid->Fill(row, kNo, QString::number(row + 1));
   if (!reply.alias) return false;
-  OpGrid->Fill(row, kAlias, QString::fromLatin1(reply.alias->data(),
-                                                static_cast<qsizetype>(reply.alias->size())));
+  OpGrid->Fill(
+      row, kAlias,
+      QString::fromLatin1(reply.alias->data(), static_cast<qsizetype>(reply.alias->size())));
   if (!reply.mode) return false;
   OpGrid->Fill(row, kMode, ModeNames().at(static_cast<int>(*reply.mode)));
   if (!reply.localPort) return false;

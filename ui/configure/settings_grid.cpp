@@ -13,7 +13,8 @@ constexpr int kHeaderHeight = 21;
 
 class ColumnDelegate final : public QStyledItemDelegate {
  public:
-  ColumnDelegate(const SettingsGrid& grid, QObject* parent) : QStyledItemDelegate(parent), grid_(grid) {}
+  ColumnDelegate(const SettingsGrid& grid, QObject* parent)
+      : QStyledItemDelegate(parent), grid_(grid) {}
 
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                         const QModelIndex& index) const override {

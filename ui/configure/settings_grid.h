@@ -45,7 +45,9 @@ class SettingsGrid : public EditGrid {
   void FillChecked(int row, int column, bool on);
   // Position of a list cell's text among the column's values; -1 outside.
   int ListPosition(int row, int column) const;
-  const GridColumn& Column(int column) const { return columns_.at(static_cast<std::size_t>(column)); }
+  const GridColumn& Column(int column) const {
+    return columns_.at(static_cast<std::size_t>(column));
+  }
 
  Q_SIGNALS:
   // The operator changed the value of a cell.

@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QHeaderView>
-#include <QMouseEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QRegularExpressionValidator>
 #include <QStyledItemDelegate>
@@ -40,8 +40,12 @@ constexpr int kRowHeight = 20;
 constexpr int kHeaderHeight = 21;
 const char kColumnProperty[] = "oxloColumn";
 
-bool IsEditableText(int c) { return c >= column::kName && c <= column::kGateway; }
-bool IsAddress(int c) { return c >= column::kIp && c <= column::kGateway; }
+bool IsEditableText(int c) {
+  return c >= column::kName && c <= column::kGateway;
+}
+bool IsAddress(int c) {
+  return c >= column::kIp && c <= column::kGateway;
+}
 
 // Line editors that keep the column's width and filter typed characters.
 class CellDelegate final : public QStyledItemDelegate {
@@ -60,8 +64,7 @@ class CellDelegate final : public QStyledItemDelegate {
     if (c == column::kName) line->setAttribute(Qt::WA_InputMethodEnabled, false);
     // Typed keys are filtered below; this also keeps pasted text to the same set.
     if (IsAddress(c)) {
-      line->setValidator(
-          new QRegularExpressionValidator(QRegularExpression("[0-9.%']*"), line));
+      line->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9.%']*"), line));
     }
     return editor;
   }
@@ -93,9 +96,13 @@ QPixmap MarkerImage() {
 
 }  // namespace
 
-int ColumnWidthInCharacters(int c) { return kColumns.at(static_cast<std::size_t>(c)).characters; }
+int ColumnWidthInCharacters(int c) {
+  return kColumns.at(static_cast<std::size_t>(c)).characters;
+}
 
-bool KeyPassesColumnFilter(int c, QChar typed) { return c < column::kIp || AddressKeyPasses(typed); }
+bool KeyPassesColumnFilter(int c, QChar typed) {
+  return c < column::kIp || AddressKeyPasses(typed);
+}
 
 DeviceGrid::DeviceGrid(QWidget* parent) : EditGrid(0, column::kCount, parent) {
   setItemDelegate(new CellDelegate(this));

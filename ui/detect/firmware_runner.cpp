@@ -24,7 +24,8 @@ bool FirmwareRunner::Run(FirmwareUpload& upload, const Observer& observer) {
 
   while (upload.State() == FirmwareUpload::kReadyToSend) {
     const Bytes message = upload.NextMessage();
-    if (upload.State() == FirmwareUpload::kAwaitingEndReply && observer.awaitingEnd) observer.awaitingEnd();
+    if (upload.State() == FirmwareUpload::kAwaitingEndReply && observer.awaitingEnd)
+      observer.awaitingEnd();
     // What arrived before this message cannot answer it.
     replies_.clear();
     every_interface_.SendOnEveryInterface(message, kDevicePort);
@@ -46,7 +47,8 @@ bool FirmwareRunner::Run(FirmwareUpload& upload, const Observer& observer) {
       upload.OnTimeout();
       break;
     }
-    if (verdict == ReplyVerdict::kAccepted && observer.progress) observer.progress(upload.BytesAcknowledged());
+    if (verdict == ReplyVerdict::kAccepted && observer.progress)
+      observer.progress(upload.BytesAcknowledged());
   }
   return upload.State() == FirmwareUpload::kSucceeded;
 }

@@ -26,7 +26,8 @@ class FirmwareRunner final : public QObject {
     std::function<void()> awaitingEnd;
   };
 
-  explicit FirmwareRunner(transport::InterfaceBroadcaster& everyInterface, QObject* parent = nullptr)
+  explicit FirmwareRunner(transport::InterfaceBroadcaster& everyInterface,
+                          QObject* parent = nullptr)
       : QObject(parent), every_interface_(everyInterface) {}
 
   // Runs the upload to its end; true when the device confirmed the image.

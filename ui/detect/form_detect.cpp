@@ -1,26 +1,26 @@
 #include "ui/detect/form_detect.h"
 
 #include <QDialog>
-#include <QFile>
-#include <QProgressBar>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
 #include <limits>
 
+#include "oxlo/version.h"
 #include "protocol/address_check.h"
 #include "protocol/fields.h"
 #include "protocol/firmware.h"
-#include "oxlo/version.h"
 #include "protocol/frame.h"
+#include "ui/common/desktop.h"
 #include "ui/common/network.h"
 #include "ui/common/pacer.h"
 #include "ui/common/prompter.h"
-#include "ui/common/desktop.h"
 #include "ui/common/window_style.h"
 #include "ui/configure/config_form.h"
 #include "ui/detect/device_grid.h"
@@ -48,8 +48,7 @@ QString Latin1(const std::string& text) {
 }  // namespace
 
 TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Pacer& pacer, Network& network,
-                         QWidget* parent,
-                         FirmwareTimeouts timeouts)
+                         QWidget* parent, FirmwareTimeouts timeouts)
     : QWidget(parent, kFixedWindowFlags),
       prompter_(prompter),
       desktop_(desktop),
@@ -195,9 +194,13 @@ void TFormDetect::TimerFINDTimer() {
   if (saved_count_ != -1 && saved_count_ == device_count_) ShowMessage("There is no Oxlo.");
 }
 
-void TFormDetect::FlatButton2Click() { StartBroadcastSearch(); }
+void TFormDetect::FlatButton2Click() {
+  StartBroadcastSearch();
+}
 
-void TFormDetect::FlatButton6Click() { SetSearching(false); }
+void TFormDetect::FlatButton6Click() {
+  SetSearching(false);
+}
 
 void TFormDetect::FlatButton3Click() {
   TFormSearchIP dialog(prompter_, this);
@@ -242,7 +245,8 @@ void TFormDetect::FlatButton10Click() {
   const int row = SelectedListedRow();
   if (row < 0 || config_form_ == nullptr) return;
   CloseServer();
-  const std::optional<QString> path = prompter_.OpenFile(this, SettingsFileDialog("Import Setting"));
+  const std::optional<QString> path =
+      prompter_.OpenFile(this, SettingsFileDialog("Import Setting"));
   if (!path) return;
   const bool opened = RunAction([&] {
     config_form_->OpenFromFile(*path, RGrid->Text(row, column::kModel),
@@ -307,7 +311,8 @@ bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
   FirmwareUpload upload(
       mac,
       [&image](std::span<std::uint8_t> buffer) {
-        const qint64 n = image.read(reinterpret_cast<char*>(buffer.data()), static_cast<qint64>(buffer.size()));
+        const qint64 n =
+            image.read(reinterpret_cast<char*>(buffer.data()), static_cast<qint64>(buffer.size()));
         if (n < 0) throw std::runtime_error(image.errorString().toStdString());
         return static_cast<std::size_t>(n);
       },
@@ -387,9 +392,9 @@ void TFormDetect::FlatButton1Click() {
         return CanonicalAddressText(RGrid->Text(row, c).toStdString()).value_or("");
       };
       const std::string ip = address(column::kIp);
-      const Bytes message = BuildAddressAssignment(RGrid->Text(row, column::kMac).toStdString(), ip,
-                                                   address(column::kMask), address(column::kGateway),
-                                                   RGrid->Text(row, column::kName).toStdString());
+      const Bytes message = BuildAddressAssignment(
+          RGrid->Text(row, column::kMac).toStdString(), ip, address(column::kMask),
+          address(column::kGateway), RGrid->Text(row, column::kName).toStdString());
       udp_server_->SetDefaultPort(kDevicePort);
       OpenServer();
       udp_server_->SetBroadcastEnabled(true);
@@ -446,7 +451,9 @@ void TFormDetect::RGridRowEnter() {
   if (RGrid->currentRow() >= 0) selected_row_ = RGrid->currentRow();
 }
 
-void TFormDetect::RGridAfterEdit(int row) { RGrid->SetModified(row, true); }
+void TFormDetect::RGridAfterEdit(int row) {
+  RGrid->SetModified(row, true);
+}
 
 bool TFormDetect::RunAction(const std::function<void()>& action) {
   try {
@@ -458,6 +465,8 @@ bool TFormDetect::RunAction(const std::function<void()>& action) {
   }
 }
 
-void TFormDetect::ShowMessage(const QString& text) { prompter_.ShowMessage(this, text); }
+void TFormDetect::ShowMessage(const QString& text) {
+  prompter_.ShowMessage(this, text);
+}
 
 }  // namespace oxlo::ui

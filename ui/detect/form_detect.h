@@ -61,21 +61,20 @@ class TFormDetect : public QWidget {
   void SetSearching(bool on);
   void AddDevice(const DeviceRecord& record);
 
-  void FlatButton1Click();  // Apply
-  void FlatButton2Click();  // Search
-  void FlatButton3Click();  // Search IP
-  void FlatButton6Click();  // Stop
-  void FlatButton4Click();  // Web
-  void FlatButton7Click();  // Upgrade Firmware
-  void FlatButton8Click();  // Config: modal, searches again after a change
+  void FlatButton1Click();   // Apply
+  void FlatButton2Click();   // Search
+  void FlatButton3Click();   // Search IP
+  void FlatButton6Click();   // Stop
+  void FlatButton4Click();   // Web
+  void FlatButton7Click();   // Upgrade Firmware
+  void FlatButton8Click();   // Config: modal, searches again after a change
   void FlatButton10Click();  // Import
-  void RGridDblClick();     // the same window without modality, no search after
+  void RGridDblClick();      // the same window without modality, no search after
   void TimerFINDTimer();
   // Runs on the receiving thread of UDPServer.
   void UDPServerUDPRead(const transport::Datagram& datagram);
   void RGridRowEnter();
   void RGridAfterEdit(int row);
-
 
  private:
   void OpenServer();
@@ -114,7 +113,6 @@ class TFormDetect : public QWidget {
   int countdown_ = 0;
   int selected_row_ = 0;
   std::unordered_set<std::string> listed_macs_;
-
 
   QFrame* FlatPanel1;
   QPushButton* FlatButton1;

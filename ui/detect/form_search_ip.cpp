@@ -50,7 +50,9 @@ TFormSearchIP::TFormSearchIP(Prompter& prompter, QWidget* parent)
   FlatEdit1->setFocus();
 }
 
-QString TFormSearchIP::AddressText() const { return FlatEdit1->text(); }
+QString TFormSearchIP::AddressText() const {
+  return FlatEdit1->text();
+}
 
 void TFormSearchIP::FlatSpeedButton1Click() {
   const QString text = FlatEdit1->text();
@@ -64,7 +66,9 @@ void TFormSearchIP::FlatSpeedButton1Click() {
   FlatEdit1->setFocus();
 }
 
-void TFormSearchIP::FlatSpeedButton2Click() { reject(); }
+void TFormSearchIP::FlatSpeedButton2Click() {
+  reject();
+}
 
 bool TFormSearchIP::eventFilter(QObject* watched, QEvent* event) {
   const bool press = event->type() == QEvent::KeyPress;
