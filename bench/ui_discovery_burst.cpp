@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/doubles.h"
+#include "bench/bench_prompter.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
 #include "ui/common/pacer.h"
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
 
-  oxlo::ui::testing::RecordingPrompter prompter;
+  oxlo::bench::BenchPrompter prompter;
   oxlo::ui::QtDesktop desktop;
   oxlo::ui::QtPacer pacer;
   oxlo::ui::SystemNetwork network;

@@ -28,10 +28,10 @@
 #include <vector>
 
 #include "bench/bench_clock.h"
+#include "bench/bench_prompter.h"
 #include "protocol/bytes.h"
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
-#include "tests/ui/doubles.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
 #include "ui/common/pacer.h"
@@ -228,7 +228,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const char* label = options.label.c_str();
 
-  oxlo::ui::testing::RecordingPrompter prompter;
+  oxlo::bench::BenchPrompter prompter;
   oxlo::ui::QtDesktop desktop;
   oxlo::ui::QtPacer pacer;
   WaitLog log;
@@ -278,7 +278,7 @@ int main(int argc, char** argv) {
     loop.exec();
   }
   prompter.messages.clear();
-  prompter.files = {image_path};
+  prompter.file = image_path;
 
   log.recording = true;
   const double wall_start = WallUs();
