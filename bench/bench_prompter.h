@@ -22,7 +22,9 @@ class BenchPrompter final : public ui::Prompter {
   std::optional<QString> OpenFile(QWidget*, const ui::FileDialogOptions&) override {
     return std::exchange(file, std::nullopt);
   }
-  std::optional<QString> SaveFile(QWidget*, const ui::FileDialogOptions&) override { return std::nullopt; }
+  std::optional<QString> SaveFile(QWidget*, const ui::FileDialogOptions&) override {
+    return std::nullopt;
+  }
 
   std::vector<QString> messages;
   std::optional<QString> file;  // the next open dialog's answer, once

@@ -42,7 +42,7 @@ int Export(const ExportOptions& options) {
   const MacArgument mac = ParseMacArgument(options.mac);
   CheckTimeout(options.timeout);
   const DeviceSettings settings = ReadDeviceSettings(mac.bytes, Milliseconds(options.timeout));
-  WriteFileAtomically(options.file, EncodeSettingsFile(mac.bytes, settings));
+  WriteFileAtomically(options.file, BuildSettingsFile(mac.bytes, settings));
   std::cout << "Saved the settings of " << mac.text << " in " << options.file << "\n";
   return kExitOk;
 }
@@ -52,7 +52,7 @@ int Import(const ImportOptions& options) {
   CheckTimeout(options.timeout);
   DeviceSettings settings;
   try {
-    settings = DecodeSettingsFile(ReadFileStart(options.file, kSettingsFileSize));
+    settings = ParseSettingsFile(ReadFileStart(options.file, kSettingsFileSize));
   } catch (const SettingsFileError& error) {
     throw SettingsFileError(options.file + ": " + error.what());
   }

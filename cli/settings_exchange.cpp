@@ -63,7 +63,7 @@ bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
   wait.Start();
   const auto deadline = DeviceSession::Clock::now() + timeout;
   while (const std::optional<Bytes> datagram = session.Next(deadline)) {
-    const std::optional<DeviceReply> reply = DecodeDeviceReply(*datagram);
+    const std::optional<DeviceReply> reply = ParseDeviceReply(*datagram);
     if (reply && wait.OnReply(*reply)) return true;
   }
   return false;

@@ -14,6 +14,7 @@
 #include "fuzz/fuzz_support.h"
 #include "protocol/address_check.h"
 #include "protocol/can_messages.h"
+#include "protocol/device_replies.h"
 #include "protocol/device_side.h"
 #include "protocol/discovery.h"
 #include "protocol/fields.h"
@@ -124,7 +125,7 @@ void CheckOpModeReply(ByteView d) {
 }
 
 void CheckCanSettings(ByteView d) {
-  const std::optional<CanSettings> can = ReadCanSettings(d);
+  const std::optional<CanSettings> can = ParseCanSettings(d);
   OXLO_FUZZ_CHECK(can.has_value() == (d.size() >= kCanSettingsSize));
   if (!can) return;
   OXLO_FUZZ_CHECK(can->id.size() == 8 && IsUpperHex(can->id));
@@ -133,7 +134,7 @@ void CheckCanSettings(ByteView d) {
   const Bytes rebuilt = BuildCanReply(MacOrZero(d), *can);
   OXLO_FUZZ_CHECK(rebuilt.size() == kCanSettingsSize);
   OXLO_FUZZ_CHECK(AcceptDatagram(rebuilt) == code::kCanReply);
-  const std::optional<CanSettings> again = ReadCanSettings(rebuilt);
+  const std::optional<CanSettings> again = ParseCanSettings(rebuilt);
   OXLO_FUZZ_CHECK(again.has_value() && *again == *can);
 }
 
@@ -143,7 +144,7 @@ bool NamesGroup(std::uint8_t commandCode) {
 }
 
 void CheckFilterGroup(ByteView d) {
-  const std::optional<FilterGroup> group = DecodeFilterGroup(d);
+  const std::optional<FilterGroup> group = ParseFilterGroup(d);
   OXLO_FUZZ_CHECK(group.has_value() ==
                   (d.size() >= kFilterGroupSize && NamesGroup(d[kCodeOffset])));
 
@@ -166,12 +167,12 @@ void CheckFilterGroup(ByteView d) {
     }
     const MacField mac = MacOrZero(d);
     const std::optional<FilterGroup> fromReply =
-        DecodeFilterGroup(BuildFilterGroupReply(mac, group->group + 1, group->slots));
+        ParseFilterGroup(BuildFilterGroupReply(mac, group->group + 1, group->slots));
     OXLO_FUZZ_CHECK(fromReply && fromReply->group == group->group &&
                     fromReply->slots == group->slots);
     const Bytes message = BuildFilterGroup(mac, group->group + 1, types, ids);
     OXLO_FUZZ_CHECK(message.size() == kFilterGroupSize);
-    const std::optional<FilterGroup> fromMessage = DecodeFilterGroup(message);
+    const std::optional<FilterGroup> fromMessage = ParseFilterGroup(message);
     OXLO_FUZZ_CHECK(fromMessage && fromMessage->group == group->group &&
                     fromMessage->slots == group->slots);
   }
@@ -182,13 +183,14 @@ void CheckFilterGroup(ByteView d) {
     table.entries[i] = FilterEntry{-1 - static_cast<std::int32_t>(i), "was" + std::to_string(i)};
   }
   const FilterTable before = table;
-  const std::optional<int> stored = ReadFilterGroup(d, table);
-  const bool isReply = group.has_value() && d[kCodeOffset] >= code::kFilterReplyFirst;
-  OXLO_FUZZ_CHECK(stored.has_value() == isReply);
-  if (!stored) {
-    OXLO_FUZZ_CHECK(table == before);
-    return;
-  }
+  const std::optional<DeviceReply> reply = ParseDeviceReply(d);
+  const auto* groupReply = reply ? std::get_if<FilterGroupReply>(&*reply) : nullptr;
+  const bool isReply = group.has_value() && d[kCodeOffset] >= code::kFilterReplyFirst &&
+                       AcceptDatagram(d).has_value();
+  OXLO_FUZZ_CHECK((groupReply != nullptr && groupReply->slots.has_value()) == isReply);
+  if (!isReply) return;
+  table.StoreGroup(groupReply->group, *groupReply->slots);
+  const std::optional<int> stored = groupReply->group;
   OXLO_FUZZ_CHECK(*stored == group->group);
   for (std::size_t i = 0; i < table.entries.size(); ++i) {
     const auto g = static_cast<int>(i) / kSlotsPerGroup;

@@ -66,7 +66,7 @@ Bytes BuildCanSettings(const MacField& mac, int baudIndex, int idFormat, std::st
   return message;
 }
 
-std::optional<CanSettings> ReadCanSettings(ByteView datagram) {
+std::optional<CanSettings> ParseCanSettings(ByteView datagram) {
   if (datagram.size() < kCanSettingsSize) return std::nullopt;
   return CanSettings{datagram[8], datagram[9], CanIdFromBytes(datagram.subspan(10, 4)),
                      CanIdFromBytes(datagram.subspan(14, 4))};
@@ -91,7 +91,7 @@ Bytes BuildFilterGroupOfTable(const MacField& mac, const FilterTable& table, int
   return BuildFilterGroup(mac, group + 1, types, ids);
 }
 
-std::optional<FilterGroup> DecodeFilterGroup(ByteView datagram) {
+std::optional<FilterGroup> ParseFilterGroup(ByteView datagram) {
   if (datagram.size() < kFilterGroupSize) return std::nullopt;
   const std::optional<int> group = GroupOfCode(datagram[kCodeOffset]);
   if (!group) return std::nullopt;
@@ -102,13 +102,6 @@ std::optional<FilterGroup> DecodeFilterGroup(ByteView datagram) {
     decoded.slots[s].id = CanIdFromBytes(datagram.subspan(12 + 4 * s, 4));
   }
   return decoded;
-}
-
-std::optional<int> ReadFilterGroup(ByteView datagram, FilterTable& table) {
-  const std::optional<FilterGroup> decoded = DecodeFilterGroup(datagram);
-  if (!decoded || datagram[kCodeOffset] < code::kFilterReplyFirst) return std::nullopt;
-  table.StoreGroup(decoded->group, decoded->slots);
-  return decoded->group;
 }
 
 bool FilterSlotValid(std::int32_t type, std::string_view id, int idFormat) {

@@ -50,7 +50,7 @@ Bytes BuildCanSettings(const MacField& mac, int baudIndex, int idFormat, std::st
                        std::string_view mask);
 
 // A 'c' reply or a stored 'C' message; nullopt when shorter than 19 bytes.
-std::optional<CanSettings> ReadCanSettings(ByteView datagram);
+std::optional<CanSettings> ParseCanSettings(ByteView datagram);
 
 inline constexpr int kFilterCount = 32;
 inline constexpr int kFilterGroupCount = 8;
@@ -95,11 +95,7 @@ Bytes BuildFilterGroupOfTable(const MacField& mac, const FilterTable& table, int
 
 // Decodes a filter-group message (codes 0x01-0x08) or reply (0x11-0x18);
 // nullopt when shorter than 29 bytes or the code names no group.
-std::optional<FilterGroup> DecodeFilterGroup(ByteView datagram);
-
-// Stores a filter-group reply in the table and returns its group 0-7. A reply
-// that is short or names no group leaves the table untouched.
-std::optional<int> ReadFilterGroup(ByteView datagram, FilterTable& table);
+std::optional<FilterGroup> ParseFilterGroup(ByteView datagram);
 
 // A slot is acceptable when it is disabled (type <= 0), or when its identifier
 // passes CanFormCheck for its type and the type does not exceed the CAN

@@ -18,4 +18,11 @@ class ConversionError : public std::runtime_error {
   static ConversionError NotAnInteger(std::string_view text);
 };
 
+// A field that lies beyond the end of a short datagram or file. It reads as
+// the empty text did, so the operator sees the same words.
+class MissingBytesError : public ConversionError {
+ public:
+  MissingBytesError() : ConversionError(NotAnInteger("")) {}
+};
+
 }  // namespace oxlo

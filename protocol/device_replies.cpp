@@ -4,7 +4,7 @@
 
 namespace oxlo {
 
-std::optional<DeviceReply> DecodeDeviceReply(ByteView datagram) {
+std::optional<DeviceReply> ParseDeviceReply(ByteView datagram) {
   const std::optional<std::uint8_t> code = AcceptDatagram(datagram);
   if (!code) return std::nullopt;
   switch (*code) {
@@ -15,7 +15,7 @@ std::optional<DeviceReply> DecodeDeviceReply(ByteView datagram) {
     case code::kUReply:
       return CanUnchangedReply{};
     case code::kCanReply:
-      return CanReply{ReadCanSettings(datagram)};
+      return CanReply{ParseCanSettings(datagram)};
     case code::kApplyAck:
       return ApplyAcknowledgement{};
     default:
@@ -24,7 +24,7 @@ std::optional<DeviceReply> DecodeDeviceReply(ByteView datagram) {
   if (*code < code::kFilterReplyFirst || *code > code::kFilterReplyLast) return std::nullopt;
   FilterGroupReply reply;
   reply.group = *code - code::kFilterReplyFirst;
-  if (const std::optional<FilterGroup> decoded = DecodeFilterGroup(datagram))
+  if (const std::optional<FilterGroup> decoded = ParseFilterGroup(datagram))
     reply.slots = decoded->slots;
   return reply;
 }

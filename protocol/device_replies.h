@@ -55,6 +55,6 @@ using DeviceReply = std::variant<NetworkReply, OpModeReply, CanUnchangedReply, C
 // A datagram AcceptDatagram takes whose code is one a device answers with,
 // decoded as far as it goes; nothing for any other. The MAC is not examined:
 // the caller knows which device it talks to (MacOf).
-std::optional<DeviceReply> DecodeDeviceReply(ByteView datagram);
+std::optional<DeviceReply> ParseDeviceReply(ByteView datagram);
 
 }  // namespace oxlo

@@ -28,7 +28,7 @@ std::string PartName(int kind) {
 }  // namespace
 
 void SettingsCollector::Take(ByteView datagram) {
-  const std::optional<DeviceReply> reply = DecodeDeviceReply(datagram);
+  const std::optional<DeviceReply> reply = ParseDeviceReply(datagram);
   if (!reply) return;
   // Each part is taken from its first reply; an undecodable one is noted.
   const auto take = [this](auto& part, auto decoded, ReadRequestKind kind) {

@@ -158,7 +158,7 @@ Ipv4Field AddressFieldFromText(std::string_view text, std::string_view field) {
 }
 
 std::int32_t SmallFieldToInt(ByteView field) {
-  if (field.empty()) throw ConversionError::NotAnInteger("");
+  if (field.empty()) throw MissingBytesError();
   if (field.size() == 1) return field[0];
   return field[0] + 256 * field[1];
 }

@@ -33,7 +33,7 @@ void CheckListed(ByteView file, std::size_t at, const std::string& field, bool l
 }  // namespace
 
 void CheckSettingsFileValues(ByteView file) {
-  if (file.size() < kSettingsFileMinSize) throw ConversionError::NotAnInteger("");
+  if (file.size() < kSettingsFileMinSize) throw MissingBytesError();
   CheckListed(file, kNetworkTypeAt, "network type", file[kNetworkTypeAt] <= 1,
               "0 Static IP, 1 DHCP");
   CheckListed(file, kModeCodeAt, "operation mode code", ModeFromCode(file[kModeCodeAt]).has_value(),
@@ -68,8 +68,7 @@ Bytes BuildFilterSection(const FilterTable& table) {
 }
 
 void ParseFilterSection(ByteView section, FilterTable& table) {
-  if (section.size() < static_cast<std::size_t>(kFilterCount))
-    throw ConversionError::NotAnInteger("");
+  if (section.size() < static_cast<std::size_t>(kFilterCount)) throw MissingBytesError();
   for (std::size_t k = 0; k < table.entries.size(); ++k) {
     FilterEntry& entry = table.entries[k];
     entry.type = section[k];
@@ -85,12 +84,12 @@ SettingsFileSections SplitSettingsFile(ByteView file) {
           Slice(file, kFilterSectionOffset, kFilterSectionSize)};
 }
 
-Bytes EncodeSettingsFile(const MacField& mac, const DeviceSettings& settings) {
+Bytes BuildSettingsFile(const MacField& mac, const DeviceSettings& settings) {
   const std::vector<Bytes> messages = SettingsMessages(mac, settings);
   return ComposeSettingsFile(messages[0], messages[1], messages[2], settings.filters);
 }
 
-DeviceSettings DecodeSettingsFile(ByteView file) {
+DeviceSettings ParseSettingsFile(ByteView file) {
   if (file.size() < kSettingsFileMinSize) {
     throw SettingsFileError("The settings file is too short: " + std::to_string(file.size()) +
                             " bytes, at least " + std::to_string(kSettingsFileMinSize) +
@@ -110,7 +109,7 @@ DeviceSettings DecodeSettingsFile(ByteView file) {
   const std::optional<PortSettings> port = ParseOpModeReply(sections.opMode).Complete();
   if (!port) throw fail("operation mode");
   settings.port = *port;
-  const std::optional<CanSettings> can = ReadCanSettings(sections.can);
+  const std::optional<CanSettings> can = ParseCanSettings(sections.can);
   if (!can) throw fail("CAN");
   settings.can = *can;
   try {

@@ -62,13 +62,13 @@ void CheckSettingsFileValues(ByteView file);
 
 // The 429-byte settings file of the device `mac`: the messages that would
 // write the settings into it, then the filter section.
-Bytes EncodeSettingsFile(const MacField& mac, const DeviceSettings& settings);
+Bytes BuildSettingsFile(const MacField& mac, const DeviceSettings& settings);
 
 // Reads a settings file of at least kSettingsFileMinSize bytes; bytes past
 // the 429 of a whole file are ignored and the MAC the file holds is not
 // used. Throws SettingsFileError, or SettingsFileValueError before anything
 // is decoded.
-DeviceSettings DecodeSettingsFile(ByteView file);
+DeviceSettings ParseSettingsFile(ByteView file);
 
 // The whole file from the three messages and the table.
 Bytes ComposeSettingsFile(ByteView networkMessage, ByteView opModeMessage, ByteView canMessage,

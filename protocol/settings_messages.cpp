@@ -17,7 +17,7 @@ class FieldReader {
 
   ByteView Take(std::size_t offset, std::size_t length) const {
     if (offset > fields_.size() || fields_.size() - offset < length) {
-      throw ConversionError::NotAnInteger("");
+      throw MissingBytesError();
     }
     return fields_.subspan(offset, length);
   }

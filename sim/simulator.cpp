@@ -161,10 +161,10 @@ void Simulator::HandleCommand(Context& context, std::uint8_t commandCode, std::s
       device.opModeAsSent = Bytes(datagram.begin(), datagram.end());
       break;
     case code::kCan:
-      if (const auto can = ReadCanSettings(datagram)) device.can = *can;
+      if (const auto can = ParseCanSettings(datagram)) device.can = *can;
       break;
     default:
-      if (const auto group = DecodeFilterGroup(datagram)) {
+      if (const auto group = ParseFilterGroup(datagram)) {
         for (std::size_t s = 0; s < group->slots.size(); ++s) {
           device.filters.entries[static_cast<std::size_t>(group->group) * kSlotsPerGroup + s] =
               group->slots[s];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "protocol/conversion_error.h"
+#include "protocol/device_replies.h"
 #include "protocol/device_side.h"
 #include "test_bytes.h"
 
@@ -64,19 +65,19 @@ TEST(CanFormCheck, LimitsElevenBitsForKindOneAndTwentyNineOtherwise) {
 TEST(CanSettings, MatchesTheLayoutAndReadsBack) {
   const Bytes message = BuildCanSettings(kMac, 7, 2, "12345678", "1FFFFFFF");
   EXPECT_EQ(message, Hex("02 43 00 11 22 33 44 55 07 02 78 56 34 12 FF FF FF 1F 03"));
-  EXPECT_EQ(ReadCanSettings(message), (CanSettings{7, 2, "12345678", "1FFFFFFF"}));
+  EXPECT_EQ(ParseCanSettings(message), (CanSettings{7, 2, "12345678", "1FFFFFFF"}));
 
   Bytes reply = BuildCanReply(kMac, CanSettings{3, 1, "7ff", ""});
   EXPECT_EQ(reply[1], 0x63);
-  EXPECT_EQ(ReadCanSettings(reply), (CanSettings{3, 1, "000007FF", "00000000"}));
+  EXPECT_EQ(ParseCanSettings(reply), (CanSettings{3, 1, "000007FF", "00000000"}));
   reply[8] = 0xEE;  // out-of-table bytes come back as they are
-  EXPECT_EQ(ReadCanSettings(reply)->baudIndex, 0xEE);
+  EXPECT_EQ(ParseCanSettings(reply)->baudIndex, 0xEE);
 }
 
 TEST(CanSettings, ShortReplyIsRejectedWhole) {
   const Bytes reply = BuildCanReply(kMac, CanSettings{3, 1, "7FF", "0"});
   for (std::size_t size : {0u, 1u, 2u, 3u, 9u, 18u}) {
-    EXPECT_FALSE(ReadCanSettings(CutAndClose(reply, size))) << size;
+    EXPECT_FALSE(ParseCanSettings(CutAndClose(reply, size))) << size;
   }
 }
 
@@ -95,7 +96,12 @@ TEST(FilterGroup, ReplyFillsItsFourEntriesAndNothingElse) {
                                        FilterEntry{0, "0"}, FilterEntry{1, "7FF"}});
   EXPECT_EQ(reply[1], 0x13);
   reply[9] = 5;  // kept as received
-  EXPECT_EQ(ReadFilterGroup(reply, table), 2);
+  const std::optional<DeviceReply> decoded = ParseDeviceReply(reply);
+  ASSERT_TRUE(decoded && std::holds_alternative<FilterGroupReply>(*decoded));
+  const FilterGroupReply& group = std::get<FilterGroupReply>(*decoded);
+  EXPECT_EQ(group.group, 2);
+  ASSERT_TRUE(group.slots);
+  table.StoreGroup(group.group, *group.slots);
   EXPECT_EQ(table.entries[8], (FilterEntry{1, "00000100"}));
   EXPECT_EQ(table.entries[9], (FilterEntry{5, "01ABCDEF"}));
   EXPECT_EQ(table.entries[10], (FilterEntry{0, "00000000"}));
@@ -104,26 +110,24 @@ TEST(FilterGroup, ReplyFillsItsFourEntriesAndNothingElse) {
   EXPECT_EQ(table.entries[12], (FilterEntry{2, "0000000C"}));
 }
 
-TEST(FilterGroup, ShortOrForeignReplyLeavesTheTableUntouched) {
+TEST(FilterGroup, AShortOrForeignReplyGivesNoSlots) {
   const Bytes reply = BuildFilterGroupReply(kMac, 8, {});
-  const FilterTable before;
   for (std::size_t size : {0u, 1u, 2u, 3u, 12u, 28u}) {
-    FilterTable table;
-    EXPECT_FALSE(ReadFilterGroup(CutAndClose(reply, size), table)) << size;
-    EXPECT_EQ(table, before);
+    const std::optional<DeviceReply> decoded = ParseDeviceReply(CutAndClose(reply, size));
+    const auto* group = decoded ? std::get_if<FilterGroupReply>(&*decoded) : nullptr;
+    EXPECT_TRUE(group == nullptr || !group->slots) << size;
   }
   for (std::uint8_t code : {0x10, 0x19, 0x01, 0x63}) {
     Bytes foreign = reply;
     foreign[1] = code;
-    FilterTable table;
-    EXPECT_FALSE(ReadFilterGroup(foreign, table)) << int{code};
-    EXPECT_EQ(table, before);
+    const std::optional<DeviceReply> decoded = ParseDeviceReply(foreign);
+    EXPECT_FALSE(decoded && std::holds_alternative<FilterGroupReply>(*decoded)) << int{code};
   }
 }
 
 TEST(FilterGroup, DecodesTheMessagesTheToolSends) {
   const auto group =
-      DecodeFilterGroup(BuildFilterGroup(kMac, 1, {2, 0, 0, 1}, {"ABC", "", "", "1"}));
+      ParseFilterGroup(BuildFilterGroup(kMac, 1, {2, 0, 0, 1}, {"ABC", "", "", "1"}));
   ASSERT_TRUE(group);
   EXPECT_EQ(group->group, 0);
   EXPECT_EQ(group->slots[0], (FilterEntry{2, "00000ABC"}));

@@ -101,21 +101,21 @@ TEST(SettingsMessages, AddressTheGivenDeviceInTheOrderItTakesThem) {
   }
   EXPECT_EQ(messages[0][78], 1);
   EXPECT_EQ(messages[0][79], 0x5A);
-  EXPECT_EQ(DecodeFilterGroup(messages[5])->slots[2], settings.filters.entries[10]);
+  EXPECT_EQ(ParseFilterGroup(messages[5])->slots[2], settings.filters.entries[10]);
 }
 
 TEST(SettingsFile, RoundTripsWhateverTheLengthPastTheLastFilter) {
-  const Bytes file = EncodeSettingsFile(kMac, SampleSettings());
+  const Bytes file = BuildSettingsFile(kMac, SampleSettings());
   ASSERT_EQ(file.size(), kSettingsFileSize);
   EXPECT_EQ(MacOf(ByteView(file).first(kNetworkMessageSize)), kMac);
   Bytes longer = file;
   longer.resize(500, 0xEE);
-  for (const Bytes& f : {file, longer}) EXPECT_EQ(DecodeSettingsFile(f), SampleSettings());
+  for (const Bytes& f : {file, longer}) EXPECT_EQ(ParseSettingsFile(f), SampleSettings());
 }
 
 TEST(SettingsFile, ShortFilesLoseIdentifiersOrAreRefused) {
-  const Bytes file = EncodeSettingsFile(kMac, SampleSettings());
-  const DeviceSettings atMinimum = DecodeSettingsFile(ByteView(file).first(kSettingsFileMinSize));
+  const Bytes file = BuildSettingsFile(kMac, SampleSettings());
+  const DeviceSettings atMinimum = ParseSettingsFile(ByteView(file).first(kSettingsFileMinSize));
   EXPECT_EQ(atMinimum.network, SampleSettings().network);
   EXPECT_EQ(atMinimum.can, SampleSettings().can);
   for (std::size_t k = 0; k < atMinimum.filters.entries.size(); ++k) {
@@ -124,7 +124,7 @@ TEST(SettingsFile, ShortFilesLoseIdentifiersOrAreRefused) {
   }
   for (std::size_t size : {std::size_t{0}, std::size_t{81}, kSettingsFileMinSize - 1}) {
     try {
-      DecodeSettingsFile(ByteView(file).first(size));
+      ParseSettingsFile(ByteView(file).first(size));
       ADD_FAILURE() << size << " bytes were taken";
     } catch (const SettingsFileError& error) {
       EXPECT_NE(std::string(error.what()).find(std::to_string(size) + " bytes"), std::string::npos)
@@ -137,7 +137,7 @@ TEST(SettingsFile, ShortFilesLoseIdentifiersOrAreRefused) {
 // before anything decodes (the operation mode's code and port type once
 // made their section fail to decode), in a whole file and a shortest one.
 TEST(SettingsFile, AValueWithNoEntryIsRefusedNamingFieldAndValue) {
-  const Bytes file = EncodeSettingsFile(kMac, SampleSettings());
+  const Bytes file = BuildSettingsFile(kMac, SampleSettings());
   struct Case {
     std::size_t offset;
     std::uint8_t value;
@@ -165,7 +165,7 @@ TEST(SettingsFile, AValueWithNoEntryIsRefusedNamingFieldAndValue) {
         checked = error.what();
       }
       try {
-        DecodeSettingsFile(broken);
+        ParseSettingsFile(broken);
         ADD_FAILURE() << "taken";
       } catch (const SettingsFileError& error) {
         EXPECT_EQ(error.what(), checked);

@@ -64,7 +64,7 @@ TEST(FilterSection, ACutSectionLeavesLaterIdentifiersShortOrEmpty) {
 TEST(FilterSection, MissingTypeBytesAreAnErrorAndTouchNothing) {
   FilterTable table = SampleTable();
   const Bytes section(31, 0x01);
-  EXPECT_THROW(ParseFilterSection(section, table), ConversionError);
+  EXPECT_THROW(ParseFilterSection(section, table), MissingBytesError);
   EXPECT_EQ(table, SampleTable());
 }
 

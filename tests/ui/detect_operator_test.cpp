@@ -234,7 +234,7 @@ TEST_F(DetectOperator, TheRowAnActionActsOnIsAlwaysTheHighlightedOne) {
 // and the command line's reading of the file refuse the same files, name
 // the same field and value, and send nothing for them.
 TEST_F(DetectOperator, ImportAndTheCommandLineRefuseTheSameFiles) {
-  const Bytes whole = EncodeSettingsFile(oxlo::testing::kMac, oxlo::testing::SampleSettings());
+  const Bytes whole = BuildSettingsFile(oxlo::testing::kMac, oxlo::testing::SampleSettings());
   struct Case {
     const char* what;
     std::size_t offset;  // of the byte changed; past the end for none
@@ -270,7 +270,7 @@ TEST_F(DetectOperator, ImportAndTheCommandLineRefuseTheSameFiles) {
 
     std::string cli_refusal;
     try {
-      DecodeSettingsFile(bytes);
+      ParseSettingsFile(bytes);
     } catch (const SettingsFileError& error) {
       cli_refusal = error.what();
     }
@@ -299,9 +299,9 @@ TEST_F(DetectOperator, ImportAndTheCommandLineRefuseTheSameFiles) {
 // Import and Apply send the bytes the command line's import sends, and both
 // judge the device's answer alike.
 TEST_F(DetectOperator, ImportAndApplySendWhatTheCommandLineSends) {
-  const Bytes file = EncodeSettingsFile(oxlo::testing::kMac, oxlo::testing::SampleSettings());
+  const Bytes file = BuildSettingsFile(oxlo::testing::kMac, oxlo::testing::SampleSettings());
   const MacField target = MacToBytes(kMacs[0]);
-  std::vector<Bytes> expected = SettingsMessages(target, DecodeSettingsFile(file));
+  std::vector<Bytes> expected = SettingsMessages(target, ParseSettingsFile(file));
   expected.push_back(BuildApplyCommand(target));
   ASSERT_EQ(expected.size(), 12u);
 
@@ -318,7 +318,7 @@ TEST_F(DetectOperator, ImportAndApplySendWhatTheCommandLineSends) {
       cli_verdict.Start();
       const Bytes answer = acknowledged ? BuildApplyAck(target) : BuildUReply(target);
       Reply(answer);
-      if (cli_verdict.OnReply(*DecodeDeviceReply(answer))) return dialog.result();
+      if (cli_verdict.OnReply(*ParseDeviceReply(answer))) return dialog.result();
       for (int tick = 0; tick < AcknowledgementWait::kTicks; ++tick) {
         config.TimerAckTimer();
         cli_verdict.OnTick();

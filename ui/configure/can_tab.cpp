@@ -47,7 +47,7 @@ void CanTab::ResetRows(int count) {
 }
 
 bool CanTab::Fill(ByteView message) {
-  const std::optional<CanSettings> settings = ReadCanSettings(message);
+  const std::optional<CanSettings> settings = ParseCanSettings(message);
   return settings && Fill(*settings);
 }
 

@@ -162,8 +162,8 @@ void TConfigForm::OpenFromFile(const QString& path, const QString& model, const 
   // Decoded whole before the window changes: a file that cannot be used,
   // or holds a value no list has, leaves it as it was.
   const DeviceSettings settings =
-      DecodeSettingsFile(ByteView(reinterpret_cast<const std::uint8_t*>(content.constData()),
-                                  static_cast<std::size_t>(content.size())));
+      ParseSettingsFile(ByteView(reinterpret_cast<const std::uint8_t*>(content.constData()),
+                                 static_cast<std::size_t>(content.size())));
 
   SetAllChangeFlags();
   SetLabels(model, mac, version);
@@ -184,7 +184,7 @@ void TConfigForm::OpenFromFile(const QString& path, const QString& model, const 
   ConfigTab->setCurrentIndex(0);
 }
 
-Bytes TConfigForm::BuildSettingsFile() const {
+Bytes TConfigForm::SettingsFileOfTabs() const {
   DeviceSettings settings;
   settings.network = network_tab_->Settings(static_cast<std::uint8_t>(port_count_), echo_byte_);
   const std::optional<PortSettings> port = opmode_tab_->Settings(0);
@@ -192,7 +192,7 @@ Bytes TConfigForm::BuildSettingsFile() const {
   settings.port = *port;
   settings.can = can_tab_->Settings();
   settings.filters = filter_table_;
-  return EncodeSettingsFile(DeviceMac(), settings);
+  return BuildSettingsFile(DeviceMac(), settings);
 }
 
 void TConfigForm::CommitPendingEdits() {
@@ -220,7 +220,7 @@ void TConfigForm::FlatButton9Click() {
   try {
     // Everything is built before the disk is touched, and the file is
     // replaced whole, so a failure never leaves a partial file.
-    const Bytes content = BuildSettingsFile();
+    const Bytes content = SettingsFileOfTabs();
     QSaveFile out(*path);
     if (!out.open(QIODevice::WriteOnly) ||
         out.write(reinterpret_cast<const char*>(content.data()),
@@ -438,7 +438,7 @@ void TConfigForm::done(int) {
 
 void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
   if (MacOf(datagram.data) != DeviceMac()) return;
-  const std::optional<DeviceReply> reply = DecodeDeviceReply(datagram.data);
+  const std::optional<DeviceReply> reply = ParseDeviceReply(datagram.data);
   if (!reply) return;
   // A reply enables its panel, and Apply, only when it filled whole.
   QWidget* panel = nullptr;

@@ -101,7 +101,7 @@ class TConfigForm : public QDialog {
   // reply decoded whole, new empty port rows; true then.
   bool FillNetwork(const NetworkReply& reply);
   // The settings file's bytes for what the tabs and the table hold now.
-  Bytes BuildSettingsFile() const;
+  Bytes SettingsFileOfTabs() const;
   // Opens ConfigUDP on port 2057 if needed and broadcasts with broadcasting on.
   void BroadcastToDevices(const Bytes& message);
   // Sends the steps in order, the whole filter table with its progress
