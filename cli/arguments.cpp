@@ -8,22 +8,9 @@
 namespace oxlo::cli {
 
 std::string NormalizeMac(const std::string& text) {
-  const bool shaped = text.size() == 17 && [&] {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const bool separator = i % 3 == 2;
-      if (separator ? (text[i] != '-' && text[i] != ':')
-                    : !std::isxdigit(static_cast<unsigned char>(text[i]))) {
-        return false;
-      }
-    }
-    return true;
-  }();
-  if (!shaped) throw UsageError("'" + text + "' is not a MAC address (like 00-1A-2B-3C-4D-5E)");
-  std::string mac = text;
-  for (std::size_t i = 0; i < mac.size(); ++i) {
-    mac[i] = i % 3 == 2 ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(mac[i])));
-  }
-  return mac;
+  const std::optional<MacField> mac = ParseMacText(text);
+  if (!mac) throw UsageError("'" + text + "' is not a MAC address (like 00-1A-2B-3C-4D-5E)");
+  return MacToText(*mac);
 }
 
 MacArgument ParseMacArgument(const std::string& text) {

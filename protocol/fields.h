@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -64,6 +65,16 @@ std::uint16_t WordFieldFromText(std::string_view decimalText, std::string_view f
 // The operator's IPv4 text for an address field. Throws ConversionError as
 // Ipv4ToBytes does, FieldRangeError naming `field` for a part outside 0 to 255.
 Ipv4Field AddressFieldFromText(std::string_view text, std::string_view field);
+
+// Strict readings of a text an operator types on a command line or writes in
+// a file: nothing unless it is exactly of the form. (The windows keep the
+// lenient readings above, which the device protocol defines.)
+// Six hex pairs, either case, joined by '-' or ':' ("02-00-5e-00-00-07").
+std::optional<MacField> ParseMacText(std::string_view text);
+// Four decimal numbers 0-255 of one to three digits joined by '.'.
+std::optional<Ipv4Field> ParseIpv4Text(std::string_view text);
+// 1 to `maxDigits` hex digits, either case.
+bool IsHexText(std::string_view text, std::size_t maxDigits);
 
 // One byte, or two bytes low first. Throws ConversionError for empty input.
 std::int32_t SmallFieldToInt(ByteView field);

@@ -32,25 +32,6 @@ std::string CanIdText(std::string_view hexText) {
   return CanIdFromBytes(bytes);
 }
 
-std::optional<MacField> MacFromText(std::string_view text) {
-  if (text.size() != 17) return std::nullopt;
-  MacField mac{};
-  for (std::size_t i = 0; i < mac.size(); ++i) {
-    if (i > 0 && text[i * 3 - 1] != '-' && text[i * 3 - 1] != ':') return std::nullopt;
-    int value = 0;
-    for (char c : text.substr(i * 3, 2)) {
-      const int digit = c >= '0' && c <= '9'   ? c - '0'
-                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                               : -1;
-      if (digit < 0) return std::nullopt;
-      value = value * 16 + digit;
-    }
-    mac[i] = static_cast<std::uint8_t>(value);
-  }
-  return mac;
-}
-
 DeviceState GeneratedDevice(int number, const MacField& macBase) {
   if (number < 1 || number > kMaxGeneratedDevices) {
     throw std::out_of_range("device number out of range");

@@ -33,9 +33,6 @@ inline constexpr MacField kGeneratedMacBase{0x02, 0x00, 0x00, 0x00, 0x00, 0x00};
 // from 10.57.0.101. The same arguments always give the same device.
 DeviceState GeneratedDevice(int number, const MacField& macBase = kGeneratedMacBase);
 
-// "02-00-5E-00-00-01" or "02:00:5e:00:00:01"; nullopt for anything else.
-std::optional<MacField> MacFromText(std::string_view text);
-
 // The largest count GeneratedDevice can number without repeating an address.
 inline constexpr int kMaxGeneratedDevices = 60000;
 

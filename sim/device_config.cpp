@@ -83,29 +83,14 @@ class Section {
     const Json* value = Find(key);
     if (value == nullptr) return std::nullopt;
     const std::string text = value->is_string() ? value->get<std::string>() : std::string();
-    const bool hex = !text.empty() && text.size() <= kCanIdTextMax &&
-                     text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-    if (!hex) Fail(PathOf(key), "expected 1 to 8 hex digits in a string");
+    if (!IsHexText(text, kCanIdTextMax))
+      Fail(PathOf(key), "expected 1 to 8 hex digits in a string");
     return CanIdText(text);
   }
 
  private:
   static std::optional<Ipv4Field> ParseAddress(const std::string& text) {
-    Ipv4Field address{};
-    std::size_t position = 0;
-    for (std::size_t part = 0; part < address.size(); ++part) {
-      const std::size_t end = part < 3 ? text.find('.', position) : text.size();
-      if (end == std::string::npos || end == position || end - position > 3) return std::nullopt;
-      int value = 0;
-      for (std::size_t i = position; i < end; ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = value * 10 + (text[i] - '0');
-      }
-      if (value > 255) return std::nullopt;
-      address[part] = static_cast<std::uint8_t>(value);
-      position = end + 1;
-    }
-    return address;
+    return ParseIpv4Text(text);
   }
 
   const Json& value_;
@@ -199,7 +184,7 @@ DeviceState ReadDevice(const Json& value, std::size_t position) {
   DeviceState state = GeneratedDevice(static_cast<int>(position) + 1);
   DeviceIdentity& id = state.identity;
   if (auto text = device.Text("mac", 17)) {
-    const auto mac = MacFromText(*text);
+    const auto mac = ParseMacText(*text);
     if (!mac) Fail(device.PathOf("mac"), "\"" + *text + "\" is not a MAC like 02-00-00-00-00-01");
     id.mac = *mac;
   }

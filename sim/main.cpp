@@ -11,6 +11,7 @@
 #include <string>
 
 #include "oxlo/version.h"
+#include "protocol/fields.h"
 #include "sim/datagram_log.h"
 #include "sim/device_config.h"
 #include "sim/reply_sender.h"
@@ -24,9 +25,6 @@ using namespace oxlo::sim;
 
 constexpr int kUsageError = 2;
 constexpr int kRuntimeError = 1;
-// Thousands of devices answer one broadcast query, and their replies come
-// back to us as well; a deep queue keeps the tool's requests from being lost.
-constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
 
 struct Options {
   int devices = 1;
@@ -85,7 +83,7 @@ int Run(const Options& options) {
     } else {
       MacField base = kGeneratedMacBase;
       if (!options.macBase.empty()) {
-        const auto parsed = MacFromText(options.macBase);
+        const auto parsed = ParseMacText(options.macBase);
         if (!parsed) {
           throw std::runtime_error("--mac-base: '" + options.macBase +
                                    "' is not a MAC like 02-00-00-00-10-00");
@@ -127,7 +125,9 @@ int Run(const Options& options) {
   // Replies are broadcasts unless --reply unicast; the option stays on
   // instead of being switched around each send.
   endpoint.SetBroadcastEnabled(true);
-  endpoint.SetSocketReceiveBuffer(kReceiveBufferBytes);
+  // Thousands of devices answer one broadcast query, and their replies come
+  // back to us as well; a deep queue keeps the tool's requests from being lost.
+  endpoint.SetSocketReceiveBuffer(transport::kBurstReceiveBuffer);
 
   SendErrorReport sendErrors;
   ReplySender sender([&endpoint, &sendErrors](const Outgoing& reply) {

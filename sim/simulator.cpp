@@ -196,7 +196,7 @@ void Simulator::Reply(Context& context, std::uint8_t requestCode, Bytes reply) {
   Outgoing out;
   out.data = std::move(reply);
   if (options_.replyMode == ReplyMode::kBroadcast) {
-    out.address = kBroadcastDestination;
+    out.address = kBroadcastAddress;
     out.port = options_.broadcastPort;
   } else {
     out.address = context.sourceAddress;

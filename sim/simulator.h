@@ -32,8 +32,6 @@ struct SimulatorOptions {
   std::filesystem::path firmwareDirectory;
 };
 
-inline constexpr char kBroadcastDestination[] = "255.255.255.255";
-
 struct Outgoing {
   Bytes data;
   std::string address;
@@ -41,7 +39,7 @@ struct Outgoing {
   std::chrono::milliseconds delay{0};
   int copies = 1;
 
-  bool IsBroadcast() const { return address == kBroadcastDestination; }
+  bool IsBroadcast() const { return address == kBroadcastAddress; }
 };
 
 class Simulator {

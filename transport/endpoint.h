@@ -28,7 +28,7 @@ class SocketError : public std::runtime_error {
   static SocketError FromErrno(int error);
 };
 
-inline constexpr char kBroadcastAddress[] = "255.255.255.255";
+using oxlo::kBroadcastAddress;
 inline constexpr char kEndpointNotOpen[] = "The endpoint is not open.";
 inline constexpr std::size_t kReceiveBufferSize = 8192;
 inline constexpr int kReceiveWaitMs = 1000;

@@ -175,5 +175,25 @@ TEST(IsValidUtf8, RejectsMalformedSequences) {
   EXPECT_FALSE(valid("\xF4\x90\x80\x80"));  // beyond U+10FFFF
 }
 
+// The strict readings of the command line and the simulator's files.
+TEST(StrictTexts, OnlyTheExactFormReads) {
+  EXPECT_EQ(ParseMacText("02:00:5e:00:00:0A"), (MacField{2, 0, 0x5E, 0, 0, 0x0A}));
+  EXPECT_EQ(ParseMacText("02-00-5E-00-00-0a"), (MacField{2, 0, 0x5E, 0, 0, 0x0A}));
+  for (const char* bad : {"", "02-00-5E-00-00", "02-00-5E-00-00-0G", "02-00-5E-00-00-001",
+                          "02.00.5E.00.00.01", "02-00-5E-00-00-1 ", " 2-00-5E-00-00-01"}) {
+    EXPECT_FALSE(ParseMacText(bad)) << bad;
+  }
+  EXPECT_EQ(ParseIpv4Text("10.57.0.255"), (Ipv4Field{10, 57, 0, 255}));
+  EXPECT_EQ(ParseIpv4Text("010.0.0.1"), (Ipv4Field{10, 0, 0, 1}));
+  for (const char* bad : {"", "10.57.0", "10.57.0.256", "10..0.1", "10.57.0.1.", " 10.57.0.1",
+                          "10.57.0.0001", "$A.0.0.1", "1.2.3.-4"}) {
+    EXPECT_FALSE(ParseIpv4Text(bad)) << bad;
+  }
+  EXPECT_TRUE(IsHexText("1fFfFfFf", 8));
+  EXPECT_FALSE(IsHexText("", 8));
+  EXPECT_FALSE(IsHexText("123456789", 8));
+  EXPECT_FALSE(IsHexText("7G", 8));
+}
+
 }  // namespace
 }  // namespace oxlo

@@ -138,11 +138,6 @@ TEST(SimulatorDiscovery, GeneratedDevicesAreDistinctAndRepeatable) {
   EXPECT_EQ(MacToText(GeneratedDevice(1, base).identity.mac), "02-00-00-00-10-01");
   const MacField carry{0x02, 0x00, 0x00, 0x00, 0xFF, 0xFF};
   EXPECT_EQ(MacToText(GeneratedDevice(2, carry).identity.mac), "02-00-00-01-00-01");
-  EXPECT_EQ(MacFromText("02:00:5e:00:00:0A"), (MacField{2, 0, 0x5E, 0, 0, 0x0A}));
-  for (const char* bad : {"", "02-00-5E-00-00", "02-00-5E-00-00-0G", "02-00-5E-00-00-001",
-                          "02.00.5E.00.00.01", "02-00-5E-00-00-1 "}) {
-    EXPECT_FALSE(MacFromText(bad)) << bad;
-  }
   EXPECT_EQ(BuildDiscoveryReply(GeneratedDevice(7).identity),
             BuildDiscoveryReply(GeneratedDevice(7).identity));
   EXPECT_THROW(GeneratedDevice(0), std::out_of_range);
