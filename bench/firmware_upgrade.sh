@@ -66,8 +66,17 @@ run() {  # run LABEL
   ping=$("$OXLO_PINGPONG" ping "$OXLO_LAB_DEV_IP" 4000 1000)
   echo "$ping ($1)"
   rtt=$(sed -n 's/.*median \([0-9.]*\) us.*/\1/p' <<<"$ping")
-  "$OXLO_UI_FIRMWARE" --firmware-out "$work/firmware" --size "$size" --rtt-us "$rtt" --label "$1" || true
-  "$OXLO_FIRMWARE_BARE" --size "$size" --mac 02-00-00-00-00-01 --label "$1" || true
+  "$OXLO_UI_FIRMWARE" --firmware-out "$work/firmware" --size "$size" --rtt-us "$rtt" --label "$1" \
+    | tee "$work/ui.out" || true
+  "$OXLO_FIRMWARE_BARE" --size "$size" --mac 02-00-00-00-00-01 --label "$1" | tee "$work/bare.out" || true
+  # The window against the plain socket's loop: what the window itself costs.
+  local ui_ms bare_ms
+  ui_ms=$(sed -n 's/.* messages sent .* in \([0-9]*\) ms,.*/\1/p' "$work/ui.out" | head -1)
+  bare_ms=$(sed -n 's/.* messages in \([0-9]*\) ms,.*/\1/p' "$work/bare.out" | head -1)
+  if [ -n "$ui_ms" ] && [ -n "$bare_ms" ] && [ "$bare_ms" -gt 0 ]; then
+    awk -v u="$ui_ms" -v b="$bare_ms" -v l="$1" \
+      'BEGIN { printf "firmware (%s): window %d ms, plain socket %d ms: %.2f times\n", l, u, b, u / b }'
+  fi
 }
 
 run "no delay"

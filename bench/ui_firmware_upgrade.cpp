@@ -132,6 +132,9 @@ class NotingEndpoint final : public oxlo::transport::DatagramEndpoint {
   void SendTo(std::string_view host, std::uint16_t port, oxlo::ByteView data) override {
     inner_->SendTo(host, port, data);
   }
+  void SetAcceptedCodes(std::vector<std::uint8_t> codes) override {
+    inner_->SetAcceptedCodes(std::move(codes));
+  }
 
  private:
   std::unique_ptr<oxlo::transport::DatagramEndpoint> inner_;

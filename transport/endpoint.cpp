@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
+#include <linux/filter.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -111,6 +112,30 @@ bool Endpoint::IsActive() const {
   return active_;
 }
 
+namespace {
+
+// A socket filter that keeps a datagram only when its command code, byte 1
+// of the UDP payload (which the filter sees after the 8-byte UDP header), is
+// one of `codes`; shorter datagrams are dropped. Without it the receiving
+// thread wakes for every message the program broadcasts itself.
+void AttachCodeFilter(int fd, const std::vector<std::uint8_t>& codes) {
+  constexpr std::uint32_t kCodeOffset = 8 + 1;
+  std::vector<sock_filter> program;
+  program.push_back(BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kCodeOffset));
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    // Equal: jump to the accepting return after the remaining tests.
+    const auto toAccept = static_cast<std::uint8_t>(codes.size() - i);
+    program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, codes[i], toAccept, 0));
+  }
+  program.push_back(BPF_STMT(BPF_RET | BPF_K, 0));
+  program.push_back(BPF_STMT(BPF_RET | BPF_K, 0xFFFF));
+  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+  // Where the kernel refuses, every datagram comes and the handler sorts them.
+  ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
+}
+
+}  // namespace
+
 Endpoint::Socket Endpoint::OpenSocket(const Binding& binding) const {
   Socket socket{Descriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)), binding};
   if (!socket.fd) throw SocketError::FromErrno(errno);
@@ -132,6 +157,7 @@ Endpoint::Socket Endpoint::OpenSocket(const Binding& binding) const {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
   socket.bound.port = ntohs(bound.sin_port);
   SetBroadcastOption(fd, broadcast_enabled_);
+  if (!accepted_codes_.empty()) AttachCodeFilter(fd, accepted_codes_);
   return socket;
 }
 

@@ -75,6 +75,10 @@ class DatagramEndpoint {
   // opens the endpoint behind its owner's back.
   virtual void Broadcast(ByteView data, std::uint16_t port) = 0;
   virtual void SendTo(std::string_view host, std::uint16_t port, ByteView data) = 0;
+  // Only datagrams with one of these command codes (byte 1) are received;
+  // the others, our own broadcasts among them, are dropped by the kernel.
+  // Empty: all. Set while inactive.
+  virtual void SetAcceptedCodes(std::vector<std::uint8_t> codes) = 0;
 };
 
 // Sends one datagram as a broadcast out of every local interface.
@@ -100,6 +104,9 @@ class Endpoint final : public DatagramEndpoint {
   // Asks the kernel for a receive buffer of this many bytes at the next
   // activation, so a burst of replies is not dropped.
   void SetSocketReceiveBuffer(int bytes);
+  void SetAcceptedCodes(std::vector<std::uint8_t> codes) override {
+    accepted_codes_ = std::move(codes);
+  }
 
   void Open() override;
   void Close() override;
@@ -131,6 +138,7 @@ class Endpoint final : public DatagramEndpoint {
   std::uint16_t default_port_ = 0;
   bool broadcast_enabled_ = true;
   int socket_receive_buffer_ = 0;
+  std::vector<std::uint8_t> accepted_codes_;
   ReadHandler handler_;
   Executor* executor_ = nullptr;
 

@@ -156,6 +156,32 @@ TEST(Endpoint, OversizedDatagramIsLostAndTheNextOneArrives) {
   EXPECT_EQ(got->data, kPing);
 }
 
+TEST(Endpoint, OnlyTheAcceptedCodesAreReceived) {
+  Endpoint endpoint{{Binding{"127.0.0.1", 0}}};
+  Inbox inbox;
+  endpoint.SetAcceptedCodes({0x67, 0x66});  // 'g' and 'f'
+  endpoint.SetReadHandler([&](const Datagram& d) { inbox.Add(d); });
+  endpoint.Open();
+  Endpoint sender{{Binding{"127.0.0.1", 0}}};
+  sender.Open();
+  const std::uint16_t port = endpoint.CurrentBinding()->port;
+  for (const Bytes& other : {Bytes{0x02, 0x46, 0x03}, Bytes{0x02, 0x61, 0x03},
+                             Bytes{0x02, 0x46, 0, 0, 0, 0, 0, 0x03}, Bytes{0x02}, Bytes{}}) {
+    sender.SendTo("127.0.0.1", port, other);  // another code, or too short to carry one
+  }
+  const Bytes reply{0x02, 0x66, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x30, 0x03};
+  const Bytes found{0x02, 0x67, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x03};
+  sender.SendTo("127.0.0.1", port, reply);
+  sender.SendTo("127.0.0.1", port, found);
+  auto got = inbox.Next();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->data, reply);
+  got = inbox.Next();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->data, found);
+  EXPECT_FALSE(inbox.Next(100ms));
+}
+
 TEST(Endpoint, SendErrorsCarryTheirMessages) {
   Endpoint sender{{Binding{"127.0.0.1", 0}}};
   sender.Open();

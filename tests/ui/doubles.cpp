@@ -73,8 +73,18 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
     Send(std::string(host), port, data);
   }
 
+  void SetAcceptedCodes(std::vector<std::uint8_t> codes) override {
+    accepted_codes_ = std::move(codes);
+  }
+
   void Receive(const transport::Datagram& datagram) {
     if (!handler_) return;
+    // As the kernel filter does: only the accepted codes come through.
+    if (!accepted_codes_.empty() &&
+        (datagram.data.size() < 2 || std::find(accepted_codes_.begin(), accepted_codes_.end(),
+                                               datagram.data[1]) == accepted_codes_.end())) {
+      return;
+    }
     if (executor_ == nullptr) {
       handler_(datagram);
       return;
@@ -99,6 +109,7 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
   bool active_ = false;
   transport::ReadHandler handler_;
   transport::Executor* executor_ = nullptr;
+  std::vector<std::uint8_t> accepted_codes_;
 };
 
 namespace {

@@ -1,23 +1,24 @@
 #include "ui/detect/firmware_runner.h"
 
-#include <QEventLoop>
-#include <QTimer>
+#include <QCoreApplication>
 
 #include "protocol/frame.h"
 
 namespace oxlo::ui {
+namespace {
+
+// The window repaints and takes clicks this often while an answer is awaited.
+constexpr std::chrono::milliseconds kEventsEvery{15};
+
+}  // namespace
 
 bool FirmwareRunner::Run(FirmwareUpload& upload, const Observer& observer) {
-  // One loop for the whole upload: it wakes on a reply or on its limit.
-  QEventLoop loop;
-  QTimer limit;
-  limit.setSingleShot(true);
-  connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-  loop_ = &loop;
+  running_ = true;
   struct Finished {
     FirmwareRunner* runner;
     ~Finished() {
-      runner->loop_ = nullptr;
+      runner->running_ = false;
+      std::lock_guard lock(runner->mutex_);
       runner->replies_.clear();
     }
   } finished{this};
@@ -26,23 +27,21 @@ bool FirmwareRunner::Run(FirmwareUpload& upload, const Observer& observer) {
     const Bytes message = upload.NextMessage();
     if (upload.State() == FirmwareUpload::kAwaitingEndReply && observer.awaitingEnd)
       observer.awaitingEnd();
-    // What arrived before this message cannot answer it.
-    replies_.clear();
+    {
+      // What arrived before this message cannot answer it.
+      std::lock_guard lock(mutex_);
+      replies_.clear();
+    }
     every_interface_.SendOnEveryInterface(message, kDevicePort);
-    limit.start(upload.ReplyTimeout());
+    const auto deadline = std::chrono::steady_clock::now() + upload.ReplyTimeout();
     // Late copies of earlier answers are passed over within the same wait.
     ReplyVerdict verdict = ReplyVerdict::kIgnored;
     while (verdict == ReplyVerdict::kIgnored) {
-      if (replies_.empty()) {
-        if (!limit.isActive()) break;
-        loop.exec();
-        continue;
-      }
-      const Bytes reply = std::move(replies_.front());
-      replies_.pop_front();
-      verdict = upload.OnReply(reply);
+      const std::optional<Bytes> reply = NextReply(deadline);
+      if (!reply) break;
+      Q_EMIT ReplyTaken();
+      verdict = upload.OnReply(*reply);
     }
-    limit.stop();
     if (verdict == ReplyVerdict::kIgnored) {
       upload.OnTimeout();
       break;
@@ -53,11 +52,30 @@ bool FirmwareRunner::Run(FirmwareUpload& upload, const Observer& observer) {
   return upload.State() == FirmwareUpload::kSucceeded;
 }
 
-void FirmwareRunner::TakeReply(const Bytes& reply) {
-  if (loop_ == nullptr) return;
-  replies_.push_back(reply);
-  Q_EMIT ReplyTaken();
-  loop_->quit();
+std::optional<Bytes> FirmwareRunner::NextReply(std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      const auto until = std::min(deadline, std::chrono::steady_clock::now() + kEventsEvery);
+      arrived_.wait_until(lock, until, [this] { return !replies_.empty(); });
+      if (!replies_.empty()) {
+        Bytes reply = std::move(replies_.front());
+        replies_.pop_front();
+        return reply;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    }
+    QCoreApplication::processEvents();
+  }
+}
+
+void FirmwareRunner::PostReply(const Bytes& reply) {
+  if (!running_) return;
+  {
+    std::lock_guard lock(mutex_);
+    replies_.push_back(reply);
+  }
+  arrived_.notify_one();
 }
 
 }  // namespace oxlo::ui

@@ -122,6 +122,9 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Pacer& pacer, Net
   connect(RGrid, &DeviceGrid::RowEditStarted, this, &TFormDetect::RGridAfterEdit);
 
   udp_server_->SetDefaultPort(kDevicePort);
+  // Discovery and firmware replies only: the kernel drops the rest, our own
+  // broadcast of every firmware message among them.
+  udp_server_->SetAcceptedCodes({code::kDiscovery, code::kFirmwareReply});
   udp_server_->SetReadHandler([this](const transport::Datagram& d) { UDPServerUDPRead(d); });
   connect(server_inbox_, &DatagramInbox::Received, this, &TFormDetect::OnServerDatagram);
 }
@@ -418,15 +421,15 @@ void TFormDetect::FlatButton1Click() {
 
 void TFormDetect::UDPServerUDPRead(const transport::Datagram& datagram) {
   const std::optional<std::uint8_t> code = AcceptDatagram(datagram.data);
-  if (!code || (*code != code::kFirmwareReply && *code != code::kDiscovery)) return;
-  server_inbox_->Push(datagram);
+  if (code == code::kFirmwareReply) {
+    // Straight to a waiting upload: the device waits for our next message.
+    firmware_runner_->PostReply(datagram.data);
+    return;
+  }
+  if (code == code::kDiscovery) server_inbox_->Push(datagram);
 }
 
 void TFormDetect::OnServerDatagram(const transport::Datagram& datagram) {
-  if (AcceptDatagram(datagram.data) == code::kFirmwareReply) {
-    firmware_runner_->TakeReply(datagram.data);
-    return;
-  }
   if (const std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data)) {
     AddDevice(*record);
   }

@@ -79,7 +79,7 @@ class TFormDetect : public QWidget {
  private:
   void OpenServer();
   void CloseServer();
-  // Applies one datagram on the UI thread, in arrival order.
+  // Applies one discovery reply on the UI thread, in arrival order.
   void OnServerDatagram(const transport::Datagram& datagram);
   // Runs an operator action; an error it raises ends it with the error's text.
   // False when it ended that way.
