@@ -1,7 +1,10 @@
 // The subcommands that work on one device's settings and firmware.
 #pragma once
 
+#include <chrono>
 #include <string>
+
+#include "protocol/settings_write.h"
 
 namespace oxlo::cli {
 
@@ -20,7 +23,8 @@ struct ExportOptions {
 struct ImportOptions {
   std::string mac;
   std::string file;
-  double timeout = 5.0;  // for the acknowledgement
+  // For the acknowledgement: the window's five one-second ticks.
+  double timeout = std::chrono::duration<double>(AcknowledgementWait().Timeout()).count();
 };
 
 struct FirmwareOptions {

@@ -33,9 +33,11 @@ class Prompter;
 
 // The device's fixed waits; tests shorten them.
 struct ConfigTiming {
-  int ackTicks = 5;  // one-second ticks before the acknowledgement is lost
-  int tickMs = 1000;
-  int bulkPaceMs = 100;  // between the eight groups of a bulk filter send
+  // Ticks before the acknowledgement is lost.
+  int ackTicks = AcknowledgementWait::kTicks;
+  int tickMs = static_cast<int>(std::chrono::milliseconds(AcknowledgementWait::kTick).count());
+  // Between the eight groups of a bulk filter send.
+  int bulkPaceMs = static_cast<int>(kFilterGroupPace.count());
 };
 
 class TConfigForm : public QDialog {
