@@ -134,7 +134,7 @@ TEST(FilterGroup, DecodesTheMessagesTheToolSends) {
   EXPECT_EQ(group->slots[3], (FilterEntry{1, "00000001"}));
 }
 
-TEST(FilterSlotValid, ChecksTypeAgainstIdentifierAndSpecification) {
+TEST(FilterSlotValid, ChecksTypeAgainstIdentifierAndIdFormat) {
   struct Case {
     std::int32_t type;
     const char* id;
