@@ -10,9 +10,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include "tests/support/operator.h"
 #include "tests/ui/doubles.h"
 #include "tests/ui/lab_support.h"
-#include "tests/ui/operator.h"
 #include "ui/configure/can_tab.h"
 #include "ui/configure/config_form.h"
 #include "ui/configure/opmode_tab.h"

@@ -13,8 +13,8 @@
 #include <functional>
 
 #include "tests/protocol/test_bytes.h"
-#include "tests/ui/config_fixture.h"
-#include "tests/ui/operator.h"
+#include "tests/support/config_window.h"
+#include "tests/support/operator.h"
 
 namespace oxlo::ui {
 namespace {

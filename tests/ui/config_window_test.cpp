@@ -1,6 +1,8 @@
 // The configuration window with the in-process network: reading a device,
 // the fills of the four tabs, change tracking, Apply and its acknowledgement,
 // the CAN and filter validations, and the entry from the device list.
+#include "tests/support/config_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -19,7 +21,6 @@
 #include "protocol/fields.h"
 #include "protocol/text_numbers.h"
 #include "tests/protocol/test_bytes.h"
-#include "tests/ui/config_fixture.h"
 #include "tests/ui/doubles.h"
 #include "ui/configure/can_tab.h"
 #include "ui/configure/config_form.h"
