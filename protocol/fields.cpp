@@ -157,24 +157,13 @@ Ipv4Field AddressFieldFromText(std::string_view text, std::string_view field) {
   return address;
 }
 
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
 std::optional<MacField> ParseMacText(std::string_view text) {
   if (text.size() != 17) return std::nullopt;
   MacField mac{};
   for (std::size_t i = 0; i < mac.size(); ++i) {
     if (i > 0 && text[i * 3 - 1] != '-' && text[i * 3 - 1] != ':') return std::nullopt;
-    const int high = HexDigit(text[i * 3]);
-    const int low = HexDigit(text[i * 3 + 1]);
+    const int high = HexValue(text[i * 3]);
+    const int low = HexValue(text[i * 3 + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     mac[i] = static_cast<std::uint8_t>(high * 16 + low);
   }
@@ -201,7 +190,7 @@ std::optional<Ipv4Field> ParseIpv4Text(std::string_view text) {
 
 bool IsHexText(std::string_view text, std::size_t maxDigits) {
   return !text.empty() && text.size() <= maxDigits &&
-         std::all_of(text.begin(), text.end(), [](char c) { return HexDigit(c) >= 0; });
+         std::all_of(text.begin(), text.end(), [](char c) { return HexValue(c) >= 0; });
 }
 
 std::int32_t SmallFieldToInt(ByteView field) {

@@ -9,14 +9,14 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+}  // namespace
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
-
-}  // namespace
 
 std::string BytesToHex(ByteView bytes) {
   std::string text;

@@ -13,6 +13,9 @@ namespace oxlo {
 // Two uppercase hex digits per byte, in order.
 std::string BytesToHex(ByteView bytes);
 
+// The value of one hex digit (either case), -1 for any other character.
+int HexValue(char c);
+
 // Reads hex digits (either case); the empty text is 0 and only the last
 // 8 digits count. Throws ConversionError("No Hex-Number") on any other character.
 std::int32_t HexToInt(std::string_view text);

@@ -201,13 +201,12 @@ void TConfigForm::CommitPendingEdits() {
 }
 
 void TConfigForm::CheckChangedGroups() const {
-  const MacField mac = DeviceMac();
   if (ChangeFlag(SettingGroup::kNetwork)) {
-    network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_), echo_byte_);
+    network_tab_->Settings(static_cast<std::uint8_t>(port_count_), echo_byte_);
   }
   if (ChangeFlag(SettingGroup::kOperationMode)) {
     for (int row = 0; row < port_count_ && row < opmode_tab_->Grid().rowCount(); ++row) {
-      opmode_tab_->BuildMessage(mac, row);
+      opmode_tab_->Settings(row);
     }
   }
 }

@@ -96,8 +96,8 @@ class TConfigForm : public QDialog {
   // Stores the cell edits still open on any tab, so what the operator sees
   // is what is sent and exported.
   void CommitPendingEdits();
-  // Builds the changed groups that have no validation of their own; throws
-  // what a build throws, before anything is sent.
+  // Reads the changed groups that have no validation of their own from the
+  // tabs; throws what a build would throw, before anything is sent.
   void CheckChangedGroups() const;
   // The network fill: the tab, the port count, the echo byte and, when the
   // reply decoded whole, new empty port rows; true then.

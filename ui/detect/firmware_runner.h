@@ -36,7 +36,6 @@ class FirmwareRunner final : public QObject {
   // Runs the upload to its end on the UI thread; true when the device
   // confirmed the image. Throws what reading the image or a reply throws.
   bool Run(FirmwareUpload& upload, const Observer& observer);
-  bool Running() const { return running_; }
 
   // Any thread, the receiving one above all: a firmware reply wakes the
   // waiting upload at once, without a turn through the event queue. Dropped
