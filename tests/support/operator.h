@@ -30,7 +30,9 @@ inline void ClickCell(QAbstractItemView& view, int row, int column) {
 }
 
 inline void DoubleClickCell(QAbstractItemView& view, int row, int column) {
+  // As a mouse does: a click, then the second press that makes it double.
   const QRect cell = view.visualRect(view.model()->index(row, column));
+  QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, cell.center());
   QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, cell.center());
   QApplication::processEvents();
 }

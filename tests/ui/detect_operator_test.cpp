@@ -193,6 +193,19 @@ TEST_F(DetectOperator, ConfigImportAndFirmwareActOnTheClickedRowWithItsEditStore
             std::vector<std::string>(6, kMacs[0]));  // two chunks and the end, twice each
 }
 
+TEST_F(DetectOperator, ADoubleClickOpensTheRowsDeviceWithItsEditStored) {
+  Search(3);
+  ClickCell(Grid(), 1, column::kName);
+  Type(window, "Bench");  // still in its editor
+  testing::DoubleClickCell(Grid(), 1, column::kModel);
+  EXPECT_TRUE(config.isVisible());
+  EXPECT_EQ(MacsSent(), std::vector<std::string>(11, kMacs[1]));
+  EXPECT_EQ(Grid().Text(1, column::kName), "Bench");
+  EXPECT_TRUE(Grid().Modified(1));
+  Click(config.findChild<QPushButton*>("FlatButton2"));  // Cancel
+  EXPECT_FALSE(config.isVisible());
+}
+
 TEST_F(DetectOperator, TheRowAnActionActsOnIsAlwaysTheHighlightedOne) {
   Search(3);
   EXPECT_TRUE(Highlighted(0));  // the first row, as soon as it arrived
