@@ -45,6 +45,10 @@ std::optional<Bytes> DeviceSession::Next(Clock::time_point deadline) {
 void DeviceSession::OnDatagram(const transport::Datagram& datagram) {
   const std::optional<std::uint8_t> replyCode = AcceptDatagram(datagram.data);
   if (!replyCode || !codes_.test(*replyCode) || MacOf(datagram.data) != mac_) return;
+  if (sink_) {
+    sink_(datagram.data);
+    return;
+  }
   {
     std::lock_guard lock(mutex_);
     replies_.push_back(datagram.data);

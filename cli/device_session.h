@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -31,6 +32,9 @@ class DeviceSession {
   void Close();
   // To 255.255.255.255:2057.
   void Broadcast(ByteView message);
+  // Hands each reply to `sink` on the receiving thread instead of keeping it
+  // for Next(). Set before Open().
+  void SetReplySink(std::function<void(const Bytes&)> sink) { sink_ = std::move(sink); }
   // Forgets the replies that have arrived, so the next one answers what is sent next.
   void Discard();
   // The oldest reply not yet taken; nullopt once `deadline` passes without one.
@@ -44,6 +48,7 @@ class DeviceSession {
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::deque<Bytes> replies_;
+  std::function<void(const Bytes&)> sink_;
   // Last, so its receiving thread stops before the members it fills go.
   transport::Endpoint endpoint_;
 };

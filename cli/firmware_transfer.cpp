@@ -6,42 +6,37 @@
 #include "protocol/conversion_error.h"
 #include "protocol/frame.h"
 #include "transport/endpoint.h"
+#include "transport/firmware_driver.h"
 
 namespace oxlo::cli {
 namespace {
 
-// Sends message after message until the upload ends; says why it failed.
-std::string Drive(FirmwareUpload& upload, DeviceSession& session,
-                  transport::EveryInterface& interfaces, UploadProgress& progress) {
-  while (upload.State() == FirmwareUpload::kReadyToSend) {
-    const Bytes message = upload.NextMessage();
-    const bool end = upload.State() == FirmwareUpload::kAwaitingEndReply;
-    const std::string what = end ? "the end message" : "chunk " + std::to_string(upload.Sequence());
-    const std::chrono::milliseconds wait = upload.ReplyTimeout();
-    // What came before this message cannot answer it.
-    session.Discard();
-    interfaces.SendOnEveryInterface(message, kDevicePort);
-    // A late reply to an earlier message leaves the wait running.
-    const auto deadline = DeviceSession::Clock::now() + wait;
-    ReplyVerdict verdict = ReplyVerdict::kIgnored;
-    while (verdict == ReplyVerdict::kIgnored) {
-      const std::optional<Bytes> reply = session.Next(deadline);
-      if (!reply) {
-        upload.OnTimeout();
-        return "no reply to " + what + " within " + std::to_string(wait.count()) + " ms";
-      }
-      try {
-        verdict = upload.OnReply(*reply);
-      } catch (const ConversionError&) {
-        return "the reply to " + what + " holds no sequence number";
-      }
-      if (verdict == ReplyVerdict::kRejected) {
-        return ParseFirmwareReply(*reply).status
-                   ? "the device refused " + what
-                   : "the reply to " + what + " ends before its status";
-      }
-    }
-    progress.Update(upload.BytesAcknowledged());
+// How often the progress is redrawn while the upload runs.
+constexpr std::chrono::milliseconds kProgressEvery{100};
+
+// Runs the upload to its end; says why it failed.
+std::string Drive(FirmwareUpload& upload, transport::FirmwareDriver& driver,
+                  UploadProgress& progress) {
+  transport::FirmwareDriver::Report report;
+  const auto what = [&report] {
+    return report.end ? std::string("the end message") : "chunk " + std::to_string(report.sequence);
+  };
+  driver.Start(upload);
+  try {
+    do {
+      report = driver.Wait(kProgressEvery);
+      progress.Update(report.acknowledged);
+    } while (!report.Over());
+  } catch (const ConversionError&) {
+    return "the reply to " + what() + " holds no sequence number";
+  }
+  if (report.timedOut) {
+    return "no reply to " + what() + " within " + std::to_string(report.timeout.count()) + " ms";
+  }
+  if (report.refusal) {
+    return ParseFirmwareReply(*report.refusal).status
+               ? "the device refused " + what()
+               : "the reply to " + what() + " ends before its status";
   }
   return {};
 }
@@ -54,20 +49,25 @@ TransferResult SendFirmware(const MacField& mac, ImageFile& image, const Firmwar
   if (local.empty()) {
     throw std::runtime_error("no network interface with an IPv4 address to send from");
   }
-  DeviceSession session(mac, {code::kFirmwareReply});
-  session.Open();
   transport::EveryInterface interfaces(local);
+  transport::FirmwareDriver driver(interfaces, kDevicePort);
+  // After the driver, so its receiving thread stops first.
+  DeviceSession session(mac, {code::kFirmwareReply});
+  session.SetReplySink([&driver](const Bytes& reply) { driver.PostReply(reply); });
+  session.Open();
 
   FirmwareUpload upload(
       mac, [&image](std::span<std::uint8_t> buffer) { return image.Read(buffer); }, timeouts);
   TransferResult result;
   progress.Update(0);
   try {
-    result.failure = Drive(upload, session, interfaces, progress);
+    result.failure = Drive(upload, driver, progress);
   } catch (...) {
+    driver.Stop();
     progress.Finish();  // the error goes on a line of its own
     throw;
   }
+  driver.Stop();
   progress.Finish();
   result.succeeded = upload.State() == FirmwareUpload::kSucceeded;
   return result;

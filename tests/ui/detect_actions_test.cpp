@@ -7,7 +7,13 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include "protocol/device_side.h"
 #include "protocol/firmware.h"
@@ -74,16 +80,67 @@ class DeviceActions : public ::testing::Test {
   bool ToolbarEnabled() { return window.findChild<QWidget*>("FlatPanel1")->isEnabled(); }
 };
 
-// A device that accepts every message; records the progress shown at each send.
-struct AcceptingDevice {
-  TFormDetect& window;
-  std::vector<int> progress;
-  std::optional<Bytes> operator()(const SentDatagram& sent) {
-    const auto m = ParseFirmwareMessage(sent.data);
-    if (!m) return std::nullopt;
-    progress.push_back(window.findChild<QProgressBar*>("UpdateProgress")->value());
-    return BuildFirmwareReply(kMac, m->sequence, 0x00);
+// A device that answers from a thread of its own, as a real one does, and
+// takes each message only once the window's bar shows the bytes it accepted
+// before it: the bar moves while the device works, not only at the end. It
+// notes what the bar showed at each message, read through `shown`.
+class AcceptingDevice {
+ public:
+  AcceptingDevice(FakeNetwork& network, const std::atomic<int>& shown)
+      : network_(network), shown_(shown) {}
+  ~AcceptingDevice() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    arrived_.notify_one();
+    worker_.join();
   }
+  std::optional<Bytes> operator()(const SentDatagram& sent) {
+    if (const auto m = ParseFirmwareMessage(sent.data)) {
+      std::lock_guard lock(mutex_);
+      messages_.push_back(*m);
+      arrived_.notify_one();
+    }
+    return std::nullopt;
+  }
+  std::vector<int> Progress() {
+    std::lock_guard lock(progress_mutex_);
+    return progress_;
+  }
+
+ private:
+  void Work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      arrived_.wait(lock, [this] { return stopping_ || !messages_.empty(); });
+      if (stopping_) return;
+      const FirmwareMessage m = messages_.front();
+      messages_.pop_front();
+      lock.unlock();
+      const int taken = static_cast<int>(m.kind == 1 ? m.length : m.sequence * kFirmwareChunkSize);
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+      while (shown_ != taken && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      {
+        std::lock_guard noted(progress_mutex_);
+        progress_.push_back(shown_);
+      }
+      network_.Deliver(BuildFirmwareReply(kMac, m.sequence, 0x00));
+      lock.lock();
+    }
+  }
+
+  FakeNetwork& network_;
+  const std::atomic<int>& shown_;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::deque<FirmwareMessage> messages_;
+  std::mutex progress_mutex_;
+  std::vector<int> progress_;
+  bool stopping_ = false;
+  std::thread worker_{[this] { Work(); }};
 };
 
 TEST_F(DeviceActions, FirmwareGoesInChunksWithProgressAndTheEndMessage) {
@@ -97,10 +154,14 @@ TEST_F(DeviceActions, FirmwareGoesInChunksWithProgressAndTheEndMessage) {
       {256, {128, 128}, {0, 128, 256, 256}},
       {0, {}, {0, 0}},
   };
+  auto* bar = window.findChild<QProgressBar*>("UpdateProgress");
+  std::atomic<int> shown{bar->value()};
+  QObject receiver;  // gone before `shown`, which it writes
+  QObject::connect(bar, &QProgressBar::valueChanged, &receiver, [&shown](int v) { shown = v; });
   for (const Case& c : cases) {
     network.ClearSent();
     prompter.messages.clear();
-    AcceptingDevice device{window, {}};
+    AcceptingDevice device(network, shown);
     network.SetResponder(std::ref(device));
     prompter.files = {Image(c.size)};
     window.FlatButton7Click();
@@ -125,10 +186,12 @@ TEST_F(DeviceActions, FirmwareGoesInChunksWithProgressAndTheEndMessage) {
     EXPECT_EQ(end.sequence, c.chunks.size());
     EXPECT_EQ(end.length, c.size);
     EXPECT_EQ(end.checksum, FirmwareChecksum::Of(image));
-    device.progress.push_back(window.findChild<QProgressBar*>("UpdateProgress")->value());
-    EXPECT_EQ(device.progress, c.progress) << c.size;
+    std::vector<int> progress = device.Progress();
+    progress.push_back(bar->value());
+    EXPECT_EQ(progress, c.progress) << c.size;
     EXPECT_TRUE(ToolbarEnabled());
     EXPECT_FALSE(window.findChild<QWidget*>("FlatPanel3")->isVisibleTo(&window));
+    network.SetResponder({});
   }
 }
 

@@ -1,20 +1,17 @@
 // One firmware upload driven from the device list: each message goes out of
-// every local address, the answer is awaited with the window painting, and
-// the first answer to the message decides.
+// every local address and the first answer to it decides. The receiving
+// thread sends the next message as soon as an answer comes; the window paints
+// and shows the progress meanwhile.
 #pragma once
 
 #include <QObject>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
+#include <cstdint>
 #include <functional>
-#include <mutex>
-#include <optional>
 
 #include "protocol/bytes.h"
 #include "protocol/firmware.h"
 #include "transport/endpoint.h"
+#include "transport/firmware_driver.h"
 
 namespace oxlo::ui {
 
@@ -22,8 +19,8 @@ class FirmwareRunner final : public QObject {
   Q_OBJECT
 
  public:
-  // Called after each accepted answer with the bytes the device has taken,
-  // and once before the end message is sent.
+  // Called on the UI thread with the bytes the device has taken, as they
+  // grow, and once when the end message has gone out.
   struct Observer {
     std::function<void(std::uint64_t acknowledged)> progress;
     std::function<void()> awaitingEnd;
@@ -31,33 +28,18 @@ class FirmwareRunner final : public QObject {
 
   explicit FirmwareRunner(transport::InterfaceBroadcaster& everyInterface,
                           QObject* parent = nullptr)
-      : QObject(parent), every_interface_(everyInterface) {}
+      : QObject(parent), driver_(everyInterface, kDevicePort) {}
 
   // Runs the upload to its end on the UI thread; true when the device
-  // confirmed the image. Throws what reading the image or a reply throws.
+  // confirmed the image. Throws what reading the image, a reply or a send
+  // throws.
   bool Run(FirmwareUpload& upload, const Observer& observer);
 
-  // Any thread, the receiving one above all: a firmware reply wakes the
-  // waiting upload at once, without a turn through the event queue. Dropped
-  // while no upload runs.
-  void PostReply(const Bytes& reply);
-
- Q_SIGNALS:
-  // The upload took a reply (for the benchmark's timing).
-  void ReplyTaken();
+  // Any thread, the receiving one above all. Dropped while no upload runs.
+  void PostReply(const Bytes& reply) { driver_.PostReply(reply); }
 
  private:
-  // The oldest reply not yet judged, waiting until `deadline` for one; the
-  // window's events are handled between short waits.
-  std::optional<Bytes> NextReply(std::chrono::steady_clock::time_point deadline);
-
-  transport::InterfaceBroadcaster& every_interface_;
-  std::atomic<bool> running_{false};
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  // Replies not yet judged, in arrival order: with two local addresses on
-  // one network the device answers each message twice.
-  std::deque<Bytes> replies_;
+  transport::FirmwareDriver driver_;
 };
 
 }  // namespace oxlo::ui

@@ -1,0 +1,108 @@
+#include "transport/firmware_driver.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace oxlo::transport {
+namespace {
+
+bool Awaiting(FirmwareUpload::StateKind state) {
+  return state == FirmwareUpload::kAwaitingDataReply || state == FirmwareUpload::kAwaitingEndReply;
+}
+
+}  // namespace
+
+void FirmwareDriver::Start(FirmwareUpload& upload) {
+  std::unique_lock lock(mutex_);
+  upload_ = &upload;
+  replies_.clear();
+  failure_ = nullptr;
+  report_ = Report{};
+  // The first message only: answers that come during its send are the
+  // receiving thread's, or else the next Wait()'s.
+  Drive(lock, std::chrono::steady_clock::now());
+}
+
+void FirmwareDriver::PostReply(ByteView reply) {
+  std::unique_lock lock(mutex_);
+  if (upload_ == nullptr || failure_) return;
+  replies_.emplace_back(reply.begin(), reply.end());
+  // The driving thread takes it as soon as its send returns.
+  if (driving_) return;
+  Drive(lock, std::nullopt);
+}
+
+void FirmwareDriver::Drive(std::unique_lock<std::mutex>& lock,
+                           std::optional<std::chrono::steady_clock::time_point> until) {
+  driving_ = true;
+  try {
+    while (upload_ != nullptr) {
+      if (!replies_.empty() && Awaiting(upload_->State())) {
+        if (until && std::chrono::steady_clock::now() >= *until) break;
+        // The first reply that answers the message in flight decides; late
+        // copies of earlier answers are passed over.
+        while (!replies_.empty() && Awaiting(upload_->State())) {
+          const Bytes reply = std::move(replies_.front());
+          replies_.pop_front();
+          if (upload_->OnReply(reply) == ReplyVerdict::kRejected) report_.refusal = reply;
+        }
+      }
+      if (upload_->State() != FirmwareUpload::kReadyToSend) break;
+      // What arrived before the next message cannot answer it.
+      replies_.clear();
+      const Bytes message = upload_->NextMessage();
+      report_.sequence = upload_->Sequence();
+      report_.end = upload_->State() == FirmwareUpload::kAwaitingEndReply;
+      report_.timeout = upload_->ReplyTimeout();
+      deadline_ = std::chrono::steady_clock::now() + report_.timeout;
+      lock.unlock();
+      out_.SendOnEveryInterface(message, port_);
+      lock.lock();
+    }
+  } catch (...) {
+    if (!lock.owns_lock()) lock.lock();
+    failure_ = std::current_exception();
+  }
+  driving_ = false;
+  // Only the end wakes the waiting thread: a wake for every reply would cost
+  // the upload more than the wait itself.
+  if (upload_ == nullptr || failure_ || !Awaiting(upload_->State())) over_.notify_all();
+}
+
+FirmwareDriver::Report FirmwareDriver::Wait(std::chrono::milliseconds slice) {
+  std::unique_lock lock(mutex_);
+  if (upload_ == nullptr) throw std::logic_error("no firmware upload runs");
+  const auto sliceEnd = std::chrono::steady_clock::now() + slice;
+  for (;;) {
+    if (failure_) std::rethrow_exception(failure_);
+    if (!Awaiting(upload_->State())) break;
+    const auto now = std::chrono::steady_clock::now();
+    if (!driving_ && !replies_.empty()) {
+      if (now >= sliceEnd) break;
+      // Answers left by a driver whose time ran out.
+      Drive(lock, sliceEnd);
+      continue;
+    }
+    if (!driving_ && now >= deadline_) {
+      upload_->OnTimeout();
+      report_.timedOut = true;
+      break;
+    }
+    if (now >= sliceEnd) break;
+    // A send in progress sets a later deadline when it starts.
+    over_.wait_until(lock, driving_ ? sliceEnd : std::min(deadline_, sliceEnd));
+  }
+  Report report = report_;
+  report.state = upload_->State();
+  report.acknowledged = upload_->BytesAcknowledged();
+  return report;
+}
+
+void FirmwareDriver::Stop() {
+  std::unique_lock lock(mutex_);
+  upload_ = nullptr;
+  replies_.clear();
+  over_.wait(lock, [this] { return !driving_; });
+}
+
+}  // namespace oxlo::transport

@@ -1,0 +1,85 @@
+// Drives one firmware upload over the sockets. Each reply is judged on the
+// thread that receives it, and the next message goes out from there at once:
+// the device never waits for a hand-over to another thread. The thread that
+// started the upload waits for its end in slices, free to paint a window or a
+// progress bar in between, and fails the upload when a reply is overdue.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+
+#include "protocol/bytes.h"
+#include "protocol/firmware.h"
+#include "transport/endpoint.h"
+
+namespace oxlo::transport {
+
+class FirmwareDriver {
+ public:
+  struct Report {
+    FirmwareUpload::StateKind state = FirmwareUpload::kReadyToSend;
+    std::uint64_t acknowledged = 0;
+    // The message last sent, and how long its reply was awaited.
+    std::uint32_t sequence = 0;
+    bool end = false;
+    std::chrono::milliseconds timeout{0};
+    // What failed it: no reply in time, or the reply that refused it.
+    bool timedOut = false;
+    std::optional<Bytes> refusal;
+
+    bool Over() const {
+      return state == FirmwareUpload::kSucceeded || state == FirmwareUpload::kFailed;
+    }
+  };
+
+  // Sends every message of an upload out of `out` to `port`.
+  FirmwareDriver(InterfaceBroadcaster& out, std::uint16_t port) : out_(out), port_(port) {}
+  ~FirmwareDriver() { Stop(); }
+  FirmwareDriver(const FirmwareDriver&) = delete;
+  FirmwareDriver& operator=(const FirmwareDriver&) = delete;
+
+  // Sends the first message of `upload`, which must stay alive until Stop().
+  // What the send throws comes out of the next Wait().
+  void Start(FirmwareUpload& upload);
+
+  // Any thread, the receiving one above all: judges the reply and sends
+  // what the upload asks for next. Dropped while no upload runs.
+  void PostReply(ByteView reply);
+
+  // Waits until the upload is over or `slice` has passed; a reply overdue by
+  // then fails the upload. Replies that found no driver are judged here. Rethrows what reading the image, decoding a reply
+  // or a send threw; the upload is over then.
+  Report Wait(std::chrono::milliseconds slice);
+
+  // Takes no more replies; returns once a send in progress has finished, so
+  // the upload may go. Also right after a Wait() that threw.
+  void Stop();
+
+ private:
+  // With the lock held: judges the replies that came, then sends while the
+  // upload has a message due. The lock is let go during each send. A driver
+  // with `until` leaves the replies that come after it to the next one: the
+  // window's thread must not be kept from painting by a fast device.
+  void Drive(std::unique_lock<std::mutex>& lock,
+             std::optional<std::chrono::steady_clock::time_point> until);
+
+  InterfaceBroadcaster& out_;
+  const std::uint16_t port_;
+
+  std::mutex mutex_;
+  std::condition_variable over_;
+  FirmwareUpload* upload_ = nullptr;
+  // True while one thread drives; replies arriving meanwhile queue for it.
+  bool driving_ = false;
+  std::deque<Bytes> replies_;
+  std::chrono::steady_clock::time_point deadline_;
+  std::exception_ptr failure_;
+  Report report_;
+};
+
+}  // namespace oxlo::transport
