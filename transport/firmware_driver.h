@@ -52,8 +52,8 @@ class FirmwareDriver {
   void PostReply(ByteView reply);
 
   // Waits until the upload is over or `slice` has passed; a reply overdue by
-  // then fails the upload. Replies that found no driver are judged here. Rethrows what reading the image, decoding a reply
-  // or a send threw; the upload is over then.
+  // then fails the upload. Replies that found no driver are judged here. Rethrows what reading the
+  // image, decoding a reply or a send threw; the upload is over then.
   Report Wait(std::chrono::milliseconds slice);
 
   // Takes no more replies; returns once a send in progress has finished, so
