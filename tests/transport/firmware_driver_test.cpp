@@ -32,6 +32,16 @@ Bytes Image(std::size_t size) {
   return bytes;
 }
 
+// Reads `image`, which outlives the reader, a chunk at a time.
+FirmwareUpload::ImageReader ReaderOf(const Bytes& image) {
+  return [&image, offset = std::size_t{0}](std::span<std::uint8_t> buffer) mutable {
+    const std::size_t n = std::min(buffer.size(), image.size() - offset);
+    std::memcpy(buffer.data(), image.data() + offset, n);
+    offset += n;
+    return n;
+  };
+}
+
 // What the device answers to one message, in order; nothing when empty.
 using Answer = std::function<std::vector<Bytes>(const FirmwareMessage&)>;
 
@@ -43,8 +53,9 @@ Bytes Accept(const FirmwareMessage& m) {
 // the answers from its own thread; or, `inSend`, from within the send.
 class Device final : public InterfaceBroadcaster {
  public:
-  explicit Device(Answer answer, bool inSend = false)
-      : answer_(std::move(answer)), in_send_(inSend) {}
+  explicit Device(Answer answer, bool inSend = false,
+                  std::chrono::milliseconds answerAfter = std::chrono::milliseconds(0))
+      : answer_(std::move(answer)), in_send_(inSend), answer_after_(answerAfter) {}
   ~Device() override {
     {
       std::lock_guard lock(mutex_);
@@ -100,6 +111,7 @@ class Device final : public InterfaceBroadcaster {
       const FirmwareMessage m = queue_.front();
       queue_.pop_front();
       lock.unlock();
+      std::this_thread::sleep_for(answer_after_);
       {
         std::lock_guard posting(posting_);
         for (const Bytes& reply : answer_(m)) {
@@ -112,6 +124,7 @@ class Device final : public InterfaceBroadcaster {
 
   Answer answer_;
   bool in_send_;
+  std::chrono::milliseconds answer_after_;
   FirmwareDriver* driver_ = nullptr;
   std::mutex posting_;  // held while the worker posts to driver_
   std::mutex mutex_;
@@ -129,16 +142,7 @@ class Device final : public InterfaceBroadcaster {
 FirmwareDriver::Report Upload(Device& device, const Bytes& image) {
   FirmwareDriver driver(device, kDevicePort);
   device.Attach(driver);
-  std::size_t offset = 0;
-  FirmwareUpload upload(
-      kMac,
-      [&](std::span<std::uint8_t> buffer) {
-        const std::size_t n = std::min(buffer.size(), image.size() - offset);
-        std::memcpy(buffer.data(), image.data() + offset, n);
-        offset += n;
-        return n;
-      },
-      kShortTimeouts);
+  FirmwareUpload upload(kMac, ReaderOf(image), kShortTimeouts);
   driver.Start(upload);
   FirmwareDriver::Report report;
   try {
@@ -156,7 +160,8 @@ FirmwareDriver::Report Upload(Device& device, const Bytes& image) {
 
 TEST(FirmwareDriver, RepliesSendTheNextMessageFromTheReceivingThread) {
   const Bytes image = Image(1000);  // eight chunks, the last one short
-  Device device([](const FirmwareMessage& m) { return std::vector<Bytes>{Accept(m)}; });
+  // Answers come after the send has long returned, as over a network.
+  Device device([](const FirmwareMessage& m) { return std::vector<Bytes>{Accept(m)}; }, false, 2ms);
   const FirmwareDriver::Report report = Upload(device, image);
 
   EXPECT_EQ(report.state, FirmwareUpload::kSucceeded);
@@ -179,7 +184,9 @@ TEST(FirmwareDriver, RepeatedAndLateAnswersLeaveEachMessageSentOnce) {
   };
   const Case cases[] = {
       {"each answer twice", false,
-       [](const FirmwareMessage& m) { return std::vector<Bytes>{Accept(m), Accept(m)}; }},
+       [](const FirmwareMessage& m) {
+         return std::vector<Bytes>{Accept(m), Accept(m)};
+       }},
       // A refusal of a second copy comes after the acceptance: the first
       // answer decided.
       {"acceptance, then a refusal of the copy", false,
@@ -195,7 +202,9 @@ TEST(FirmwareDriver, RepeatedAndLateAnswersLeaveEachMessageSentOnce) {
        }},
       // Answers that come before the send has returned wait for the driver.
       {"answers within the send", true,
-       [](const FirmwareMessage& m) { return std::vector<Bytes>{Accept(m), Accept(m)}; }},
+       [](const FirmwareMessage& m) {
+         return std::vector<Bytes>{Accept(m), Accept(m)};
+       }},
   };
   const Bytes image = Image(300);
   for (const Case& c : cases) {
@@ -224,7 +233,10 @@ TEST(FirmwareDriver, ReportsWhatFailedTheUpload) {
        [](const FirmwareMessage& m) {
          return m.sequence == 0 ? std::vector<Bytes>{Accept(m)} : std::vector<Bytes>{};
        },
-       1, false, true, {}},
+       1,
+       false,
+       true,
+       {}},
       {"refuses the end",
        [](const FirmwareMessage& m) {
          return std::vector<Bytes>{BuildFirmwareReply(kMac, m.sequence, m.kind == 1 ? 0x01 : 0x00)};
@@ -302,16 +314,7 @@ TEST(FirmwareDriver, StoppedDriverTakesNoMoreAnswers) {
   device.Attach(driver);
   {
     const Bytes image = Image(300);
-    std::size_t offset = 0;
-    FirmwareUpload upload(
-        kMac,
-        [&](std::span<std::uint8_t> buffer) {
-          const std::size_t n = std::min(buffer.size(), image.size() - offset);
-          std::memcpy(buffer.data(), image.data() + offset, n);
-          offset += n;
-          return n;
-        },
-        kShortTimeouts);
+    FirmwareUpload upload(kMac, ReaderOf(image), kShortTimeouts);
     driver.Start(upload);
     driver.Stop();
   }
