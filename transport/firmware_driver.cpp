@@ -47,7 +47,10 @@ void FirmwareDriver::Drive(std::unique_lock<std::mutex>& lock,
           if (upload_->OnReply(reply) == ReplyVerdict::kRejected) report_.refusal = reply;
         }
       }
-      if (upload_->State() != FirmwareUpload::kReadyToSend) break;
+      if (upload_->State() != FirmwareUpload::kReadyToSend) {
+        if (!Awaiting(upload_->State())) replies_.clear();  // over: nothing more is judged
+        break;
+      }
       // What arrived before the next message cannot answer it.
       replies_.clear();
       const Bytes message = upload_->NextMessage();
