@@ -84,9 +84,9 @@ FirmwareReply ParseFirmwareReply(ByteView datagram) {
 
 ReplyVerdict EvaluateFirmwareReply(const FirmwareReply& reply, std::uint32_t waitingOn) {
   if (!reply.status) return ReplyVerdict::kRejected;
-  const auto echo = static_cast<std::uint32_t>(reply.sequenceEcho);
-  if (echo < waitingOn) return ReplyVerdict::kIgnored;
-  if (echo > waitingOn) return ReplyVerdict::kAccepted;
+  // The device echoes the number of the message it answers: any other echo
+  // is a copy of an earlier answer (or noise), never this message's verdict.
+  if (static_cast<std::uint32_t>(reply.sequenceEcho) != waitingOn) return ReplyVerdict::kIgnored;
   return reply.status == 0x00 ? ReplyVerdict::kAccepted : ReplyVerdict::kRejected;
 }
 

@@ -62,11 +62,11 @@ enum class ReplyVerdict {
   kIgnored,
 };
 
-// A reply cut before its status byte is rejected whatever it echoes, so a
-// cut datagram never passes for acceptance. A whole reply echoing the awaited
-// number needs status 0x00; one echoing an earlier number answers a message
-// already judged (the reply to a second copy of it, say) and is ignored; a
-// later echo is taken as acceptance.
+// A reply cut before its status byte is rejected whatever it echoes (the cut
+// may have shortened the echo too), so a cut datagram never passes for
+// acceptance. A whole reply answers only the message whose number it echoes:
+// status 0x00 accepts it, any other status refuses it; a reply echoing any
+// other number (a late copy of an earlier answer, say) is ignored.
 ReplyVerdict EvaluateFirmwareReply(const FirmwareReply& reply, std::uint32_t waitingOn);
 
 class FirmwareImageTooLarge : public std::runtime_error {

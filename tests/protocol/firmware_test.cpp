@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
 
 #include "protocol/conversion_error.h"
@@ -90,7 +91,7 @@ TEST(FirmwareReply, EchoWithoutANumberIsAConversionError) {
   }
 }
 
-TEST(FirmwareReply, EvaluationNeedsTheStatusAndIgnoresAnsweredEchoes) {
+TEST(FirmwareReply, OnlyTheAwaitedEchoWithItsStatusDecides) {
   struct Case {
     FirmwareReply reply;
     std::uint32_t waitingOn;
@@ -102,7 +103,10 @@ TEST(FirmwareReply, EvaluationNeedsTheStatusAndIgnoresAnsweredEchoes) {
         // A late reply to a message already answered.
         Case{{5, 0x00}, 6, ReplyVerdict::kIgnored}, Case{{5, 0x01}, 6, ReplyVerdict::kIgnored},
         Case{{0, 0x02}, 99999999, ReplyVerdict::kIgnored},
-        Case{{7, 0x01}, 6, ReplyVerdict::kAccepted},
+        // Only the awaited echo answers: a later one is no verdict on this
+        // message either, however it reads.
+        Case{{7, 0x00}, 6, ReplyVerdict::kIgnored}, Case{{7, 0x01}, 6, ReplyVerdict::kIgnored},
+        Case{{-1, 0x00}, 6, ReplyVerdict::kIgnored},
         // Without its status byte a reply never passes.
         Case{{5, std::nullopt}, 6, ReplyVerdict::kRejected},
         Case{{7, std::nullopt}, 6, ReplyVerdict::kRejected},
@@ -225,6 +229,76 @@ void AdvanceTo(FirmwareUpload& upload, std::uint32_t sequence) {
     ASSERT_EQ(upload.OnReply(BuildFirmwareReply(kMac, upload.Sequence(), 0x00)),
               ReplyVerdict::kAccepted);
     upload.NextMessage();
+  }
+}
+
+// Reply sequences a lossy, duplicating, reordering network or a second host
+// address brings, for an image of two chunks and the end message (0, 1, 2).
+// Success needs the device's accepting answer to the end message itself.
+TEST(FirmwareUpload, SucceedsOnlyOnTheAcceptingAnswerToTheEndMessage) {
+  struct Reply {
+    std::int64_t echoFromAwaited;  // the echo, as an offset from the number awaited
+    std::uint8_t status;
+  };
+  struct Case {
+    const char* what;
+    std::function<std::vector<Reply>(std::uint32_t sequence, bool end)> device;
+    FirmwareUpload::StateKind outcome;
+    std::size_t messages;
+  };
+  const Case cases[] = {
+      {"every answer twice",
+       [](std::uint32_t, bool) {
+         return std::vector<Reply>{{0, 0}, {0, 0}};
+       },
+       FirmwareUpload::kSucceeded, 3},
+      {"the answer before comes again first, refused as a repeat",
+       [](std::uint32_t s, bool) {
+         return s == 0 ? std::vector<Reply>{{0, 0}} : std::vector<Reply>{{-1, 0x01}, {0, 0}};
+       },
+       FirmwareUpload::kSucceeded, 3},
+      {"a late acceptance of the last chunk, then the end refused",
+       [](std::uint32_t, bool end) {
+         return end ? std::vector<Reply>{{-1, 0}, {0, 0x01}} : std::vector<Reply>{{0, 0}};
+       },
+       FirmwareUpload::kFailed, 3},
+      {"the end answered only by late copies of earlier acceptances",
+       [](std::uint32_t, bool end) {
+         return end ? std::vector<Reply>{{-1, 0}, {-2, 0}} : std::vector<Reply>{{0, 0}};
+       },
+       FirmwareUpload::kFailed, 3},
+      // Left over from an earlier, longer upload to the same device.
+      {"acceptances echoing later numbers only",
+       [](std::uint32_t, bool) {
+         return std::vector<Reply>{{50, 0}, {1, 0}};
+       },
+       FirmwareUpload::kFailed, 1},
+      {"a later echo before the real answer",
+       [](std::uint32_t, bool) {
+         return std::vector<Reply>{{1, 0}, {0, 0}};
+       },
+       FirmwareUpload::kSucceeded, 3},
+  };
+  const Bytes image = Image(200);
+  for (const Case& c : cases) {
+    FirmwareUpload upload(kMac, ReaderOver(image));
+    std::size_t messages = 0;
+    while (upload.State() == FirmwareUpload::kReadyToSend) {
+      upload.NextMessage();
+      ++messages;
+      const std::uint32_t awaited = upload.Sequence();
+      ReplyVerdict verdict = ReplyVerdict::kIgnored;
+      for (const Reply& r :
+           c.device(awaited, upload.State() == FirmwareUpload::kAwaitingEndReply)) {
+        const auto echo =
+            static_cast<std::uint32_t>(static_cast<std::int64_t>(awaited) + r.echoFromAwaited);
+        verdict = upload.OnReply(BuildFirmwareReply(kMac, echo, r.status));
+        if (verdict != ReplyVerdict::kIgnored) break;
+      }
+      if (verdict == ReplyVerdict::kIgnored) upload.OnTimeout();
+    }
+    EXPECT_EQ(upload.State(), c.outcome) << c.what;
+    EXPECT_EQ(messages, c.messages) << c.what;
   }
 }
 
