@@ -7,7 +7,8 @@
 #               fuzz smoke runs
 #   make fuzz   every fuzz target for 60 s
 #   make bench  search bursts and a firmware upgrade against the simulator (network lab)
-.PHONY: run demo test fuzz bench clean deps
+#   make soak   firmware upgrades and settings writes, 50 runs each, over a lossy link (network lab)
+.PHONY: run demo test fuzz bench soak clean deps
 
 JOBS ?= 2
 CTEST_FLAGS := --output-on-failure --no-label-summary -j $(JOBS)
@@ -57,6 +58,11 @@ bench: deps
 	@scripts/configure normal
 	cmake --build build/normal -j $(JOBS)
 	scripts/bench build/normal
+
+soak: deps
+	@scripts/configure normal
+	cmake --build build/normal -j $(JOBS)
+	tests/soak/run-all build/normal
 
 clean:
 	rm -rf build

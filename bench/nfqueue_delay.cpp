@@ -1,10 +1,12 @@
 // Holds every packet of a netfilter queue for a fixed time before letting it
 // go: a stand-in for `tc qdisc ... netem delay` on kernels built without
-// netem. Packets leave in arrival order. Feed it with, in the namespace whose
+// netem. Packets leave in arrival order, unless REORDER_PERCENT picks some to
+// hold a random extra 1 to GAP_MICROSECONDS (default 10000) longer, so that
+// packets sent after them overtake them. Feed it with, in the namespace whose
 // output is to be delayed:
 //   iptables -A OUTPUT -o IFACE -p udp -j NFQUEUE --queue-num QUEUE
 //
-//   nfqueue_delay QUEUE MICROSECONDS
+//   nfqueue_delay QUEUE MICROSECONDS [REORDER_PERCENT [GAP_MICROSECONDS]]
 // Prints "nfqueue_delay: ready" on stderr once bound; runs until killed.
 #include <arpa/inet.h>
 #include <linux/netfilter.h>
@@ -12,6 +14,7 @@
 #include <linux/netfilter/nfnetlink_queue.h>
 #include <linux/netlink.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -23,7 +26,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <queue>
+#include <random>
 #include <vector>
 
 namespace {
@@ -121,14 +125,28 @@ void ReadPacketIds(const char* buffer, std::size_t length, std::vector<std::uint
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: nfqueue_delay QUEUE MICROSECONDS\n");
+  if (argc < 3 || argc > 5) {
+    std::fprintf(stderr,
+                 "usage: nfqueue_delay QUEUE MICROSECONDS [REORDER_PERCENT [GAP_MICROSECONDS]]\n");
     return 2;
   }
   const auto queue = static_cast<std::uint16_t>(std::atoi(argv[1]));
   const Nanos delay = static_cast<Nanos>(std::atoll(argv[2])) * 1000;
+  const double reorder = argc > 3 ? std::atof(argv[3]) / 100.0 : 0.0;
+  const Nanos gap = (argc > 4 ? static_cast<Nanos>(std::atoll(argv[4])) : 10'000) * 1000;
+  if (delay < 0 || reorder < 0 || reorder > 1 || gap < 1000) {
+    std::fprintf(stderr,
+                 "nfqueue_delay: out of range: delay >= 0, 0 <= percent <= 100, gap >= 1\n");
+    return 2;
+  }
+  std::mt19937_64 random(std::random_device{}());
+  std::bernoulli_distribution held_longer(reorder);
+  std::uniform_int_distribution<Nanos> extra(1000, gap);
   // The default 50 us of timer slack would lengthen every hold.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  // Held packets die with whoever started it (a lab killed outright included).
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() == 1) return 1;
 
   const int fd = socket(AF_NETLINK, SOCK_RAW, NETLINK_NETFILTER);
   sockaddr_nl self{};
@@ -153,9 +171,14 @@ int main(int argc, char** argv) {
 
   struct Held {
     Nanos due;
+    std::uint64_t order;  // keeps arrival order among equal due times
     std::uint32_t id;
+    bool operator>(const Held& other) const {
+      return due != other.due ? due > other.due : order > other.order;
+    }
   };
-  std::deque<Held> held;
+  std::priority_queue<Held, std::vector<Held>, std::greater<>> held;
+  std::uint64_t arrivals = 0;
   std::vector<std::uint32_t> ids;
   alignas(nlmsghdr) static char buffer[1 << 16];
   while (true) {
@@ -163,7 +186,7 @@ int main(int argc, char** argv) {
     if (held.empty()) {
       ppoll(&p, 1, nullptr, nullptr);
     } else {
-      const Nanos wait = std::max<Nanos>(0, held.front().due - Now());
+      const Nanos wait = std::max<Nanos>(0, held.top().due - Now());
       const timespec timeout{static_cast<time_t>(wait / 1'000'000'000),
                              static_cast<long>(wait % 1'000'000'000)};
       ppoll(&p, 1, &timeout, nullptr);
@@ -174,15 +197,18 @@ int main(int argc, char** argv) {
       while ((n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
         ids.clear();
         ReadPacketIds(buffer, static_cast<std::size_t>(n), ids);
-        for (const std::uint32_t id : ids) held.push_back({arrived + delay, id});
+        for (const std::uint32_t id : ids) {
+          const Nanos hold = delay + (held_longer(random) ? extra(random) : 0);
+          held.push({arrived + hold, arrivals++, id});
+        }
       }
     }
     const Nanos now = Now();
-    while (!held.empty() && held.front().due <= now) {
+    while (!held.empty() && held.top().due <= now) {
       Request verdict(NFQNL_MSG_VERDICT, 0, queue);
-      verdict.Add(NFQA_VERDICT_HDR, nfqnl_msg_verdict_hdr{htonl(NF_ACCEPT), held.front().id});
+      verdict.Add(NFQA_VERDICT_HDR, nfqnl_msg_verdict_hdr{htonl(NF_ACCEPT), held.top().id});
       verdict.Send(fd);
-      held.pop_front();
+      held.pop();
     }
   }
 }

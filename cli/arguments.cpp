@@ -1,6 +1,7 @@
 #include "cli/arguments.h"
 
 #include <cctype>
+#include <cmath>
 
 #include "protocol/address_check.h"
 #include "protocol/fields.h"
@@ -37,11 +38,22 @@ std::string HostAddressArgument(const std::string& option, const std::string& te
 }
 
 void CheckTimeout(double seconds) {
-  if (!(seconds > 0 && seconds <= 3600)) throw UsageError("--timeout must be 0 to 3600 seconds");
+  // Below one millisecond a wait would be no wait at all.
+  if (!(seconds >= 0.001 && seconds <= 3600)) {
+    throw UsageError("--timeout must be 0.001 to 3600 seconds");
+  }
 }
 
 std::chrono::milliseconds Milliseconds(double seconds) {
-  return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+  return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
+std::chrono::milliseconds ReplyWaitArgument(const std::string& option, long long ms,
+                                            std::chrono::milliseconds longest) {
+  if (ms < 1 || ms > longest.count()) {
+    throw UsageError(option + " must be 1 to " + std::to_string(longest.count()) + " ms");
+  }
+  return std::chrono::milliseconds(ms);
 }
 
 }  // namespace oxlo::cli

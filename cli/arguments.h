@@ -31,8 +31,14 @@ std::string AddressArgument(const std::string& option, const std::string& text);
 // Likewise for an address a query may be sent to (CheckHostAddressText).
 std::string HostAddressArgument(const std::string& option, const std::string& text);
 
-// 0 < seconds <= 3600.
+// A --timeout in seconds: waits are counted in milliseconds, so 0.001 to
+// 3600; the message names exactly that range.
 void CheckTimeout(double seconds);
+// Seconds as whole milliseconds, rounded.
 std::chrono::milliseconds Milliseconds(double seconds);
+
+// A reply wait in milliseconds, 1 to `longest`; `option` names it in the error.
+std::chrono::milliseconds ReplyWaitArgument(const std::string& option, long long ms,
+                                            std::chrono::milliseconds longest);
 
 }  // namespace oxlo::cli

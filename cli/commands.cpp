@@ -17,7 +17,7 @@ namespace oxlo::cli {
 namespace {
 
 struct DiscoverOptions {
-  std::string ip;
+  std::optional<std::string> ip;  // given, even empty: ask that host only
   double timeout = 3.0;
   bool json = false;
   bool stats = false;
@@ -44,7 +44,8 @@ std::string ErrorText(const std::exception& error) {
 }
 
 int Discover(const DiscoverOptions& options) {
-  const std::string ip = options.ip.empty() ? "" : HostAddressArgument("--ip", options.ip);
+  // An empty --ip is a mistake, not a request to broadcast.
+  const std::string ip = options.ip ? HostAddressArgument("--ip", *options.ip) : "";
   CheckTimeout(options.timeout);
 
   DeviceSearch search;
@@ -56,6 +57,7 @@ int Discover(const DiscoverOptions& options) {
   }
   const std::vector<DeviceRecord> devices = search.Collect(Milliseconds(options.timeout));
   search.Close();
+  const std::size_t ignored = search.IgnoredReplies();
 
   if (options.json) {
     PrintDeviceJson(std::cout, devices);
@@ -63,6 +65,10 @@ int Discover(const DiscoverOptions& options) {
     std::cout << "No Oxlo device found.\n";
   } else {
     PrintDeviceTable(std::cout, devices);
+  }
+  if (ignored > 0) {
+    std::cerr << "oxlo: list full: " << devices.size() << " devices shown, " << ignored
+              << " more replies ignored\n";
   }
   if (options.stats) {
     const auto last = search.LastArrival();

@@ -6,26 +6,14 @@
 
 #include "cli/arguments.h"
 #include "cli/exit_codes.h"
-#include "cli/file_io.h"
 #include "cli/firmware_transfer.h"
 #include "cli/output.h"
 #include "cli/settings_exchange.h"
 #include "cli/upload_progress.h"
 #include "protocol/settings_file.h"
+#include "transport/files.h"
 
 namespace oxlo::cli {
-namespace {
-
-std::chrono::milliseconds ReplyWait(const std::string& option, long long ms,
-                                    std::chrono::milliseconds longest) {
-  if (ms < 1 || ms > longest.count()) {
-    throw UsageError(option + " must be 1 to " + std::to_string(longest.count()) + " ms");
-  }
-  return std::chrono::milliseconds(ms);
-}
-
-}  // namespace
-
 int ConfigGet(const ConfigGetOptions& options) {
   const MacArgument mac = ParseMacArgument(options.mac);
   CheckTimeout(options.timeout);
@@ -41,8 +29,10 @@ int ConfigGet(const ConfigGetOptions& options) {
 int Export(const ExportOptions& options) {
   const MacArgument mac = ParseMacArgument(options.mac);
   CheckTimeout(options.timeout);
+  // A FIFO or device in the file's place is refused before the device is asked.
+  transport::CheckReplaceable(options.file);
   const DeviceSettings settings = ReadDeviceSettings(mac.bytes, Milliseconds(options.timeout));
-  WriteFileAtomically(options.file, BuildSettingsFile(mac.bytes, settings));
+  transport::WriteFileAtomically(options.file, BuildSettingsFile(mac.bytes, settings));
   std::cout << "Saved the settings of " << mac.text << " in " << options.file << "\n";
   return kExitOk;
 }
@@ -52,12 +42,22 @@ int Import(const ImportOptions& options) {
   CheckTimeout(options.timeout);
   DeviceSettings settings;
   try {
-    settings = ParseSettingsFile(ReadFileStart(options.file, kSettingsFileSize));
+    settings = ParseSettingsFile(transport::ReadFileStart(options.file, kSettingsFileSize));
   } catch (const SettingsFileError& error) {
     throw SettingsFileError(options.file + ": " + error.what());
   }
   if (!WriteDeviceSettings(mac.bytes, settings, Milliseconds(options.timeout))) {
     std::cerr << "oxlo: Connection Lost. Please try again.\n";
+    return kExitFailure;
+  }
+  // An acknowledgement says the apply command came, not that every message
+  // did: what the device holds is read back and compared.
+  const std::vector<std::string> notTaken =
+      PartsNotTakenAfterWrite(mac.bytes, settings, Milliseconds(options.timeout));
+  if (!notTaken.empty()) {
+    std::string parts;
+    for (const std::string& part : notTaken) parts += (parts.empty() ? "" : ", ") + part;
+    std::cerr << "oxlo: " << mac.text << " did not take: " << parts << "\n";
     return kExitFailure;
   }
   std::cout << "Wrote the settings in " << options.file << " into " << mac.text << "\n";
@@ -67,9 +67,9 @@ int Import(const ImportOptions& options) {
 int Firmware(const FirmwareOptions& options) {
   const MacArgument mac = ParseMacArgument(options.mac);
   FirmwareTimeouts timeouts;
-  timeouts.data = ReplyWait("--data-timeout", options.dataTimeoutMs, kDataReplyTimeout);
-  timeouts.end = ReplyWait("--end-timeout", options.endTimeoutMs, kEndReplyTimeout);
-  ImageFile image(options.image);
+  timeouts.data = ReplyWaitArgument("--data-timeout", options.dataTimeoutMs, kDataReplyTimeout);
+  timeouts.end = ReplyWaitArgument("--end-timeout", options.endTimeoutMs, kEndReplyTimeout);
+  transport::ImageFile image(options.image);
   UploadProgress progress(std::cout, ::isatty(STDOUT_FILENO) == 1, image.Size());
   const TransferResult result = SendFirmware(mac.bytes, image, timeouts, progress);
   if (!result.succeeded) {

@@ -43,11 +43,17 @@ void DeviceSearch::Forget() {
   std::lock_guard lock(mutex_);
   macs_.clear();
   devices_.clear();
+  ignored_ = 0;
   last_arrival_.reset();
 }
 
 void DeviceSearch::Close() {
   endpoint_.Close();
+}
+
+std::size_t DeviceSearch::IgnoredReplies() const {
+  std::lock_guard lock(mutex_);
+  return ignored_;
 }
 
 std::optional<std::chrono::microseconds> DeviceSearch::LastArrival() const {
@@ -61,6 +67,10 @@ void DeviceSearch::OnDatagram(const transport::Datagram& datagram) {
   std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data);
   if (!record) return;
   std::lock_guard lock(mutex_);
+  if (devices_.size() >= kMaxDevices) {
+    if (macs_.count(record->mac) == 0) ++ignored_;
+    return;
+  }
   if (!macs_.insert(record->mac).second) return;
   devices_.push_back(std::move(*record));
   last_arrival_ = std::chrono::steady_clock::now();

@@ -14,9 +14,13 @@
 namespace oxlo::cli {
 
 // The main endpoint: port 2057 on every local address. Replies are kept once
-// per MAC, in arrival order.
+// per MAC, in arrival order, for at most kMaxDevices MACs: a flood of
+// spoofed replies must not take all memory. Replies from further MACs are
+// counted and dropped.
 class DeviceSearch {
  public:
+  static constexpr std::size_t kMaxDevices = 10000;
+
   DeviceSearch();
 
   // Binds port 2057; throws transport::SocketError when it is held.
@@ -34,6 +38,8 @@ class DeviceSearch {
   transport::Endpoint& MainEndpoint() { return endpoint_; }
   // Time from the last query to the last new device, for the benchmark.
   std::optional<std::chrono::microseconds> LastArrival() const;
+  // Replies from new MACs that came once the list was full, since the last Forget().
+  std::size_t IgnoredReplies() const;
 
  private:
   void OnDatagram(const transport::Datagram& datagram);
@@ -42,6 +48,7 @@ class DeviceSearch {
   mutable std::mutex mutex_;
   std::unordered_set<std::string> macs_;
   std::vector<DeviceRecord> devices_;
+  std::size_t ignored_ = 0;
   std::chrono::steady_clock::time_point sent_at_{};
   std::optional<std::chrono::steady_clock::time_point> last_arrival_;
 };

@@ -43,8 +43,8 @@ std::string Drive(FirmwareUpload& upload, transport::FirmwareDriver& driver,
 
 }  // namespace
 
-TransferResult SendFirmware(const MacField& mac, ImageFile& image, const FirmwareTimeouts& timeouts,
-                            UploadProgress& progress) {
+TransferResult SendFirmware(const MacField& mac, transport::ImageFile& image,
+                            const FirmwareTimeouts& timeouts, UploadProgress& progress) {
   const std::vector<std::string> local = transport::LocalAddresses();
   if (local.empty()) {
     throw std::runtime_error("no network interface with an IPv4 address to send from");

@@ -4,10 +4,10 @@
 #include <chrono>
 #include <string>
 
-#include "cli/file_io.h"
 #include "cli/upload_progress.h"
 #include "protocol/bytes.h"
 #include "protocol/firmware.h"
+#include "transport/files.h"
 
 namespace oxlo::cli {
 
@@ -19,7 +19,7 @@ struct TransferResult {
 // Sends the image to the device `mac` out of every local address and
 // listens for its replies on port 2057. Throws on a read error of the
 // image or a socket error.
-TransferResult SendFirmware(const MacField& mac, ImageFile& image, const FirmwareTimeouts& timeouts,
-                            UploadProgress& progress);
+TransferResult SendFirmware(const MacField& mac, transport::ImageFile& image,
+                            const FirmwareTimeouts& timeouts, UploadProgress& progress);
 
 }  // namespace oxlo::cli

@@ -1,15 +1,18 @@
 // oxlo: find and configure Oxlo devices from a terminal.
 //
-// Exit codes: 0 success, 1 a failure at run time, 2 bad usage or arguments.
+// Exit codes: 0 success, 1 a failure at run time (output that could not be
+// written included), 2 bad usage or arguments.
 #include <CLI/CLI.hpp>
-#include <iostream>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/standard_streams.h"
 #include "oxlo/version.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   CLI::App app{"Find and configure Oxlo CAN-Ethernet gateways on the LAN (UDP port 2057)."};
   app.set_version_flag("--version", std::string("oxlo ") + oxlo::kVersionText);
   app.require_subcommand(1);
@@ -21,4 +24,11 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? oxlo::cli::kExitOk : oxlo::cli::kExitUsage;
   }
   return commands.Run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  oxlo::cli::StandardStreams streams;
+  return streams.Finish(Run(argc, argv));
 }

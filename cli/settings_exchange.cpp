@@ -8,6 +8,7 @@
 #include "protocol/frame.h"
 #include "protocol/settings_messages.h"
 #include "protocol/settings_write.h"
+#include "transport/endpoint.h"
 
 namespace oxlo::cli {
 namespace {
@@ -16,6 +17,10 @@ std::string JoinWithCommas(const std::vector<std::string>& parts) {
   std::string text;
   for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
   return text;
+}
+
+std::vector<WriteStep> WholeSettingsPlan() {
+  return PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true);
 }
 
 }  // namespace
@@ -39,6 +44,10 @@ DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds
     collector.Take(*reply);
   }
   session.Close();
+  if (!collector.Complete() && session.OversizeReplyArrived()) {
+    throw DeviceError(MacToText(mac) + " sent a reply larger than " +
+                      std::to_string(transport::kReceiveBufferSize) + " bytes");
+  }
   if (!collector.AnyReply())
     throw DeviceError(MacToText(mac) + " did not answer the read requests");
   if (!collector.Complete()) {
@@ -51,10 +60,9 @@ bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
                          std::chrono::milliseconds timeout) {
   DeviceSession session(mac, {code::kApplyAck});
   session.Open();
-  for (const WriteStep& step :
-       PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true)) {
-    std::this_thread::sleep_for(step.pauseBefore);
-    session.Broadcast(BuildWriteStep(mac, settings, step));
+  for (const SentStep& sent : BuildSentSteps(mac, settings, WholeSettingsPlan())) {
+    std::this_thread::sleep_for(sent.step.pauseBefore);
+    session.Broadcast(sent.message);
   }
   // Only an acknowledgement that follows the apply command counts.
   session.Discard();
@@ -67,6 +75,19 @@ bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
     if (reply && wait.OnReply(*reply)) return true;
   }
   return false;
+}
+
+std::vector<std::string> PartsNotTakenAfterWrite(const MacField& mac,
+                                                 const DeviceSettings& settings,
+                                                 std::chrono::milliseconds timeout) {
+  DeviceSettings held;
+  try {
+    held = ReadDeviceSettings(mac, timeout);
+  } catch (const DeviceError& error) {
+    throw DeviceError(std::string("the settings were acknowledged but could not be read back: ") +
+                      error.what());
+  }
+  return PartsNotTaken(mac, BuildSentSteps(mac, settings, WholeSettingsPlan()), held);
 }
 
 }  // namespace oxlo::cli

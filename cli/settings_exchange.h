@@ -4,6 +4,7 @@
 #include <chrono>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "protocol/bytes.h"
 #include "protocol/device_settings.h"
@@ -26,5 +27,12 @@ DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds
 // `timeout` for the acknowledgement. False when none came.
 bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
                          std::chrono::milliseconds timeout);
+
+// Reads the device back after an acknowledged write of `settings` and names
+// the parts it does not hold as written; empty when it took everything.
+// Throws DeviceError when the read-back is incomplete.
+std::vector<std::string> PartsNotTakenAfterWrite(const MacField& mac,
+                                                 const DeviceSettings& settings,
+                                                 std::chrono::milliseconds timeout);
 
 }  // namespace oxlo::cli

@@ -1,6 +1,9 @@
 // Arbitrary bytes as the device's 'f' reply: read alone, judged, and fed to a
-// whole firmware upload as the answer to every message it sends. The upload's
-// image is made from the input too, so the fuzzer steers both sides:
+// whole firmware upload as the answer to every message it sends; and the
+// same bytes as a script of what reaches an upload (CheckReplySequence):
+// replies on time, late copies of earlier ones, replies to messages not yet
+// sent, refusals, cut replies and time-outs. The upload's image is made from
+// the input too, so the fuzzer steers both sides:
 //   byte 0 (never examined by the reply reader)  image length, 2 bytes a step
 //   input length                                  how the image reader hands
 //                                                 out its bytes, and whether it
@@ -9,6 +12,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "protocol/device_side.h"
@@ -40,16 +44,13 @@ void CheckReplyAlone(ByteView d) {
       ParseFirmwareReply(BuildFirmwareReply(MacOrZero(d), echo, reply->status));
   OXLO_FUZZ_CHECK(again.sequenceEcho == reply->sequenceEcho && again.status == reply->status);
 
-  // A reply without its status never passes. Otherwise an echo of a message
-  // already answered is ignored, a later one is acceptance, and the awaited
-  // one needs status 0x00.
+  // A reply without its status never passes. A whole one answers only the
+  // message whose number it echoes (status 0x00 accepts, any other refuses)
+  // and is ignored while any other message waits.
   const bool whole = reply->status.has_value();
-  OXLO_FUZZ_CHECK(EvaluateFirmwareReply(*reply, echo + 1) ==
-                  (whole ? ReplyVerdict::kIgnored : ReplyVerdict::kRejected));
-  if (echo > 0) {
-    OXLO_FUZZ_CHECK(EvaluateFirmwareReply(*reply, echo - 1) ==
-                    (whole ? ReplyVerdict::kAccepted : ReplyVerdict::kRejected));
-  }
+  const ReplyVerdict other = whole ? ReplyVerdict::kIgnored : ReplyVerdict::kRejected;
+  OXLO_FUZZ_CHECK(EvaluateFirmwareReply(*reply, echo + 1) == other);
+  if (echo > 0) OXLO_FUZZ_CHECK(EvaluateFirmwareReply(*reply, echo - 1) == other);
   const bool ok = reply->status == std::uint8_t{0x00};
   OXLO_FUZZ_CHECK(EvaluateFirmwareReply(*reply, echo) ==
                   (ok ? ReplyVerdict::kAccepted : ReplyVerdict::kRejected));
@@ -181,6 +182,113 @@ void CheckUpload(ByteView d) {
   }
 }
 
+// The reply rule as the device defines it, apart from the library's.
+ReplyVerdict ExpectedVerdict(const FirmwareReply& reply, std::uint32_t inFlight) {
+  if (!reply.status) return ReplyVerdict::kRejected;
+  if (static_cast<std::uint32_t>(reply.sequenceEcho) != inFlight) return ReplyVerdict::kIgnored;
+  return *reply.status == 0x00 ? ReplyVerdict::kAccepted : ReplyVerdict::kRejected;
+}
+
+// d[0] sets the image length (50 bytes a step, so up to 26 messages); each
+// later byte is one event while a message is in flight: its low 3 bits pick
+// what comes, the rest (0-31) how far back or ahead, or which earlier reply.
+// Success must come only from an accepting reply (status 0x00, the echo of
+// the end message's number) while the end message waits.
+void CheckReplySequence(ByteView d) {
+  if (d.empty()) return;
+  Bytes image(static_cast<std::size_t>(d[0] % 64) * 50);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 31 + 7);
+  std::size_t position = 0;
+  FirmwareUpload upload(kTarget, [&](std::span<std::uint8_t> buffer) -> std::size_t {
+    const std::size_t count = std::min(buffer.size(), image.size() - position);
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(position), count, buffer.begin());
+    position += count;
+    return count;
+  });
+
+  std::vector<Bytes> delivered;  // every reply so far, for late copies
+  std::size_t at = 1;
+  bool endAccepted = false;
+  while (upload.State() == FirmwareUpload::kReadyToSend) {
+    const std::uint32_t sequence = upload.Sequence();
+    upload.NextMessage();
+    const bool isEnd = upload.State() == FirmwareUpload::kAwaitingEndReply;
+    while (upload.State() == FirmwareUpload::kAwaitingDataReply ||
+           upload.State() == FirmwareUpload::kAwaitingEndReply) {
+      if (at >= d.size()) {
+        upload.OnTimeout();  // nothing more comes
+        OXLO_FUZZ_CHECK(upload.State() == FirmwareUpload::kFailed);
+        break;
+      }
+      const std::uint8_t event = d[at++];
+      const std::uint32_t arg = event >> 3;
+      Bytes reply;
+      switch (event & 7) {
+        case 0:
+          reply = BuildFirmwareReply(kTarget, sequence, 0x00);
+          break;
+        case 1:
+          reply = BuildFirmwareReply(kTarget, sequence, static_cast<std::uint8_t>(1 + arg));
+          break;
+        case 2:
+          reply =
+              BuildFirmwareReply(kTarget, sequence > arg ? sequence - 1 - arg : sequence + 1, 0x00);
+          break;
+        case 3:
+          reply = BuildFirmwareReply(kTarget, sequence + 1 + arg, 0x00);
+          break;
+        case 4:
+          if (delivered.empty()) continue;
+          reply = delivered[arg % delivered.size()];
+          break;
+        case 5:
+          reply = BuildFirmwareReply(kTarget, sequence, std::nullopt);
+          break;
+        case 6:
+          upload.OnTimeout();
+          OXLO_FUZZ_CHECK(upload.State() == FirmwareUpload::kFailed);
+          continue;
+        default: {
+          const std::size_t n = std::min<std::size_t>(arg, d.size() - at);
+          reply.assign(d.begin() + static_cast<std::ptrdiff_t>(at),
+                       d.begin() + static_cast<std::ptrdiff_t>(at + n));
+          at += n;
+        }
+      }
+      delivered.push_back(reply);
+      std::optional<FirmwareReply> read;
+      try {
+        read = ParseFirmwareReply(reply);
+      } catch (const ConversionError&) {
+      }
+      const FirmwareUpload::StateKind before = upload.State();
+      std::optional<ReplyVerdict> verdict;
+      try {
+        verdict = upload.OnReply(reply);
+      } catch (const ConversionError&) {
+        OXLO_FUZZ_CHECK(!read && upload.State() == FirmwareUpload::kFailed);
+        continue;
+      }
+      OXLO_FUZZ_CHECK(read.has_value() && *verdict == ExpectedVerdict(*read, sequence));
+      if (*verdict == ReplyVerdict::kIgnored) {
+        OXLO_FUZZ_CHECK(upload.State() == before && upload.Sequence() == sequence);
+      } else if (*verdict == ReplyVerdict::kRejected) {
+        OXLO_FUZZ_CHECK(upload.State() == FirmwareUpload::kFailed);
+      } else if (isEnd) {
+        endAccepted = read->status == std::uint8_t{0x00} &&
+                      static_cast<std::uint32_t>(read->sequenceEcho) == sequence;
+        OXLO_FUZZ_CHECK(upload.State() == FirmwareUpload::kSucceeded);
+      } else {
+        OXLO_FUZZ_CHECK(upload.State() == FirmwareUpload::kReadyToSend);
+      }
+    }
+  }
+  const FirmwareUpload::StateKind finished = upload.State();
+  OXLO_FUZZ_CHECK(finished == FirmwareUpload::kSucceeded || finished == FirmwareUpload::kFailed);
+  OXLO_FUZZ_CHECK((finished == FirmwareUpload::kSucceeded) == endAccepted);
+  if (endAccepted) OXLO_FUZZ_CHECK(upload.BytesAcknowledged() == image.size());
+}
+
 }  // namespace
 }  // namespace oxlo::fuzz
 
@@ -188,5 +296,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const oxlo::ByteView d(data, size);
   oxlo::fuzz::CheckReplyAlone(d);
   oxlo::fuzz::CheckUpload(d);
+  oxlo::fuzz::CheckReplySequence(d);
   return 0;
 }

@@ -3,12 +3,14 @@
 // readings simple enough to trust.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "protocol/bytes.h"
 #include "protocol/conversion_error.h"
@@ -109,6 +111,32 @@ inline bool IsShowableName(std::string_view name) {
 // The MAC field of a datagram, or zeros when it is cut short; builders need one.
 inline MacField MacOrZero(ByteView datagram) {
   return MacOf(datagram).value_or(MacField{});
+}
+
+// An input read as a sequence of datagrams: each is a length byte and that
+// many bytes (fewer at the input's end). The length's low 7 bits count;
+// with its high bit set the datagram is made a framed message for `mac`
+// (STX first, the MAC at its place when long enough, ETX last), so the
+// fuzzer gets past the frame and address checks without finding them first.
+inline std::vector<Bytes> SplitDatagrams(ByteView d, const MacField& mac) {
+  std::vector<Bytes> datagrams;
+  std::size_t at = 0;
+  while (at < d.size()) {
+    const std::uint8_t header = d[at++];
+    const std::size_t size = std::min<std::size_t>(header & 0x7F, d.size() - at);
+    Bytes datagram(d.begin() + static_cast<std::ptrdiff_t>(at),
+                   d.begin() + static_cast<std::ptrdiff_t>(at + size));
+    at += size;
+    if ((header & 0x80) != 0 && !datagram.empty()) {
+      datagram.front() = kStx;
+      datagram.back() = kEtx;
+      if (datagram.size() >= kPayloadOffset + 1) {
+        std::copy(mac.begin(), mac.end(), datagram.begin() + kMacOffset);
+      }
+    }
+    datagrams.push_back(std::move(datagram));
+  }
+  return datagrams;
 }
 
 }  // namespace oxlo::fuzz

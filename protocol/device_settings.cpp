@@ -12,8 +12,10 @@ namespace {
 
 constexpr int kFilterKindFirst = static_cast<int>(ReadRequestKind::kFilterGroup1);
 
-std::string PartName(int kind) {
-  switch (static_cast<ReadRequestKind>(kind)) {
+}  // namespace
+
+std::string ReadPartName(ReadRequestKind kind) {
+  switch (kind) {
     case ReadRequestKind::kNetwork:
       return "network settings";
     case ReadRequestKind::kOperationMode:
@@ -21,11 +23,9 @@ std::string PartName(int kind) {
     case ReadRequestKind::kCan:
       return "CAN settings";
     default:
-      return "filter group " + std::to_string(kind - kFilterKindFirst + 1);
+      return "filter group " + std::to_string(static_cast<int>(kind) - kFilterKindFirst + 1);
   }
 }
-
-}  // namespace
 
 void SettingsCollector::Take(ByteView datagram) {
   const std::optional<DeviceReply> reply = ParseDeviceReply(datagram);
@@ -67,7 +67,8 @@ std::vector<std::string> SettingsCollector::Missing() const {
   for (int kind = 0; kind < kReadRequestKindCount; ++kind) {
     const auto k = static_cast<std::size_t>(kind);
     if (have[k]) continue;
-    missing.push_back(PartName(kind) + (unreadable_[k] ? " (unreadable reply)" : ""));
+    missing.push_back(ReadPartName(static_cast<ReadRequestKind>(kind)) +
+                      (unreadable_[k] ? " (unreadable reply)" : ""));
   }
   return missing;
 }

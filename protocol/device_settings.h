@@ -22,6 +22,10 @@ struct DeviceSettings {
   bool operator==(const DeviceSettings&) const = default;
 };
 
+// How a part of the settings is named to the operator: "network settings",
+// "operation mode", "CAN settings", "filter group 3".
+std::string ReadPartName(ReadRequestKind kind);
+
 // Gathers the replies to the eleven read requests, in any order.
 class SettingsCollector {
  public:

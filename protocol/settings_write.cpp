@@ -1,5 +1,6 @@
 #include "protocol/settings_write.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <variant>
 
@@ -42,6 +43,38 @@ Bytes BuildWriteStep(const MacField& mac, const DeviceSettings& settings, const 
     throw std::invalid_argument("a filter step of whole settings names its group");
   }
   return BuildFilterGroupOfTable(mac, settings.filters, step.filterGroup);
+}
+
+std::vector<SentStep> BuildSentSteps(const MacField& mac, const DeviceSettings& settings,
+                                     const std::vector<WriteStep>& plan) {
+  std::vector<SentStep> sent;
+  for (const WriteStep& step : plan) sent.push_back({step, BuildWriteStep(mac, settings, step)});
+  return sent;
+}
+
+std::vector<std::string> PartsNotTaken(const MacField& mac, const std::vector<SentStep>& sent,
+                                       const DeviceSettings& held) {
+  std::vector<std::string> parts;
+  for (const SentStep& s : sent) {
+    if (BuildWriteStep(mac, held, s.step) == s.message) continue;
+    ReadRequestKind kind = ReadRequestKind::kNetwork;
+    switch (s.step.group) {
+      case SettingGroup::kNetwork:
+        break;
+      case SettingGroup::kOperationMode:
+        kind = ReadRequestKind::kOperationMode;
+        break;
+      case SettingGroup::kCan:
+        kind = ReadRequestKind::kCan;
+        break;
+      case SettingGroup::kFilters:
+        kind = FilterGroupRequest(s.step.filterGroup + 1);
+        break;
+    }
+    const std::string name = ReadPartName(kind);
+    if (std::find(parts.begin(), parts.end(), name) == parts.end()) parts.push_back(name);
+  }
+  return parts;
 }
 
 bool AcknowledgementWait::OnTick() {

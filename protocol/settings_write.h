@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "protocol/device_replies.h"
@@ -41,6 +42,25 @@ std::vector<WriteStep> PlanSettingsWrite(const ChangedGroups& changed, bool whol
 // line's import), not the operator's tabs; a step of the filters names its
 // group (0-7).
 Bytes BuildWriteStep(const MacField& mac, const DeviceSettings& settings, const WriteStep& step);
+
+// One send of a write: the step, with the filter group (0-7) it sent for a
+// step of the filters, and the message that went.
+struct SentStep {
+  WriteStep step;
+  Bytes message;
+};
+
+// The steps of `plan` for whole settings, each with its message.
+std::vector<SentStep> BuildSentSteps(const MacField& mac, const DeviceSettings& settings,
+                                     const std::vector<WriteStep>& plan);
+
+// What the device did not take: the parts, named as a read names them,
+// whose message built from `held` (read back after the acknowledgement)
+// differs from the one sent. Messages are compared, not fields, so a value
+// the device holds in another spelling (a CAN identifier with leading zeros)
+// is the same value.
+std::vector<std::string> PartsNotTaken(const MacField& mac, const std::vector<SentStep>& sent,
+                                       const DeviceSettings& held);
 
 // The wait for the acknowledgement 'a' of the apply command, counted in ticks
 // of a one-second clock.

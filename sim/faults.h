@@ -4,6 +4,7 @@
 
 #include <bitset>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -29,6 +30,13 @@ struct FaultSettings {
   std::optional<std::size_t> firmwareReplySize;
   std::uint32_t cutFirmwareRepliesFrom = 0;
   bool duplicate = false;
+  // Replies to these request or reply codes are padded before their ETX to
+  // oversizeReplySize bytes, more than the tool takes in one datagram.
+  CodeSet oversizeCodes;
+  std::size_t oversizeReplySize = 0;
+  // Each discovery query also gets this many replies from random MACs, as a
+  // flood of spoofed answers would bring.
+  std::size_t floodDiscoveryReplies = 0;
 };
 
 class CodeListError : public std::invalid_argument {

@@ -39,6 +39,8 @@ struct Options {
   std::optional<std::size_t> firmwareReplySize;
   std::uint32_t cutFirmwareRepliesFrom = 0;
   bool duplicate = false;
+  std::string oversize;
+  std::size_t floodDiscovery = 0;
   std::uint32_t seed = 1;
   std::string log;
   std::string firmwareOut;
@@ -102,6 +104,9 @@ int Run(const Options& options) {
     simulation.faults.firmwareReplySize = options.firmwareReplySize;
     simulation.faults.cutFirmwareRepliesFrom = options.cutFirmwareRepliesFrom;
     simulation.faults.duplicate = options.duplicate;
+    simulation.faults.oversizeCodes = ParseCodeList(options.oversize);
+    simulation.faults.oversizeReplySize = transport::kReceiveBufferSize + 1;
+    simulation.faults.floodDiscoveryReplies = options.floodDiscovery;
     if (!options.firmwareOut.empty()) {
       simulation.firmwareDirectory = options.firmwareOut;
       std::filesystem::create_directories(simulation.firmwareDirectory);
@@ -217,6 +222,13 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->needs(cut);
   app.add_flag("--duplicate", options.duplicate, "Send every reply twice");
+  app.add_option("--oversize", options.oversize,
+                 "Codes whose replies are padded to one byte more than the tool takes, e.g. "
+                 "0x13 (request or reply codes)");
+  app.add_option("--flood-discovery", options.floodDiscovery,
+                 "Answer each discovery query with this many more replies from random MACs")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 1000000));
   app.add_option("--seed", options.seed, "Seed for the drop decisions")->capture_default_str();
   app.add_option("--log", options.log, "Write every received datagram as a JSON line here");
   app.add_option("--firmware-out", options.firmwareOut,

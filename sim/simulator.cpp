@@ -82,6 +82,16 @@ void Simulator::HandleDiscovery(Context& context) {
   for (const DeviceState& device : devices_) {
     Reply(context, code::kDiscovery, BuildDiscoveryReply(device.identity));
   }
+  DeviceIdentity spoofed = GeneratedDevice(1).identity;
+  spoofed.name = "Flood";
+  for (std::size_t i = 0; i < options_.faults.floodDiscoveryReplies; ++i) {
+    // Locally administered MACs, as random as a spoofer's.
+    spoofed.mac[0] = 0x02;
+    for (std::size_t b = 1; b < spoofed.mac.size(); ++b) {
+      spoofed.mac[b] = static_cast<std::uint8_t>(random_());
+    }
+    Reply(context, code::kDiscovery, BuildDiscoveryReply(spoofed));
+  }
 }
 
 void Simulator::HandleCommand(Context& context, std::uint8_t commandCode, std::size_t index) {
@@ -193,6 +203,10 @@ void Simulator::Reply(Context& context, std::uint8_t requestCode, Bytes reply) {
   const FaultSettings& faults = options_.faults;
   if (faults.silentCodes.test(requestCode) || faults.silentCodes.test(reply[kCodeOffset])) return;
   if (Dropped()) return;
+  if ((faults.oversizeCodes.test(requestCode) || faults.oversizeCodes.test(reply[kCodeOffset])) &&
+      reply.size() < faults.oversizeReplySize) {
+    reply.insert(reply.end() - 1, faults.oversizeReplySize - reply.size(), 0);
+  }
   Outgoing out;
   out.data = std::move(reply);
   if (options_.replyMode == ReplyMode::kBroadcast) {

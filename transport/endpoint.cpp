@@ -290,10 +290,13 @@ void Endpoint::ReceiveLoop() {
           if (errno == EINTR) continue;
           break;  // drained, or an error that loses this datagram
         }
-        if (static_cast<std::size_t>(n) > buffer.size()) continue;  // larger than we take
+        const bool oversize = static_cast<std::size_t>(n) > buffer.size();
+        if (oversize && !deliver_oversize_) continue;  // larger than we take
         if (!handler_) continue;
         Datagram datagram;
-        datagram.data.assign(buffer.begin(), buffer.begin() + n);
+        const std::size_t kept = std::min(static_cast<std::size_t>(n), buffer.size());
+        datagram.data.assign(buffer.begin(), buffer.begin() + kept);
+        datagram.truncated = oversize;
         datagram.sourceAddress = AddressText(from.sin_addr);
         datagram.sourcePort = ntohs(from.sin_port);
         datagram.receivedOn = sockets_[i - 1].bound;

@@ -46,6 +46,9 @@ struct Datagram {
   std::string sourceAddress;
   std::uint16_t sourcePort = 0;
   Binding receivedOn;  // the local binding, with the port actually bound
+  // Larger than kReceiveBufferSize: `data` is only its start. Delivered only
+  // by endpoints that ask for it (Endpoint::DeliverOversize).
+  bool truncated = false;
 };
 
 using ReadHandler = std::function<void(const Datagram&)>;
@@ -104,6 +107,10 @@ class Endpoint final : public DatagramEndpoint {
   // Asks the kernel for a receive buffer of this many bytes at the next
   // activation, so a burst of replies is not dropped.
   void SetSocketReceiveBuffer(int bytes);
+  // A datagram larger than kReceiveBufferSize is dropped, unless this is on:
+  // then it is delivered cut to that size and marked `truncated`, so its
+  // owner can tell the operator. Set while inactive.
+  void DeliverOversize(bool on) { deliver_oversize_ = on; }
   void SetAcceptedCodes(std::vector<std::uint8_t> codes) override {
     accepted_codes_ = std::move(codes);
   }
@@ -138,6 +145,7 @@ class Endpoint final : public DatagramEndpoint {
   std::uint16_t default_port_ = 0;
   bool broadcast_enabled_ = true;
   int socket_receive_buffer_ = 0;
+  bool deliver_oversize_ = false;
   std::vector<std::uint8_t> accepted_codes_;
   ReadHandler handler_;
   Executor* executor_ = nullptr;

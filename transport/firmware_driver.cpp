@@ -18,8 +18,7 @@ void FirmwareDriver::Start(FirmwareUpload& upload) {
   replies_.clear();
   failure_ = nullptr;
   report_ = Report{};
-  // The first message only: answers that come during its send are the
-  // receiving thread's, or else the next Wait()'s.
+  // The first message only: the answer is the receiving thread's to judge.
   Drive(lock, std::chrono::steady_clock::now());
 }
 
@@ -27,18 +26,30 @@ void FirmwareDriver::PostReply(ByteView reply) {
   std::unique_lock lock(mutex_);
   if (upload_ == nullptr || failure_) return;
   replies_.emplace_back(reply.begin(), reply.end());
-  // The driving thread takes it as soon as its send returns.
-  if (driving_) return;
+  if (driving_) {
+    // A receiving thread that drives takes it after its send, and so does
+    // this very thread when the reply came during its own send.
+    if (!budgeted_ || driver_ == std::this_thread::get_id()) return;
+    // The waiting thread yields after the send it is in: the next message
+    // goes from here, and a window's thread is never left holding replies.
+    ++receivers_waiting_;
+    over_.wait(lock, [this] { return !driving_ || upload_ == nullptr; });
+    --receivers_waiting_;
+    if (upload_ == nullptr) over_.notify_all();  // Stop() waits for the last of us
+    if (upload_ == nullptr || failure_ || driving_ || replies_.empty()) return;
+  }
   Drive(lock, std::nullopt);
 }
 
 void FirmwareDriver::Drive(std::unique_lock<std::mutex>& lock,
                            std::optional<std::chrono::steady_clock::time_point> until) {
   driving_ = true;
+  budgeted_ = until.has_value();
+  driver_ = std::this_thread::get_id();
   try {
     while (upload_ != nullptr) {
       if (!replies_.empty() && Awaiting(upload_->State())) {
-        if (until && std::chrono::steady_clock::now() >= *until) break;
+        if (until && (receivers_waiting_ > 0 || std::chrono::steady_clock::now() >= *until)) break;
         // The first reply that answers the message in flight decides; late
         // copies of earlier answers are passed over.
         while (!replies_.empty() && Awaiting(upload_->State())) {
@@ -67,9 +78,11 @@ void FirmwareDriver::Drive(std::unique_lock<std::mutex>& lock,
     failure_ = std::current_exception();
   }
   driving_ = false;
-  // Only the end wakes the waiting thread: a wake for every reply would cost
-  // the upload more than the wait itself.
-  if (upload_ == nullptr || failure_ || !Awaiting(upload_->State())) over_.notify_all();
+  // Only the end, or a receiving thread waiting for its turn, wakes anyone:
+  // a wake for every reply would cost the upload more than the wait itself.
+  if (upload_ == nullptr || failure_ || !Awaiting(upload_->State()) || receivers_waiting_ > 0) {
+    over_.notify_all();
+  }
 }
 
 FirmwareDriver::Report FirmwareDriver::Wait(std::chrono::milliseconds slice) {
@@ -80,20 +93,21 @@ FirmwareDriver::Report FirmwareDriver::Wait(std::chrono::milliseconds slice) {
     if (failure_) std::rethrow_exception(failure_);
     if (!Awaiting(upload_->State())) break;
     const auto now = std::chrono::steady_clock::now();
-    if (!driving_ && !replies_.empty()) {
+    const bool idle = !driving_ && receivers_waiting_ == 0;
+    if (idle && !replies_.empty()) {
       if (now >= sliceEnd) break;
-      // Answers left by a driver whose time ran out.
+      // Answers that came during this thread's own send.
       Drive(lock, sliceEnd);
       continue;
     }
-    if (!driving_ && now >= deadline_) {
+    if (idle && now >= deadline_) {
       upload_->OnTimeout();
       report_.timedOut = true;
       break;
     }
     if (now >= sliceEnd) break;
     // A send in progress sets a later deadline when it starts.
-    over_.wait_until(lock, driving_ ? sliceEnd : std::min(deadline_, sliceEnd));
+    over_.wait_until(lock, idle ? std::min(deadline_, sliceEnd) : sliceEnd);
   }
   Report report = report_;
   report.state = upload_->State();
@@ -105,7 +119,8 @@ void FirmwareDriver::Stop() {
   std::unique_lock lock(mutex_);
   upload_ = nullptr;
   replies_.clear();
-  over_.wait(lock, [this] { return !driving_; });
+  over_.notify_all();
+  over_.wait(lock, [this] { return !driving_ && receivers_waiting_ == 0; });
 }
 
 }  // namespace oxlo::transport

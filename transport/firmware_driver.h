@@ -12,6 +12,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "protocol/bytes.h"
 #include "protocol/firmware.h"
@@ -75,7 +76,13 @@ class FirmwareDriver {
   std::condition_variable over_;
   FirmwareUpload* upload_ = nullptr;
   // True while one thread drives; replies arriving meanwhile queue for it.
+  // The waiting thread drives only on a slice (`budgeted_`), and a receiving
+  // thread with a reply waits for it to yield rather than leave the reply
+  // to it.
   bool driving_ = false;
+  bool budgeted_ = false;
+  std::thread::id driver_;
+  int receivers_waiting_ = 0;
   std::deque<Bytes> replies_;
   std::chrono::steady_clock::time_point deadline_;
   std::exception_ptr failure_;

@@ -3,6 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <regex>
+
+#include "protocol/firmware.h"
+
 namespace oxlo::cli {
 namespace {
 
@@ -66,6 +73,57 @@ TEST(AddressArgument, GivesTheDottedQuadTheCheckReadOrIsAUsageError) {
   } catch (const UsageError& error) {
     EXPECT_STREQ(error.what(), "--gateway: '1..2.3' is not an IPv4 address (four numbers 0-255)");
   }
+}
+
+// Every time-out option: the range its message states is exactly the range
+// it takes, ends included, and a value just outside either end is refused.
+TEST(TimeoutArguments, RefuseExactlyWhatTheirMessageSays) {
+  struct Case {
+    const char* option;
+    std::function<void(double)> check;
+    double step;  // the smallest difference the option can express
+  };
+  const auto replyWait = [](const char* option, std::chrono::milliseconds longest) {
+    return [option, longest](double ms) {
+      ReplyWaitArgument(option, static_cast<long long>(ms), longest);
+    };
+  };
+  const Case cases[] = {
+      {"--timeout", [](double s) { CheckTimeout(s); }, 0.0001},
+      {"--data-timeout", replyWait("--data-timeout", kDataReplyTimeout), 1},
+      {"--end-timeout", replyWait("--end-timeout", kEndReplyTimeout), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    std::string message;
+    try {
+      c.check(0);
+      ADD_FAILURE() << "0 taken";
+    } catch (const UsageError& error) {
+      message = error.what();
+    }
+    std::smatch range;
+    ASSERT_TRUE(std::regex_match(
+        message, range,
+        std::regex(std::string(c.option) + " must be ([0-9.]+) to ([0-9.]+) (seconds|ms)")))
+        << message;
+    const double lowest = std::stod(range[1]);
+    const double highest = std::stod(range[2]);
+    EXPECT_NO_THROW(c.check(lowest));
+    EXPECT_NO_THROW(c.check(highest));
+    EXPECT_THROW(c.check(lowest - c.step), UsageError);
+    EXPECT_THROW(c.check(highest + c.step), UsageError);
+    EXPECT_THROW(c.check(-1), UsageError);
+  }
+  for (const double odd : {std::nan(""), std::numeric_limits<double>::infinity()}) {
+    EXPECT_THROW(CheckTimeout(odd), UsageError) << odd;
+  }
+}
+
+TEST(TimeoutArguments, TheShortestTimeoutIsAWaitOfOneMillisecond) {
+  EXPECT_EQ(Milliseconds(0.001), std::chrono::milliseconds(1));
+  EXPECT_EQ(Milliseconds(0.0015), std::chrono::milliseconds(2));
+  EXPECT_EQ(Milliseconds(3600), std::chrono::milliseconds(3600000));
 }
 
 }  // namespace

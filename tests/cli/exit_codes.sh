@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Bad usage and bad arguments end with exit code 2 before anything is sent;
-# --help and --version end with 0. $2 is the project's version.
+# --help and --version end with 0. A file that is no regular file, or an image
+# too large to send, ends with 1 at once. $2 is the project's version.
 set -u
 cli=$1
 version=$2
@@ -24,6 +25,19 @@ check 0 config get --help
 check 0 export --help
 check 0 import --help
 check 0 firmware --help
+for args in "--help" "--version" "discover --help" "config get --help"; do
+  # shellcheck disable=SC2086
+  said=$("$cli" $args 2>&1 >/dev/full)
+  got=$?
+  if [ "$got" != 1 ] || [ "$said" != "oxlo: cannot write the output: No space left on device" ]; then
+    echo "FAIL: oxlo $args >/dev/full exited $got saying '$said', want 1 and the reason"
+    failed=1
+  fi
+done
+# A usage error keeps its code when its message cannot be written either.
+"$cli" frobnicate >/dev/null 2>/dev/full
+got=$?
+if [ "$got" != 2 ]; then echo "FAIL: oxlo frobnicate 2>/dev/full exited $got, want 2"; failed=1; fi
 check 2
 check 2 frobnicate
 check 2 discover --timeout
@@ -58,4 +72,25 @@ check 2 firmware 02-00-00-00-00-01 image.bin --data-timeout 0
 check 2 firmware 02-00-00-00-00-01 image.bin --data-timeout 4001
 check 2 firmware 02-00-00-00-00-01 image.bin --end-timeout 41001
 check 2 firmware 02-00-00-00-00-01 image.bin --end-timeout soon
+
+files=$(mktemp -d)
+trap 'rm -rf "$files"' EXIT
+mkfifo "$files/pipe"
+truncate -s 2G "$files/over.bin"  # sparse: takes no room
+# refused WANT-IN-ERROR ARGS...: exit 1 within 5 s, saying why.
+refused() {
+  local why=$1; shift
+  timeout 5 "$cli" "$@" >/dev/null 2>"$files/err"
+  local got=$?
+  if [ "$got" != 1 ] || ! grep -qF "$why" "$files/err"; then
+    echo "FAIL: oxlo $* exited $got saying '$(cat "$files/err")', want 1 saying '$why'"
+    failed=1
+  fi
+}
+refused "$files/pipe: it is a FIFO (named pipe)" import 02-00-00-00-00-01 "$files/pipe"
+refused "$files/pipe: it is a FIFO (named pipe)" firmware 02-00-00-00-00-01 "$files/pipe"
+refused "$files/pipe: it is a FIFO (named pipe)" export 02-00-00-00-00-01 "$files/pipe"
+refused "it is a character device" firmware 02-00-00-00-00-01 /dev/zero
+refused "The firmware image is too large" firmware 02-00-00-00-00-01 "$files/over.bin"
+if [ ! -p "$files/pipe" ]; then echo "FAIL: the FIFO was replaced"; failed=1; fi
 exit $failed

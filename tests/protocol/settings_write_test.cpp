@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
 #include "protocol/device_side.h"
 #include "tests/support/sample_settings.h"
 
@@ -53,6 +56,54 @@ TEST(BuildWriteStep, WholeSettingsGiveTheDeviceMessagesInPlanOrder) {
   EXPECT_EQ(messages[0][78], 1);  // one port, whatever the settings say
   EXPECT_THROW(BuildWriteStep(kMac, SampleSettings(), {SettingGroup::kFilters}),
                std::invalid_argument);
+}
+
+// What a device holds after a write, read back, against what was sent.
+TEST(PartsNotTaken, NamesEachPartTheDeviceDoesNotHoldAsSent) {
+  const DeviceSettings sent = SampleSettings();
+  struct Case {
+    const char* what;
+    std::function<void(DeviceSettings&)> device;
+    std::vector<std::string> notTaken;
+  };
+  const Case cases[] = {
+      {"took everything", [](DeviceSettings&) {}, {}},
+      {"holds the identifiers with other spellings",
+       [](DeviceSettings& d) {
+         d.can.mask = "abcd";
+         d.filters.entries[5].id = "53";
+       },
+       {}},
+      {"kept its old name",
+       [](DeviceSettings& d) { d.network.name = "Oxlo-1"; },
+       {"network settings"}},
+      {"missed the CAN message and two filter groups",
+       [](DeviceSettings& d) {
+         d.can.baudIndex = 0;
+         d.filters.entries[8].type = 0;   // group 3
+         d.filters.entries[31].type = 0;  // group 8
+         d.filters.entries[30].type = 0;
+       },
+       {"CAN settings", "filter group 3", "filter group 8"}},
+      {"another operation mode",
+       [](DeviceSettings& d) { d.port.localPort = 1; },
+       {"operation mode"}},
+  };
+  const std::vector<SentStep> steps = BuildSentSteps(
+      kMac, sent, PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true));
+  ASSERT_EQ(steps.size(), 11u);
+  for (const Case& c : cases) {
+    DeviceSettings held = sent;
+    c.device(held);
+    EXPECT_EQ(PartsNotTaken(kMac, steps, held), c.notTaken) << c.what;
+  }
+  // Only what was sent is compared: a write of the network settings alone
+  // says nothing of the filters.
+  DeviceSettings held = sent;
+  held.filters.entries[0].type = 2;
+  const std::vector<SentStep> networkOnly =
+      BuildSentSteps(kMac, sent, PlanSettingsWrite({true, false, false, false}, false));
+  EXPECT_TRUE(PartsNotTaken(kMac, networkOnly, held).empty());
 }
 
 TEST(AcknowledgementWait, OnlyAnAcknowledgementWhileWaitingCountsAndTheFifthTickLosesIt) {

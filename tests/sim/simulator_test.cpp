@@ -506,6 +506,37 @@ TEST(SimulatorFaults, SilencedCodesGoUnansweredButStillTakeEffect) {
   EXPECT_EQ(simulator.Device(0).identity.ip, (Ipv4Field{10, 57, 0, 77}));
 }
 
+TEST(SimulatorFaults, OversizedRepliesKeepTheirStartAndEndInETX) {
+  const MacField mac = MacOfDevice(1);
+  SimulatorOptions options;
+  options.faults.oversizeCodes = ParseCodeList("0x13");
+  options.faults.oversizeReplySize = 9000;
+  Simulator simulator = MakeSimulator(1, options);
+  const Bytes normal = OnlyReply(simulator, BuildReadRequest(FilterGroupRequest(2), mac));
+  const Bytes padded = OnlyReply(simulator, BuildReadRequest(FilterGroupRequest(3), mac));
+  ASSERT_EQ(padded.size(), 9000u);
+  EXPECT_EQ(padded.back(), kEtx);
+  EXPECT_EQ(padded[kCodeOffset], 0x13);
+  EXPECT_EQ(MacOf(padded), mac);
+  EXPECT_LT(normal.size(), 9000u);
+}
+
+TEST(SimulatorFaults, AFloodAnswersADiscoveryQueryFromRandomMacs) {
+  SimulatorOptions options;
+  options.faults.floodDiscoveryReplies = 1000;
+  Simulator simulator = MakeSimulator(2, options);
+  const std::vector<Outgoing> replies = Send(simulator, BuildDiscoveryQuery());
+  ASSERT_EQ(replies.size(), 1002u);
+  std::set<std::string> macs;
+  for (const Outgoing& reply : replies) {
+    const auto record = ParseDiscoveryReply(reply.data);
+    ASSERT_TRUE(record);
+    macs.insert(record->mac);
+  }
+  EXPECT_EQ(macs.size(), 1002u);  // the real devices among them
+  EXPECT_TRUE(macs.count(MacToText(MacOfDevice(1))));
+}
+
 TEST(SimulatorFaults, DuplicateDelayAndDestinationApplyToEveryReply) {
   const MacField mac = MacOfDevice(1);
   const std::vector<Bytes> requests = {BuildDiscoveryQuery(), BuildApplyCommand(mac),

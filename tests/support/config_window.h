@@ -14,6 +14,8 @@
 #include "protocol/fields.h"
 #include "protocol/settings_messages.h"
 #include "protocol/text_numbers.h"
+#include "sim/simulator.h"
+#include "tests/support/sample_settings.h"
 #include "tests/ui/doubles.h"
 #include "ui/configure/can_tab.h"
 #include "ui/configure/config_form.h"
@@ -86,17 +88,35 @@ class ConfigWindow : public ::testing::Test {
     form.OpenForDevice("Oxlo CG-100", kMacText, "1.0.1");
     QCoreApplication::processEvents();
   }
+  // The settings the sample device holds.
+  static DeviceSettings Held(const NetworkSettings& n = DeviceNetwork(),
+                             const PortSettings& p = DevicePort()) {
+    DeviceSettings held{n, p, CanSettings{7, kIdFormat29Bit, "00000123", "1FFFFFFF"}, {}};
+    for (int i = 0; i < kFilterCount; ++i) {
+      held.filters.entries[static_cast<std::size_t>(i)] = FilterEntry{i % 4 % 3, IntToHexDigits(i)};
+    }
+    return held;
+  }
   // Every reply the device sends to the eleven requests.
   void ReplyAll(const NetworkSettings& n = DeviceNetwork(), const PortSettings& p = DevicePort()) {
-    Reply(BuildNetworkReply(kMac, n));
-    Reply(BuildOpModeReply(kMac, p));
-    Reply(BuildCanReply(kMac, CanSettings{7, kIdFormat29Bit, "00000123", "1FFFFFFF"}));
-    for (int g = 1; g <= 8; ++g) {
-      std::array<FilterEntry, kSlotsPerGroup> slots;
-      for (int k = 0; k < kSlotsPerGroup; ++k) {
-        slots[k] = FilterEntry{k % 3, IntToHexDigits((g - 1) * 4 + k)};
+    for (const Bytes& reply : oxlo::testing::RepliesOf(kMac, Held(n, p))) Reply(reply);
+  }
+  // A device holding `held` takes everything the window sent since the last
+  // ClearSent and answers it, the apply command and the read-back after its
+  // acknowledgement included.
+  void DeviceAnswers(const DeviceSettings& held = Held()) {
+    sim::DeviceState state = sim::GeneratedDevice(1);  // kMac
+    state.network = held.network;
+    state.port = held.port;
+    state.can = held.can;
+    state.filters = held.filters;
+    sim::SimulatorOptions options;
+    options.replyMode = sim::ReplyMode::kUnicast;
+    sim::Simulator device({state}, options);
+    for (std::size_t fed = 0; fed < network.Sent().size(); ++fed) {
+      for (const sim::Outgoing& out : device.Handle(network.Sent()[fed].data, "10.57.0.1", 50000)) {
+        Reply(out.data);
       }
-      Reply(BuildFilterGroupReply(kMac, g, slots));
     }
   }
   void OpenAndRead() {

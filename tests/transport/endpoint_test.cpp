@@ -154,6 +154,29 @@ TEST(Endpoint, OversizedDatagramIsLostAndTheNextOneArrives) {
   got = receiver.inbox.Next();
   ASSERT_TRUE(got);
   EXPECT_EQ(got->data, kPing);
+  EXPECT_FALSE(got->truncated);
+}
+
+TEST(Endpoint, AnOversizedDatagramComesCutAndMarkedWhenAskedFor) {
+  Endpoint endpoint{{Binding{"127.0.0.1", 0}}};
+  Inbox inbox;
+  endpoint.SetReadHandler([&](const Datagram& d) { inbox.Add(d); });
+  endpoint.DeliverOversize(true);
+  endpoint.Open();
+  Endpoint sender{{Binding{"127.0.0.1", 0}}};
+  sender.Open();
+  Bytes oversize(kReceiveBufferSize + 100, 0x55);
+  oversize[0] = 0x02;
+  sender.SendTo("127.0.0.1", endpoint.CurrentBinding()->port, oversize);
+  sender.SendTo("127.0.0.1", endpoint.CurrentBinding()->port, Bytes(kReceiveBufferSize, 0x66));
+  auto got = inbox.Next();
+  ASSERT_TRUE(got);
+  EXPECT_TRUE(got->truncated);
+  EXPECT_EQ(got->data, Bytes(oversize.begin(), oversize.begin() + kReceiveBufferSize));
+  got = inbox.Next();
+  ASSERT_TRUE(got);
+  EXPECT_FALSE(got->truncated);
+  EXPECT_EQ(got->data.size(), kReceiveBufferSize);
 }
 
 TEST(Endpoint, OnlyTheAcceptedCodesAreReceived) {

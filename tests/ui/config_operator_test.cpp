@@ -138,7 +138,7 @@ TEST_F(ConfigOperator, WhatIsTypedOnEachTabIsWhatApplySends) {
     ASSERT_EQ(Codes(sent), c.codes) << c.what;
     EXPECT_EQ(Field(sent[0], c.offset, c.expected.size()), c.expected) << c.what;
     EXPECT_TRUE(prompter.messages.empty()) << c.what;
-    Reply(BuildApplyAck(kMac));
+    DeviceAnswers();
     EXPECT_EQ(prompter.messages, std::vector<QString>{"Configuration was successfully applied"})
         << c.what;
     form.done(QDialog::Accepted);

@@ -278,10 +278,57 @@ TEST_F(ConfigWindow, ApplyWithOnlyNetworkChangedSendsNThenA) {
   EXPECT_EQ(form.AckCountdown(), 5);
   EXPECT_TRUE(Child<QTimer>("TimerAck")->isActive());
 
-  Reply(BuildApplyAck(kMac));
+  DeviceAnswers();
   EXPECT_EQ(prompter.messages, std::vector<QString>{"Configuration was successfully applied"});
   EXPECT_TRUE(Child<QPushButton>("FlatButton1")->isEnabled());
   EXPECT_FALSE(Child<QTimer>("TimerAck")->isActive());
+  EXPECT_FALSE(Child<QTimer>("TimerReadBack")->isActive());
+}
+
+// An acknowledgement says the apply command came; only the read-back says
+// what the device took. The operator's values stay for another Apply.
+TEST_F(ConfigWindow, ApplySucceedsOnlyWhenTheReadBackHoldsWhatWasSent) {
+  struct Case {
+    const char* what;
+    std::function<void(ConfigWindow&)> device;
+    QString message;
+  };
+  const Case cases[] = {
+      {"took it", [](ConfigWindow& t) { t.DeviceAnswers(); },
+       "Configuration was successfully applied"},
+      // It acknowledges the apply command but missed the N message.
+      {"kept its old name",
+       [](ConfigWindow& t) {
+         t.Reply(BuildApplyAck(kMac));
+         for (const Bytes& r : oxlo::testing::RepliesOf(kMac, Held())) t.Reply(r);
+       },
+       "The device did not take: network settings. Please apply again."},
+      {"sends back only its network settings",
+       [](ConfigWindow& t) {
+         t.Reply(BuildApplyAck(kMac));
+         NetworkSettings n = DeviceNetwork();
+         n.name = "Renamed";
+         t.Reply(BuildNetworkReply(kMac, n));
+         EXPECT_TRUE(t.Child<QTimer>("TimerReadBack")->isActive());
+         t.form.TimerReadBackTimer();  // its time is up
+       },
+       "The settings were acknowledged, but the device did not send back: operation mode, "
+       "CAN settings, filter group 1, filter group 2, filter group 3, filter group 4, filter "
+       "group 5, filter group 6, filter group 7, filter group 8. Please apply again."},
+  };
+  for (const Case& c : cases) {
+    prompter.messages.clear();
+    OpenAndRead();
+    auto* name = Child<QLineEdit>("DeviceNameText");
+    name->setFocus();
+    name->selectAll();
+    QTest::keyClicks(name, "Renamed");
+    ClickApply();
+    c.device(*this);
+    EXPECT_EQ(prompter.messages, std::vector<QString>{c.message}) << c.what;
+    EXPECT_TRUE(Child<QPushButton>("FlatButton1")->isEnabled()) << c.what;
+    EXPECT_EQ(name->text(), "Renamed") << c.what;
+  }
 }
 
 TEST_F(ConfigWindow, ApplyWithNothingChangedSendsNothing) {

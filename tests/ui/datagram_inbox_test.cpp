@@ -1,7 +1,7 @@
 // Received datagrams through the inbox, over loopback: each reaches the UI
 // thread in arrival order, what was received before Forget() never does, a
-// handler's modal box holds back the next one, and a burst is taken in
-// slices with the event loop running between them.
+// handler's modal box holds back the next one, a burst is taken in slices
+// with the event loop running between them, and a full inbox drops the rest.
 #include "ui/common/datagram_inbox.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +106,22 @@ TEST(DatagramInbox, ABurstIsTakenInSlicesWithTheEventLoopBetween) {
   EXPECT_GT(handled_when_timer_ran, 0);
   EXPECT_LT(handled_when_timer_ran, 20000);
   inbox.Forget();  // the rest is dropped with the inbox
+}
+
+TEST(DatagramInbox, AFullInboxDropsWhatArrivesUntilItHasRoomAgain) {
+  DatagramInbox inbox(nullptr, 3);
+  std::vector<std::uint8_t> seen;
+  QObject::connect(&inbox, &DatagramInbox::Received,
+                   [&](const Datagram& d) { seen.push_back(d.data.at(1)); });
+  std::thread([&] {
+    for (std::uint8_t n = 1; n <= 5; ++n) inbox.Push(Numbered(n));
+  }).join();
+  EXPECT_EQ(inbox.Dropped(), 2u);
+  RunUntil([&] { return seen.size() >= 3; });
+  inbox.Push(Numbered(6));
+  RunUntil([&] { return seen.size() >= 4; });
+  EXPECT_EQ(seen, (std::vector<std::uint8_t>{1, 2, 3, 6}));
+  EXPECT_EQ(inbox.Dropped(), 2u);
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 // network playing the device.
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -18,6 +20,7 @@
 #include "protocol/device_side.h"
 #include "protocol/firmware.h"
 #include "tests/protocol/test_bytes.h"
+#include "tests/support/operator.h"
 #include "tests/ui/doubles.h"
 #include "ui/detect/device_grid.h"
 #include "ui/detect/form_detect.h"
@@ -86,7 +89,8 @@ class DeviceActions : public ::testing::Test {
 // notes what the bar showed at each message, read through `shown`.
 class AcceptingDevice {
  public:
-  AcceptingDevice(FakeNetwork& network, const std::atomic<int>& shown)
+  // Without `shown` it answers at once.
+  AcceptingDevice(FakeNetwork& network, const std::atomic<int>* shown)
       : network_(network), shown_(shown) {}
   ~AcceptingDevice() {
     {
@@ -108,6 +112,10 @@ class AcceptingDevice {
     std::lock_guard lock(progress_mutex_);
     return progress_;
   }
+  Bytes Stored() {
+    std::lock_guard lock(progress_mutex_);
+    return stored_;
+  }
 
  private:
   void Work() {
@@ -120,12 +128,13 @@ class AcceptingDevice {
       lock.unlock();
       const int taken = static_cast<int>(m.kind == 1 ? m.length : m.sequence * kFirmwareChunkSize);
       const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-      while (shown_ != taken && std::chrono::steady_clock::now() < until) {
+      while (shown_ != nullptr && *shown_ != taken && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       {
         std::lock_guard noted(progress_mutex_);
-        progress_.push_back(shown_);
+        progress_.push_back(shown_ != nullptr ? shown_->load() : taken);
+        if (m.kind == 0) stored_.insert(stored_.end(), m.data.begin(), m.data.end());
       }
       network_.Deliver(BuildFirmwareReply(kMac, m.sequence, 0x00));
       lock.lock();
@@ -133,12 +142,13 @@ class AcceptingDevice {
   }
 
   FakeNetwork& network_;
-  const std::atomic<int>& shown_;
+  const std::atomic<int>* shown_;
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::deque<FirmwareMessage> messages_;
   std::mutex progress_mutex_;
   std::vector<int> progress_;
+  Bytes stored_;
   bool stopping_ = false;
   std::thread worker_{[this] { Work(); }};
 };
@@ -161,7 +171,7 @@ TEST_F(DeviceActions, FirmwareGoesInChunksWithProgressAndTheEndMessage) {
   for (const Case& c : cases) {
     network.ClearSent();
     prompter.messages.clear();
-    AcceptingDevice device(network, shown);
+    AcceptingDevice device(network, &shown);
     network.SetResponder(std::ref(device));
     prompter.files = {Image(c.size)};
     window.FlatButton7Click();
@@ -193,6 +203,33 @@ TEST_F(DeviceActions, FirmwareGoesInChunksWithProgressAndTheEndMessage) {
     EXPECT_FALSE(window.findChild<QWidget*>("FlatPanel3")->isVisibleTo(&window));
     network.SetResponder({});
   }
+}
+
+// The list's Apply stays usable during an upload; the message box it opens
+// stays up longer than the device's reply time-outs, and the upload goes on
+// underneath and ends as the device says.
+TEST_F(DeviceActions, AMessageBoxOpenedDuringAnUploadDoesNotStallIt) {
+  AcceptingDevice device(network, nullptr);
+  network.SetResponder(std::ref(device));
+  std::size_t answeredWhileShown = 0;
+  prompter.while_shown = [&](const QString& text) {
+    if (text != "No device is applied.") return;
+    QEventLoop box;
+    QTimer::singleShot(700, &box, &QEventLoop::quit);  // timeouts: 200 and 300 ms
+    box.exec();
+    answeredWhileShown = device.Progress().size();
+  };
+  QTimer::singleShot(5, &window,
+                     [this] { testing::Click(window.findChild<QPushButton*>("FlatButton1")); });
+  prompter.files = {Image(64 * 1024)};
+  window.FlatButton7Click();
+
+  EXPECT_EQ(prompter.messages,
+            (std::vector<QString>{"No device is applied.", "Updating firmware was successful"}));
+  EXPECT_EQ(device.Stored(), Contents(64 * 1024));
+  // Every message went and was answered while the box was up.
+  EXPECT_EQ(answeredWhileShown, 64 * 1024 / kFirmwareChunkSize + 1);
+  network.SetResponder({});
 }
 
 TEST_F(DeviceActions, FirmwareFailsWithoutReplyOnARejectedEndAndOnMalformedReplies) {

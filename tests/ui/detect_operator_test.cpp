@@ -331,7 +331,13 @@ TEST_F(DetectOperator, ImportAndApplySendWhatTheCommandLineSends) {
       cli_verdict.Start();
       const Bytes answer = acknowledged ? BuildApplyAck(target) : BuildUReply(target);
       Reply(answer);
-      if (cli_verdict.OnReply(*ParseDeviceReply(answer))) return dialog.result();
+      if (cli_verdict.OnReply(*ParseDeviceReply(answer))) {
+        // The device took the file: the read-back finds it.
+        for (const Bytes& reply : oxlo::testing::RepliesOf(target, ParseSettingsFile(file))) {
+          Reply(reply);
+        }
+        return dialog.result();
+      }
       for (int tick = 0; tick < AcknowledgementWait::kTicks; ++tick) {
         config.TimerAckTimer();
         cli_verdict.OnTick();
@@ -346,7 +352,12 @@ TEST_F(DetectOperator, ImportAndApplySendWhatTheCommandLineSends) {
     for (const SentDatagram& d : network.Sent()) {
       if (d.sender == "device" && d.data != BuildDiscoveryQuery()) sent.push_back(d.data);
     }
-    EXPECT_EQ(sent, expected) << acknowledged;
+    std::vector<Bytes> want = expected;
+    if (acknowledged) {
+      // Then the read-back, the command line's as the window's.
+      for (const ReadStep& step : kReadPlan) want.push_back(BuildReadRequest(step.kind, target));
+    }
+    EXPECT_EQ(sent, want) << acknowledged;
     EXPECT_EQ(prompter.messages.back(), acknowledged ? "Configuration was successfully applied"
                                                      : "Connection Lost. Please try again.");
     EXPECT_EQ(cli_verdict.Waiting(), false);

@@ -10,6 +10,7 @@ namespace oxlo::ui::testing {
 
 void RecordingPrompter::ShowMessage(QWidget*, const QString& text) {
   messages.push_back(text);
+  if (while_shown) while_shown(text);
 }
 
 Answer RecordingPrompter::AskYesNoCancel(QWidget*, const QString& text) {
@@ -146,17 +147,27 @@ std::unique_ptr<transport::InterfaceBroadcaster> FakeNetwork::MakeEveryInterface
   return std::make_unique<FakeEveryInterface>(*this);
 }
 
+namespace {
+// Set while a responder answers a send on this thread.
+thread_local bool t_answering_send = false;
+}  // namespace
+
 void FakeNetwork::Deliver(const Bytes& data, const std::string& source) {
   std::vector<FakeEndpoint*> receivers;
   {
     std::lock_guard lock(mutex_);
     receivers = open_;
   }
-  std::thread receiving([&] {
+  const auto receive = [&] {
     for (FakeEndpoint* endpoint : receivers) {
       endpoint->Receive({data, source, kDevicePort, {"", kDevicePort}});
     }
-  });
+  };
+  if (t_answering_send) {
+    receive();
+    return;
+  }
+  std::thread receiving(receive);
   receiving.join();
 }
 
@@ -191,6 +202,12 @@ void FakeNetwork::Record(SentDatagram datagram, bool broadcastOption) {
     sent_.push_back(datagram);
   }
   if (!responder_ || (datagram.copy != 0 && !device_sees_every_copy_)) return;
+  // The sender is still in its send: a thread that waited for it to finish
+  // would wait for ever, so the answer arrives on the sending thread.
+  t_answering_send = true;
+  struct Reset {
+    ~Reset() { t_answering_send = false; }
+  } reset;
   if (const std::optional<Bytes> reply = responder_(datagram)) Deliver(*reply);
 }
 

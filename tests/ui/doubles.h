@@ -32,6 +32,9 @@ class RecordingPrompter final : public Prompter {
   std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) override;
 
   std::vector<QString> messages;  // every text shown, in order
+  // Runs while a message shows, as the operator reads it: a test may spin
+  // an event loop here as a modal box does.
+  std::function<void(const QString&)> while_shown;
   std::vector<FileDialogOptions> dialogs;
   std::deque<Answer> answers;  // default Cancel when empty
   std::deque<QString> files;   // an empty path, or none left, cancels
@@ -69,7 +72,8 @@ class FakeNetwork final : public Network {
   std::unique_ptr<transport::InterfaceBroadcaster> MakeEveryInterface() override;
 
   // Hands the datagram to every open device endpoint from a separate thread,
-  // as a receiving thread would, and returns once the handlers have run.
+  // as a receiving thread would, and returns once the handlers have run; from
+  // within a responder, on the sending thread itself.
   void Deliver(const Bytes& data, const std::string& source = "10.57.0.2");
 
   std::vector<SentDatagram> Sent() const;
@@ -79,8 +83,8 @@ class FakeNetwork final : public Network {
   // The broadcast option of the last device endpoint when it last sent.
   bool LastSendBroadcastOption() const;
   // Answers sends as a device would: the reply, if any, is delivered to the
-  // open device endpoints right after the send. The device sits behind the
-  // first local address: it sees one copy of an every-interface send.
+  // open device endpoints before the send returns, on the sending thread. The device sits behind
+  // the first local address: it sees one copy of an every-interface send.
   using Responder = std::function<std::optional<Bytes>(const SentDatagram&)>;
   void SetResponder(Responder responder) { responder_ = std::move(responder); }
   // Both local addresses on the device's network: it sees, and answers, both

@@ -13,6 +13,10 @@ constexpr qint64 kSliceMs = 10;
 void DatagramInbox::Push(const transport::Datagram& datagram) {
   {
     std::lock_guard lock(mutex_);
+    if (queue_.size() >= capacity_) {
+      dropped_.fetch_add(1);
+      return;
+    }
     queue_.push_back({datagram, generation_.load()});
     if (posted_) return;
     posted_ = true;

@@ -1,10 +1,12 @@
 // The one way received datagrams reach a window: a receiving thread pushes
 // them, the UI thread takes them in arrival order, a time slice at a time so
 // a burst of thousands never freezes the window, one signal per datagram.
+// At most `capacity` wait; a flood beyond that is dropped as it arrives.
 #pragma once
 
 #include <QObject>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -17,10 +19,17 @@ class DatagramInbox final : public QObject {
   Q_OBJECT
 
  public:
-  explicit DatagramInbox(QObject* parent = nullptr) : QObject(parent) {}
+  // Far more than the replies of every device on a LAN, and only a few MB.
+  static constexpr std::size_t kDefaultCapacity = 16384;
 
-  // Any thread; returns at once.
+  explicit DatagramInbox(QObject* parent = nullptr, std::size_t capacity = kDefaultCapacity)
+      : QObject(parent), capacity_(capacity) {}
+
+  // Any thread; returns at once. With `capacity` datagrams waiting, the new
+  // one is dropped: those already queued keep their order.
   void Push(const transport::Datagram& datagram);
+  // How many Push dropped for want of room.
+  std::size_t Dropped() const { return dropped_.load(); }
   // UI thread: what arrived and was not yet handed over is dropped, as a
   // closed endpoint would have dropped it.
   void Forget() { generation_.fetch_add(1); }
@@ -37,6 +46,8 @@ class DatagramInbox final : public QObject {
     transport::Datagram datagram;
     std::uint64_t generation = 0;
   };
+  const std::size_t capacity_;
+  std::atomic<std::size_t> dropped_{0};
   std::mutex mutex_;
   std::deque<Entry> queue_;
   bool posted_ = false;

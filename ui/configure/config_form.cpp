@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTabWidget>
 #include <QTimer>
 #include <exception>
@@ -14,6 +13,7 @@
 #include "protocol/fields.h"
 #include "protocol/frame.h"
 #include "protocol/settings_file.h"
+#include "transport/files.h"
 #include "ui/common/network.h"
 #include "ui/common/pacer.h"
 #include "ui/common/prompter.h"
@@ -35,6 +35,11 @@ QLabel* AddLabel(const QString& text, const QString& name, QWidget* parent, QRec
   label->setObjectName(name);
   label->setGeometry(geometry);
   return label;
+}
+
+// A dialog's path as the file system spells it.
+std::filesystem::path LocalPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
 }
 
 }  // namespace
@@ -100,6 +105,10 @@ TConfigForm::TConfigForm(Prompter& prompter, Pacer& pacer, class Network& networ
   connect(FlatButton9, &QPushButton::clicked, this, &TConfigForm::FlatButton9Click);
   connect(FlatButton2, &QPushButton::clicked, this, &TConfigForm::FlatButton2Click);
   connect(TimerAck, &QTimer::timeout, this, &TConfigForm::TimerAckTimer);
+  TimerReadBack = new QTimer(this);
+  TimerReadBack->setObjectName("TimerReadBack");
+  TimerReadBack->setSingleShot(true);
+  connect(TimerReadBack, &QTimer::timeout, this, &TConfigForm::TimerReadBackTimer);
   // The tab bar takes no focus from an open cell editor: store the edit as
   // the operator leaves its tab.
   connect(ConfigTab, &QTabWidget::currentChanged, this, [this] { CommitPendingEdits(); });
@@ -152,18 +161,11 @@ void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const 
 
 void TConfigForm::OpenFromFile(const QString& path, const QString& model, const QString& mac,
                                const QString& version) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) throw std::runtime_error(file.errorString().toStdString());
-  const QByteArray content = file.readAll();
-  const bool read_failed = file.error() != QFileDevice::NoError;
-  const QString read_error = file.errorString();
-  file.close();
-  if (read_failed) throw std::runtime_error(read_error.toStdString());
+  // Only the bytes a settings file uses are read, as `oxlo import` reads them.
   // Decoded whole before the window changes: a file that cannot be used,
   // or holds a value no list has, leaves it as it was.
   const DeviceSettings settings =
-      ParseSettingsFile(ByteView(reinterpret_cast<const std::uint8_t*>(content.constData()),
-                                 static_cast<std::size_t>(content.size())));
+      ParseSettingsFile(transport::ReadFileStart(LocalPath(path), kSettingsFileSize));
 
   SetAllChangeFlags();
   SetLabels(model, mac, version);
@@ -219,14 +221,7 @@ void TConfigForm::FlatButton9Click() {
   try {
     // Everything is built before the disk is touched, and the file is
     // replaced whole, so a failure never leaves a partial file.
-    const Bytes content = SettingsFileOfTabs();
-    QSaveFile out(*path);
-    if (!out.open(QIODevice::WriteOnly) ||
-        out.write(reinterpret_cast<const char*>(content.data()),
-                  static_cast<qint64>(content.size())) != static_cast<qint64>(content.size()) ||
-        !out.commit()) {
-      throw std::runtime_error(out.errorString().toStdString());
-    }
+    transport::WriteFileAtomically(LocalPath(*path), SettingsFileOfTabs());
   } catch (const std::exception& error) {
     ShowMessage(QString::fromUtf8(error.what()));
   }
@@ -305,8 +300,8 @@ void TConfigForm::SendStep(const WriteStep& step) {
   const MacField mac = DeviceMac();
   switch (step.group) {
     case SettingGroup::kNetwork:
-      BroadcastToDevices(
-          network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_), echo_byte_));
+      SendNoted(step, network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_),
+                                                 echo_byte_));
       return;
     case SettingGroup::kOperationMode:
       for (int row = 0; row < port_count_ && row < opmode_tab_->Grid().rowCount(); ++row) {
@@ -315,7 +310,7 @@ void TConfigForm::SendStep(const WriteStep& step) {
           ShowMessage(kNoModeText);
           continue;
         }
-        BroadcastToDevices(*message);
+        SendNoted(step, *message);
       }
       return;
     case SettingGroup::kCan:
@@ -329,7 +324,7 @@ void TConfigForm::SendStep(const WriteStep& step) {
           SendReadRequest(ReadRequestKind::kCan);
           continue;
         }
-        BroadcastToDevices(build.message);
+        SendNoted(step, build.message);
       }
       return;
     case SettingGroup::kFilters:
@@ -339,7 +334,7 @@ void TConfigForm::SendStep(const WriteStep& step) {
         can_check_failed_ = false;
         SendReadRequest(FilterGroupRequest(step.filterGroup + 1));
       } else {
-        BroadcastToDevices(filter_tab_->BuildFromTable(mac, step.filterGroup));
+        SendNoted(step, filter_tab_->BuildFromTable(mac, step.filterGroup));
       }
       return;
   }
@@ -363,7 +358,12 @@ void TConfigForm::SendShownFilterGroup() {
     SendReadRequest(FilterGroupRequest(group + 1));
     return;
   }
-  BroadcastToDevices(build.message);
+  SendNoted(WriteStep{SettingGroup::kFilters, group}, build.message);
+}
+
+void TConfigForm::SendNoted(const WriteStep& step, const Bytes& message) {
+  BroadcastToDevices(message);
+  sent_steps_.push_back({step, message});
 }
 
 void TConfigForm::WaitWithEvents(int milliseconds) {
@@ -387,6 +387,7 @@ void TConfigForm::FlatButton1Click() {
     }
   }
   FlatButton1->setEnabled(false);
+  sent_steps_.clear();
   const std::vector<WriteStep> plan = PlanSettingsWrite(
       change_flags_, filters_imported_, std::chrono::milliseconds(timing_.bulkPaceMs));
   try {
@@ -419,6 +420,47 @@ void TConfigForm::TimerAckTimer() {
   done(QDialog::Rejected);
 }
 
+void TConfigForm::StartReadBack() {
+  read_back_.emplace();
+  const int closings = closings_;
+  for (const ReadStep& step : kReadPlan) {
+    BroadcastToDevices(BuildReadRequest(step.kind, DeviceMac()));
+    if (step.pauseAfter.count() > 0) pacer_.Pause(static_cast<int>(step.pauseAfter.count()));
+    if (closings != closings_) return;
+  }
+  TimerReadBack->start(timing_.ackTicks * timing_.tickMs);
+}
+
+void TConfigForm::FinishReadBack() {
+  TimerReadBack->stop();
+  const DeviceSettings held = read_back_->Settings();
+  read_back_.reset();
+  FlatButton1->setEnabled(true);
+  const std::vector<std::string> parts = PartsNotTaken(DeviceMac(), sent_steps_, held);
+  if (parts.empty()) {
+    ShowMessage("Configuration was successfully applied");
+    return;
+  }
+  // The operator's values stay in the tabs for another Apply.
+  QString names;
+  for (const std::string& part : parts) {
+    names += (names.isEmpty() ? "" : ", ") + QString::fromStdString(part);
+  }
+  ShowMessage("The device did not take: " + names + ". Please apply again.");
+}
+
+void TConfigForm::TimerReadBackTimer() {
+  if (!read_back_) return;
+  QString names;
+  for (const std::string& part : read_back_->Missing()) {
+    names += (names.isEmpty() ? "" : ", ") + QString::fromStdString(part);
+  }
+  read_back_.reset();
+  FlatButton1->setEnabled(true);
+  ShowMessage("The settings were acknowledged, but the device did not send back: " + names +
+              ". Please apply again.");
+}
+
 void TConfigForm::done(int) {
   ++closings_;
   // An edit left open must not be stored later into another device's settings.
@@ -427,6 +469,8 @@ void TConfigForm::done(int) {
   // A countdown left running would close the window later, for another device.
   TimerAck->stop();
   ack_wait_.Stop();
+  TimerReadBack->stop();
+  read_back_.reset();
   config_udp_->Close();
   inbox_->Forget();
   const bool changed =
@@ -437,6 +481,12 @@ void TConfigForm::done(int) {
 
 void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
   if (MacOf(datagram.data) != DeviceMac()) return;
+  if (read_back_) {
+    // The tabs keep the operator's values; the replies only go to the check.
+    read_back_->Take(datagram.data);
+    if (read_back_->Complete()) FinishReadBack();
+    return;
+  }
   const std::optional<DeviceReply> reply = ParseDeviceReply(datagram.data);
   if (!reply) return;
   // A reply enables its panel, and Apply, only when it filled whole.
@@ -460,9 +510,8 @@ void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
   } else {
     // Only the acknowledgement of an apply command in flight is a success.
     if (!ack_wait_.OnReply(*reply)) return;
-    FlatButton1->setEnabled(true);
     TimerAck->stop();
-    ShowMessage("Configuration was successfully applied");
+    StartReadBack();
     return;
   }
   panel->setEnabled(true);

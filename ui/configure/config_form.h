@@ -8,8 +8,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "protocol/can_messages.h"
+#include "protocol/device_settings.h"
 #include "protocol/settings_messages.h"
 #include "protocol/settings_write.h"
 #include "transport/endpoint.h"
@@ -67,6 +70,9 @@ class TConfigForm : public QDialog {
   void FlatButton2Click();  // Cancel
   void FlatButton9Click();  // Export
   void TimerAckTimer();
+  // The device did not send all of its settings back in time after an
+  // acknowledged Apply.
+  void TimerReadBackTimer();
   // Every close: the window's result is OK when a setting group changed.
   void done(int result) override;
 
@@ -111,6 +117,12 @@ class TConfigForm : public QDialog {
   bool SendSteps(const std::vector<WriteStep>& steps);
   void SendStep(const WriteStep& step);
   void SendShownFilterGroup();
+  // Broadcasts a settings message and notes it for the read-back.
+  void SendNoted(const WriteStep& step, const Bytes& message);
+  // After the acknowledgement: the device is read as at an opening, and
+  // only what it then holds decides whether Apply succeeded.
+  void StartReadBack();
+  void FinishReadBack();
   // Waits with the window's events running.
   void WaitWithEvents(int milliseconds);
   void ShowMessage(const QString& text);
@@ -128,6 +140,10 @@ class TConfigForm : public QDialog {
   int port_count_ = 0;
   std::uint8_t echo_byte_ = 0;
   AcknowledgementWait ack_wait_;
+  // What the last Apply sent, and the device's settings read back after its
+  // acknowledgement; present while the read-back runs.
+  std::vector<SentStep> sent_steps_;
+  std::optional<SettingsCollector> read_back_;
   bool can_check_failed_ = false;
   FilterTable filter_table_;
   int closings_ = 0;  // lets a bulk send notice that the window closed under it
@@ -147,6 +163,7 @@ class TConfigForm : public QDialog {
   QLabel* lblFilterSend;
   QProgressBar* FilterSendBar;
   QTimer* TimerAck;
+  QTimer* TimerReadBack;
 };
 
 }  // namespace oxlo::ui

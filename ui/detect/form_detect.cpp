@@ -10,13 +10,13 @@
 #include <QTimer>
 #include <algorithm>
 #include <exception>
-#include <limits>
 
 #include "oxlo/version.h"
 #include "protocol/address_check.h"
 #include "protocol/fields.h"
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "transport/files.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
 #include "ui/common/pacer.h"
@@ -33,12 +33,11 @@ namespace {
 constexpr int kSearchSeconds = 10;
 const char kSearchStartText[] = "        Search ends in = 10 seconds";
 const char kRemainTimeText[] = "        Remain time = ";
+const char kListFullText[] = "List full : ";
 
-// The image's size for the progress bar; -1 when it cannot be read.
-int FirmwareFileSize(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return -1;
-  return static_cast<int>(std::min<qint64>(file.size(), std::numeric_limits<int>::max()));
+// A dialog's path as the file system spells it.
+std::filesystem::path LocalPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
 }
 
 QString Latin1(const std::string& text) {
@@ -305,21 +304,15 @@ void TFormDetect::FlatButton7Click() {
 }
 
 bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
-  QFile image(path);
-  const int size = std::max(0, FirmwareFileSize(path));
+  // Refuses a FIFO, a device or an image too large to send before anything goes out.
+  transport::ImageFile image(LocalPath(path));
+  // Below 2^31 bytes, so it fits.
+  const int size = static_cast<int>(image.Size());
   UpdateProgress->setMaximum(size);
   UpdateProgress->setValue(0);
-  if (!image.open(QIODevice::ReadOnly)) throw std::runtime_error(image.errorString().toStdString());
   FlatPanel3->show();
   FirmwareUpload upload(
-      mac,
-      [&image](std::span<std::uint8_t> buffer) {
-        const qint64 n =
-            image.read(reinterpret_cast<char*>(buffer.data()), static_cast<qint64>(buffer.size()));
-        if (n < 0) throw std::runtime_error(image.errorString().toStdString());
-        return static_cast<std::size_t>(n);
-      },
-      timeouts_);
+      mac, [&image](std::span<std::uint8_t> buffer) { return image.Read(buffer); }, timeouts_);
 
   QElapsedTimer waiting_for_end;
   QTimer blinker;
@@ -329,7 +322,7 @@ bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
   });
   FirmwareRunner::Observer observer;
   observer.awaitingEnd = [&] {
-    image.close();
+    image.Close();
     FUWait->setText("Waiting For Complete");
     FUWait->show();
     waiting_for_end.start();
@@ -436,7 +429,22 @@ void TFormDetect::OnServerDatagram(const transport::Datagram& datagram) {
 }
 
 void TFormDetect::AddDevice(const DeviceRecord& record) {
-  if (!listed_macs_.insert(record.mac).second) return;
+  if (listed_macs_.count(record.mac) != 0) return;
+  if (device_count_ >= device_limit_) {
+    // The search goes on; the counter tells the operator, where a message
+    // box would stop the search until answered.
+    ++ignored_replies_;
+    lblcount->setText(kListFullText + QString::number(device_count_));
+    lblcount->setToolTip(QString("List full: %1 devices shown, %2 more replies ignored")
+                             .arg(device_count_)
+                             .arg(ignored_replies_));
+    return;
+  }
+  if (ignored_replies_ != 0) {  // a new list after a full one
+    ignored_replies_ = 0;
+    lblcount->setToolTip(QString());
+  }
+  listed_macs_.insert(record.mac);
   RGrid->AppendRow({Latin1(record.model), QString::fromStdString(record.mac),
                     Latin1(record.version), QString::fromStdString(record.name),
                     QString::fromStdString(record.ip), QString::fromStdString(record.mask),

@@ -48,6 +48,10 @@ class TFormDetect : public QWidget {
   void SetConfigForm(TConfigForm* form) { config_form_ = form; }
 
   int DeviceCount() const { return device_count_; }
+  // Rows the list holds at most, so a flood of spoofed replies cannot fill
+  // memory; tests set a smaller limit.
+  static constexpr int kMaxListedDevices = 10000;
+  void SetDeviceLimit(int limit) { device_limit_ = limit; }
   int SavedCount() const { return saved_count_; }
   int Countdown() const { return countdown_; }
   int SelectedRow() const { return selected_row_; }
@@ -109,6 +113,8 @@ class TFormDetect : public QWidget {
   FirmwareRunner* firmware_runner_;
 
   int device_count_ = 0;
+  int device_limit_ = kMaxListedDevices;
+  int ignored_replies_ = 0;  // from new devices while the list was full
   int saved_count_ = -1;
   int countdown_ = 0;
   int selected_row_ = 0;

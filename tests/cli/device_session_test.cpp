@@ -1,0 +1,84 @@
+// One device's replies over loopback: a flood keeps only the newest, and a
+// reply too large to take is noticed when it is for us.
+#include "cli/device_session.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "protocol/frame.h"
+
+namespace oxlo::cli {
+namespace {
+
+constexpr MacField kMac{0x02, 0, 0, 0, 0, 0x01};
+constexpr std::uint8_t kReplyCode = code::kNetworkReply;
+
+Bytes Reply(std::uint32_t number, const MacField& mac = kMac, std::uint8_t code = kReplyCode,
+            std::size_t size = 14) {
+  Bytes reply = BeginMessage(code, &mac);
+  for (int shift = 24; shift >= 0; shift -= 8)
+    reply.push_back(static_cast<std::uint8_t>(number >> shift));
+  reply.resize(size - 1, 0);
+  reply.push_back(kEtx);
+  return reply;
+}
+
+std::uint32_t NumberOf(const Bytes& reply) {
+  std::uint32_t number = 0;
+  for (std::size_t i = kPayloadOffset; i < kPayloadOffset + 4; ++i) number = number << 8 | reply[i];
+  return number;
+}
+
+struct Loopback {
+  DeviceSession session{kMac, {kReplyCode}, transport::Binding{"127.0.0.1", 0}};
+  transport::Endpoint sender{{transport::Binding{"127.0.0.1", 0}}};
+  Loopback() {
+    session.Open();
+    sender.Open();
+  }
+  void Send(const Bytes& datagram) { sender.SendTo("127.0.0.1", session.Port(), datagram); }
+};
+
+TEST(DeviceSession, AFloodOfRepliesKeepsOnlyTheNewest) {
+  Loopback loopback;
+  constexpr std::uint32_t kSent = DeviceSession::kMaxPendingReplies + 900;
+  for (std::uint32_t n = 0; n < kSent; ++n) {
+    loopback.Send(Reply(n));
+    // Paced, so the socket's own queue drops none.
+    if (n % 100 == 99) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::vector<std::uint32_t> kept;
+  while (const auto reply = loopback.session.Next(DeviceSession::Clock::now())) {
+    kept.push_back(NumberOf(*reply));
+  }
+  ASSERT_EQ(kept.size(), DeviceSession::kMaxPendingReplies);
+  EXPECT_EQ(kept.front(), kSent - DeviceSession::kMaxPendingReplies);
+  EXPECT_EQ(kept.back(), kSent - 1);
+}
+
+TEST(DeviceSession, NoticesAnOversizedReplyOnlyWhenItIsOurs) {
+  const std::size_t oversize = transport::kReceiveBufferSize + 1;
+  struct Case {
+    const char* what;
+    Bytes datagram;
+    bool noticed;
+  };
+  const Case cases[] = {
+      {"ours", Reply(1, kMac, kReplyCode, oversize), true},
+      {"another device's", Reply(1, {0x02, 0, 0, 0, 0, 0x02}, kReplyCode, oversize), false},
+      {"a code we did not ask for", Reply(1, kMac, code::kCanReply, oversize), false},
+      {"ours, in size", Reply(1), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Loopback loopback;
+    loopback.Send(c.datagram);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(loopback.session.OversizeReplyArrived(), c.noticed);
+  }
+}
+
+}  // namespace
+}  // namespace oxlo::cli
