@@ -1,4 +1,4 @@
-// The MAC and address arguments of the subcommands.
+// The MAC, address and time-out arguments of the subcommands.
 #include "cli/arguments.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <regex>
+#include <sstream>
 
 #include "protocol/firmware.h"
 
@@ -102,13 +102,16 @@ TEST(TimeoutArguments, RefuseExactlyWhatTheirMessageSays) {
     } catch (const UsageError& error) {
       message = error.what();
     }
-    std::smatch range;
-    ASSERT_TRUE(std::regex_match(
-        message, range,
-        std::regex(std::string(c.option) + " must be ([0-9.]+) to ([0-9.]+) (seconds|ms)")))
-        << message;
-    const double lowest = std::stod(range[1]);
-    const double highest = std::stod(range[2]);
+    // "<option> must be <lowest> to <highest> <unit>"
+    const std::string prefix = std::string(c.option) + " must be ";
+    ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
+    std::istringstream range(message.substr(prefix.size()));
+    double lowest = 0;
+    double highest = 0;
+    std::string to;
+    std::string unit;
+    range >> lowest >> to >> highest >> unit;
+    ASSERT_TRUE(range && to == "to" && (unit == "seconds" || unit == "ms")) << message;
     EXPECT_NO_THROW(c.check(lowest));
     EXPECT_NO_THROW(c.check(highest));
     EXPECT_THROW(c.check(lowest - c.step), UsageError);

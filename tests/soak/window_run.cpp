@@ -118,8 +118,7 @@ int Apply(const QString& mac, const QString& name, int ackMs) {
   QApplication::processEvents();
   // Either closed (a lost acknowledgement closes it) or open for another Apply.
   const bool restored = !form.isVisible() || (apply->isEnabled() && nameEdit->isEnabled());
-  const int status =
-      Report(prompter.messages, "Configuration was successfully applied", restored);
+  const int status = Report(prompter.messages, "Configuration was successfully applied", restored);
   form.done(QDialog::Rejected);
   return status;
 }

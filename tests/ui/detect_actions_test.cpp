@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -89,9 +90,10 @@ class DeviceActions : public ::testing::Test {
 // notes what the bar showed at each message, read through `shown`.
 class AcceptingDevice {
  public:
-  // Without `shown` it answers at once.
-  AcceptingDevice(FakeNetwork& network, const std::atomic<int>* shown)
-      : network_(network), shown_(shown) {}
+  // Without `shown` it answers at once, after `beforeAnswer` if given.
+  AcceptingDevice(FakeNetwork& network, const std::atomic<int>* shown,
+                  std::function<void(const FirmwareMessage&)> beforeAnswer = {})
+      : network_(network), shown_(shown), before_answer_(std::move(beforeAnswer)) {}
   ~AcceptingDevice() {
     {
       std::lock_guard lock(mutex_);
@@ -131,6 +133,7 @@ class AcceptingDevice {
       while (shown_ != nullptr && *shown_ != taken && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
+      if (before_answer_) before_answer_(m);
       {
         std::lock_guard noted(progress_mutex_);
         progress_.push_back(shown_ != nullptr ? shown_->load() : taken);
@@ -143,6 +146,7 @@ class AcceptingDevice {
 
   FakeNetwork& network_;
   const std::atomic<int>* shown_;
+  std::function<void(const FirmwareMessage&)> before_answer_;
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::deque<FirmwareMessage> messages_;
@@ -209,11 +213,20 @@ TEST_F(DeviceActions, FirmwareGoesInChunksWithProgressAndTheEndMessage) {
 // stays up longer than the device's reply time-outs, and the upload goes on
 // underneath and ends as the device says.
 TEST_F(DeviceActions, AMessageBoxOpenedDuringAnUploadDoesNotStallIt) {
-  AcceptingDevice device(network, nullptr);
+  // The device holds its answer to chunk 10 until the box is up, so the
+  // operator's click comes while the upload runs.
+  std::atomic<bool> boxShown{false};
+  AcceptingDevice device(network, nullptr, [&boxShown](const FirmwareMessage& m) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (m.sequence == 10 && !boxShown && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
   network.SetResponder(std::ref(device));
   std::size_t answeredWhileShown = 0;
   prompter.while_shown = [&](const QString& text) {
     if (text != "No device is applied.") return;
+    boxShown = true;
     QEventLoop box;
     QTimer::singleShot(700, &box, &QEventLoop::quit);  // timeouts: 200 and 300 ms
     box.exec();

@@ -93,6 +93,9 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
     executor_->Post([handler = handler_, datagram] { handler(datagram); });
   }
   std::uint16_t DefaultPort() const { return default_port_; }
+  // The every-interface sockets send from system ports: replies to 2057
+  // never reach them.
+  bool Receives() const { return sender_ != "every-interface"; }
 
  private:
   // A real endpoint refuses to send while closed; so does this one.
@@ -156,7 +159,9 @@ void FakeNetwork::Deliver(const Bytes& data, const std::string& source) {
   std::vector<FakeEndpoint*> receivers;
   {
     std::lock_guard lock(mutex_);
-    receivers = open_;
+    for (FakeEndpoint* endpoint : open_) {
+      if (endpoint->Receives()) receivers.push_back(endpoint);
+    }
   }
   const auto receive = [&] {
     for (FakeEndpoint* endpoint : receivers) {
