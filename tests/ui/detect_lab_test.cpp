@@ -6,11 +6,17 @@
 #include <QDialog>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
 
 #include "tests/protocol/test_bytes.h"
+#include "tests/support/operator.h"
 #include "tests/ui/doubles.h"
 #include "tests/ui/lab_support.h"
+#include "ui/configure/config_form.h"
 #include "ui/detect/device_grid.h"
 #include "ui/detect/form_detect.h"
 
@@ -137,6 +143,68 @@ TEST_F(DetectLab, FirmwareReachesTheDeviceWhole) {
   QFile saved(QString::fromStdString(Env("OXLO_TEST_FIRMWARE_OUT")) + "/" + mac + ".bin");
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << saved.fileName().toStdString();
   EXPECT_EQ(saved.readAll(), image);
+}
+
+std::size_t EntriesIn(const char* folder) {
+  const std::filesystem::directory_iterator entries(folder);
+  return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+// Sockets, files and receiving threads are given back each time: fifty
+// openings of the configuration window and twenty upgrades leave the process
+// with what it had after the first of each.
+TEST_F(DetectLab, RepeatedConfigAndFirmwareLeaveNoDescriptorsOrThreads) {
+  TFormDetect window(prompter, desktop, pacer, network);
+  TConfigForm config(prompter, pacer, network, &window);
+  window.SetConfigForm(&config);
+  window.FlatButton2Click();
+  ASSERT_TRUE(WaitFor([&] { return window.DeviceCount() == 3; }));
+  window.FlatButton6Click();
+  auto* grid = window.findChild<DeviceGrid*>("RGrid");
+  grid->setCurrentCell(1, column::kName);
+
+  int opened = 0;
+  window.SetDialogRunner([&](QDialog& dialog) {
+    testing::ShowActive(dialog);
+    if (WaitFor([&] { return dialog.findChild<QWidget*>("tabPanel4")->isEnabled(); })) ++opened;
+    testing::Click(dialog.findChild<QPushButton*>("FlatButton2"));  // Cancel
+    return dialog.result();
+  });
+  QTemporaryDir dir;
+  const QString path = dir.filePath("image.bin");
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QByteArray(300, 'x'));
+  file.close();
+  // Closing the window may start a new search: it is let list the devices
+  // again and stopped, so every round starts alike.
+  const auto listed = [&] {
+    WaitFor([&] { return window.DeviceCount() == 3; });
+    window.FlatButton6Click();
+    grid->setCurrentCell(1, column::kName);
+  };
+  const auto configure = [&] {
+    testing::Click(window.findChild<QPushButton*>("FlatButton8"));
+    listed();
+  };
+  const auto upgrade = [&] {
+    prompter.files = {path};
+    testing::Click(window.findChild<QPushButton*>("FlatButton7"));
+    listed();
+  };
+
+  configure();
+  upgrade();
+  const std::size_t descriptors = EntriesIn("/proc/self/fd");
+  const std::size_t threads = EntriesIn("/proc/self/task");
+  for (int i = 0; i < 50; ++i) configure();
+  for (int i = 0; i < 20; ++i) upgrade();
+  EXPECT_EQ(opened, 51);
+  EXPECT_EQ(std::count(prompter.messages.begin(), prompter.messages.end(),
+                       "Updating firmware was successful"),
+            21);
+  EXPECT_EQ(EntriesIn("/proc/self/fd"), descriptors);
+  EXPECT_EQ(EntriesIn("/proc/self/task"), threads);
 }
 
 }  // namespace
