@@ -18,6 +18,7 @@
 #include "protocol/settings_file.h"
 #include "protocol/settings_write.h"
 #include "tests/protocol/test_bytes.h"
+#include "tests/support/detect_window.h"
 #include "tests/support/operator.h"
 #include "tests/support/sample_settings.h"
 #include "tests/ui/doubles.h"
@@ -36,41 +37,10 @@ using testing::DiscoveryReply;
 using testing::SentDatagram;
 using testing::Type;
 
-const char* const kMacs[] = {"02-00-00-00-00-01", "02-00-00-00-00-02", "02-00-00-00-00-03"};
+const auto& kMacs = testing::kListedMacs;
 
-class DetectOperator : public ::testing::Test {
+class DetectOperator : public testing::DetectWindow {
  public:
-  testing::RecordingPrompter prompter;
-  testing::RecordingDesktop desktop;
-  testing::RecordingPacer pacer;
-  testing::FakeNetwork network;
-  TFormDetect window{
-      prompter, desktop,
-      pacer,    network,
-      nullptr,  FirmwareTimeouts{std::chrono::milliseconds(200), std::chrono::milliseconds(300)}};
-  TConfigForm config{prompter, pacer, network, &window, ConfigTiming{5, 1000, 1}};
-  QTemporaryDir dir;
-
-  void SetUp() override {
-    window.SetConfigForm(&config);
-    testing::ShowActive(window);
-  }
-  DeviceGrid& Grid() { return *window.findChild<DeviceGrid*>("RGrid"); }
-  QPushButton* Button(const char* name) { return window.findChild<QPushButton*>(name); }
-  void Reply(const Bytes& datagram) {
-    network.Deliver(datagram);
-    QCoreApplication::processEvents();
-  }
-  // A search, answered by the first `devices` of the three, run to its end.
-  void Search(int devices) {
-    Click(Button("FlatButton2"));
-    for (int n = 0; n < devices; ++n) {
-      Reply(DiscoveryReply("Oxlo CG-100", kMacs[n], "1.0.1", "Oxlo-" + std::to_string(n + 1),
-                           "10.57.0." + std::to_string(101 + n)));
-    }
-    for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
-    network.ClearSent();
-  }
   bool Highlighted(int row) { return Grid().selectionModel()->isRowSelected(row, QModelIndex()); }
   // The MAC field of every datagram sent, as text.
   std::vector<std::string> MacsSent() {

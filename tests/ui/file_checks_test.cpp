@@ -18,6 +18,7 @@
 #include "protocol/firmware.h"
 #include "protocol/settings_file.h"
 #include "tests/support/config_window.h"
+#include "tests/support/detect_window.h"
 #include "tests/support/operator.h"
 #include "tests/support/sample_settings.h"
 #include "tests/ui/doubles.h"
@@ -72,31 +73,14 @@ QString NotRegular(const QString& path, const char* kind) {
   return "cannot read " + path + ": it is " + kind + ", not a regular file";
 }
 
-class FileChecks : public ::testing::Test {
+class FileChecks : public testing::DetectWindow {
  public:
-  testing::RecordingPrompter prompter;
-  testing::RecordingDesktop desktop;
-  testing::RecordingPacer pacer;
-  testing::FakeNetwork network;
-  TFormDetect window{
-      prompter, desktop,
-      pacer,    network,
-      nullptr,  FirmwareTimeouts{std::chrono::milliseconds(200), std::chrono::milliseconds(300)}};
-  TConfigForm config{prompter, pacer, network, &window, ConfigTiming{5, 1000, 1}};
-  QTemporaryDir dir;
-
   void SetUp() override {
-    window.SetConfigForm(&config);
-    testing::ShowActive(window);
-    Click(Button("FlatButton2"));
-    network.Deliver(
-        DiscoveryReply("Oxlo CG-100", "02-00-00-00-00-01", "1.0.1", "Oxlo-1", "10.57.0.101"));
-    QCoreApplication::processEvents();
-    for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
-    ClickCell(*window.findChild<DeviceGrid*>("RGrid"), 0, column::kModel);
+    DetectWindow::SetUp();
+    Search(1);
+    ClickCell(Grid(), 0, column::kModel);
     network.ClearSent();
   }
-  QPushButton* Button(const char* name) { return window.findChild<QPushButton*>(name); }
   bool ToolbarEnabled() { return window.findChild<QWidget*>("FlatPanel1")->isEnabled(); }
 };
 
