@@ -1,12 +1,12 @@
-# Shared by the soak runs: each runs inside `scripts/lab --impair SPEC`,
+# Shared by the soak runs: each runs inside `scripts/lab --impair LINK`,
 # repeats one operator action SOAK_RUNS times (default 10), checks every
 # reported success against what the simulator holds, and ends with one line:
-#   LABEL under SPEC: N runs, S succeeded (all verified), F failed cleanly,
+#   LABEL under LINK: N runs, S succeeded (all verified), F failed cleanly,
 #   0 false successes, median T s
 # It exits non-zero on a false success, on a failure without its message or
 # past its time limit, and on a window left unusable.
 source "$(dirname "${BASH_SOURCE[0]}")/../lab/lib.sh"
-: "${OXLO_LAB_IMPAIR_SWITCH:?run inside scripts/lab --impair SPEC}"
+: "${OXLO_LAB_IMPAIR_SWITCH:?run inside scripts/lab --impair LINK}"
 
 runs=${SOAK_RUNS:-10}
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || fail "SOAK_RUNS must be a positive number"
