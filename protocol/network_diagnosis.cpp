@@ -119,9 +119,9 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
     bool needsAddress = false;
 
     if (Unusable(ip) || (maskValid && NetworkOrBroadcast(ip, *mask))) {
-      diagnosis.problems.push_back({ProblemKind::kNoUsableAddress,
-                                    device.record.ip + " is not an address a device can be reached at",
-                                    ""});
+      diagnosis.problems.push_back(
+          {ProblemKind::kNoUsableAddress,
+           device.record.ip + " is not an address a device can be reached at", ""});
       needsAddress = true;
     } else {
       if (arrival != nullptr) {
@@ -168,10 +168,9 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
     if (seenOn.size() > 1) {
       std::string names;
       for (const std::string& name : seenOn) names += (names.empty() ? "" : " and ") + name;
-      diagnosis.problems.push_back({ProblemKind::kSeenOnSeveralInterfaces,
-                                    "its replies came in on " + names +
-                                        ": those networks are bridged or looped",
-                                    ""});
+      diagnosis.problems.push_back(
+          {ProblemKind::kSeenOnSeveralInterfaces,
+           "its replies came in on " + names + ": those networks are bridged or looped", ""});
     }
 
     if (needsAddress && arrival != nullptr) {
@@ -181,13 +180,11 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
       if (diagnosis.suggestedAddress) taken.push_back(*diagnosis.suggestedAddress);
     }
     const std::string fix =
-        diagnosis.suggestedAddress
-            ? "give it " + AddressText(*diagnosis.suggestedAddress) + " with mask " +
-                  AddressText(*diagnosis.suggestedMask)
-            : arrival != nullptr
-                  ? "give it a free address in " +
-                        SubnetText(arrival->address, arrival->prefixLength)
-                  : "give it an address in the subnet of the interface it answered on";
+        diagnosis.suggestedAddress ? "give it " + AddressText(*diagnosis.suggestedAddress) +
+                                         " with mask " + AddressText(*diagnosis.suggestedMask)
+        : arrival != nullptr
+            ? "give it a free address in " + SubnetText(arrival->address, arrival->prefixLength)
+            : "give it an address in the subnet of the interface it answered on";
     for (Problem& problem : diagnosis.problems) {
       if (problem.fix.empty() && problem.kind != ProblemKind::kSeenOnSeveralInterfaces) {
         problem.fix = fix;

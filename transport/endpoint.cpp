@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <unordered_map>
 
 namespace oxlo::transport {
 
@@ -114,6 +115,22 @@ bool Endpoint::IsActive() const {
 
 namespace {
 
+// Interface names by index, looked up once each: a datagram's interface
+// is named without a system call.
+class InterfaceNames {
+ public:
+  const std::string& Name(int index) {
+    auto found = names_.find(index);
+    if (found != names_.end()) return found->second;
+    char name[IF_NAMESIZE] = {};
+    const bool known = index > 0 && ::if_indextoname(static_cast<unsigned>(index), name) != nullptr;
+    return names_.emplace(index, known ? std::string(name) : std::string()).first->second;
+  }
+
+ private:
+  std::unordered_map<int, std::string> names_;
+};
+
 // A socket filter that keeps a datagram only when its command code, byte 1
 // of the UDP payload (which the filter sees after the 8-byte UDP header), is
 // one of `codes`; shorter datagrams are dropped. Without it the receiving
@@ -157,6 +174,9 @@ Endpoint::Socket Endpoint::OpenSocket(const Binding& binding) const {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
   socket.bound.port = ntohs(bound.sin_port);
   SetBroadcastOption(fd, broadcast_enabled_);
+  // Where each datagram came in; without it the datagrams still come.
+  const int on = 1;
+  ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
   if (!accepted_codes_.empty()) AttachCodeFilter(fd, accepted_codes_);
   return socket;
 }
@@ -273,6 +293,7 @@ void Endpoint::ReceiveLoop() {
   fds.push_back(pollfd{wake_read_.get(), POLLIN, 0});
   for (const Socket& socket : sockets_) fds.push_back(pollfd{socket.fd.get(), POLLIN, 0});
   std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+  InterfaceNames interface_names;
 
   while (!stopping_) {
     for (pollfd& p : fds) p.revents = 0;
@@ -282,10 +303,16 @@ void Endpoint::ReceiveLoop() {
       // Drain the socket: a burst of replies must not wait a poll round each.
       while (!stopping_) {
         sockaddr_in from{};
-        socklen_t length = sizeof from;
-        const ssize_t n =
-            ::recvfrom(fds[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
-                       reinterpret_cast<sockaddr*>(&from), &length);
+        iovec part{buffer.data(), buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fds[i].fd, &message, MSG_DONTWAIT | MSG_TRUNC);
         if (n < 0) {
           if (errno == EINTR) continue;
           break;  // drained, or an error that loses this datagram
@@ -300,6 +327,14 @@ void Endpoint::ReceiveLoop() {
         datagram.sourceAddress = AddressText(from.sin_addr);
         datagram.sourcePort = ntohs(from.sin_port);
         datagram.receivedOn = sockets_[i - 1].bound;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+          if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+          in_pktinfo info{};
+          std::memcpy(&info, CMSG_DATA(c), sizeof info);
+          datagram.interfaceIndex = info.ipi_ifindex;
+          datagram.interfaceName = interface_names.Name(info.ipi_ifindex);
+          datagram.localAddress = AddressText(info.ipi_spec_dst);
+        }
         Deliver(std::move(datagram));
       }
     }

@@ -49,6 +49,11 @@ struct Datagram {
   // Larger than kReceiveBufferSize: `data` is only its start. Delivered only
   // by endpoints that ask for it (Endpoint::DeliverOversize).
   bool truncated = false;
+  // Where it came in: the interface and this computer's address on it (for a
+  // broadcast, the interface's address). Empty where the system does not say.
+  int interfaceIndex = 0;
+  std::string interfaceName{};
+  std::string localAddress{};
 };
 
 using ReadHandler = std::function<void(const Datagram&)>;

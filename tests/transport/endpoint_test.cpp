@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <pthread.h>
 #include <sys/resource.h>
 
@@ -138,6 +139,10 @@ TEST(Endpoint, SendToReachesLocalhostAndDottedQuadsFromTheCurrentBinding) {
     EXPECT_EQ(got->sourceAddress, "127.0.0.1");
     EXPECT_EQ(got->sourcePort, sender.CurrentBinding()->port);
     EXPECT_EQ(got->receivedOn.port, receiver.Port());
+    // Where it came in: the loopback interface and this computer's address on it.
+    EXPECT_EQ(got->interfaceName, "lo") << host;
+    EXPECT_EQ(got->interfaceIndex, static_cast<int>(if_nametoindex("lo"))) << host;
+    EXPECT_EQ(got->localAddress, "127.0.0.1") << host;
   }
 }
 
