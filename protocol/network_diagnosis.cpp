@@ -74,8 +74,9 @@ std::uint32_t MaskOfPrefix(int prefixLength) {
 }
 
 std::string AddressText(std::uint32_t address) {
-  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-         std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+  return Ipv4ToText({static_cast<std::uint8_t>(address >> 24),
+                     static_cast<std::uint8_t>(address >> 16),
+                     static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)});
 }
 
 std::optional<std::uint32_t> FreeAddress(const HostInterface& subnet,

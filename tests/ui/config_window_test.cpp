@@ -21,6 +21,7 @@
 #include "protocol/fields.h"
 #include "protocol/text_numbers.h"
 #include "tests/protocol/test_bytes.h"
+#include "tests/support/operator.h"
 #include "tests/ui/doubles.h"
 #include "ui/configure/can_tab.h"
 #include "ui/configure/config_form.h"
@@ -319,10 +320,11 @@ TEST_F(ConfigWindow, ApplySucceedsOnlyWhenTheReadBackHoldsWhatWasSent) {
   for (const Case& c : cases) {
     prompter.messages.clear();
     OpenAndRead();
+    testing::ShowActive(form);
     auto* name = Child<QLineEdit>("DeviceNameText");
-    name->setFocus();
-    name->selectAll();
-    QTest::keyClicks(name, "Renamed");
+    testing::Click(name);
+    testing::Key(form, Qt::Key_A, Qt::ControlModifier);
+    testing::Type(form, "Renamed");
     ClickApply();
     c.device(*this);
     EXPECT_EQ(prompter.messages, std::vector<QString>{c.message}) << c.what;

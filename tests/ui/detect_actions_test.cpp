@@ -82,6 +82,7 @@ class DeviceActions : public ::testing::Test {
     return out;
   }
   bool ToolbarEnabled() { return window.findChild<QWidget*>("FlatPanel1")->isEnabled(); }
+  void ClickUpgrade() { testing::Click(window.findChild<QPushButton*>("FlatButton7")); }
 };
 
 // A device that answers from a thread of its own, as a real one does, and
@@ -178,7 +179,7 @@ TEST_F(DeviceActions, FirmwareGoesInChunksWithProgressAndTheEndMessage) {
     AcceptingDevice device(network, &shown);
     network.SetResponder(std::ref(device));
     prompter.files = {Image(c.size)};
-    window.FlatButton7Click();
+    ClickUpgrade();
 
     EXPECT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"})
         << c.size;
@@ -235,7 +236,7 @@ TEST_F(DeviceActions, AMessageBoxOpenedDuringAnUploadDoesNotStallIt) {
   QTimer::singleShot(5, &window,
                      [this] { testing::Click(window.findChild<QPushButton*>("FlatButton1")); });
   prompter.files = {Image(64 * 1024)};
-  window.FlatButton7Click();
+  ClickUpgrade();
 
   EXPECT_EQ(prompter.messages,
             (std::vector<QString>{"No device is applied.", "Updating firmware was successful"}));
@@ -291,7 +292,7 @@ TEST_F(DeviceActions, FirmwareFailsWithoutReplyOnARejectedEndAndOnMalformedRepli
       return m ? c.device(*m) : std::nullopt;
     });
     prompter.files = {Image(300)};
-    window.FlatButton7Click();
+    ClickUpgrade();
     ASSERT_EQ(prompter.messages.size(), 1u) << c.what;
     EXPECT_EQ(prompter.messages[0], c.message) << c.what;
     EXPECT_TRUE(ToolbarEnabled()) << c.what;
@@ -301,7 +302,7 @@ TEST_F(DeviceActions, FirmwareFailsWithoutReplyOnARejectedEndAndOnMalformedRepli
   network.ClearSent();
   network.SetResponder({});
   prompter.files = {Image(300)};
-  window.FlatButton7Click();
+  ClickUpgrade();
   EXPECT_EQ(FirmwareSent().size(), 1u);
 }
 
@@ -331,7 +332,7 @@ TEST_F(DeviceActions, TheFirstAnswerToAMessageDecidesAndRepeatsAreIgnored) {
       return BuildFirmwareReply(kMac, m->sequence, 0x00);
     });
     prompter.files = {Image(300)};
-    window.FlatButton7Click();
+    ClickUpgrade();
     EXPECT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"}) << late;
     EXPECT_EQ(stored, Contents(300)) << late;
     EXPECT_EQ(copies.size(), 4u) << late;  // three chunks and the end, each sent once
@@ -340,13 +341,13 @@ TEST_F(DeviceActions, TheFirstAnswerToAMessageDecidesAndRepeatsAreIgnored) {
 }
 
 TEST_F(DeviceActions, FirmwareEndsCleanlyOnErrorsAndCancel) {
-  window.FlatButton7Click();  // the dialog is cancelled
+  ClickUpgrade();  // the dialog is cancelled
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(ToolbarEnabled());
   EXPECT_TRUE(network.Sent().empty());
 
   prompter.files = {dir.filePath("missing.bin")};
-  window.FlatButton7Click();
+  ClickUpgrade();
   ASSERT_EQ(prompter.messages.size(), 1u);
   EXPECT_TRUE(ToolbarEnabled());
 
@@ -354,7 +355,7 @@ TEST_F(DeviceActions, FirmwareEndsCleanlyOnErrorsAndCancel) {
   auto holder = network.MakeDeviceEndpoint();  // port 2057 held elsewhere
   holder->Open();
   prompter.files = {Image(10)};
-  window.FlatButton7Click();
+  ClickUpgrade();
   EXPECT_EQ(prompter.messages,
             std::vector<QString>{"Could not bind socket. Address and port are already in use."});
   EXPECT_TRUE(ToolbarEnabled());

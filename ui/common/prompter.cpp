@@ -1,10 +1,15 @@
 #include "ui/common/prompter.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
 
 namespace oxlo::ui {
+
+std::filesystem::path LocalPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
 namespace {
 
 // Messages use CR LF between lines; Qt wants a bare line feed.

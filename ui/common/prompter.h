@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <filesystem>
 #include <optional>
 
 #include "oxlo/version.h"
@@ -40,6 +41,9 @@ class Prompter {
   // Replaces an existing file without asking.
   virtual std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) = 0;
 };
+
+// A path the file dialogs gave, as the file system spells it.
+std::filesystem::path LocalPath(const QString& path);
 
 class QtPrompter final : public Prompter {
  public:

@@ -1,7 +1,6 @@
 #include "ui/configure/config_form.h"
 
 #include <QEventLoop>
-#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -35,11 +34,6 @@ QLabel* AddLabel(const QString& text, const QString& name, QWidget* parent, QRec
   label->setObjectName(name);
   label->setGeometry(geometry);
   return label;
-}
-
-// A dialog's path as the file system spells it.
-std::filesystem::path LocalPath(const QString& path) {
-  return QFile::encodeName(path).toStdString();
 }
 
 }  // namespace

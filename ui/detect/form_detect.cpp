@@ -2,7 +2,6 @@
 
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
@@ -34,11 +33,6 @@ constexpr int kSearchSeconds = 10;
 const char kSearchStartText[] = "        Search ends in = 10 seconds";
 const char kRemainTimeText[] = "        Remain time = ";
 const char kListFullText[] = "List full : ";
-
-// A dialog's path as the file system spells it.
-std::filesystem::path LocalPath(const QString& path) {
-  return QFile::encodeName(path).toStdString();
-}
 
 QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
