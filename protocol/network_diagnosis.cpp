@@ -1,6 +1,8 @@
 #include "protocol/network_diagnosis.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <utility>
 
 #include "protocol/fields.h"
 
@@ -80,7 +82,7 @@ std::string AddressText(std::uint32_t address) {
 }
 
 std::optional<std::uint32_t> FreeAddress(const HostInterface& subnet,
-                                         const std::vector<std::uint32_t>& taken) {
+                                         const std::unordered_set<std::uint32_t>& taken) {
   const std::uint32_t mask = MaskOfPrefix(subnet.prefixLength);
   const std::uint32_t network = subnet.address & mask;
   const std::uint64_t size = std::uint64_t{~mask} + 1;
@@ -89,25 +91,34 @@ std::optional<std::uint32_t> FreeAddress(const HostInterface& subnet,
   for (std::uint64_t offset = 0; offset < tries; ++offset) {
     const auto candidate = static_cast<std::uint32_t>(network + offset);
     if (NetworkOrBroadcast(candidate, mask) || Unusable(candidate)) continue;
-    if (std::find(taken.begin(), taken.end(), candidate) != taken.end()) continue;
+    if (taken.count(candidate) != 0) continue;
     return candidate;
   }
   return std::nullopt;
 }
 
 std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devices,
-                                             const std::vector<HostInterface>& interfaces) {
+                                             const std::vector<HostInterface>& interfaces,
+                                             const std::vector<std::uint32_t>& alsoTaken) {
   // Every address a suggestion must avoid: this computer's and every device's,
   // with the gateways the devices name.
-  std::vector<std::uint32_t> taken;
-  for (const HostInterface& i : interfaces) taken.push_back(i.address);
-  for (const SeenDevice& d : devices) {
-    for (const std::string* text : {&d.record.ip, &d.record.gateway}) {
-      if (const auto a = HostOrder(*text); a && *a != 0) taken.push_back(*a);
+  std::unordered_set<std::uint32_t> taken(alsoTaken.begin(), alsoTaken.end());
+  for (const HostInterface& i : interfaces) taken.insert(i.address);
+  // The first two devices holding each address: enough to name another holder.
+  std::unordered_map<std::uint32_t, std::pair<std::size_t, std::size_t>> holders;
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  for (std::size_t n = 0; n < devices.size(); ++n) {
+    const SeenDevice& d = devices[n];
+    if (const auto a = HostOrder(d.record.gateway); a && *a != 0) taken.insert(*a);
+    if (const auto a = HostOrder(d.record.ip); a && *a != 0) {
+      taken.insert(*a);
+      auto [entry, first] = holders.try_emplace(*a, n, kNone);
+      if (!first && entry->second.second == kNone) entry->second.second = n;
     }
   }
 
   std::vector<DeviceDiagnosis> out;
+  out.reserve(devices.size());
   for (std::size_t n = 0; n < devices.size(); ++n) {
     const SeenDevice& device = devices[n];
     DeviceDiagnosis diagnosis;
@@ -118,6 +129,7 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
         device.interfaces.empty() ? nullptr : Named(interfaces, device.interfaces.front());
     const bool maskValid = mask && Contiguous(*mask);
     bool needsAddress = false;
+    bool gatewayWrong = false;
 
     if (Unusable(ip) || (maskValid && NetworkOrBroadcast(ip, *mask))) {
       diagnosis.problems.push_back(
@@ -141,8 +153,10 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
       for (const HostInterface& i : interfaces) {
         if (i.address == ip) holder = "this computer (" + i.name + ")";
       }
-      for (std::size_t m = 0; m < devices.size() && holder.empty(); ++m) {
-        if (m != n && HostOrder(devices[m].record.ip) == ip) holder = devices[m].record.mac;
+      if (holder.empty()) {
+        const auto& [first, second] = holders.at(ip);
+        const std::size_t other = first != n ? first : second;
+        if (other != kNone) holder = devices[other].record.mac;
       }
       if (!holder.empty()) {
         diagnosis.problems.push_back(
@@ -156,11 +170,11 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
            device.record.mask + " is not a subnet mask (its ones are not contiguous)", ""});
       needsAddress = true;
     } else if (gateway != 0 && (gateway & *mask) != (ip & *mask)) {
-      diagnosis.problems.push_back(
-          {ProblemKind::kGatewayOutsideSubnet,
-           "gateway " + device.record.gateway + " is outside its subnet " +
-               SubnetText(ip, PrefixOf(*mask)),
-           "set a gateway inside " + SubnetText(ip, PrefixOf(*mask)) + ", or 0.0.0.0 for none"});
+      diagnosis.problems.push_back({ProblemKind::kGatewayOutsideSubnet,
+                                    "gateway " + device.record.gateway + " is outside its subnet " +
+                                        SubnetText(ip, PrefixOf(*mask)),
+                                    ""});
+      gatewayWrong = true;
     }
     std::vector<std::string> seenOn;
     for (const std::string& name : device.interfaces) {
@@ -174,22 +188,27 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
            "its replies came in on " + names + ": those networks are bridged or looped", ""});
     }
 
+    std::string fix;
     if (needsAddress && arrival != nullptr) {
-      diagnosis.suggestedAddress = FreeAddress(*arrival, taken);
-      diagnosis.suggestedMask = MaskOfPrefix(arrival->prefixLength);
-      // Two devices to mend never get the same address.
-      if (diagnosis.suggestedAddress) taken.push_back(*diagnosis.suggestedAddress);
-    }
-    const std::string fix =
-        diagnosis.suggestedAddress ? "give it " + AddressText(*diagnosis.suggestedAddress) +
-                                         " with mask " + AddressText(*diagnosis.suggestedMask)
-        : arrival != nullptr
-            ? "give it a free address in " + SubnetText(arrival->address, arrival->prefixLength)
-            : "give it an address in the subnet of the interface it answered on";
-    for (Problem& problem : diagnosis.problems) {
-      if (problem.fix.empty() && problem.kind != ProblemKind::kSeenOnSeveralInterfaces) {
-        problem.fix = fix;
+      const std::uint32_t subnetMask = MaskOfPrefix(arrival->prefixLength);
+      if (const auto free = FreeAddress(*arrival, taken)) {
+        // Two devices to mend never get the same address.
+        taken.insert(*free);
+        const bool keepGateway = gateway != 0 && (gateway & subnetMask) == (*free & subnetMask);
+        diagnosis.mend = AddressMend{*free, subnetMask, keepGateway ? gateway : 0};
+        fix = "give it " + AddressText(*free) + " with mask " + AddressText(subnetMask) +
+              (keepGateway || gateway == 0 ? "" : " and no gateway");
+      } else {
+        fix = "give it a free address in " + SubnetText(arrival->address, arrival->prefixLength);
       }
+    } else if (needsAddress) {
+      fix = "give it an address in the subnet of the interface it answered on";
+    } else if (gatewayWrong) {
+      diagnosis.mend = AddressMend{ip, *mask, 0};
+      fix = "set a gateway inside " + SubnetText(ip, PrefixOf(*mask)) + ", or 0.0.0.0 for none";
+    }
+    for (Problem& problem : diagnosis.problems) {
+      if (problem.kind != ProblemKind::kSeenOnSeveralInterfaces) problem.fix = fix;
     }
     out.push_back(std::move(diagnosis));
   }

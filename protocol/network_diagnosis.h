@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "protocol/discovery.h"
@@ -44,23 +45,35 @@ struct Problem {
   std::string fix;  // empty for information
 };
 
-struct DeviceDiagnosis {
-  std::vector<Problem> problems;
-  // For a device that needs another address: a free one, with the mask, in
-  // the subnet of the interface it answered on.
-  std::optional<std::uint32_t> suggestedAddress;
-  std::optional<std::uint32_t> suggestedMask;
+// Address, mask and gateway (0: none) to assign.
+struct AddressMend {
+  std::uint32_t address = 0;
+  std::uint32_t mask = 0;
+  std::uint32_t gateway = 0;
 };
 
-// One diagnosis per device, in the same order.
+struct DeviceDiagnosis {
+  std::vector<Problem> problems;
+  // The assignment that mends the problems an assignment can mend. A device
+  // that needs another address gets a free one, with the mask, in the subnet
+  // of the interface it answered on, and keeps its gateway only where that
+  // lies inside; one whose gateway alone is wrong keeps its address and gets
+  // none.
+  std::optional<AddressMend> mend;
+};
+
+// One diagnosis per device, in the same order. `alsoTaken`: addresses known
+// to be in use besides this computer's, the devices' and their gateways
+// (found by a probe), which no suggestion takes.
 std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devices,
-                                             const std::vector<HostInterface>& interfaces);
+                                             const std::vector<HostInterface>& interfaces,
+                                             const std::vector<std::uint32_t>& alsoTaken = {});
 
 // The lowest address of `subnet`'s network that can be given to a device:
 // not its network or broadcast address (a /31 has neither), not in `taken`.
 // Nothing when the subnet has no such address.
 std::optional<std::uint32_t> FreeAddress(const HostInterface& subnet,
-                                         const std::vector<std::uint32_t>& taken);
+                                         const std::unordered_set<std::uint32_t>& taken);
 
 std::uint32_t MaskOfPrefix(int prefixLength);
 // Dotted text of a host-order address.

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -396,17 +397,32 @@ void EveryInterface::SendOnEveryInterface(ByteView data, std::uint16_t port) {
   }
 }
 
-std::vector<std::string> LocalAddresses() {
+std::vector<HostInterface> HostInterfaces() {
   ifaddrs* list = nullptr;
   if (::getifaddrs(&list) != 0) throw SocketError::FromErrno(errno);
-  std::vector<std::string> addresses;
+  std::vector<HostInterface> interfaces;
   for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
     if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
-    addresses.push_back(
-        AddressText(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr));
+    HostInterface host;
+    host.name = entry->ifa_name;
+    host.address = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
+    if (entry->ifa_netmask != nullptr) {
+      const std::uint32_t mask =
+          ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
+      host.prefixLength = std::popcount(mask);
+    }
+    interfaces.push_back(std::move(host));
   }
   ::freeifaddrs(list);
+  return interfaces;
+}
+
+std::vector<std::string> LocalAddresses() {
+  std::vector<std::string> addresses;
+  for (const HostInterface& host : HostInterfaces()) {
+    addresses.push_back(oxlo::AddressText(host.address));
+  }
   return addresses;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "protocol/bytes.h"
+#include "protocol/network_diagnosis.h"
 #include "transport/descriptor.h"
 
 namespace oxlo::transport {
@@ -181,8 +182,11 @@ class EveryInterface final : public InterfaceBroadcaster {
   std::vector<std::unique_ptr<Endpoint>> endpoints_;
 };
 
-// IPv4 addresses of the interfaces that are up, loopback excluded, in the
-// platform's order. A socket bound to 127.0.0.1 cannot broadcast.
+// The IPv4 interfaces that are up, loopback excluded, in the platform's
+// order, with their names and prefixes. A socket bound to 127.0.0.1 cannot
+// broadcast.
+std::vector<HostInterface> HostInterfaces();
+// Their addresses.
 std::vector<std::string> LocalAddresses();
 
 // "localhost" in any case is 127.0.0.1; a dotted quad is used unchanged; the
