@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "cli/device_commands.h"
 #include "cli/device_search.h"
 #include "cli/exit_codes.h"
+#include "cli/network_doctor.h"
 #include "cli/output.h"
 #include "protocol/discovery.h"
 #include "transport/endpoint.h"
@@ -18,9 +20,16 @@ namespace {
 
 struct DiscoverOptions {
   std::optional<std::string> ip;  // given, even empty: ask that host only
+  std::string interface;          // empty: every interface
   double timeout = 3.0;
   bool json = false;
   bool stats = false;
+};
+
+struct DoctorOptions {
+  std::string interface;
+  double timeout = 3.0;
+  bool json = false;
 };
 
 struct AssignOptions {
@@ -30,6 +39,7 @@ struct AssignOptions {
   std::string gateway;
   std::optional<std::string> name;
   bool verify = false;
+  bool force = false;
   double timeout = 3.0;
 };
 
@@ -43,24 +53,37 @@ std::string ErrorText(const std::exception& error) {
   return EscapeControls(message);
 }
 
-int Discover(const DiscoverOptions& options) {
-  // An empty --ip is a mistake, not a request to broadcast.
-  const std::string ip = options.ip ? HostAddressArgument("--ip", *options.ip) : "";
-  CheckTimeout(options.timeout);
-
+// Searches by broadcast (or asks one host) and waits `timeout` for replies.
+std::vector<SeenDevice> Search(const std::string& interface, const std::string& ip, double timeout,
+                               std::size_t* ignored = nullptr,
+                               std::optional<std::chrono::microseconds>* lastArrival = nullptr) {
   DeviceSearch search;
+  search.KeepToInterface(interface);
   search.Open();
   if (ip.empty()) {
     search.Broadcast();
   } else {
     search.AskHost(ip);
   }
-  const std::vector<DeviceRecord> devices = search.Collect(Milliseconds(options.timeout));
+  std::vector<SeenDevice> devices = search.Collect(Milliseconds(timeout));
   search.Close();
-  const std::size_t ignored = search.IgnoredReplies();
+  if (ignored != nullptr) *ignored = search.IgnoredReplies();
+  if (lastArrival != nullptr) *lastArrival = search.LastArrival();
+  return devices;
+}
+
+int Discover(const DiscoverOptions& options) {
+  // An empty --ip is a mistake, not a request to broadcast.
+  const std::string ip = options.ip ? HostAddressArgument("--ip", *options.ip) : "";
+  CheckTimeout(options.timeout);
+
+  std::size_t ignored = 0;
+  std::optional<std::chrono::microseconds> last;
+  const std::vector<SeenDevice> devices =
+      Search(options.interface, ip, options.timeout, &ignored, &last);
 
   if (options.json) {
-    PrintDeviceJson(std::cout, devices);
+    PrintDeviceJson(std::cout, devices, DiagnoseDevices(devices, transport::HostInterfaces()));
   } else if (devices.empty()) {
     std::cout << "No Oxlo device found.\n";
   } else {
@@ -71,17 +94,31 @@ int Discover(const DiscoverOptions& options) {
               << " more replies ignored\n";
   }
   if (options.stats) {
-    const auto last = search.LastArrival();
     std::cerr << "devices " << devices.size() << ", last reply after " << (last ? last->count() : 0)
               << " us\n";
   }
   return kExitOk;
 }
 
-std::optional<DeviceRecord> FindByMac(const std::vector<DeviceRecord>& devices,
+int Doctor(const DoctorOptions& options) {
+  CheckTimeout(options.timeout);
+  std::vector<SeenDevice> devices = Search(options.interface, "", options.timeout);
+  const Examination examination =
+      Examine(std::move(devices), transport::HostInterfaces(), /*probe=*/true);
+  if (options.json) {
+    PrintDoctorJson(std::cout, examination);
+  } else {
+    PrintDoctorText(std::cout, examination);
+  }
+  const bool problems = std::any_of(examination.diagnoses.begin(), examination.diagnoses.end(),
+                                    [](const DeviceDiagnosis& d) { return HasProblem(d); });
+  return problems ? kExitFailure : kExitOk;
+}
+
+std::optional<DeviceRecord> FindByMac(const std::vector<SeenDevice>& devices,
                                       const std::string& mac) {
-  for (const DeviceRecord& d : devices) {
-    if (d.mac == mac) return d;
+  for (const SeenDevice& d : devices) {
+    if (d.record.mac == mac) return d.record;
   }
   return std::nullopt;
 }
@@ -95,19 +132,34 @@ int Assign(const AssignOptions& options) {
 
   DeviceSearch search;
   search.Open();
-  search.Broadcast();
+  // The answers tell the device's name and who holds which address; a
+  // forced assignment with a name needs neither.
+  std::vector<SeenDevice> found;
+  if (!options.force || !options.name) {
+    search.Broadcast();
+    found = search.Collect(Milliseconds(options.timeout));
+  }
 
   // The message always carries a name: keep the device's own unless told.
   std::string name;
   if (options.name) {
     name = *options.name;
   } else {
-    const auto device = FindByMac(search.Collect(Milliseconds(options.timeout)), mac);
+    const auto device = FindByMac(found, mac);
     if (!device) {
-      std::cerr << "oxlo: " << mac << " did not answer; give --name to assign without a search\n";
+      std::cerr << "oxlo: " << mac << " did not answer; give --name to assign without its answer\n";
       return kExitFailure;
     }
     name = device->name;
+  }
+  if (!options.force) {
+    const std::optional<std::string> holder =
+        AddressHolder(AddressOfText(ip).value_or(0), mac, found, transport::HostInterfaces());
+    if (holder) {
+      std::cerr << "oxlo: " << ip << " is already held by " << *holder
+                << "; give --force to assign it anyway\n";
+      return kExitFailure;
+    }
   }
 
   const std::vector<std::string> local = transport::LocalAddresses();
@@ -142,6 +194,7 @@ int Assign(const AssignOptions& options) {
 
 struct Commands::Options {
   DiscoverOptions discover;
+  DoctorOptions doctor;
   AssignOptions assign;
   ConfigGetOptions configGet;
   ExportOptions exportFile;
@@ -157,6 +210,19 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   d->add_option("--timeout", discover->timeout, "Seconds to collect replies (default 3)");
   d->add_flag("--json", discover->json, "Print a JSON array instead of a table");
   d->add_flag("--stats", discover->stats, "Report on stderr when the last reply arrived");
+  const char* interfaceHelp = "Search on this network interface only, like eth0";
+  d->add_option("--interface", discover->interface, interfaceHelp)->excludes("--ip");
+
+  DoctorOptions* doctor = &options_->doctor;
+  CLI::App* n = doctor_ = app.add_subcommand(
+      "doctor", "Search, say why a device cannot be reached, and print the commands that mend it");
+  n->add_flag("--json", doctor->json, "Print a JSON array instead of text");
+  n->add_option("--timeout", doctor->timeout, "Seconds to collect replies (default 3)");
+  n->add_option("--interface", doctor->interface, interfaceHelp);
+  n->footer(
+      "Exit status: 0 when no device has a problem (devices seen on several interfaces are\n"
+      "information only), 1 when some do or the search failed, 2 for bad usage.\n"
+      "As root, each suggested address is first probed by ARP on the device's interface.");
 
   AssignOptions* assign = &options_->assign;
   CLI::App* a = assign_ =
@@ -168,6 +234,8 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   a->add_option("--gateway", assign->gateway, "New gateway")->required();
   a->add_option("--name", assign->name, "New device name (default: keep the device's name)");
   a->add_flag("--verify", assign->verify, "Search again and check the device took the address");
+  a->add_flag("--force", assign->force,
+              "Assign even an address this computer or another listed device holds");
   a->add_option("--timeout", assign->timeout, "Seconds to wait for answers (default 3)");
 
   const char* macHelp = "MAC address of the device, like 02-00-00-00-00-01";
@@ -211,6 +279,7 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
 int Commands::Run() {
   try {
     if (discover_->parsed()) return Discover(options_->discover);
+    if (doctor_->parsed()) return Doctor(options_->doctor);
     if (assign_->parsed()) return Assign(options_->assign);
     if (config_get_->parsed()) return ConfigGet(options_->configGet);
     if (export_->parsed()) return Export(options_->exportFile);

@@ -17,6 +17,7 @@ class Commands {
   struct Options;
   std::shared_ptr<Options> options_;
   CLI::App* discover_ = nullptr;
+  CLI::App* doctor_ = nullptr;
   CLI::App* assign_ = nullptr;
   CLI::App* config_get_ = nullptr;
   CLI::App* export_ = nullptr;

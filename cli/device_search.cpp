@@ -1,5 +1,6 @@
 #include "cli/device_search.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "protocol/frame.h"
@@ -17,11 +18,23 @@ void DeviceSearch::Open() {
 
 void DeviceSearch::Broadcast() {
   endpoint_.SetBroadcastEnabled(true);
+  std::vector<std::string> from;
+  for (const HostInterface& host : transport::HostInterfaces()) {
+    if (interface_.empty() || host.name == interface_) from.push_back(AddressText(host.address));
+  }
+  if (!interface_.empty() && from.empty()) {
+    throw transport::SocketError("no interface " + interface_ + " with an IPv4 address is up");
+  }
   {
     std::lock_guard lock(mutex_);
     sent_at_ = std::chrono::steady_clock::now();
   }
-  endpoint_.Broadcast(BuildDiscoveryQuery(), kDevicePort);
+  if (from.empty()) {
+    // No adapter to name: the system's route decides, or says why it cannot.
+    endpoint_.Broadcast(BuildDiscoveryQuery(), kDevicePort);
+    return;
+  }
+  transport::EveryInterface(from).SendOnEveryInterface(BuildDiscoveryQuery(), kDevicePort);
 }
 
 void DeviceSearch::AskHost(const std::string& address) {
@@ -33,7 +46,7 @@ void DeviceSearch::AskHost(const std::string& address) {
   endpoint_.SendTo(address, kDevicePort, BuildDiscoveryQuery());
 }
 
-std::vector<DeviceRecord> DeviceSearch::Collect(std::chrono::milliseconds timeout) {
+std::vector<SeenDevice> DeviceSearch::Collect(std::chrono::milliseconds timeout) {
   std::this_thread::sleep_for(timeout);
   std::lock_guard lock(mutex_);
   return devices_;
@@ -41,7 +54,7 @@ std::vector<DeviceRecord> DeviceSearch::Collect(std::chrono::milliseconds timeou
 
 void DeviceSearch::Forget() {
   std::lock_guard lock(mutex_);
-  macs_.clear();
+  index_of_mac_.clear();
   devices_.clear();
   ignored_ = 0;
   last_arrival_.reset();
@@ -64,15 +77,30 @@ std::optional<std::chrono::microseconds> DeviceSearch::LastArrival() const {
 
 void DeviceSearch::OnDatagram(const transport::Datagram& datagram) {
   if (AcceptDatagram(datagram.data) != code::kDiscovery) return;
+  if (!interface_.empty() && datagram.interfaceName != interface_) return;
   std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data);
   if (!record) return;
   std::lock_guard lock(mutex_);
-  if (devices_.size() >= kMaxDevices) {
-    if (macs_.count(record->mac) == 0) ++ignored_;
+  const auto known = index_of_mac_.find(record->mac);
+  if (known != index_of_mac_.end()) {
+    // The same device through another adapter: bridged or looped networks.
+    std::vector<std::string>& seenOn = devices_[known->second].interfaces;
+    if (!datagram.interfaceName.empty() &&
+        std::find(seenOn.begin(), seenOn.end(), datagram.interfaceName) == seenOn.end()) {
+      seenOn.push_back(datagram.interfaceName);
+    }
     return;
   }
-  if (!macs_.insert(record->mac).second) return;
-  devices_.push_back(std::move(*record));
+  if (devices_.size() >= kMaxDevices) {
+    ++ignored_;
+    return;
+  }
+  index_of_mac_.emplace(record->mac, devices_.size());
+  SeenDevice device;
+  device.record = std::move(*record);
+  if (!datagram.interfaceName.empty()) device.interfaces.push_back(datagram.interfaceName);
+  device.localAddress = datagram.localAddress;
+  devices_.push_back(std::move(device));
   last_arrival_ = std::chrono::steady_clock::now();
 }
 

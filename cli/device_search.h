@@ -5,32 +5,38 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "protocol/discovery.h"
+#include "protocol/network_diagnosis.h"
 #include "transport/endpoint.h"
 
 namespace oxlo::cli {
 
 // The main endpoint: port 2057 on every local address. Replies are kept once
-// per MAC, in arrival order, for at most kMaxDevices MACs: a flood of
-// spoofed replies must not take all memory. Replies from further MACs are
-// counted and dropped.
+// per MAC, in arrival order, with every interface they came in on, for at
+// most kMaxDevices MACs: a flood of spoofed replies must not take all
+// memory. Replies from further MACs are counted and dropped.
 class DeviceSearch {
  public:
   static constexpr std::size_t kMaxDevices = 10000;
 
   DeviceSearch();
 
+  // Only replies that came in on this interface count, and broadcasts
+  // leave through it only. Set before Open().
+  void KeepToInterface(std::string name) { interface_ = std::move(name); }
+
   // Binds port 2057; throws transport::SocketError when it is held.
   void Open();
-  // Broadcasts the query to every device on the LAN.
+  // Broadcasts the query out of each local interface (or the one kept to),
+  // so devices behind every adapter answer.
   void Broadcast();
   // Sends the query to one address with broadcasting off.
   void AskHost(const std::string& address);
   // Waits `timeout` from now, then returns what has arrived.
-  std::vector<DeviceRecord> Collect(std::chrono::milliseconds timeout);
+  std::vector<SeenDevice> Collect(std::chrono::milliseconds timeout);
   // Forgets what was found, for a fresh search on the same endpoint.
   void Forget();
   void Close();
@@ -45,9 +51,10 @@ class DeviceSearch {
   void OnDatagram(const transport::Datagram& datagram);
 
   transport::Endpoint endpoint_;
+  std::string interface_;
   mutable std::mutex mutex_;
-  std::unordered_set<std::string> macs_;
-  std::vector<DeviceRecord> devices_;
+  std::unordered_map<std::string, std::size_t> index_of_mac_;
+  std::vector<SeenDevice> devices_;
   std::size_t ignored_ = 0;
   std::chrono::steady_clock::time_point sent_at_{};
   std::optional<std::chrono::steady_clock::time_point> last_arrival_;

@@ -75,6 +75,11 @@ void AppendHexEscape(std::string& out, const char* prefix, unsigned value) {
   out += kDigits[value & 0xF];
 }
 
+// Null where the system did not say.
+nlohmann::json OrNull(const std::string& text) {
+  return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
 // Width on a terminal: UTF-8 continuation bytes take no column.
 std::size_t Columns(const std::string& text) {
   return static_cast<std::size_t>(
@@ -118,15 +123,39 @@ std::string EscapeControls(std::string_view utf8) {
   return out;
 }
 
-void PrintDeviceTable(std::ostream& out, const std::vector<DeviceRecord>& devices) {
-  using Row = std::array<std::string, 7>;
-  std::vector<Row> rows{{"MODEL", "MAC", "VERSION", "NAME", "IP", "MASK", "GATEWAY"}};
-  for (const DeviceRecord& d : devices) {
+std::string ShellQuote(std::string_view text) {
+  std::string out;
+  if (EscapeControls(text) == text) {  // nothing a terminal would act on
+    out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+  }
+  // Plain ASCII, so the command prints as it must be typed.
+  out = "$'";
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\\' || c == '\'') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20 || u >= 0x7F) {
+      AppendHexEscape(out, "\\x", u);
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+void PrintDeviceTable(std::ostream& out, const std::vector<SeenDevice>& devices) {
+  using Row = std::array<std::string, 8>;
+  std::vector<Row> rows{{"MODEL", "MAC", "VERSION", "NAME", "IP", "MASK", "GATEWAY", "INTERFACE"}};
+  for (const SeenDevice& seen : devices) {
+    const DeviceRecord& d = seen.record;
     rows.push_back({EscapeControls(Latin1ToUtf8(d.model)), d.mac,
                     EscapeControls(Latin1ToUtf8(d.version)), EscapeControls(d.name), d.ip, d.mask,
-                    d.gateway});
+                    d.gateway, seen.interfaces.empty() ? "-" : seen.interfaces.front()});
   }
-  std::array<std::size_t, 7> widths{};
+  std::array<std::size_t, 8> widths{};
   for (const Row& row : rows) {
     for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], Columns(row[i]));
   }
@@ -140,18 +169,37 @@ void PrintDeviceTable(std::ostream& out, const std::vector<DeviceRecord>& device
   }
 }
 
-void PrintDeviceJson(std::ostream& out, const std::vector<DeviceRecord>& devices) {
+nlohmann::json DeviceJson(const std::vector<SeenDevice>& devices,
+                          const std::vector<DeviceDiagnosis>& diagnoses) {
   nlohmann::json list = nlohmann::json::array();
-  for (const DeviceRecord& d : devices) {
-    list.push_back({{"model", Latin1ToUtf8(d.model)},
-                    {"mac", d.mac},
-                    {"version", Latin1ToUtf8(d.version)},
-                    {"name", d.name},
-                    {"ip", d.ip},
-                    {"mask", d.mask},
-                    {"gateway", d.gateway}});
+  for (std::size_t n = 0; n < devices.size(); ++n) {
+    const DeviceRecord& d = devices[n].record;
+    nlohmann::json problems = nlohmann::json::array();
+    if (n < diagnoses.size()) {
+      for (const Problem& p : diagnoses[n].problems) {
+        problems.push_back(
+            {{"kind", std::string(ProblemKindName(p.kind))}, {"reason", p.reason}, {"fix", p.fix}});
+      }
+    }
+    list.push_back(
+        {{"model", Latin1ToUtf8(d.model)},
+         {"mac", d.mac},
+         {"version", Latin1ToUtf8(d.version)},
+         {"name", d.name},
+         {"ip", d.ip},
+         {"mask", d.mask},
+         {"gateway", d.gateway},
+         {"interface",
+          OrNull(devices[n].interfaces.empty() ? std::string() : devices[n].interfaces.front())},
+         {"local_address", OrNull(devices[n].localAddress)},
+         {"problems", std::move(problems)}});
   }
-  out << list.dump(2) << '\n';
+  return list;
+}
+
+void PrintDeviceJson(std::ostream& out, const std::vector<SeenDevice>& devices,
+                     const std::vector<DeviceDiagnosis>& diagnoses) {
+  out << DeviceJson(devices, diagnoses).dump(2) << '\n';
 }
 
 void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSettings& settings) {

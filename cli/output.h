@@ -1,6 +1,7 @@
 // How the command-line tool prints devices.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -8,6 +9,7 @@
 
 #include "protocol/device_settings.h"
 #include "protocol/discovery.h"
+#include "protocol/network_diagnosis.h"
 
 namespace oxlo::cli {
 
@@ -20,10 +22,21 @@ std::string Latin1ToUtf8(const std::string& text);
 // and a backslash "\\", so the escaped text reads back unambiguously.
 std::string EscapeControls(std::string_view utf8);
 
-// Columns of device texts, escaped (EscapeControls).
-void PrintDeviceTable(std::ostream& out, const std::vector<DeviceRecord>& devices);
-// An array of objects with the keys model, mac, version, name, ip, mask, gateway.
-void PrintDeviceJson(std::ostream& out, const std::vector<DeviceRecord>& devices);
+// Text as one word for a shell, safe to show on a terminal: in single quotes,
+// or where EscapeControls would change it, in $'...' with \xHH escapes for
+// every byte outside printable ASCII.
+std::string ShellQuote(std::string_view text);
+
+// Columns of device texts, escaped (EscapeControls), with the interface the
+// device answered on.
+void PrintDeviceTable(std::ostream& out, const std::vector<SeenDevice>& devices);
+// An array of objects with the keys model, mac, version, name, ip, mask,
+// gateway, interface, local_address and problems (kind, reason, fix), one
+// diagnosis per device.
+nlohmann::json DeviceJson(const std::vector<SeenDevice>& devices,
+                          const std::vector<DeviceDiagnosis>& diagnoses);
+void PrintDeviceJson(std::ostream& out, const std::vector<SeenDevice>& devices,
+                     const std::vector<DeviceDiagnosis>& diagnoses);
 
 // A device's settings as `config get` shows them, in sections, its texts
 // escaped; a code with no name reads "unknown (N)".

@@ -9,13 +9,6 @@
 namespace oxlo {
 namespace {
 
-std::optional<std::uint32_t> HostOrder(const std::string& text) {
-  const std::optional<Ipv4Field> field = ParseIpv4Text(text);
-  if (!field) return std::nullopt;
-  return (std::uint32_t{(*field)[0]} << 24) | (std::uint32_t{(*field)[1]} << 16) |
-         (std::uint32_t{(*field)[2]} << 8) | std::uint32_t{(*field)[3]};
-}
-
 bool Contiguous(std::uint32_t mask) {
   const std::uint32_t hosts = ~mask;
   return (hosts & (hosts + 1)) == 0;
@@ -40,6 +33,10 @@ bool Unusable(std::uint32_t address) {
 bool NetworkOrBroadcast(std::uint32_t address, std::uint32_t mask) {
   if (PrefixOf(mask) >= 31) return false;
   return (address & ~mask) == 0 || (address & ~mask) == ~mask;
+}
+
+std::string ComputerHolder(const HostInterface& i) {
+  return "this computer (" + i.name + ")";
 }
 
 const HostInterface* Named(const std::vector<HostInterface>& interfaces, const std::string& name) {
@@ -67,6 +64,25 @@ std::string_view ProblemKindName(ProblemKind kind) {
       return "seen_on_several_interfaces";
   }
   return "unknown";
+}
+
+std::optional<std::uint32_t> AddressOfText(const std::string& text) {
+  const std::optional<Ipv4Field> field = ParseIpv4Text(text);
+  if (!field) return std::nullopt;
+  return (std::uint32_t{(*field)[0]} << 24) | (std::uint32_t{(*field)[1]} << 16) |
+         (std::uint32_t{(*field)[2]} << 8) | std::uint32_t{(*field)[3]};
+}
+
+std::optional<std::string> AddressHolder(std::uint32_t address, const std::string& mac,
+                                         const std::vector<SeenDevice>& devices,
+                                         const std::vector<HostInterface>& interfaces) {
+  for (const HostInterface& i : interfaces) {
+    if (i.address == address) return ComputerHolder(i);
+  }
+  for (const SeenDevice& d : devices) {
+    if (d.record.mac != mac && AddressOfText(d.record.ip) == address) return d.record.mac;
+  }
+  return std::nullopt;
 }
 
 std::uint32_t MaskOfPrefix(int prefixLength) {
@@ -109,8 +125,8 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   for (std::size_t n = 0; n < devices.size(); ++n) {
     const SeenDevice& d = devices[n];
-    if (const auto a = HostOrder(d.record.gateway); a && *a != 0) taken.insert(*a);
-    if (const auto a = HostOrder(d.record.ip); a && *a != 0) {
+    if (const auto a = AddressOfText(d.record.gateway); a && *a != 0) taken.insert(*a);
+    if (const auto a = AddressOfText(d.record.ip); a && *a != 0) {
       taken.insert(*a);
       auto [entry, first] = holders.try_emplace(*a, n, kNone);
       if (!first && entry->second.second == kNone) entry->second.second = n;
@@ -122,9 +138,9 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
   for (std::size_t n = 0; n < devices.size(); ++n) {
     const SeenDevice& device = devices[n];
     DeviceDiagnosis diagnosis;
-    const std::uint32_t ip = HostOrder(device.record.ip).value_or(0);
-    const std::optional<std::uint32_t> mask = HostOrder(device.record.mask);
-    const std::uint32_t gateway = HostOrder(device.record.gateway).value_or(0);
+    const std::uint32_t ip = AddressOfText(device.record.ip).value_or(0);
+    const std::optional<std::uint32_t> mask = AddressOfText(device.record.mask);
+    const std::uint32_t gateway = AddressOfText(device.record.gateway).value_or(0);
     const HostInterface* arrival =
         device.interfaces.empty() ? nullptr : Named(interfaces, device.interfaces.front());
     const bool maskValid = mask && Contiguous(*mask);
@@ -151,7 +167,7 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
       }
       std::string holder;
       for (const HostInterface& i : interfaces) {
-        if (i.address == ip) holder = "this computer (" + i.name + ")";
+        if (i.address == ip) holder = ComputerHolder(i);
       }
       if (holder.empty()) {
         const auto& [first, second] = holders.at(ip);

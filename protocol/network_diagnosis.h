@@ -25,6 +25,8 @@ struct HostInterface {
 struct SeenDevice {
   DeviceRecord record;
   std::vector<std::string> interfaces;
+  // This computer's address on the first of them, where known.
+  std::string localAddress{};
 };
 
 enum class ProblemKind {
@@ -69,6 +71,12 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
                                              const std::vector<HostInterface>& interfaces,
                                              const std::vector<std::uint32_t>& alsoTaken = {});
 
+// Who besides the device `mac` holds `address` (host order): "this computer
+// (eth0)" or the MAC of a listed device; nothing when nobody does.
+std::optional<std::string> AddressHolder(std::uint32_t address, const std::string& mac,
+                                         const std::vector<SeenDevice>& devices,
+                                         const std::vector<HostInterface>& interfaces);
+
 // The lowest address of `subnet`'s network that can be given to a device:
 // not its network or broadcast address (a /31 has neither), not in `taken`.
 // Nothing when the subnet has no such address.
@@ -78,5 +86,7 @@ std::optional<std::uint32_t> FreeAddress(const HostInterface& subnet,
 std::uint32_t MaskOfPrefix(int prefixLength);
 // Dotted text of a host-order address.
 std::string AddressText(std::uint32_t address);
+// A host-order address from text as the address fields read it.
+std::optional<std::uint32_t> AddressOfText(const std::string& text);
 
 }  // namespace oxlo

@@ -152,7 +152,8 @@ int Run(const Options& options) {
   endpoint.SetReadHandler([&](const transport::Datagram& datagram) {
     try {
       if (log) log->Record(datagram.sourceAddress, datagram.sourcePort, datagram.data);
-      sender.Submit(simulator->Handle(datagram.data, datagram.sourceAddress, datagram.sourcePort));
+      sender.Submit(simulator->Handle(datagram.data, datagram.sourceAddress, datagram.sourcePort,
+                                      datagram.destinationAddress));
     } catch (const std::exception& error) {
       std::fprintf(stderr, "oxlo-sim: datagram from %s:%u not handled: %s\n",
                    datagram.sourceAddress.c_str(), datagram.sourcePort, error.what());

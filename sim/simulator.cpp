@@ -1,5 +1,6 @@
 #include "sim/simulator.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "protocol/discovery.h"
@@ -45,6 +46,7 @@ struct Simulator::Context {
   ByteView datagram;
   const std::string& sourceAddress;
   std::uint16_t sourcePort;
+  const std::string& destinationAddress;
   std::vector<Outgoing> replies;
 };
 
@@ -62,8 +64,9 @@ Simulator::Simulator(std::vector<DeviceState> devices, SimulatorOptions options)
 }
 
 std::vector<Outgoing> Simulator::Handle(ByteView datagram, const std::string& sourceAddress,
-                                        std::uint16_t sourcePort) {
-  Context context{datagram, sourceAddress, sourcePort, {}};
+                                        std::uint16_t sourcePort,
+                                        const std::string& destinationAddress) {
+  Context context{datagram, sourceAddress, sourcePort, destinationAddress, {}};
   if (IsDiscoveryQuery(datagram)) {
     HandleDiscovery(context);
     return std::move(context.replies);
@@ -78,8 +81,12 @@ std::vector<Outgoing> Simulator::Handle(ByteView datagram, const std::string& so
 }
 
 void Simulator::HandleDiscovery(Context& context) {
+  const std::optional<Ipv4Field> to = ParseIpv4Text(context.destinationAddress);
+  const bool toOne = to && std::any_of(devices_.begin(), devices_.end(),
+                                       [&to](const auto& d) { return d.identity.ip == *to; });
   context.replies.reserve(devices_.size());
   for (const DeviceState& device : devices_) {
+    if (toOne && device.identity.ip != *to) continue;
     Reply(context, code::kDiscovery, BuildDiscoveryReply(device.identity));
   }
   DeviceIdentity spoofed = GeneratedDevice(1).identity;

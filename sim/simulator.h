@@ -47,9 +47,12 @@ class Simulator {
   // Throws std::invalid_argument when two devices share a MAC.
   Simulator(std::vector<DeviceState> devices, SimulatorOptions options);
 
-  // Never throws for any datagram; an unusable one yields no replies.
+  // Never throws for any datagram; an unusable one yields no replies. A
+  // discovery query sent to an address some devices hold is answered by
+  // those only, as only that host would get it; any other, by every device.
   std::vector<Outgoing> Handle(ByteView datagram, const std::string& sourceAddress,
-                               std::uint16_t sourcePort);
+                               std::uint16_t sourcePort,
+                               const std::string& destinationAddress = {});
 
   std::size_t DeviceCount() const { return devices_.size(); }
   const DeviceState& Device(std::size_t index) const { return devices_.at(index); }

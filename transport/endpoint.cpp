@@ -335,6 +335,7 @@ void Endpoint::ReceiveLoop() {
           datagram.interfaceIndex = info.ipi_ifindex;
           datagram.interfaceName = interface_names.Name(info.ipi_ifindex);
           datagram.localAddress = AddressText(info.ipi_spec_dst);
+          datagram.destinationAddress = AddressText(info.ipi_addr);
         }
         Deliver(std::move(datagram));
       }

@@ -55,6 +55,8 @@ struct Datagram {
   int interfaceIndex = 0;
   std::string interfaceName{};
   std::string localAddress{};
+  // The address it was sent to: ours, or a broadcast address.
+  std::string destinationAddress{};
 };
 
 using ReadHandler = std::function<void(const Datagram&)>;

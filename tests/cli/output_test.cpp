@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <tuple>
@@ -173,7 +175,7 @@ TEST(DeviceTable, DeviceTextsCannotControlTheTerminalAndStayAligned) {
   DeviceRecord plain{"Oxlo CG-100", "02-00-00-00-00-02", "1.0.1",    "Förderband Süd",
                      "10.57.0.102", "255.255.255.0",     "10.57.0.1"};
   std::ostringstream out;
-  PrintDeviceTable(out, {hostile, plain});
+  PrintDeviceTable(out, {SeenDevice{hostile, {"eth0"}}, SeenDevice{plain, {"wlan0"}}});
   const std::string table = out.str();
   for (std::size_t i = 0; i + 1 < table.size(); ++i) {
     const auto c = static_cast<unsigned char>(table[i]);
@@ -191,9 +193,45 @@ TEST(DeviceTable, DeviceTextsCannotControlTheTerminalAndStayAligned) {
   for (const auto& [column, hostileCell, plainCell] :
        {std::tuple{"MAC", "02-00-00-00-00-01", "02-00-00-00-00-02"},
         std::tuple{"NAME", "\\x1b]0;pwned", "Förderband Süd"},
-        std::tuple{"IP", "10.57.0.101", "10.57.0.102"}}) {
+        std::tuple{"IP", "10.57.0.101", "10.57.0.102"}, std::tuple{"INTERFACE", "eth0", "wlan0"}}) {
     EXPECT_EQ(ColumnOf(first, hostileCell), ColumnOf(header, column)) << column;
     EXPECT_EQ(ColumnOf(second, plainCell), ColumnOf(header, column)) << column;
+  }
+}
+
+// What bash makes of a word: the bytes it hands a program.
+std::string ThroughBash(const std::string& word) {
+  const std::string script = ::testing::TempDir() + "shell_quote.sh";
+  {
+    std::ofstream file(script, std::ios::binary);
+    file << "printf %s " << word << "\n";
+  }
+  std::string out;
+  if (FILE* pipe = ::popen(("bash " + script).c_str(), "r")) {
+    char buffer[256];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+// A device's name in a printed command: bash gets the name back byte for
+// byte, and the command itself shows nothing a terminal would act on.
+TEST(ShellQuote, GivesTheNameBackAndIsSafeToShow) {
+  for (const std::string name : {"Press hall", "it's", "a\\b $HOME `x`", "",
+                                 "F\xC3\xB6"
+                                 "rderband S\xC3\xBC"
+                                 "d",
+                                 "\x1b]0;pwned\x07", "tab\there",
+                                 "\xC2\x9B"
+                                 "2J",
+                                 "bad \xC3", "'\\'\\"}) {
+    const std::string word = ShellQuote(name);
+    std::string shown = word;  // a backslash is safe; EscapeControls doubles it
+    shown.erase(std::remove(shown.begin(), shown.end(), '\\'), shown.end());
+    EXPECT_EQ(EscapeControls(shown), shown) << word;
+    EXPECT_EQ(ThroughBash(word), name) << word;
   }
 }
 

@@ -122,6 +122,27 @@ TEST(SimulatorDiscovery, EveryDeviceAnswersTheQueryWithItsIdentity) {
   }
 }
 
+// Only the host a query was sent to gets it: a device holding that address
+// answers alone; a broadcast, or an address no device holds (the link's own),
+// reaches every device.
+TEST(SimulatorDiscovery, AQueryToADevicesAddressIsAnsweredByThatDeviceAlone) {
+  Simulator simulator = MakeSimulator(3);
+  const std::string second = Ipv4ToText(simulator.Device(1).identity.ip);
+  const struct {
+    std::string destination;
+    std::size_t answers;
+  } cases[] = {{second, 1}, {"255.255.255.255", 3}, {"10.57.0.2", 3}, {"", 3}};
+  for (const auto& c : cases) {
+    const std::vector<Outgoing> replies =
+        simulator.Handle(BuildDiscoveryQuery(), kTool, kToolPort, c.destination);
+    ASSERT_EQ(replies.size(), c.answers) << c.destination;
+    if (c.answers == 1) {
+      EXPECT_EQ(ParseDiscoveryReply(replies[0].data)->mac,
+                MacToText(simulator.Device(1).identity.mac));
+    }
+  }
+}
+
 TEST(SimulatorDiscovery, GeneratedDevicesAreDistinctAndRepeatable) {
   std::set<MacField> macs;
   std::set<Ipv4Field> addresses;

@@ -1,0 +1,41 @@
+// Why listed devices cannot be reached, and the commands that mend them.
+#pragma once
+
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "protocol/network_diagnosis.h"
+#include "transport/address_probe.h"
+
+namespace oxlo::cli {
+
+struct Examination {
+  std::vector<SeenDevice> devices;
+  std::vector<HostInterface> interfaces;
+  std::vector<DeviceDiagnosis> diagnoses;  // one per device
+  // Per device: what the probe of its suggested new address found.
+  std::vector<transport::ProbeResult> probes;
+};
+
+// Diagnoses the devices. With `probe`, each suggested new address is first
+// asked for by ARP on the interface the device answered on; one a host
+// claims is never suggested.
+Examination Examine(std::vector<SeenDevice> devices, std::vector<HostInterface> interfaces,
+                    bool probe);
+
+// A finding worse than information.
+bool HasProblem(const DeviceDiagnosis& diagnosis);
+
+// The `oxlo assign` command that carries out a mend, keeping the device's
+// name, quoted for a POSIX shell.
+std::string AssignCommand(const SeenDevice& device, const AddressMend& mend);
+
+// Each device with its findings, their fixes and the commands to run.
+void PrintDoctorText(std::ostream& out, const Examination& examination);
+// The discovery objects with their problems, and a "mend" object (ip, mask,
+// gateway, command, probed) or null.
+void PrintDoctorJson(std::ostream& out, const Examination& examination);
+
+}  // namespace oxlo::cli
