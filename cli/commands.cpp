@@ -57,6 +57,13 @@ std::string ErrorText(const std::exception& error) {
 std::vector<SeenDevice> Search(const std::string& interface, const std::string& ip, double timeout,
                                std::size_t* ignored = nullptr,
                                std::optional<std::chrono::microseconds>* lastArrival = nullptr) {
+  if (!interface.empty()) {
+    const std::vector<HostInterface> up = transport::HostInterfaces();
+    if (std::none_of(up.begin(), up.end(),
+                     [&interface](const HostInterface& i) { return i.name == interface; })) {
+      throw UsageError("--interface: no interface " + interface + " with an IPv4 address is up");
+    }
+  }
   DeviceSearch search;
   search.KeepToInterface(interface);
   search.Open();

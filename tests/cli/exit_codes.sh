@@ -20,6 +20,7 @@ if [ "$got" != 0 ] || [ "$said" != "oxlo $version" ]; then
   failed=1
 fi
 check 0 discover --help
+check 0 doctor --help
 check 0 assign --help
 check 0 config get --help
 check 0 export --help
@@ -48,6 +49,11 @@ check 2 discover --ip 10.0.0.255
 check 2 discover --ip 0.1.2.3
 check 2 discover --ip "010.57.0.255"
 check 2 discover --ip " 10.57.0.2x"
+check 2 discover --interface no-such-adapter0
+check 2 discover --interface lo --ip 10.0.0.5
+check 2 doctor --interface no-such-adapter0
+check 2 doctor --timeout 0
+check 2 doctor extra
 check 2 assign 00-11-22-33-44-55 --ip 10.0.0.5 --mask 255.0.0.0
 check 2 assign 00-11-22-33-44 --ip 10.0.0.5 --mask 255.0.0.0 --gateway 10.0.0.1
 check 2 assign 00-11-22-33-44-5G --ip 10.0.0.5 --mask 255.0.0.0 --gateway 10.0.0.1
