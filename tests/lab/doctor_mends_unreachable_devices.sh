@@ -67,6 +67,18 @@ new=$(mend "$work/first.json" 02-00-5E-00-01-02 ip)
 [ "$(mend "$work/first.json" 02-00-5E-00-01-02 probed)" = True ] || fail "the suggestion was not probed"
 [ "$(mend "$work/first.json" 02-00-5E-00-02-02 ip)" != "$OXLO_LAB_DEV2_IP" ] || fail "suggested the device side's address"
 
+# Without root there is no probe, and the doctor says so.
+nobody=(setpriv --reuid 65534 --regid 65534 --clear-groups)
+if "${nobody[@]}" "$OXLO_CLI" --version >/dev/null 2>&1; then
+  "${nobody[@]}" "$OXLO_CLI" doctor --json --timeout 1 >"$work/unprobed.json" || true
+  [ "$(mend "$work/unprobed.json" 02-00-5E-00-01-02 probed)" = False ] ||
+    fail "an unprivileged run claims a probe"
+  [ "$(mend "$work/unprobed.json" 02-00-5E-00-01-02 ip)" = "$OXLO_LAB_DEV_IP" ] ||
+    fail "unprobed, the first address free as far as the search knows is not suggested"
+else
+  echo "note: $OXLO_CLI cannot run as an unprivileged user here; its probe-less run is not checked"
+fi
+
 # Taken addresses are refused unless forced; nothing is sent then.
 status=0
 "$OXLO_CLI" assign 02-00-5E-00-01-01 --ip 10.57.0.120 --mask 255.255.255.0 --gateway 10.57.0.1 \

@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# A query to one address goes to that host only; a broadcast leaves by the
-# default route only.
+# A query to one address goes to that host only, whichever adapter leads there.
 source "$(dirname "$0")/lib.sh"
 
 start_sim "$OXLO_LAB_DEV_NS" dev --devices 1
