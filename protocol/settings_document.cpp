@@ -1,0 +1,431 @@
+#include "protocol/settings_document.h"
+
+#include <algorithm>
+#include <charconv>
+#include <functional>
+#include <map>
+#include <optional>
+
+#include "protocol/code_names.h"
+#include "protocol/fields.h"
+
+namespace oxlo {
+namespace {
+
+constexpr std::array<std::string_view, 2> kIdFormatDocumentNames{"11-bit", "29-bit"};
+
+enum class Kind { kText, kNumber, kBool };
+
+// One setting: its dotted key, the section it belongs to for the checks
+// that span fields, and how it is read out of and written into settings.
+struct Field {
+  std::string key;
+  Kind kind;
+  std::function<Document(const DeviceSettings&)> get;
+  // Throws DocumentError; `base` holds the value before any change.
+  std::function<void(DeviceSettings&, const Document&, const DeviceSettings& base)> set;
+};
+
+[[noreturn]] void Refuse(const std::string& key, const std::string& problem) {
+  throw DocumentError(key, problem);
+}
+
+std::string UnknownCode(int code) {
+  return "unknown (" + std::to_string(code) + ")";
+}
+
+template <std::size_t N>
+Document CodeValue(const std::array<std::string_view, N>& names, int code, int first = 0) {
+  const auto name = NameOfCode(names, code, first);
+  return name ? Document(std::string(*name)) : Document(UnknownCode(code));
+}
+
+std::string Choices(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+template <std::size_t N>
+std::vector<std::string> NameList(const std::array<std::string_view, N>& names) {
+  return {names.begin(), names.end()};
+}
+
+// The code a value names. A code no list has is kept only as it was.
+template <std::size_t N>
+int CodeOf(const std::string& key, const Document& value,
+           const std::array<std::string_view, N>& names, int current, int first = 0,
+           const std::string& problem = {}) {
+  if (value.is_string()) {
+    const std::string text = value.get<std::string>();
+    for (std::size_t i = 0; i < N; ++i) {
+      if (text == names[i]) return static_cast<int>(i) + first;
+    }
+    if (text == UnknownCode(current) && !NameOfCode(names, current, first)) return current;
+  }
+  Refuse(key,
+         problem.empty() ? value.dump() + " is not one of: " + Choices(NameList(names)) : problem);
+}
+
+std::string Text(const std::string& key, const Document& value) {
+  if (!value.is_string()) Refuse(key, "expected text, not " + value.dump());
+  return value.get<std::string>();
+}
+
+Ipv4Field Address(const std::string& key, const Document& value) {
+  const std::string text = Text(key, value);
+  const std::optional<Ipv4Field> address = ParseIpv4Text(text);
+  if (!address) Refuse(key, "\"" + text + "\" is not an IPv4 address");
+  return *address;
+}
+
+std::uint16_t Port(const std::string& key, const Document& value) {
+  if (!value.is_number_integer() || value.get<std::int64_t>() < 0 ||
+      value.get<std::int64_t>() > 65535) {
+    Refuse(key, "expected a whole number from 0 to 65535, not " + value.dump());
+  }
+  return static_cast<std::uint16_t>(value.get<std::int64_t>());
+}
+
+std::string Latin1FromUtf8(const std::string& key, const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size() &&
+               (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
+      out.push_back(static_cast<char>(((c & 0x03) << 6) | (text[++i] & 0x3F)));
+    } else {
+      Refuse(key, "only characters up to U+00FF fit");
+    }
+  }
+  return out;
+}
+
+std::string Utf8FromLatin1(const std::string& text) {
+  std::string utf8;
+  for (unsigned char c : text) {
+    if (c < 0x80) {
+      utf8.push_back(static_cast<char>(c));
+    } else {
+      utf8.push_back(static_cast<char>(0xC0 | c >> 6));
+      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return utf8;
+}
+
+std::string FilterKey(int group, int slot, const char* part) {
+  return "filters." + std::to_string(group + 1) + "." + std::to_string(slot + 1) + "." + part;
+}
+
+std::vector<Field> MakeFields() {
+  std::vector<Field> f;
+  const auto address = [&f](const std::string& key, auto member) {
+    f.push_back({key, Kind::kText,
+                 [member](const DeviceSettings& s) { return Document(Ipv4ToText(member(s))); },
+                 [member, key](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                   member(s) = Address(key, v);
+                 }});
+  };
+  const auto port = [&f](const std::string& key, auto member) {
+    f.push_back({key, Kind::kNumber,
+                 [member](const DeviceSettings& s) { return Document(member(s)); },
+                 [member, key](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                   member(s) = Port(key, v);
+                 }});
+  };
+
+  f.push_back({"network.name", Kind::kText,
+               [](const DeviceSettings& s) { return Document(s.network.name); },
+               [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                 const std::string name = Text("network.name", v);
+                 if (!IsValidUtf8(ByteView(reinterpret_cast<const std::uint8_t*>(name.data()),
+                                           name.size()))) {
+                   Refuse("network.name", "not valid UTF-8");
+                 }
+                 if (name.size() > kNameFieldSize) {
+                   Refuse("network.name",
+                          "longer than " + std::to_string(kNameFieldSize) + " bytes in UTF-8");
+                 }
+                 s.network.name = name;
+               }});
+  f.push_back(
+      {"network.type", Kind::kText,
+       [](const DeviceSettings& s) { return CodeValue(kNetworkTypeNames, s.network.networkType); },
+       [](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
+         s.network.networkType = static_cast<std::uint8_t>(
+             CodeOf("network.type", v, kNetworkTypeNames, base.network.networkType));
+       }});
+  address(
+      "network.ip", [](auto& s) -> auto& { return s.network.address; });
+  address(
+      "network.mask", [](auto& s) -> auto& { return s.network.subnetMask; });
+  address(
+      "network.gateway", [](auto& s) -> auto& { return s.network.gateway; });
+  address(
+      "network.dns", [](auto& s) -> auto& { return s.network.dns; });
+
+  f.push_back({"port.alias", Kind::kText,
+               [](const DeviceSettings& s) { return Document(Utf8FromLatin1(s.port.alias)); },
+               [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                 const std::string alias = Latin1FromUtf8("port.alias", Text("port.alias", v));
+                 if (alias.size() > kAliasFieldSize) {
+                   Refuse("port.alias",
+                          "longer than " + std::to_string(kAliasFieldSize) + " characters");
+                 }
+                 s.port.alias = alias;
+               }});
+  f.push_back({"port.mode", Kind::kText,
+               [](const DeviceSettings& s) { return Document(std::string(ModeName(s.port.mode))); },
+               [](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
+                 s.port.mode = static_cast<OperationMode>(
+                     CodeOf("port.mode", v, kOperationModeNames, static_cast<int>(base.port.mode),
+                            0, "Please Check Operation Mode"));
+               }});
+  port(
+      "port.local_port", [](auto& s) -> auto& { return s.port.localPort; });
+  address(
+      "port.target_ip", [](auto& s) -> auto& { return s.port.targetAddress; });
+  port(
+      "port.target_port", [](auto& s) -> auto& { return s.port.targetPort; });
+  port(
+      "port.alive", [](auto& s) -> auto& { return s.port.alive; });
+  port(
+      "port.latency", [](auto& s) -> auto& { return s.port.latency; });
+  f.push_back({"port.no_delay", Kind::kBool,
+               [](const DeviceSettings& s) { return Document(s.port.noDelay); },
+               [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                 if (!v.is_boolean()) Refuse("port.no_delay", "expected true or false");
+                 s.port.noDelay = v.get<bool>();
+               }});
+  f.push_back({"port.type", Kind::kText,
+               [](const DeviceSettings& s) { return CodeValue(kPortTypeNames, s.port.portType); },
+               [](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
+                 s.port.portType = static_cast<std::uint8_t>(
+                     CodeOf("port.type", v, kPortTypeNames, base.port.portType));
+               }});
+
+  f.push_back({"can.bitrate_kbps", Kind::kNumber,
+               [](const DeviceSettings& s) {
+                 return s.can.baudIndex < kBaudRatesKbit.size()
+                            ? Document(kBaudRatesKbit[s.can.baudIndex])
+                            : Document(UnknownCode(s.can.baudIndex));
+               },
+               [](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
+                 if (v.is_number_integer()) {
+                   const auto it = std::find(kBaudRatesKbit.begin(), kBaudRatesKbit.end(),
+                                             v.get<std::int64_t>());
+                   if (it != kBaudRatesKbit.end()) {
+                     s.can.baudIndex = static_cast<std::uint8_t>(it - kBaudRatesKbit.begin());
+                     return;
+                   }
+                 } else if (v == Document(UnknownCode(base.can.baudIndex)) &&
+                            base.can.baudIndex >= kBaudRatesKbit.size()) {
+                   return;
+                 }
+                 std::vector<std::string> rates;
+                 for (int rate : kBaudRatesKbit) rates.push_back(std::to_string(rate));
+                 Refuse("can.bitrate_kbps", v.dump() + " is not one of: " + Choices(rates));
+               }});
+  f.push_back({"can.id_format", Kind::kText,
+               [](const DeviceSettings& s) {
+                 return CodeValue(kIdFormatDocumentNames, s.can.idFormat, kIdFormat11Bit);
+               },
+               [](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
+                 s.can.idFormat =
+                     static_cast<std::uint8_t>(CodeOf("can.id_format", v, kIdFormatDocumentNames,
+                                                      base.can.idFormat, kIdFormat11Bit));
+               }});
+  f.push_back({"can.id", Kind::kText, [](const DeviceSettings& s) { return Document(s.can.id); },
+               [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                 s.can.id = Text("can.id", v);
+               }});
+  f.push_back({"can.mask", Kind::kText,
+               [](const DeviceSettings& s) { return Document(s.can.mask); },
+               [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                 s.can.mask = Text("can.mask", v);
+               }});
+
+  for (int g = 0; g < kFilterGroupCount; ++g) {
+    for (int k = 0; k < kSlotsPerGroup; ++k) {
+      const std::string typeKey = FilterKey(g, k, "type");
+      const std::string idKey = FilterKey(g, k, "id");
+      f.push_back(
+          {typeKey, Kind::kText,
+           [g, k](const DeviceSettings& s) {
+             return CodeValue(kFilterTypeNames, s.filters.Slot(g, k).type);
+           },
+           [g, k, typeKey](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
+             s.filters.Slot(g, k).type =
+                 CodeOf(typeKey, v, kFilterTypeNames, base.filters.Slot(g, k).type);
+           }});
+      f.push_back({idKey, Kind::kText,
+                   [g, k](const DeviceSettings& s) { return Document(s.filters.Slot(g, k).id); },
+                   [g, k, idKey](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                     s.filters.Slot(g, k).id = Text(idKey, v);
+                   }});
+    }
+  }
+  return f;
+}
+
+const std::vector<Field>& Fields() {
+  static const std::vector<Field> fields = MakeFields();
+  return fields;
+}
+
+const Field* FieldOf(const std::string& key) {
+  for (const Field& field : Fields()) {
+    if (field.key == key) return &field;
+  }
+  return nullptr;
+}
+
+using Flat = std::vector<std::pair<std::string, Document>>;
+
+void FlattenSection(const Document& section, const std::string& name, Flat& out) {
+  if (!section.is_object()) Refuse(name, "expected an object");
+  for (const auto& [member, value] : section.items()) {
+    out.emplace_back(name + "." + member, value);
+  }
+}
+
+// The dotted keys of a document and their values, as written.
+Flat Flatten(const Document& document) {
+  if (!document.is_object()) Refuse("", "a settings document is a JSON object");
+  Flat flat;
+  for (const auto& [name, section] : document.items()) {
+    if (name == "mac") continue;
+    if (name == "network" || name == "port" || name == "can") {
+      FlattenSection(section, name, flat);
+    } else if (name == "filters") {
+      if (!section.is_array()) Refuse("filters", "expected a list");
+      for (const Document& entry : section) {
+        if (!entry.is_object()) Refuse("filters", "each filter is an object");
+        const Document group = entry.value("group", Document());
+        const Document slot = entry.value("slot", Document());
+        if (!group.is_number_integer() || group.get<int>() < 1 ||
+            group.get<int>() > kFilterGroupCount || !slot.is_number_integer() ||
+            slot.get<int>() < 1 || slot.get<int>() > kSlotsPerGroup) {
+          Refuse("filters", "each filter names its group (1-8) and slot (1-4): " + entry.dump());
+        }
+        const std::string at =
+            "filters." + std::to_string(group.get<int>()) + "." + std::to_string(slot.get<int>());
+        for (const auto& [member, value] : entry.items()) {
+          if (member != "group" && member != "slot") flat.emplace_back(at + "." + member, value);
+        }
+      }
+    } else {
+      Refuse(name, "unknown key");
+    }
+  }
+  return flat;
+}
+
+}  // namespace
+
+Document SettingsToDocument(const DeviceSettings& settings) {
+  Document document = {{"network", Document::object()},
+                       {"port", Document::object()},
+                       {"can", Document::object()},
+                       {"filters", Document::array()}};
+  for (const Field& field : Fields()) {
+    const std::string::size_type dot = field.key.find('.');
+    const std::string section = field.key.substr(0, dot);
+    if (section != "filters") {
+      document[section][field.key.substr(dot + 1)] = field.get(settings);
+    }
+  }
+  for (int g = 0; g < kFilterGroupCount; ++g) {
+    for (int k = 0; k < kSlotsPerGroup; ++k) {
+      document["filters"].push_back({{"group", g + 1},
+                                     {"slot", k + 1},
+                                     {"type", FieldOf(FilterKey(g, k, "type"))->get(settings)},
+                                     {"id", settings.filters.Slot(g, k).id}});
+    }
+  }
+  return document;
+}
+
+DeviceSettings ApplyDocument(const DeviceSettings& base, const Document& document) {
+  DeviceSettings settings = base;
+  for (const auto& [key, value] : Flatten(document)) {
+    const Field* field = FieldOf(key);
+    if (field == nullptr) Refuse(key, "unknown key");
+    field->set(settings, value, base);
+  }
+  // The checks that span fields, as the window's Apply makes them: on what
+  // changed, and on what a changed identifier format bears on.
+  const bool formatChanged = settings.can.idFormat != base.can.idFormat;
+  if (settings.can != base.can) {
+    if (!CanFormCheck(settings.can.id, settings.can.idFormat)) {
+      Refuse("can.id", "Please Check CAN ID Fomat");
+    }
+    if (!CanFormCheck(settings.can.mask, settings.can.idFormat)) {
+      Refuse("can.mask", "Please Check CAN ID Mask Fomat");
+    }
+  }
+  for (int g = 0; g < kFilterGroupCount; ++g) {
+    for (int k = 0; k < kSlotsPerGroup; ++k) {
+      const FilterEntry& slot = settings.filters.Slot(g, k);
+      if (!formatChanged && slot == base.filters.Slot(g, k)) continue;
+      if (!FilterSlotValid(slot.type, slot.id, settings.can.idFormat)) {
+        Refuse("filters." + std::to_string(g + 1) + "." + std::to_string(k + 1),
+               "Please Check Filter Type and Format " + std::to_string(k + 1));
+      }
+    }
+  }
+  return settings;
+}
+
+Document DocumentOfAssignments(const std::vector<std::string>& assignments) {
+  Document document = Document::object();
+  std::vector<std::pair<std::string, Document>> filters;
+  for (const std::string& assignment : assignments) {
+    const std::string::size_type equals = assignment.find('=');
+    if (equals == std::string::npos) Refuse(assignment, "expected KEY=VALUE");
+    const std::string key = assignment.substr(0, equals);
+    const std::string text = assignment.substr(equals + 1);
+    const Field* field = FieldOf(key);
+    if (field == nullptr) Refuse(key, "unknown key");
+    Document value = text;
+    if (field->kind == Kind::kBool) {
+      if (text != "true" && text != "false") Refuse(key, "expected true or false");
+      value = text == "true";
+    } else if (field->kind == Kind::kNumber) {
+      std::int64_t number = 0;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+      // Text that is no number goes on as text, for its own message.
+      if (error == std::errc() && end == text.data() + text.size()) value = number;
+    }
+    const std::string::size_type dot = key.find('.');
+    const std::string section = key.substr(0, dot);
+    if (section == "filters") {
+      // filters.G.S.part
+      const std::string rest = key.substr(dot + 1);
+      const std::string::size_type second = rest.find('.');
+      const std::string::size_type third = rest.find('.', second + 1);
+      const int group = std::stoi(rest.substr(0, second));
+      const int slot = std::stoi(rest.substr(second + 1, third - second - 1));
+      document["filters"].push_back(
+          {{"group", group}, {"slot", slot}, {rest.substr(third + 1), value}});
+    } else {
+      document[section][key.substr(dot + 1)] = value;
+    }
+  }
+  return document;
+}
+
+std::vector<SettingChange> DiffSettings(const DeviceSettings& before, const DeviceSettings& after) {
+  std::vector<SettingChange> changes;
+  for (const Field& field : Fields()) {
+    Document was = field.get(before);
+    Document now = field.get(after);
+    if (was != now) changes.push_back({field.key, std::move(was), std::move(now)});
+  }
+  return changes;
+}
+
+}  // namespace oxlo

@@ -1,0 +1,53 @@
+// A device's settings as a JSON document with names, not codes, for people
+// and configuration tools: reading it out of settings, changing settings by
+// a whole or partial document, and the differences between two settings.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "protocol/device_settings.h"
+
+namespace oxlo {
+
+using Document = nlohmann::ordered_json;
+
+// A document or value the settings cannot take; says which key and why, as
+// "can.id: Please Check CAN ID Fomat".
+class DocumentError : public std::runtime_error {
+ public:
+  DocumentError(const std::string& key, const std::string& problem)
+      : std::runtime_error(key.empty() ? problem : key + ": " + problem), key_(key) {}
+  const std::string& Key() const { return key_; }
+
+ private:
+  std::string key_;
+};
+
+// The sections network, port, can and filters (a list of group, slot, type,
+// id). A code no list names, as a device may hold, reads "unknown (N)" and
+// is taken back only unchanged, so a document read from a device always
+// goes back into it.
+Document SettingsToDocument(const DeviceSettings& settings);
+
+// `base` changed by a whole or partial document (a top-level "mac" is
+// ignored). Every changed value is checked as the configuration window
+// checks it, with the window's message; an unknown key is refused too.
+DeviceSettings ApplyDocument(const DeviceSettings& base, const Document& document);
+
+// A partial document from KEY=VALUE texts with dotted keys: network.ip,
+// port.local_port, can.bitrate_kbps, filters.3.2.id (group 3, slot 2). The
+// value is read as the key's kind: a number, true or false, or text.
+Document DocumentOfAssignments(const std::vector<std::string>& assignments);
+
+// One setting that differs, by its dotted key.
+struct SettingChange {
+  std::string key;
+  Document before;
+  Document after;
+};
+std::vector<SettingChange> DiffSettings(const DeviceSettings& before, const DeviceSettings& after);
+
+}  // namespace oxlo

@@ -1,0 +1,121 @@
+// Settings as a document: nothing lost between a device and a document, a
+// change touches only its keys, and every value the window refuses is
+// refused here with its message and key.
+#include "protocol/settings_document.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/sample_settings.h"
+
+namespace oxlo {
+namespace {
+
+using testing::SampleSettings;
+
+std::string Changed(const DeviceSettings& before, const DeviceSettings& after) {
+  std::string keys;
+  for (const SettingChange& c : DiffSettings(before, after)) {
+    keys += (keys.empty() ? "" : " ") + c.key + "=" + c.after.dump();
+  }
+  return keys;
+}
+
+// Codes no list names, as a device may hold them, go round unchanged too.
+DeviceSettings OddSettings() {
+  DeviceSettings s = SampleSettings();
+  s.network.networkType = 7;
+  s.port.portType = 9;
+  s.can.baudIndex = 12;
+  s.can.idFormat = 5;
+  s.filters.Slot(7, 3).type = 255;
+  return s;
+}
+
+TEST(SettingsDocument, ADocumentReadOutGoesBackWithoutLoss) {
+  for (const DeviceSettings& held : {SampleSettings(), OddSettings()}) {
+    // Through its text, as a file or another program would hand it back.
+    const Document reread = Document::parse(SettingsToDocument(held).dump(2));
+    EXPECT_EQ(ApplyDocument(held, reread), held) << reread.dump(2);
+  }
+  // A whole document sets every value another device holds.
+  EXPECT_EQ(ApplyDocument(OddSettings(), SettingsToDocument(SampleSettings())), SampleSettings());
+  const Document sample = SettingsToDocument(SampleSettings());
+  EXPECT_EQ(sample["port"]["mode"], "UDP_Client");
+  EXPECT_EQ(sample["port"]["alias"], "W\xC3\xA4rme");  // Latin-1 on the wire
+  EXPECT_EQ(sample["can"]["bitrate_kbps"], 125);
+  EXPECT_EQ(sample["can"]["id_format"], "29-bit");
+  EXPECT_EQ(sample["filters"][5],
+            Document::parse(R"({"group":2,"slot":2,"type":"Extend","id":"00000053"})"));
+  EXPECT_EQ(SettingsToDocument(OddSettings())["can"]["bitrate_kbps"], "unknown (12)");
+}
+
+TEST(SettingsDocument, AChangeTouchesOnlyItsKeys) {
+  const struct {
+    std::vector<std::string> assignments;
+    const char* changed;
+  } cases[] = {
+      {{"port.local_port=4001"}, "port.local_port=4001"},
+      {{"can.bitrate_kbps=250", "port.no_delay=false"}, "port.no_delay=false can.bitrate_kbps=250"},
+      {{"network.name=Halle 3", "network.ip=010.000.000.007"},
+       R"(network.name="Halle 3" network.ip="10.0.0.7")"},
+      {{"filters.3.2.id=1FF", "filters.8.4.type=Disable"},
+       R"(filters.3.2.id="1FF" filters.8.4.type="Disable")"},
+      {{"port.mode=TCP_Server", "port.alias=K\xC3\xBChlung"},
+       R"(port.alias="Kühlung" port.mode="TCP_Server")"},
+      {{"port.local_port=5001"}, ""},  // the value it holds
+      {{"can.id=1FFFFFFF"}, ""},
+  };
+  for (const auto& c : cases) {
+    const DeviceSettings held = SampleSettings();
+    const DeviceSettings wanted = ApplyDocument(held, DocumentOfAssignments(c.assignments));
+    EXPECT_EQ(Changed(held, wanted), c.changed) << c.assignments.front();
+  }
+}
+
+TEST(SettingsDocument, ValuesTheWindowRefusesAreRefusedWithTheKey) {
+  const struct {
+    const char* given;  // an assignment, or a document when it starts with {
+    const char* error;
+  } cases[] = {
+      {"port.mode=TCP", "port.mode: Please Check Operation Mode"},
+      {"can.id_format=11-bit", "can.id: Please Check CAN ID Fomat"},
+      {"can.mask=G", "can.mask: Please Check CAN ID Mask Fomat"},
+      {"filters.2.2.id=XYZ", "filters.2.2: Please Check Filter Type and Format 2"},
+      {"filters.1.2.type=Extend", ""},  // fits the identifier it holds
+      {"network.ip=10.0.0.256", "network.ip: \"10.0.0.256\" is not an IPv4 address"},
+      {"port.local_port=65536",
+       "port.local_port: expected a whole number from 0 to 65535, not 65536"},
+      {"port.latency=soon", "port.latency: expected a whole number from 0 to 65535, not \"soon\""},
+      {"port.no_delay=yes", "port.no_delay: expected true or false"},
+      {"can.bitrate_kbps=333",
+       "can.bitrate_kbps: 333 is not one of: 20, 50, 100, 125, 200, 250, 300, 500, 800, 1000"},
+      {"network.type=unknown (7)", "network.type: \"unknown (7)\" is not one of: Static IP, DHCP"},
+      {"network.name=ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456",
+       "network.name: longer than 32 bytes in UTF-8"},
+      {"port.alias=\xE2\x82\xAC", "port.alias: only characters up to U+00FF fit"},
+      {"port.speed=9600", "port.speed: unknown key"},
+      {"port.local_port", "port.local_port: expected KEY=VALUE"},
+      {R"({"port": {"alive": -1}})", "port.alive: expected a whole number from 0 to 65535, not -1"},
+      {R"({"can": {"id": 7}})", "can.id: expected text, not 7"},
+      {R"({"filters": [{"group": 9, "slot": 1, "id": "1"}]})",
+       "filters: each filter names its group (1-8) and slot (1-4): "
+       R"({"group":9,"slot":1,"id":"1"})"},
+      {R"({"plant": "north"})", "plant: unknown key"},
+      {R"([1, 2])", "a settings document is a JSON object"},
+  };
+  for (const auto& c : cases) {
+    const std::string given = c.given;
+    try {
+      const Document document = given.front() == '{' || given.front() == '['
+                                    ? Document::parse(given)
+                                    : DocumentOfAssignments({given});
+      ApplyDocument(SampleSettings(), document);
+      EXPECT_STREQ(c.error, "") << given << " was taken";
+    } catch (const DocumentError& error) {
+      EXPECT_EQ(std::string(error.what()), c.error) << given;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace oxlo
