@@ -204,6 +204,8 @@ struct Commands::Options {
   DoctorOptions doctor;
   AssignOptions assign;
   ConfigGetOptions configGet;
+  ConfigChangeOptions configSet;
+  ConfigChangeOptions configApply;
   ExportOptions exportFile;
   ImportOptions importFile;
   FirmwareOptions firmware;
@@ -247,13 +249,42 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
 
   const char* macHelp = "MAC address of the device, like 02-00-00-00-00-01";
   ConfigGetOptions* get = &options_->configGet;
-  CLI::App* config = app.add_subcommand("config", "Show a device's settings");
+  CLI::App* config = app.add_subcommand("config", "Show or change a device's settings");
   config->require_subcommand(1);
   CLI::App* g = config_get_ =
       config->add_subcommand("get", "Read and print the network, port, CAN and filter settings");
   g->add_option("mac", get->mac, macHelp)->required();
   g->add_flag("--json", get->json, "Print a JSON object instead of text");
   g->add_option("--timeout", get->timeout, "Seconds to wait for the replies (default 2)");
+
+  const auto changeOptions = [](CLI::App* c, ConfigChangeOptions* o) {
+    c->add_flag("--dry-run", o->dryRun, "Print the difference and send nothing");
+    c->add_flag("--json", o->json,
+                "Print {\"changed\", \"diff\", \"verified\"} as JSON instead of text");
+    c->add_option("--timeout", o->timeout, "Seconds to wait for the read replies (default 2)");
+    c->add_option("--ack-timeout", o->ackTimeout,
+                  "Seconds to wait for the acknowledgement (default 5)");
+    c->footer(
+        "Reads the device, sends only the groups that differ and the apply command, then\n"
+        "reads it back. Values are checked as the configuration window checks them; a bad\n"
+        "one is named and nothing is sent. Exit status 1 when the device did not take all.");
+  };
+  ConfigChangeOptions* set = &options_->configSet;
+  CLI::App* st = config_set_ = config->add_subcommand("set", "Change some settings of a device");
+  st->add_option("mac", set->mac, macHelp)->required();
+  st->add_option("settings", set->assignments,
+                 "KEY=VALUE with dotted keys as config get --json names them: "
+                 "port.local_port=4001 can.bitrate_kbps=250 filters.3.2.id=1FF")
+      ->required();
+  changeOptions(st, set);
+  ConfigChangeOptions* apply = &options_->configApply;
+  CLI::App* ap = config_apply_ = config->add_subcommand(
+      "apply", "Bring a device to the settings of a JSON document or settings file");
+  ap->add_option("mac", apply->mac, macHelp)->required();
+  ap->add_option("file", apply->file,
+                 "A whole or partial JSON document as config get --json prints, or a *.oxl file")
+      ->required();
+  changeOptions(ap, apply);
 
   ExportOptions* exportFile = &options_->exportFile;
   CLI::App* e = export_ =
@@ -289,6 +320,8 @@ int Commands::Run() {
     if (doctor_->parsed()) return Doctor(options_->doctor);
     if (assign_->parsed()) return Assign(options_->assign);
     if (config_get_->parsed()) return ConfigGet(options_->configGet);
+    if (config_set_->parsed()) return ConfigSet(options_->configSet);
+    if (config_apply_->parsed()) return ConfigApply(options_->configApply);
     if (export_->parsed()) return Export(options_->exportFile);
     if (import_->parsed()) return Import(options_->importFile);
     if (firmware_->parsed()) return Firmware(options_->firmware);

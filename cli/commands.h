@@ -20,6 +20,8 @@ class Commands {
   CLI::App* doctor_ = nullptr;
   CLI::App* assign_ = nullptr;
   CLI::App* config_get_ = nullptr;
+  CLI::App* config_set_ = nullptr;
+  CLI::App* config_apply_ = nullptr;
   CLI::App* export_ = nullptr;
   CLI::App* import_ = nullptr;
   CLI::App* firmware_ = nullptr;

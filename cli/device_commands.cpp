@@ -26,6 +26,70 @@ int ConfigGet(const ConfigGetOptions& options) {
   return kExitOk;
 }
 
+namespace {
+
+// A settings document in a file: JSON (whole or partial) or a settings file
+// (*.oxl) taken whole.
+Document ReadDocumentFile(const std::string& file) {
+  // Far more than any settings document; a wrong file is not read whole.
+  constexpr std::size_t kLargestDocument = 1 << 20;
+  const Bytes bytes = transport::ReadFileStart(file, kLargestDocument + 1);
+  if (bytes.size() > kLargestDocument) {
+    throw DocumentError(file, "larger than a settings document can be");
+  }
+  const std::string text(bytes.begin(), bytes.end());
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first != std::string::npos && (text[first] == '{' || text[first] == '[')) {
+    try {
+      return Document::parse(text);
+    } catch (const Document::parse_error& error) {
+      throw DocumentError(file, std::string("not valid JSON: ") + error.what());
+    }
+  }
+  try {
+    return SettingsToDocument(ParseSettingsFile(bytes));
+  } catch (const SettingsFileError& error) {
+    throw SettingsFileError(file + ": " + error.what());
+  }
+}
+
+int ChangeSettings(const ConfigChangeOptions& options, const Document& document) {
+  const MacArgument mac = ParseMacArgument(options.mac);
+  CheckTimeout(options.timeout);
+  CheckTimeout(options.ackTimeout);
+  const SettingsChange change =
+      ChangeDeviceSettings(mac.bytes, document, options.dryRun, Milliseconds(options.timeout),
+                           Milliseconds(options.ackTimeout));
+  if (options.json) {
+    PrintChangeJson(std::cout, mac.text, change);
+  } else {
+    PrintChangeText(std::cout, mac.text, change, options.dryRun);
+  }
+  if (change.written && !change.verified) {
+    std::string parts;
+    for (const std::string& part : change.notTaken) parts += (parts.empty() ? "" : ", ") + part;
+    std::cerr << "oxlo: " << mac.text << " did not take: " << parts << "\n";
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int ConfigSet(const ConfigChangeOptions& options) {
+  Document document;
+  try {
+    document = DocumentOfAssignments(options.assignments);
+  } catch (const DocumentError& error) {
+    throw UsageError(error.what());
+  }
+  return ChangeSettings(options, document);
+}
+
+int ConfigApply(const ConfigChangeOptions& options) {
+  return ChangeSettings(options, ReadDocumentFile(options.file));
+}
+
 int Export(const ExportOptions& options) {
   const MacArgument mac = ParseMacArgument(options.mac);
   CheckTimeout(options.timeout);

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "protocol/settings_write.h"
 
@@ -12,6 +13,17 @@ struct ConfigGetOptions {
   std::string mac;
   bool json = false;
   double timeout = 2.0;
+};
+
+// config set (assignments) and config apply (a file).
+struct ConfigChangeOptions {
+  std::string mac;
+  std::vector<std::string> assignments;
+  std::string file;
+  bool dryRun = false;
+  bool json = false;
+  double timeout = 2.0;
+  double ackTimeout = std::chrono::duration<double>(AcknowledgementWait().Timeout()).count();
 };
 
 struct ExportOptions {
@@ -37,6 +49,8 @@ struct FirmwareOptions {
 // Each returns the exit code; bad arguments throw UsageError, failures
 // other exceptions whose message is shown.
 int ConfigGet(const ConfigGetOptions& options);
+int ConfigSet(const ConfigChangeOptions& options);
+int ConfigApply(const ConfigChangeOptions& options);
 int Export(const ExportOptions& options);
 int Import(const ImportOptions& options);
 int Firmware(const FirmwareOptions& options);

@@ -7,6 +7,7 @@
 
 #include "protocol/code_names.h"
 #include "protocol/fields.h"
+#include "protocol/settings_document.h"
 
 namespace oxlo::cli {
 namespace {
@@ -33,10 +34,6 @@ std::string CanFormatName(int code) {
 }
 std::string FilterTypeName(int type) {
   return NameOf(kFilterTypeNames, type);
-}
-std::optional<int> BitRateKbit(int baudIndex) {
-  if (!oxlo::BitRateName(baudIndex)) return std::nullopt;
-  return kBaudRatesKbit[static_cast<std::size_t>(baudIndex)];
 }
 std::string BitRateName(int baudIndex) {
   return oxlo::BitRateName(baudIndex).value_or(Unknown(baudIndex));
@@ -87,19 +84,6 @@ std::size_t Columns(const std::string& text) {
 }
 
 }  // namespace
-
-std::string Latin1ToUtf8(const std::string& text) {
-  std::string utf8;
-  for (unsigned char c : text) {
-    if (c < 0x80) {
-      utf8.push_back(static_cast<char>(c));
-    } else {
-      utf8.push_back(static_cast<char>(0xC0 | c >> 6));
-      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return utf8;
-}
 
 std::string EscapeControls(std::string_view utf8) {
   std::string out;
@@ -241,42 +225,40 @@ void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSe
 }
 
 void PrintSettingsJson(std::ostream& out, const std::string& mac, const DeviceSettings& settings) {
-  const NetworkSettings& n = settings.network;
-  const PortSettings& p = settings.port;
-  const CanSettings& c = settings.can;
-  nlohmann::ordered_json filters = nlohmann::ordered_json::array();
-  for (std::size_t k = 0; k < settings.filters.entries.size(); ++k) {
-    const FilterEntry& f = settings.filters.entries[k];
-    filters.push_back({{"number", k + 1}, {"type", FilterTypeName(f.type)}, {"id", f.id}});
-  }
-  const std::optional<int> kbit = BitRateKbit(c.baudIndex);
-  const nlohmann::ordered_json device = {
-      {"mac", mac},
-      {"network",
-       {{"name", n.name},
-        {"type", NetworkTypeName(n.networkType)},
-        {"ip", Ipv4ToText(n.address)},
-        {"mask", Ipv4ToText(n.subnetMask)},
-        {"gateway", Ipv4ToText(n.gateway)},
-        {"dns", Ipv4ToText(n.dns)}}},
-      {"port",
-       {{"alias", Latin1ToUtf8(p.alias)},
-        {"mode", std::string(ModeName(p.mode))},
-        {"local_port", p.localPort},
-        {"target_ip", Ipv4ToText(p.targetAddress)},
-        {"target_port", p.targetPort},
-        {"alive", p.alive},
-        {"latency", p.latency},
-        {"no_delay", p.noDelay},
-        {"type", PortTypeName(p.portType)}}},
-      {"can",
-       {{"bit_rate_kbps", kbit ? nlohmann::ordered_json(*kbit) : nlohmann::ordered_json()},
-        {"id_format", CanFormatName(c.idFormat)},
-        {"id", c.id},
-        {"mask", c.mask}}},
-      {"filters", filters}};
+  Document device = {{"mac", mac}};
+  device.update(SettingsToDocument(settings));
   // A name cut inside a character must not stop the output.
-  out << device.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  out << device.dump(2, ' ', false, Document::error_handler_t::replace) << '\n';
+}
+
+void PrintChangeText(std::ostream& out, const std::string& mac, const SettingsChange& change,
+                     bool dryRun) {
+  for (const SettingChange& c : change.diff) {
+    out << c.key << ": "
+        << EscapeControls(c.before.dump(-1, ' ', false, Document::error_handler_t::replace))
+        << " -> "
+        << EscapeControls(c.after.dump(-1, ' ', false, Document::error_handler_t::replace)) << "\n";
+  }
+  if (change.diff.empty()) {
+    out << mac << " already holds these settings; nothing sent\n";
+  } else if (dryRun) {
+    out << "Dry run: nothing sent to " << mac << "\n";
+  } else if (change.verified) {
+    out << "Applied to " << mac << " and read back\n";
+  }
+}
+
+void PrintChangeJson(std::ostream& out, const std::string& mac, const SettingsChange& change) {
+  Document diff = Document::array();
+  for (const SettingChange& c : change.diff) {
+    diff.push_back({{"key", c.key}, {"before", c.before}, {"after", c.after}});
+  }
+  const Document report = {{"mac", mac},
+                           {"changed", change.written},
+                           {"diff", diff},
+                           {"verified", change.verified},
+                           {"not_taken", change.notTaken}};
+  out << report.dump(2, ' ', false, Document::error_handler_t::replace) << '\n';
 }
 
 }  // namespace oxlo::cli

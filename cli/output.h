@@ -7,14 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/settings_exchange.h"
 #include "protocol/device_settings.h"
 #include "protocol/discovery.h"
+#include "protocol/fields.h"
 #include "protocol/network_diagnosis.h"
 
 namespace oxlo::cli {
-
-// 8-bit device texts (model, version) as UTF-8.
-std::string Latin1ToUtf8(const std::string& text);
 
 // UTF-8 text from a device, safe to show on a terminal: no name can clear the
 // screen or set the window title. Controls and DEL become "\x1b", the C1
@@ -43,5 +42,12 @@ void PrintDeviceJson(std::ostream& out, const std::vector<SeenDevice>& devices,
 void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSettings& settings);
 // One object with the keys mac, network, port, can and filters.
 void PrintSettingsJson(std::ostream& out, const std::string& mac, const DeviceSettings& settings);
+
+// What config set and config apply did: each changed key as
+// "key: old -> new", then the outcome.
+void PrintChangeText(std::ostream& out, const std::string& mac, const SettingsChange& change,
+                     bool dryRun);
+// {"mac", "changed", "diff": [{"key", "before", "after"}], "verified", "not_taken"}.
+void PrintChangeJson(std::ostream& out, const std::string& mac, const SettingsChange& change);
 
 }  // namespace oxlo::cli

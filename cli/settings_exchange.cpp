@@ -19,11 +19,11 @@ std::string JoinWithCommas(const std::vector<std::string>& parts) {
   return text;
 }
 
+}  // namespace
+
 std::vector<WriteStep> WholeSettingsPlan() {
   return PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true);
 }
-
-}  // namespace
 
 DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout) {
   std::vector<std::uint8_t> replyCodes;
@@ -57,10 +57,10 @@ DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds
 }
 
 bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
-                         std::chrono::milliseconds timeout) {
+                         std::chrono::milliseconds timeout, const std::vector<WriteStep>& plan) {
   DeviceSession session(mac, {code::kApplyAck});
   session.Open();
-  for (const SentStep& sent : BuildSentSteps(mac, settings, WholeSettingsPlan())) {
+  for (const SentStep& sent : BuildSentSteps(mac, settings, plan)) {
     std::this_thread::sleep_for(sent.step.pauseBefore);
     session.Broadcast(sent.message);
   }
@@ -79,7 +79,8 @@ bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
 
 std::vector<std::string> PartsNotTakenAfterWrite(const MacField& mac,
                                                  const DeviceSettings& settings,
-                                                 std::chrono::milliseconds timeout) {
+                                                 std::chrono::milliseconds timeout,
+                                                 const std::vector<WriteStep>& plan) {
   DeviceSettings held;
   try {
     held = ReadDeviceSettings(mac, timeout);
@@ -87,7 +88,51 @@ std::vector<std::string> PartsNotTakenAfterWrite(const MacField& mac,
     throw DeviceError(std::string("the settings were acknowledged but could not be read back: ") +
                       error.what());
   }
-  return PartsNotTaken(mac, BuildSentSteps(mac, settings, WholeSettingsPlan()), held);
+  return PartsNotTaken(mac, BuildSentSteps(mac, settings, plan), held);
+}
+
+SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& document, bool dryRun,
+                                    std::chrono::milliseconds readTimeout,
+                                    std::chrono::milliseconds ackTimeout) {
+  const DeviceSettings held = ReadDeviceSettings(mac, readTimeout);
+  const DeviceSettings wanted = ApplyDocument(held, document);
+  const std::vector<WriteStep> plan = PlanChangedWrite(mac, held, wanted);
+  // A value in another spelling of what the device holds (a CAN identifier
+  // without its leading zeros) changes nothing, and is not listed.
+  DeviceSettings sent = held;
+  for (const WriteStep& step : plan) {
+    switch (step.group) {
+      case SettingGroup::kNetwork:
+        sent.network = wanted.network;
+        break;
+      case SettingGroup::kOperationMode:
+        sent.port = wanted.port;
+        break;
+      case SettingGroup::kCan:
+        sent.can = wanted.can;
+        break;
+      case SettingGroup::kFilters:
+        for (int k = 0; k < kSlotsPerGroup; ++k) {
+          sent.filters.Slot(step.filterGroup, k) = wanted.filters.Slot(step.filterGroup, k);
+        }
+        break;
+    }
+  }
+  SettingsChange change;
+  change.diff = DiffSettings(held, sent);
+  if (plan.empty()) {
+    // What it holds was just read: nothing to send, and nothing to confirm.
+    change.verified = true;
+    return change;
+  }
+  if (dryRun) return change;
+  if (!WriteDeviceSettings(mac, wanted, ackTimeout, plan)) {
+    throw DeviceError(MacToText(mac) + " did not acknowledge the settings (Connection Lost)");
+  }
+  change.written = true;
+  change.notTaken = PartsNotTakenAfterWrite(mac, wanted, readTimeout, plan);
+  change.verified = change.notTaken.empty();
+  return change;
 }
 
 }  // namespace oxlo::cli

@@ -8,6 +8,8 @@
 
 #include "protocol/bytes.h"
 #include "protocol/device_settings.h"
+#include "protocol/settings_document.h"
+#include "protocol/settings_write.h"
 
 namespace oxlo::cli {
 
@@ -22,17 +24,39 @@ class DeviceError : public std::runtime_error {
 // what is missing, or transport::SocketError.
 DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout);
 
-// Sends the settings messages as the window's Apply after an import does
-// (the eight filter groups paced), then the apply command, and waits up to
-// `timeout` for the acknowledgement. False when none came.
-bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
-                         std::chrono::milliseconds timeout);
+// The whole settings, as the window's Apply after an import sends them (the
+// eight filter groups paced).
+std::vector<WriteStep> WholeSettingsPlan();
 
-// Reads the device back after an acknowledged write of `settings` and names
-// the parts it does not hold as written; empty when it took everything.
-// Throws DeviceError when the read-back is incomplete.
-std::vector<std::string> PartsNotTakenAfterWrite(const MacField& mac,
-                                                 const DeviceSettings& settings,
-                                                 std::chrono::milliseconds timeout);
+// Sends the settings messages of `plan`, then the apply command, and waits
+// up to `timeout` for the acknowledgement. False when none came.
+bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
+                         std::chrono::milliseconds timeout,
+                         const std::vector<WriteStep>& plan = WholeSettingsPlan());
+
+// Reads the device back after an acknowledged write of `plan` and names the
+// parts it does not hold as written; empty when it took everything. Throws
+// DeviceError when the read-back is incomplete.
+std::vector<std::string> PartsNotTakenAfterWrite(
+    const MacField& mac, const DeviceSettings& settings, std::chrono::milliseconds timeout,
+    const std::vector<WriteStep>& plan = WholeSettingsPlan());
+
+// What a change of settings did.
+struct SettingsChange {
+  std::vector<SettingChange> diff;
+  bool written = false;               // groups went, and the apply command
+  bool verified = false;              // the device holds what is wanted, read back
+  std::vector<std::string> notTaken;  // parts the read-back differs in
+};
+
+// Reads the device, changes what it holds by `document` (a whole or partial
+// settings document), and sends only the groups that differ, then the apply
+// command; after the acknowledgement reads back to confirm. With `dryRun`,
+// or when nothing differs, nothing is written. Throws DocumentError for a
+// value the window would refuse, before anything is sent; DeviceError when
+// the device does not answer or acknowledge.
+SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& document, bool dryRun,
+                                    std::chrono::milliseconds readTimeout,
+                                    std::chrono::milliseconds ackTimeout);
 
 }  // namespace oxlo::cli

@@ -234,4 +234,17 @@ bool IsValidUtf8(ByteView bytes) {
   return true;
 }
 
+std::string Latin1ToUtf8(const std::string& text) {
+  std::string utf8;
+  for (unsigned char c : text) {
+    if (c < 0x80) {
+      utf8.push_back(static_cast<char>(c));
+    } else {
+      utf8.push_back(static_cast<char>(0xC0 | c >> 6));
+      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return utf8;
+}
+
 }  // namespace oxlo

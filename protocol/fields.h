@@ -85,4 +85,7 @@ std::string FixedTextFromField(ByteView field);
 // True when `bytes` is complete, well-formed UTF-8.
 bool IsValidUtf8(ByteView bytes);
 
+// 8-bit device texts (model, version, alias) as UTF-8.
+std::string Latin1ToUtf8(const std::string& text);
+
 }  // namespace oxlo

@@ -103,19 +103,6 @@ std::string Latin1FromUtf8(const std::string& key, const std::string& text) {
   return out;
 }
 
-std::string Utf8FromLatin1(const std::string& text) {
-  std::string utf8;
-  for (unsigned char c : text) {
-    if (c < 0x80) {
-      utf8.push_back(static_cast<char>(c));
-    } else {
-      utf8.push_back(static_cast<char>(0xC0 | c >> 6));
-      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return utf8;
-}
-
 std::string FilterKey(int group, int slot, const char* part) {
   return "filters." + std::to_string(group + 1) + "." + std::to_string(slot + 1) + "." + part;
 }
@@ -168,7 +155,7 @@ std::vector<Field> MakeFields() {
       "network.dns", [](auto& s) -> auto& { return s.network.dns; });
 
   f.push_back({"port.alias", Kind::kText,
-               [](const DeviceSettings& s) { return Document(Utf8FromLatin1(s.port.alias)); },
+               [](const DeviceSettings& s) { return Document(Latin1ToUtf8(s.port.alias)); },
                [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
                  const std::string alias = Latin1FromUtf8("port.alias", Text("port.alias", v));
                  if (alias.size() > kAliasFieldSize) {

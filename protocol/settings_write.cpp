@@ -24,6 +24,24 @@ std::vector<WriteStep> PlanSettingsWrite(const ChangedGroups& changed, bool whol
   return steps;
 }
 
+std::vector<WriteStep> PlanChangedWrite(const MacField& mac, const DeviceSettings& held,
+                                        const DeviceSettings& wanted,
+                                        std::chrono::milliseconds pace) {
+  std::vector<WriteStep> steps;
+  const auto differs = [&](const WriteStep& step) {
+    return BuildWriteStep(mac, held, step) != BuildWriteStep(mac, wanted, step);
+  };
+  for (const SettingGroup group :
+       {SettingGroup::kNetwork, SettingGroup::kOperationMode, SettingGroup::kCan}) {
+    if (differs({group})) steps.push_back({group});
+  }
+  for (int group = 0; group < kFilterGroupCount; ++group) {
+    const WriteStep step{SettingGroup::kFilters, group, pace};
+    if (differs(step)) steps.push_back(step);
+  }
+  return steps;
+}
+
 Bytes BuildWriteStep(const MacField& mac, const DeviceSettings& settings, const WriteStep& step) {
   switch (step.group) {
     case SettingGroup::kNetwork: {

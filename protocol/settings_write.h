@@ -43,6 +43,14 @@ std::vector<WriteStep> PlanSettingsWrite(const ChangedGroups& changed, bool whol
 // group (0-7).
 Bytes BuildWriteStep(const MacField& mac, const DeviceSettings& settings, const WriteStep& step);
 
+// The sends that take a device holding `held` to `wanted`: each group whose
+// message would differ (each filter group on its own, `pace` after the send
+// before it, as in a whole table), none
+// when nothing differs. Messages are compared, as PartsNotTaken does.
+std::vector<WriteStep> PlanChangedWrite(const MacField& mac, const DeviceSettings& held,
+                                        const DeviceSettings& wanted,
+                                        std::chrono::milliseconds pace = kFilterGroupPace);
+
 // One send of a write: the step, with the filter group (0-7) it sent for a
 // step of the filters, and the message that went.
 struct SentStep {

@@ -81,13 +81,13 @@ TEST(SettingsText, NamesCodesAndSaysWhenThereIsNoName) {
       {[](DeviceSettings& s) { s.port.portType = kPortTypeData; }, "  Type:          Data",
        "/port/type", "Data"},
       {[](DeviceSettings& s) { s.can.baudIndex = 0; }, "  Bit rate:      20 kbps",
-       "/can/bit_rate_kbps", 20},
+       "/can/bitrate_kbps", 20},
       {[](DeviceSettings& s) { s.can.baudIndex = 9; }, "  Bit rate:      1000 kbps",
-       "/can/bit_rate_kbps", 1000},
+       "/can/bitrate_kbps", 1000},
       {[](DeviceSettings& s) { s.can.baudIndex = 10; }, "  Bit rate:      unknown (10)",
-       "/can/bit_rate_kbps", nullptr},
+       "/can/bitrate_kbps", "unknown (10)"},
       {[](DeviceSettings& s) { s.can.idFormat = kIdFormat11Bit; }, "  ID format:     A",
-       "/can/id_format", "A"},
+       "/can/id_format", "11-bit"},
       {[](DeviceSettings& s) { s.can.idFormat = 0; }, "  ID format:     unknown (0)",
        "/can/id_format", "unknown (0)"},
       {[](DeviceSettings& s) { s.filters.entries[3].type = 255; }, "    4  unknown (255) 00000033",
@@ -124,11 +124,11 @@ TEST(SettingsJson, HasStableKeysAndUtf8Texts) {
         {"no_delay", true},
         {"type", "Modem"}}},
       {"can",
-       {{"bit_rate_kbps", 125}, {"id_format", "B"}, {"id", "1FFFFFFF"}, {"mask", "0000ABCD"}}}};
+       {{"bitrate_kbps", 125}, {"id_format", "29-bit"}, {"id", "1FFFFFFF"}, {"mask", "0000ABCD"}}}};
   for (const auto& [key, value] : expected.items()) EXPECT_EQ(j.at(key), value) << key;
   ASSERT_EQ(j.at("filters").size(), 32u);
   EXPECT_EQ(j.at("filters").at(31),
-            (nlohmann::json{{"number", 32}, {"type", "Standard"}, {"id", "000001F3"}}));
+            (nlohmann::json{{"group", 8}, {"slot", 4}, {"type", "Standard"}, {"id", "000001F3"}}));
   EXPECT_EQ(j.size(), 5u);
 }
 

@@ -48,6 +48,44 @@ TEST(PlanSettingsWrite, ChangedGroupsInDeviceOrderAndTheWholeTablePaced) {
   EXPECT_EQ(PlanSettingsWrite({true, true, true, true}, true).back().pauseBefore, kFilterGroupPace);
 }
 
+// Only what would reach the device differently goes: the same value in
+// another spelling sends nothing.
+TEST(PlanChangedWrite, SendsEachGroupWhoseMessageDiffersAndNothingElse) {
+  const WriteStep network{SettingGroup::kNetwork}, port{SettingGroup::kOperationMode},
+      can{SettingGroup::kCan};
+  const auto group = [](int g) { return WriteStep{SettingGroup::kFilters, g, milliseconds(7)}; };
+  struct Case {
+    const char* what;
+    std::function<void(DeviceSettings&)> change;
+    std::vector<WriteStep> steps;
+  };
+  const Case cases[] = {
+      {"nothing", [](DeviceSettings&) {}, {}},
+      {"the CAN identifier with leading zeros", [](DeviceSettings& s) { s.can.mask = "ABCD"; }, {}},
+      {"the port count, which always goes as one",
+       [](DeviceSettings& s) { s.network.portCount = 3; },
+       {}},
+      {"the local port", [](DeviceSettings& s) { s.port.localPort = 4001; }, {port}},
+      {"name and bit rate",
+       [](DeviceSettings& s) {
+         s.network.name = "Halle 3";
+         s.can.baudIndex = 5;
+       },
+       {network, can}},
+      {"two filter slots in groups 3 and 8",
+       [](DeviceSettings& s) {
+         s.filters.Slot(2, 1).id = "1FF";
+         s.filters.Slot(7, 3).type = 0;
+       },
+       {group(2), group(7)}},
+  };
+  for (const Case& c : cases) {
+    DeviceSettings wanted = SampleSettings();
+    c.change(wanted);
+    EXPECT_EQ(PlanChangedWrite(kMac, SampleSettings(), wanted, milliseconds(7)), c.steps) << c.what;
+  }
+}
+
 TEST(BuildWriteStep, WholeSettingsGiveTheDeviceMessagesInPlanOrder) {
   const std::vector<Bytes> messages = SettingsMessages(kMac, SampleSettings());
   ASSERT_EQ(messages.size(), 11u);
