@@ -35,3 +35,28 @@ for line in open(path):
 print(n)
 PY
 }
+
+# settings_valid FILE: the settings document in FILE meets docs/settings.schema.json.
+settings_valid() {
+  python3 - "$(dirname "${BASH_SOURCE[0]}")/../../docs/settings.schema.json" "$1" <<'PY' ||
+import json, sys, jsonschema
+jsonschema.Draft202012Validator(json.load(open(sys.argv[1]))).validate(json.load(open(sys.argv[2])))
+PY
+    fail "$1 does not meet the settings schema"
+}
+
+# writes NAME: the settings writes (N, O, C, the filter groups; not their
+# 9-byte read requests) and apply commands the simulator NAME received, as
+# "CODE xCOUNT" lines sorted by code.
+writes() {
+  python3 - "$work/$1.log" <<'PY'
+import collections, json, sys
+count = collections.Counter()
+for line in open(sys.argv[1]):
+    data = bytes.fromhex(json.loads(line)["hex"])
+    code = data[1]
+    if code == 0x41 or (len(data) > 9 and (code in (0x4E, 0x4F, 0x43) or 1 <= code <= 8)):
+        count[code] += 1
+print(" ".join(f"{code:02X}x{n}" for code, n in sorted(count.items())))
+PY
+}
