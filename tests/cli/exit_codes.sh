@@ -23,6 +23,8 @@ check 0 discover --help
 check 0 doctor --help
 check 0 assign --help
 check 0 config get --help
+check 0 config set --help
+check 0 config apply --help
 check 0 export --help
 check 0 import --help
 check 0 firmware --help
@@ -66,6 +68,12 @@ check 2 config get
 check 2 config get 02-00-00-00-00
 check 2 config get 02-00-00-00-00-01 --timeout 0
 check 2 config get 02-00-00-00-00-01 --timeout x
+check 2 config set 02-00-00-00-00-01
+check 2 config set 02-00-00-00-00-01 port.speed=9600
+check 2 config set 02-00-00-00-00-01 port.local_port
+check 2 config set 02-00-00-00-00-0G port.local_port=1
+check 2 config set 02-00-00-00-00-01 port.local_port=1 --ack-timeout 0
+check 2 config apply 02-00-00-00-00-01
 check 2 export 02-00-00-00-00-01
 check 2 export 02-00-00-00-00-0Z out.oxl
 check 2 export 02-00-00-00-00-01 out.oxl --timeout -1

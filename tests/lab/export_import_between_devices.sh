@@ -8,6 +8,7 @@ target_mac=02-00-5E-00-01-02
 
 start_sim "$OXLO_LAB_DEV_NS" dev --config "$here/settings_devices.json"
 "$OXLO_CLI" config get "$source_mac" --json >"$work/source.json" || fail "config get exited $?"
+settings_valid "$work/source.json"
 "$OXLO_CLI" config get "$source_mac" >"$work/source.txt" || fail "config get (text) exited $?"
 grep -qx "  Bit rate:      125 kbps" "$work/source.txt" || fail "text: $(cat "$work/source.txt")"
 "$OXLO_CLI" export "$source_mac" "$work/source.oxl" || fail "export exited $?"
@@ -31,6 +32,7 @@ assert writes == expected, f"writes {writes}"
 PY
 
 "$OXLO_CLI" config get "$target_mac" --json >"$work/target.json" || fail "config get of the target exited $?"
+settings_valid "$work/target.json"
 python3 - "$work/source.json" "$work/target.json" "$source_mac" "$target_mac" <<'PY'
 import json, sys
 source, target = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]))

@@ -42,6 +42,7 @@ for size in 173 429 500; do
   "$OXLO_CLI" import "$mac" "$work/f$size.oxl" >/dev/null || fail "a $size-byte file: exit $?"
   [ "$(log_lines dev "0241")" = $((applies + 1)) ] || fail "a $size-byte file: no apply command"
   "$OXLO_CLI" config get "$mac" --json >"$work/after$size.json" || fail "config get exited $?"
+  settings_valid "$work/after$size.json"
   python3 - "$work/after$size.json" "$size" <<'PY'
 import json, sys
 d, size = json.load(open(sys.argv[1])), int(sys.argv[2])
