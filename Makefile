@@ -45,8 +45,8 @@ test: deps
 	cmake --build build/normal -j $(JOBS)
 	ctest --test-dir build/normal $(CTEST_FLAGS)
 	@scripts/configure tsan
-	cmake --build build/tsan -j $(JOBS) --target transport_tests sim_tests sim_process_tests
-	ctest --test-dir build/tsan $(CTEST_FLAGS) -R '^(Endpoint|ExecutorDelivery|FirmwareDriver|ReplySender|SimProcess)'
+	cmake --build build/tsan -j $(JOBS) --target transport_tests sim_tests sim_process_tests cli_tests
+	ctest --test-dir build/tsan $(CTEST_FLAGS) -R '^(Endpoint|ExecutorDelivery|FirmwareDriver|ReplySender|SimProcess|DeviceLine|DeviceSession)'
 	@scripts/configure asan
 	cmake --build build/asan -j $(JOBS)
 	ctest --test-dir build/asan $(CTEST_FLAGS) -LE lab

@@ -1,16 +1,81 @@
 #include "cli/device_session.h"
 
+#include <stdexcept>
+
 #include "protocol/frame.h"
 
 namespace oxlo::cli {
+namespace {
+
+std::uint64_t Key(const MacField& mac) {
+  std::uint64_t key = 0;
+  for (std::uint8_t b : mac) key = key << 8 | b;
+  return key;
+}
+
+}  // namespace
+
+DeviceLine::DeviceLine(transport::Binding binding) : endpoint_({std::move(binding)}) {
+  endpoint_.SetBroadcastEnabled(true);
+  endpoint_.DeliverOversize(true);
+  // Many devices answer at once in a fleet run.
+  endpoint_.SetSocketReceiveBuffer(transport::kBurstReceiveBuffer);
+  endpoint_.SetReadHandler([this](const transport::Datagram& d) { OnDatagram(d); });
+}
+
+DeviceLine::~DeviceLine() {
+  Close();
+}
+
+void DeviceLine::Open() {
+  endpoint_.Open();
+}
+
+void DeviceLine::Close() {
+  endpoint_.Close();
+}
+
+std::uint16_t DeviceLine::Port() const {
+  const std::optional<transport::Binding> bound = endpoint_.CurrentBinding();
+  return bound ? bound->port : 0;
+}
+
+void DeviceLine::Broadcast(ByteView message) {
+  endpoint_.Broadcast(message, kDevicePort);
+}
+
+void DeviceLine::Attach(DeviceSession* session) {
+  std::lock_guard lock(mutex_);
+  if (!sessions_.emplace(Key(session->mac_), session).second) {
+    throw std::logic_error("two conversations with one device at once");
+  }
+}
+
+void DeviceLine::Detach(DeviceSession* session) {
+  std::lock_guard lock(mutex_);
+  const auto it = sessions_.find(Key(session->mac_));
+  if (it != sessions_.end() && it->second == session) sessions_.erase(it);
+}
+
+void DeviceLine::OnDatagram(const transport::Datagram& datagram) {
+  // A cut datagram has no ETX, but its start still says whose it is.
+  const std::optional<MacField> mac = MacOf(datagram.data);
+  if (!mac) return;
+  std::lock_guard lock(mutex_);
+  const auto it = sessions_.find(Key(*mac));
+  if (it != sessions_.end()) it->second->Take(datagram);
+}
 
 DeviceSession::DeviceSession(const MacField& mac, const std::vector<std::uint8_t>& replyCodes,
                              transport::Binding binding)
-    : mac_(mac), endpoint_({std::move(binding)}) {
+    : mac_(mac), own_line_(std::make_unique<DeviceLine>(std::move(binding))), line_(*own_line_) {
   for (std::uint8_t c : replyCodes) codes_.set(c);
-  endpoint_.SetBroadcastEnabled(true);
-  endpoint_.DeliverOversize(true);
-  endpoint_.SetReadHandler([this](const transport::Datagram& d) { OnDatagram(d); });
+}
+
+DeviceSession::DeviceSession(DeviceLine& line, const MacField& mac,
+                             const std::vector<std::uint8_t>& replyCodes)
+    : mac_(mac), line_(line) {
+  for (std::uint8_t c : replyCodes) codes_.set(c);
 }
 
 DeviceSession::~DeviceSession() {
@@ -18,20 +83,32 @@ DeviceSession::~DeviceSession() {
 }
 
 void DeviceSession::Open() {
-  endpoint_.Open();
+  if (attached_) return;
+  line_.Attach(this);
+  attached_ = true;
+  if (own_line_) {
+    try {
+      own_line_->Open();
+    } catch (...) {
+      Close();
+      throw;
+    }
+  }
 }
 
 void DeviceSession::Close() {
-  endpoint_.Close();
+  // Once detached, no receiving thread is inside Take().
+  if (own_line_) own_line_->Close();
+  if (attached_) line_.Detach(this);
+  attached_ = false;
 }
 
 std::uint16_t DeviceSession::Port() const {
-  const std::optional<transport::Binding> bound = endpoint_.CurrentBinding();
-  return bound ? bound->port : 0;
+  return line_.Port();
 }
 
 void DeviceSession::Broadcast(ByteView message) {
-  endpoint_.Broadcast(message, kDevicePort);
+  line_.Broadcast(message);
 }
 
 void DeviceSession::Discard() {
@@ -54,18 +131,17 @@ bool DeviceSession::OversizeReplyArrived() {
   return oversize_;
 }
 
-void DeviceSession::OnDatagram(const transport::Datagram& datagram) {
+void DeviceSession::Take(const transport::Datagram& datagram) {
   if (datagram.truncated) {
-    // Only its start is here, no ETX: the code and MAC still say whose it is.
     const Bytes& start = datagram.data;
-    if (start.size() > kCodeOffset && codes_.test(start[kCodeOffset]) && MacOf(start) == mac_) {
+    if (start.size() > kCodeOffset && codes_.test(start[kCodeOffset])) {
       std::lock_guard lock(mutex_);
       oversize_ = true;
     }
     return;
   }
   const std::optional<std::uint8_t> replyCode = AcceptDatagram(datagram.data);
-  if (!replyCode || !codes_.test(*replyCode) || MacOf(datagram.data) != mac_) return;
+  if (!replyCode || !codes_.test(*replyCode)) return;
   if (sink_) {
     sink_(datagram.data);
     return;

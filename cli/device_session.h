@@ -1,14 +1,18 @@
-// Talks to one device: port 2057 on every local address, messages broadcast
-// to the LAN, and the device's replies kept in arrival order.
+// Talks to devices: port 2057 on every local address, messages broadcast to
+// the LAN, and each device's replies kept in arrival order for the
+// conversation with it.
 #pragma once
 
 #include <bitset>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "protocol/bytes.h"
@@ -16,20 +20,57 @@
 
 namespace oxlo::cli {
 
+class DeviceSession;
+
+// One endpoint that many conversations share, one per device at a time: each
+// datagram goes to the session of the MAC it carries, so one process talks
+// to many devices at once over port 2057.
+class DeviceLine {
+ public:
+  // `binding` is port 2057 on every address but in tests.
+  explicit DeviceLine(transport::Binding binding = {"", kDevicePort});
+  ~DeviceLine();
+  DeviceLine(const DeviceLine&) = delete;
+  DeviceLine& operator=(const DeviceLine&) = delete;
+
+  // Binds the port; throws transport::SocketError when it is held.
+  void Open();
+  void Close();
+  bool IsOpen() const { return endpoint_.IsActive(); }
+  // The port bound; 0 while closed.
+  std::uint16_t Port() const;
+  // To 255.255.255.255:2057.
+  void Broadcast(ByteView message);
+
+ private:
+  friend class DeviceSession;
+  void Attach(DeviceSession* session);
+  void Detach(DeviceSession* session);
+  void OnDatagram(const transport::Datagram& datagram);
+
+  std::mutex mutex_;  // held while a datagram is handed to a session
+  std::unordered_map<std::uint64_t, DeviceSession*> sessions_;
+  // Last, so its receiving thread stops before the members it reads go.
+  transport::Endpoint endpoint_;
+};
+
 class DeviceSession {
  public:
   using Clock = std::chrono::steady_clock;
 
   // Keeps the datagrams with one of `replyCodes` whose MAC field is `mac`;
   // our own broadcasts come back to us and carry request codes, so they go.
-  // `binding` is port 2057 on every address but in tests.
+  // Over its own line, bound to `binding` (port 2057 but in tests) ...
   DeviceSession(const MacField& mac, const std::vector<std::uint8_t>& replyCodes,
                 transport::Binding binding = {"", kDevicePort});
+  // ... or over a shared one, opened by its owner; one session per MAC at a time.
+  DeviceSession(DeviceLine& line, const MacField& mac, const std::vector<std::uint8_t>& replyCodes);
   ~DeviceSession();
   DeviceSession(const DeviceSession&) = delete;
   DeviceSession& operator=(const DeviceSession&) = delete;
 
-  // Binds port 2057; throws transport::SocketError when it is held.
+  // Starts taking replies (and binds its own line); throws
+  // transport::SocketError when the port is held.
   void Open();
   void Close();
   // The port bound; 0 while closed.
@@ -46,11 +87,13 @@ class DeviceSession {
   // Whether a reply for us came that was larger than the endpoint takes
   // (transport::kReceiveBufferSize): it never reaches Next().
   bool OversizeReplyArrived();
-  // Replies kept for Next() at most; beyond, the oldest go (see OnDatagram).
+  // Replies kept for Next() at most; beyond, the oldest go (see Take).
   static constexpr std::size_t kMaxPendingReplies = 4096;
 
  private:
-  void OnDatagram(const transport::Datagram& datagram);
+  friend class DeviceLine;
+  // A datagram carrying our MAC, on the line's receiving thread.
+  void Take(const transport::Datagram& datagram);
 
   MacField mac_;
   std::bitset<256> codes_;
@@ -58,9 +101,10 @@ class DeviceSession {
   std::condition_variable arrived_;
   std::deque<Bytes> replies_;
   bool oversize_ = false;
+  bool attached_ = false;
   std::function<void(const Bytes&)> sink_;
-  // Last, so its receiving thread stops before the members it fills go.
-  transport::Endpoint endpoint_;
+  std::unique_ptr<DeviceLine> own_line_;
+  DeviceLine& line_;
 };
 
 }  // namespace oxlo::cli

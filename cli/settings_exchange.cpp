@@ -1,5 +1,6 @@
 #include "cli/settings_exchange.h"
 
+#include <memory>
 #include <thread>
 
 #include "cli/device_session.h"
@@ -19,18 +20,26 @@ std::string JoinWithCommas(const std::vector<std::string>& parts) {
   return text;
 }
 
+std::unique_ptr<DeviceSession> SessionWith(DeviceLine* line, const MacField& mac,
+                                           const std::vector<std::uint8_t>& replyCodes) {
+  if (line != nullptr) return std::make_unique<DeviceSession>(*line, mac, replyCodes);
+  return std::make_unique<DeviceSession>(mac, replyCodes);
+}
+
 }  // namespace
 
 std::vector<WriteStep> WholeSettingsPlan() {
   return PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true);
 }
 
-DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout) {
+DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout,
+                                  DeviceLine* line) {
   std::vector<std::uint8_t> replyCodes;
   for (int k = 0; k < kReadRequestKindCount; ++k) {
     replyCodes.push_back(ReplyCode(static_cast<ReadRequestKind>(k)));
   }
-  DeviceSession session(mac, replyCodes);
+  const std::unique_ptr<DeviceSession> own = SessionWith(line, mac, replyCodes);
+  DeviceSession& session = *own;
   session.Open();
   for (const ReadStep& step : kReadPlan) {
     session.Broadcast(BuildReadRequest(step.kind, mac));
@@ -57,8 +66,10 @@ DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds
 }
 
 bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
-                         std::chrono::milliseconds timeout, const std::vector<WriteStep>& plan) {
-  DeviceSession session(mac, {code::kApplyAck});
+                         std::chrono::milliseconds timeout, const std::vector<WriteStep>& plan,
+                         DeviceLine* line) {
+  const std::unique_ptr<DeviceSession> own = SessionWith(line, mac, {code::kApplyAck});
+  DeviceSession& session = *own;
   session.Open();
   for (const SentStep& sent : BuildSentSteps(mac, settings, plan)) {
     std::this_thread::sleep_for(sent.step.pauseBefore);
@@ -80,10 +91,11 @@ bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
 std::vector<std::string> PartsNotTakenAfterWrite(const MacField& mac,
                                                  const DeviceSettings& settings,
                                                  std::chrono::milliseconds timeout,
-                                                 const std::vector<WriteStep>& plan) {
+                                                 const std::vector<WriteStep>& plan,
+                                                 DeviceLine* line) {
   DeviceSettings held;
   try {
-    held = ReadDeviceSettings(mac, timeout);
+    held = ReadDeviceSettings(mac, timeout, line);
   } catch (const DeviceError& error) {
     throw DeviceError(std::string("the settings were acknowledged but could not be read back: ") +
                       error.what());
@@ -93,8 +105,8 @@ std::vector<std::string> PartsNotTakenAfterWrite(const MacField& mac,
 
 SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& document, bool dryRun,
                                     std::chrono::milliseconds readTimeout,
-                                    std::chrono::milliseconds ackTimeout) {
-  const DeviceSettings held = ReadDeviceSettings(mac, readTimeout);
+                                    std::chrono::milliseconds ackTimeout, DeviceLine* line) {
+  const DeviceSettings held = ReadDeviceSettings(mac, readTimeout, line);
   const DeviceSettings wanted = ApplyDocument(held, document);
   const std::vector<WriteStep> plan = PlanChangedWrite(mac, held, wanted);
   // A value in another spelling of what the device holds (a CAN identifier
@@ -126,11 +138,11 @@ SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& documen
     return change;
   }
   if (dryRun) return change;
-  if (!WriteDeviceSettings(mac, wanted, ackTimeout, plan)) {
+  if (!WriteDeviceSettings(mac, wanted, ackTimeout, plan, line)) {
     throw DeviceError(MacToText(mac) + " did not acknowledge the settings (Connection Lost)");
   }
   change.written = true;
-  change.notTaken = PartsNotTakenAfterWrite(mac, wanted, readTimeout, plan);
+  change.notTaken = PartsNotTakenAfterWrite(mac, wanted, readTimeout, plan, line);
   change.verified = change.notTaken.empty();
   return change;
 }

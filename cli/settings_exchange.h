@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/device_session.h"
 #include "protocol/bytes.h"
 #include "protocol/device_settings.h"
 #include "protocol/settings_document.h"
@@ -19,10 +20,14 @@ class DeviceError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Each function talks to the device over `line` when given (one shared by
+// many conversations at once), else over a line of its own.
+
 // Broadcasts the eleven read requests and waits until every part has
 // arrived, or `timeout` after the last request. Throws DeviceError naming
 // what is missing, or transport::SocketError.
-DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout);
+DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout,
+                                  DeviceLine* line = nullptr);
 
 // The whole settings, as the window's Apply after an import sends them (the
 // eight filter groups paced).
@@ -32,14 +37,15 @@ std::vector<WriteStep> WholeSettingsPlan();
 // up to `timeout` for the acknowledgement. False when none came.
 bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
                          std::chrono::milliseconds timeout,
-                         const std::vector<WriteStep>& plan = WholeSettingsPlan());
+                         const std::vector<WriteStep>& plan = WholeSettingsPlan(),
+                         DeviceLine* line = nullptr);
 
 // Reads the device back after an acknowledged write of `plan` and names the
 // parts it does not hold as written; empty when it took everything. Throws
 // DeviceError when the read-back is incomplete.
 std::vector<std::string> PartsNotTakenAfterWrite(
     const MacField& mac, const DeviceSettings& settings, std::chrono::milliseconds timeout,
-    const std::vector<WriteStep>& plan = WholeSettingsPlan());
+    const std::vector<WriteStep>& plan = WholeSettingsPlan(), DeviceLine* line = nullptr);
 
 // What a change of settings did.
 struct SettingsChange {
@@ -57,6 +63,7 @@ struct SettingsChange {
 // the device does not answer or acknowledge.
 SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& document, bool dryRun,
                                     std::chrono::milliseconds readTimeout,
-                                    std::chrono::milliseconds ackTimeout);
+                                    std::chrono::milliseconds ackTimeout,
+                                    DeviceLine* line = nullptr);
 
 }  // namespace oxlo::cli

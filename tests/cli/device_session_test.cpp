@@ -80,5 +80,45 @@ TEST(DeviceSession, NoticesAnOversizedReplyOnlyWhenItIsOurs) {
   }
 }
 
+// Conversations with several devices over one line: each reply reaches the
+// session of its MAC only, one session per MAC at a time, and a closed
+// session gets nothing more while the others go on.
+TEST(DeviceLine, HandsEachReplyToTheConversationWithItsDevice) {
+  constexpr MacField kOther{0x02, 0, 0, 0, 0, 0x02};
+  DeviceLine line(transport::Binding{"127.0.0.1", 0});
+  line.Open();
+  transport::Endpoint sender{{transport::Binding{"127.0.0.1", 0}}};
+  sender.Open();
+  const auto send = [&](const Bytes& datagram) {
+    sender.SendTo("127.0.0.1", line.Port(), datagram);
+  };
+  DeviceSession first(line, kMac, {kReplyCode});
+  DeviceSession second(line, kOther, {kReplyCode});
+  first.Open();
+  second.Open();
+  DeviceSession again(line, kMac, {kReplyCode});
+  EXPECT_THROW(again.Open(), std::logic_error);
+
+  send(Reply(1, kMac));
+  send(Reply(2, kOther));
+  send(Reply(3, {0x02, 0, 0, 0, 0, 0x03}));  // nobody's
+  send(Reply(4, kMac));
+  const auto soon = [] { return DeviceSession::Clock::now() + std::chrono::seconds(2); };
+  EXPECT_EQ(NumberOf(*first.Next(soon())), 1u);
+  EXPECT_EQ(NumberOf(*first.Next(soon())), 4u);
+  EXPECT_EQ(NumberOf(*second.Next(soon())), 2u);
+
+  first.Close();
+  send(Reply(5, kMac));
+  send(Reply(6, kOther));
+  EXPECT_EQ(NumberOf(*second.Next(soon())), 6u);
+  EXPECT_FALSE(first.Next(DeviceSession::Clock::now()));
+  // Its MAC is free again for a new conversation.
+  DeviceSession next(line, kMac, {kReplyCode});
+  next.Open();
+  send(Reply(7, kMac));
+  EXPECT_EQ(NumberOf(*next.Next(soon())), 7u);
+}
+
 }  // namespace
 }  // namespace oxlo::cli
