@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <iostream>
@@ -10,10 +12,13 @@
 #include "cli/device_commands.h"
 #include "cli/device_search.h"
 #include "cli/exit_codes.h"
+#include "cli/fleet.h"
 #include "cli/network_doctor.h"
 #include "cli/output.h"
+#include "cli/upload_progress.h"
 #include "protocol/discovery.h"
 #include "transport/endpoint.h"
+#include "transport/files.h"
 
 namespace oxlo::cli {
 namespace {
@@ -30,6 +35,25 @@ struct DoctorOptions {
   std::string interface;
   double timeout = 3.0;
   bool json = false;
+};
+
+struct FleetApplyOptions {
+  std::string inventory;
+  std::string report;
+  bool dryRun = false;
+  bool json = false;
+  int parallel = 64;
+  double timeout = 2.0;
+  double ackTimeout = 5.0;
+};
+
+struct FleetInventoryOptions {
+  std::string interface;
+  bool json = false;
+  bool csv = false;
+  int parallel = 64;
+  double searchTimeout = 3.0;
+  double timeout = 2.0;
 };
 
 struct AssignOptions {
@@ -122,6 +146,110 @@ int Doctor(const DoctorOptions& options) {
   return problems ? kExitFailure : kExitOk;
 }
 
+void CheckParallel(int parallel) {
+  if (parallel < 1 || parallel > 1024) throw UsageError("--parallel: from 1 to 1024");
+}
+
+int FleetApply(const FleetApplyOptions& options) {
+  CheckParallel(options.parallel);
+  CheckTimeout(options.timeout);
+  CheckTimeout(options.ackTimeout);
+  // Far more than any inventory; a wrong file is not read whole.
+  constexpr std::size_t kLargestInventory = 16 << 20;
+  const Bytes bytes = transport::ReadFileStart(options.inventory, kLargestInventory + 1);
+  if (bytes.size() > kLargestInventory) {
+    throw InventoryError(options.inventory + ": larger than an inventory can be");
+  }
+  std::vector<FleetDevice> devices;
+  try {
+    devices = ParseInventory(std::string(bytes.begin(), bytes.end()));
+  } catch (const InventoryError& error) {
+    throw InventoryError(options.inventory + ": " + error.what());
+  }
+  // Every device's document is checked as far as it can be without the
+  // device before anything is sent to any of them.
+  for (const FleetDevice& device : devices) {
+    try {
+      CheckDocumentShape(device.desired);
+    } catch (const DocumentError& error) {
+      throw InventoryError(options.inventory + ": " + device.mac + ": " + error.what());
+    }
+  }
+
+  FleetOptions fleet;
+  fleet.parallel = options.parallel;
+  fleet.dryRun = options.dryRun;
+  fleet.readTimeout = Milliseconds(options.timeout);
+  fleet.ackTimeout = Milliseconds(options.ackTimeout);
+  DeviceLine line;
+  line.Open();
+  // A bar on a terminal only: logs get the table and the report.
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  UploadProgress progress(std::cerr, terminal, devices.size(), "devices", "Done");
+  const std::vector<FleetResult> results = ApplyFleet(line, devices, fleet, [&](std::size_t done) {
+    if (terminal) progress.Update(done);
+  });
+  progress.Finish();
+  line.Close();
+
+  const Document report = FleetReport(results);
+  if (!options.report.empty()) {
+    const std::string text = report.dump(2, ' ', false, Document::error_handler_t::replace) + "\n";
+    transport::WriteFileAtomically(options.report, Bytes(text.begin(), text.end()));
+  }
+  if (options.json) {
+    std::cout << report.dump(2, ' ', false, Document::error_handler_t::replace) << "\n";
+  } else {
+    PrintFleetTable(std::cout, devices, results);
+  }
+  bool failed = false;
+  for (const FleetResult& r : results) {
+    if (r.outcome != FleetOutcome::kFailed) continue;
+    std::cerr << "oxlo: " << r.mac << ": " << ErrorText(std::runtime_error(r.error)) << "\n";
+    failed = true;
+  }
+  return failed ? kExitFailure : kExitOk;
+}
+
+int FleetInventory(const FleetInventoryOptions& options) {
+  CheckParallel(options.parallel);
+  CheckTimeout(options.timeout);
+  std::vector<DeviceRecord> devices;
+  for (SeenDevice& seen : Search(options.interface, "", options.searchTimeout)) {
+    devices.push_back(std::move(seen.record));
+  }
+  DeviceLine line;
+  line.Open();
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  UploadProgress progress(std::cerr, terminal, devices.size(), "devices", "Read");
+  const std::vector<FleetReading> readings = ReadFleet(
+      line, devices, options.parallel, Milliseconds(options.timeout), [&](std::size_t done) {
+        if (terminal) progress.Update(done);
+      });
+  progress.Finish();
+  line.Close();
+  if (options.csv) {
+    PrintFleetCsv(std::cout, readings);
+  } else if (options.json) {
+    std::cout << FleetReadingsJson(readings).dump(2, ' ', false, Document::error_handler_t::replace)
+              << "\n";
+  } else if (readings.empty()) {
+    std::cout << "No Oxlo device found.\n";
+  } else {
+    for (const FleetReading& r : readings) {
+      std::cout << r.device.mac << "  " << EscapeControls(r.device.name) << "  "
+                << (r.settings ? "read" : "not read: " + EscapeControls(r.error)) << "\n";
+    }
+  }
+  bool failed = false;
+  for (const FleetReading& r : readings) {
+    if (r.settings) continue;
+    std::cerr << "oxlo: " << ErrorText(std::runtime_error(r.error)) << "\n";
+    failed = true;
+  }
+  return failed ? kExitFailure : kExitOk;
+}
+
 std::optional<DeviceRecord> FindByMac(const std::vector<SeenDevice>& devices,
                                       const std::string& mac) {
   for (const SeenDevice& d : devices) {
@@ -206,6 +334,8 @@ struct Commands::Options {
   ConfigGetOptions configGet;
   ConfigChangeOptions configSet;
   ConfigChangeOptions configApply;
+  FleetApplyOptions fleetApply;
+  FleetInventoryOptions fleetInventory;
   ExportOptions exportFile;
   ImportOptions importFile;
   FirmwareOptions firmware;
@@ -286,6 +416,35 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
       ->required();
   changeOptions(ap, apply);
 
+  CLI::App* fleet = app.add_subcommand("fleet", "Many devices of this network segment at once");
+  fleet->require_subcommand(1);
+  FleetApplyOptions* fa = &options_->fleetApply;
+  CLI::App* fap = fleet_apply_ = fleet->add_subcommand(
+      "apply", "Bring every device of a YAML inventory to its settings, many at once");
+  fap->add_option("inventory", fa->inventory, "YAML inventory: defaults and devices by MAC")
+      ->required();
+  fap->add_flag("--dry-run", fa->dryRun, "Read each device and show what would change");
+  fap->add_flag("--json", fa->json, "Print the JSON report instead of the table");
+  fap->add_option("--report", fa->report, "Also write the JSON report into this file");
+  fap->add_option("--parallel", fa->parallel, "Devices at once, 1 to 1024 (default 64)");
+  fap->add_option("--timeout", fa->timeout,
+                  "Seconds to wait for a device's read replies (default 2)");
+  fap->add_option("--ack-timeout", fa->ackTimeout,
+                  "Seconds to wait for an acknowledgement (default 5)");
+  fap->footer(
+      "Exit status: 0 when every device holds its settings, 1 when any failed (each is\n"
+      "named on stderr), 2 for bad usage or an unusable inventory.");
+  FleetInventoryOptions* fi = &options_->fleetInventory;
+  CLI::App* fin = fleet_inventory_ =
+      fleet->add_subcommand("inventory", "Search, and read the settings of every device found");
+  fin->add_flag("--json", fi->json, "Print a JSON array of devices with their settings");
+  fin->add_flag("--csv", fi->csv, "Print CSV: one row per device, one column per setting")
+      ->excludes("--json");
+  fin->add_option("--interface", fi->interface, "Search on this network interface only");
+  fin->add_option("--parallel", fi->parallel, "Devices read at once, 1 to 1024 (default 64)");
+  fin->add_option("--search-timeout", fi->searchTimeout, "Seconds to collect replies (default 3)");
+  fin->add_option("--timeout", fi->timeout, "Seconds to wait for a device's replies (default 2)");
+
   ExportOptions* exportFile = &options_->exportFile;
   CLI::App* e = export_ =
       app.add_subcommand("export", "Save a device's settings in a settings file");
@@ -322,9 +481,14 @@ int Commands::Run() {
     if (config_get_->parsed()) return ConfigGet(options_->configGet);
     if (config_set_->parsed()) return ConfigSet(options_->configSet);
     if (config_apply_->parsed()) return ConfigApply(options_->configApply);
+    if (fleet_apply_->parsed()) return FleetApply(options_->fleetApply);
+    if (fleet_inventory_->parsed()) return FleetInventory(options_->fleetInventory);
     if (export_->parsed()) return Export(options_->exportFile);
     if (import_->parsed()) return Import(options_->importFile);
     if (firmware_->parsed()) return Firmware(options_->firmware);
+    return kExitUsage;
+  } catch (const InventoryError& error) {
+    std::cerr << "oxlo: " << ErrorText(error) << "\n";
     return kExitUsage;
   } catch (const UsageError& error) {
     std::cerr << "oxlo: " << ErrorText(error) << "\n";

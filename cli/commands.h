@@ -22,6 +22,8 @@ class Commands {
   CLI::App* config_get_ = nullptr;
   CLI::App* config_set_ = nullptr;
   CLI::App* config_apply_ = nullptr;
+  CLI::App* fleet_apply_ = nullptr;
+  CLI::App* fleet_inventory_ = nullptr;
   CLI::App* export_ = nullptr;
   CLI::App* import_ = nullptr;
   CLI::App* firmware_ = nullptr;

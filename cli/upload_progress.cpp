@@ -7,18 +7,23 @@ constexpr std::size_t kBarWidth = 30;
 
 }  // namespace
 
-UploadProgress::UploadProgress(std::ostream& out, bool terminal, std::uint64_t total)
-    : out_(out), terminal_(terminal), total_(total) {}
+UploadProgress::UploadProgress(std::ostream& out, bool terminal, std::uint64_t total,
+                               std::string unit, std::string verb)
+    : out_(out),
+      terminal_(terminal),
+      total_(total),
+      unit_(std::move(unit)),
+      verb_(std::move(verb)) {}
 
 void UploadProgress::Update(std::uint64_t acknowledged) {
   if (total_ == 0) return;
   const std::uint64_t percent = acknowledged * 100 / total_;
   const std::string counts =
-      std::to_string(acknowledged) + " of " + std::to_string(total_) + " bytes";
+      std::to_string(acknowledged) + " of " + std::to_string(total_) + " " + unit_;
   if (!terminal_) {
     if (percent / 10 <= last_tenth_) return;
     last_tenth_ = percent / 10;
-    out_ << "Uploaded " << counts << " (" << percent << "%)\n" << std::flush;
+    out_ << verb_ << " " << counts << " (" << percent << "%)\n" << std::flush;
     return;
   }
   const auto filled = static_cast<std::size_t>(acknowledged * kBarWidth / total_);

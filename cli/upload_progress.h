@@ -1,5 +1,5 @@
-// Progress of a firmware upload: a bar redrawn in place on a terminal, or
-// a plain line at each further tenth of the image for logs and pipes.
+// Progress of a firmware upload (or of a fleet run): a bar redrawn in place
+// on a terminal, or a plain line at each further tenth for logs and pipes.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +10,11 @@ namespace oxlo::cli {
 
 class UploadProgress {
  public:
-  UploadProgress(std::ostream& out, bool terminal, std::uint64_t total);
+  // Counts `unit`s; a plain line starts with `verb`.
+  UploadProgress(std::ostream& out, bool terminal, std::uint64_t total, std::string unit = "bytes",
+                 std::string verb = "Uploaded");
 
-  // `acknowledged` bytes of `total` have been taken by the device.
+  // `acknowledged` of `total` are done (bytes taken by the device).
   void Update(std::uint64_t acknowledged);
   // Ends the bar's line, so what follows starts on a line of its own.
   void Finish();
@@ -21,6 +23,8 @@ class UploadProgress {
   std::ostream& out_;
   bool terminal_;
   std::uint64_t total_;
+  std::string unit_;
+  std::string verb_;
   std::uint64_t last_tenth_ = 0;
   std::string bar_;  // as last drawn
 };

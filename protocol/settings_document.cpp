@@ -367,6 +367,18 @@ DeviceSettings ApplyDocument(const DeviceSettings& base, const Document& documen
   return settings;
 }
 
+void CheckDocumentShape(const Document& document) {
+  for (const auto& [key, value] : Flatten(document)) {
+    const Field* field = FieldOf(key);
+    if (field == nullptr) Refuse(key, "unknown key");
+    const bool fits = field->kind == Kind::kBool ? value.is_boolean()
+                      : field->kind == Kind::kNumber
+                          ? value.is_number_integer() || value.is_string()
+                          : value.is_string();
+    if (!fits) Refuse(key, "a value of the wrong kind: " + value.dump());
+  }
+}
+
 Document DocumentOfAssignments(const std::vector<std::string>& assignments) {
   Document document = Document::object();
   std::vector<std::pair<std::string, Document>> filters;
@@ -403,6 +415,12 @@ Document DocumentOfAssignments(const std::vector<std::string>& assignments) {
     }
   }
   return document;
+}
+
+std::vector<std::pair<std::string, Document>> SettingsByKey(const DeviceSettings& settings) {
+  std::vector<std::pair<std::string, Document>> keys;
+  for (const Field& field : Fields()) keys.emplace_back(field.key, field.get(settings));
+  return keys;
 }
 
 std::vector<SettingChange> DiffSettings(const DeviceSettings& before, const DeviceSettings& after) {

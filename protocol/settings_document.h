@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol/device_settings.h"
@@ -37,10 +38,18 @@ Document SettingsToDocument(const DeviceSettings& settings);
 // checks it, with the window's message; an unknown key is refused too.
 DeviceSettings ApplyDocument(const DeviceSettings& base, const Document& document);
 
+// Checks what a document can be checked for without the device's settings:
+// known keys, each with a value of its kind (text, number, true or false).
+// Throws DocumentError.
+void CheckDocumentShape(const Document& document);
+
 // A partial document from KEY=VALUE texts with dotted keys: network.ip,
 // port.local_port, can.bitrate_kbps, filters.3.2.id (group 3, slot 2). The
 // value is read as the key's kind: a number, true or false, or text.
 Document DocumentOfAssignments(const std::vector<std::string>& assignments);
+
+// Every setting by its dotted key, in document order.
+std::vector<std::pair<std::string, Document>> SettingsByKey(const DeviceSettings& settings);
 
 // One setting that differs, by its dotted key.
 struct SettingChange {

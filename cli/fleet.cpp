@@ -1,0 +1,334 @@
+#include "cli/fleet.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <charconv>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "cli/arguments.h"
+#include "cli/output.h"
+#include "protocol/fields.h"
+
+namespace oxlo::cli {
+namespace {
+
+[[noreturn]] void Refuse(const YAML::Node& node, const std::string& problem) {
+  const YAML::Mark mark = node.Mark();
+  throw InventoryError(mark.line >= 0 ? "line " + std::to_string(mark.line + 1) + ": " + problem
+                                      : problem);
+}
+
+// YAML as JSON: a plain scalar reads as a number or true/false where it is
+// one, a quoted one as text.
+Document ToDocument(const YAML::Node& node) {
+  switch (node.Type()) {
+    case YAML::NodeType::Map: {
+      Document object = Document::object();
+      for (const auto& entry : node) {
+        object[entry.first.as<std::string>()] = ToDocument(entry.second);
+      }
+      return object;
+    }
+    case YAML::NodeType::Sequence: {
+      Document list = Document::array();
+      for (const auto& item : node) list.push_back(ToDocument(item));
+      return list;
+    }
+    case YAML::NodeType::Scalar: {
+      const std::string text = node.Scalar();
+      if (node.Tag() == "?") {
+        if (text == "true") return true;
+        if (text == "false") return false;
+        std::int64_t number = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (error == std::errc() && end == text.data() + text.size()) return number;
+      }
+      return text;
+    }
+    case YAML::NodeType::Null:
+    case YAML::NodeType::Undefined:
+      break;
+  }
+  return nullptr;
+}
+
+// `over` laid on `base`: objects merged key by key, filter lists joined so
+// the later entries win.
+void Merge(Document& base, const Document& over) {
+  if (!base.is_object() || !over.is_object()) {
+    base = over;
+    return;
+  }
+  for (const auto& [key, value] : over.items()) {
+    if (key == "filters" && base.contains(key) && base[key].is_array() && value.is_array()) {
+      for (const Document& entry : value) base[key].push_back(entry);
+    } else if (base.contains(key)) {
+      Merge(base[key], value);
+    } else {
+      base[key] = value;
+    }
+  }
+}
+
+std::string Text(const YAML::Node& node, const std::string& what) {
+  if (!node.IsScalar()) Refuse(node, what + " must be text");
+  return node.Scalar();
+}
+
+}  // namespace
+
+std::vector<FleetDevice> ParseInventory(const std::string& yaml) {
+  YAML::Node root;
+  try {
+    root = YAML::Load(yaml);
+  } catch (const YAML::Exception& error) {
+    throw InventoryError(error.what());
+  }
+  if (!root.IsMap()) throw InventoryError("an inventory is a map with defaults and devices");
+  Document defaults = Document::object();
+  for (const auto& entry : root) {
+    const std::string key = entry.first.as<std::string>();
+    if (key != "defaults" && key != "devices") Refuse(entry.first, "unknown key " + key);
+  }
+  if (const YAML::Node node = root["defaults"]) {
+    if (!node.IsMap() && !node.IsNull()) Refuse(node, "defaults must be a settings map");
+    if (node.IsMap()) defaults = ToDocument(node);
+  }
+  const YAML::Node list = root["devices"];
+  if (!list || !list.IsSequence()) throw InventoryError("devices must be a list");
+
+  std::vector<FleetDevice> devices;
+  std::set<std::string> seen;
+  for (const YAML::Node& item : list) {
+    if (!item.IsMap()) Refuse(item, "each device is a map with its mac");
+    const YAML::Node macNode = item["mac"];
+    if (!macNode) Refuse(item, "a device without its mac");
+    FleetDevice device;
+    try {
+      const MacArgument mac = ParseMacArgument(Text(macNode, "mac"));
+      device.mac = mac.text;
+      device.macBytes = mac.bytes;
+    } catch (const UsageError& error) {
+      Refuse(macNode, error.what());
+    }
+    if (!seen.insert(device.mac).second) Refuse(macNode, device.mac + " is listed twice");
+    device.desired = defaults;
+    Document own = Document::object();
+    for (const auto& entry : item) {
+      const std::string key = entry.first.as<std::string>();
+      if (key == "mac") continue;
+      if (key == "settings") {
+        if (!entry.second.IsMap()) Refuse(entry.second, "settings must be a map");
+        Merge(device.desired, ToDocument(entry.second));
+      } else if (key == "name" || key == "ip" || key == "mask" || key == "gateway") {
+        own[key] = Text(entry.second, key);
+      } else {
+        Refuse(entry.first, "unknown key " + key + " for " + device.mac);
+      }
+    }
+    for (const auto& [key, value] : own.items()) device.desired["network"][key] = value;
+    devices.push_back(std::move(device));
+  }
+  return devices;
+}
+
+std::string_view FleetOutcomeName(FleetOutcome outcome) {
+  switch (outcome) {
+    case FleetOutcome::kUnchanged:
+      return "unchanged";
+    case FleetOutcome::kApplied:
+      return "applied";
+    case FleetOutcome::kWouldChange:
+      return "would change";
+    case FleetOutcome::kFailed:
+      return "failed";
+  }
+  return "failed";
+}
+
+void RunParallel(std::size_t count, int parallel, const std::function<void(std::size_t)>& work,
+                 const std::function<void(std::size_t done)>& progress) {
+  std::atomic<std::size_t> next{0};
+  std::mutex mutex;
+  std::size_t done = 0;
+  const auto worker = [&] {
+    for (std::size_t i = next++; i < count; i = next++) {
+      work(i);
+      std::lock_guard lock(mutex);
+      ++done;
+      if (progress) progress(done);
+    }
+  };
+  const std::size_t threads =
+      std::min<std::size_t>(count, static_cast<std::size_t>(std::max(parallel, 1)));
+  std::vector<std::thread> pool;
+  for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
+  for (std::thread& thread : pool) thread.join();
+}
+
+std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDevice>& devices,
+                                    const FleetOptions& options,
+                                    const std::function<void(std::size_t done)>& progress) {
+  std::vector<FleetResult> results(devices.size());
+  RunParallel(
+      devices.size(), options.parallel,
+      [&](std::size_t i) {
+        FleetResult& result = results[i];
+        result.mac = devices[i].mac;
+        try {
+          result.change =
+              ChangeDeviceSettings(devices[i].macBytes, devices[i].desired, options.dryRun,
+                                   options.readTimeout, options.ackTimeout, &line);
+          if (result.change.written && !result.change.verified) {
+            std::string parts;
+            for (const std::string& p : result.change.notTaken) {
+              parts += (parts.empty() ? "" : ", ") + p;
+            }
+            result.error = "did not take: " + parts;
+          } else if (result.change.diff.empty()) {
+            result.outcome = FleetOutcome::kUnchanged;
+          } else {
+            result.outcome = options.dryRun ? FleetOutcome::kWouldChange : FleetOutcome::kApplied;
+          }
+        } catch (const std::exception& error) {
+          result.error = error.what();
+          // The device's MAC leads most messages; the table names it already.
+          if (result.error.rfind(result.mac + " ", 0) == 0) {
+            result.error.erase(0, result.mac.size() + 1);
+          }
+        }
+      },
+      progress);
+  return results;
+}
+
+std::vector<FleetReading> ReadFleet(DeviceLine& line, const std::vector<DeviceRecord>& devices,
+                                    int parallel, std::chrono::milliseconds timeout,
+                                    const std::function<void(std::size_t done)>& progress) {
+  std::vector<FleetReading> readings(devices.size());
+  RunParallel(
+      devices.size(), parallel,
+      [&](std::size_t i) {
+        FleetReading& reading = readings[i];
+        reading.device = devices[i];
+        try {
+          reading.settings =
+              ReadDeviceSettings(ParseMacArgument(devices[i].mac).bytes, timeout, &line);
+        } catch (const std::exception& error) {
+          reading.error = error.what();
+        }
+      },
+      progress);
+  return readings;
+}
+
+void PrintFleetTable(std::ostream& out, const std::vector<FleetDevice>& devices,
+                     const std::vector<FleetResult>& results) {
+  using Row = std::array<std::string, 4>;
+  std::vector<Row> rows{{"MAC", "NAME", "RESULT", "CHANGES"}};
+  std::array<std::size_t, 4> tally{};
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const FleetResult& r = results[i];
+    const Document name =
+        devices[i].desired.value("network", Document::object()).value("name", Document());
+    rows.push_back({r.mac, name.is_string() ? EscapeControls(name.get<std::string>()) : "",
+                    std::string(FleetOutcomeName(r.outcome)),
+                    r.outcome == FleetOutcome::kFailed ? EscapeControls(r.error)
+                                                       : std::to_string(r.change.diff.size())});
+    ++tally[static_cast<std::size_t>(r.outcome)];
+  }
+  std::array<std::size_t, 4> widths{};
+  for (const Row& row : rows) {
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
+  for (const Row& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line.append(widths[c] - row[c].size() + 2, ' ');
+    }
+    out << line << '\n';
+  }
+  out << results.size() << " devices: " << tally[1] << " applied, " << tally[0] << " unchanged, "
+      << tally[2] << " would change, " << tally[3] << " failed\n";
+}
+
+Document FleetReport(const std::vector<FleetResult>& results) {
+  Document devices = Document::array();
+  std::array<std::size_t, 4> tally{};
+  for (const FleetResult& r : results) {
+    Document diff = Document::array();
+    for (const SettingChange& c : r.change.diff) {
+      diff.push_back({{"key", c.key}, {"before", c.before}, {"after", c.after}});
+    }
+    devices.push_back(
+        {{"mac", r.mac},
+         {"result", std::string(FleetOutcomeName(r.outcome))},
+         {"diff", diff},
+         {"verified", r.change.verified},
+         {"error", r.outcome == FleetOutcome::kFailed ? Document(r.error) : Document(nullptr)}});
+    ++tally[static_cast<std::size_t>(r.outcome)];
+  }
+  return {{"devices", devices},
+          {"applied", tally[1]},
+          {"unchanged", tally[0]},
+          {"would_change", tally[2]},
+          {"failed", tally[3]}};
+}
+
+Document FleetReadingsJson(const std::vector<FleetReading>& readings) {
+  Document list = Document::array();
+  for (const FleetReading& r : readings) {
+    const DeviceRecord& d = r.device;
+    list.push_back({{"mac", d.mac},
+                    {"model", Latin1ToUtf8(d.model)},
+                    {"version", Latin1ToUtf8(d.version)},
+                    {"name", d.name},
+                    {"ip", d.ip},
+                    {"mask", d.mask},
+                    {"gateway", d.gateway},
+                    {"settings", r.settings ? SettingsToDocument(*r.settings) : Document(nullptr)},
+                    {"error", r.settings ? Document(nullptr) : Document(r.error)}});
+  }
+  return list;
+}
+
+namespace {
+
+// A CSV field: quoted where it holds a comma, quote or line break.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string CsvValue(const Document& value) {
+  return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+}  // namespace
+
+void PrintFleetCsv(std::ostream& out, const std::vector<FleetReading>& readings) {
+  std::vector<std::string> header{"mac", "model", "version", "ip", "error"};
+  for (const auto& [key, value] : SettingsByKey(DeviceSettings{})) header.push_back(key);
+  for (std::size_t c = 0; c < header.size(); ++c) out << (c ? "," : "") << header[c];
+  out << '\n';
+  for (const FleetReading& r : readings) {
+    std::vector<std::string> row{r.device.mac, Latin1ToUtf8(r.device.model),
+                                 Latin1ToUtf8(r.device.version), r.device.ip, r.error};
+    if (r.settings) {
+      for (const auto& [key, value] : SettingsByKey(*r.settings)) row.push_back(CsvValue(value));
+    }
+    row.resize(header.size());
+    for (std::size_t c = 0; c < row.size(); ++c) out << (c ? "," : "") << CsvField(row[c]);
+    out << '\n';
+  }
+}
+
+}  // namespace oxlo::cli

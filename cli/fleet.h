@@ -1,0 +1,86 @@
+// Many devices of one network segment at once: an inventory of desired
+// settings by MAC, applied over one shared line with a concurrency limit,
+// and the settings of every device that answers.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli/settings_exchange.h"
+#include "protocol/discovery.h"
+#include "protocol/settings_document.h"
+
+namespace oxlo::cli {
+
+// A YAML inventory that cannot be used; says where and why.
+class InventoryError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct FleetDevice {
+  std::string mac;  // as written in results: 02-00-5E-00-01-01
+  MacField macBytes{};
+  Document desired;  // a partial settings document
+};
+
+// defaults: a partial settings document every device gets;
+// devices: a list of {mac, name, ip, mask, gateway, settings}, where
+// settings override the defaults and name and addresses override both.
+// YAML plain scalars read as numbers and true/false where they are; quoted,
+// as text. Throws InventoryError.
+std::vector<FleetDevice> ParseInventory(const std::string& yaml);
+
+enum class FleetOutcome { kUnchanged, kApplied, kWouldChange, kFailed };
+std::string_view FleetOutcomeName(FleetOutcome outcome);  // "unchanged", ...
+
+struct FleetResult {
+  std::string mac;
+  FleetOutcome outcome = FleetOutcome::kFailed;
+  SettingsChange change{};
+  std::string error{};  // for kFailed
+};
+
+struct FleetOptions {
+  int parallel = 64;
+  bool dryRun = false;
+  std::chrono::milliseconds readTimeout{2000};
+  std::chrono::milliseconds ackTimeout{5000};
+};
+
+// Runs each device's conversation over `line`, at most `parallel` at once;
+// `done` is called (from one thread at a time) as each ends. Results keep
+// the inventory's order.
+std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDevice>& devices,
+                                    const FleetOptions& options,
+                                    const std::function<void(std::size_t done)>& progress = {});
+
+// Each device's settings, or why they could not be read.
+struct FleetReading {
+  DeviceRecord device;
+  std::optional<DeviceSettings> settings;
+  std::string error{};
+};
+std::vector<FleetReading> ReadFleet(DeviceLine& line, const std::vector<DeviceRecord>& devices,
+                                    int parallel, std::chrono::milliseconds timeout,
+                                    const std::function<void(std::size_t done)>& progress = {});
+
+// Runs `work(i)` for i in [0, count), at most `parallel` at once; `done`
+// after each, one at a time.
+void RunParallel(std::size_t count, int parallel, const std::function<void(std::size_t)>& work,
+                 const std::function<void(std::size_t done)>& progress);
+
+void PrintFleetTable(std::ostream& out, const std::vector<FleetDevice>& devices,
+                     const std::vector<FleetResult>& results);
+Document FleetReport(const std::vector<FleetResult>& results);
+
+Document FleetReadingsJson(const std::vector<FleetReading>& readings);
+// One row per device: its discovery fields, then every dotted settings key.
+void PrintFleetCsv(std::ostream& out, const std::vector<FleetReading>& readings);
+
+}  // namespace oxlo::cli
