@@ -42,7 +42,7 @@ struct FleetApplyOptions {
   std::string report;
   bool dryRun = false;
   bool json = false;
-  int parallel = 64;
+  int parallel = 256;
   double timeout = 2.0;
   double ackTimeout = 5.0;
 };
@@ -51,7 +51,7 @@ struct FleetInventoryOptions {
   std::string interface;
   bool json = false;
   bool csv = false;
-  int parallel = 64;
+  int parallel = 256;
   double searchTimeout = 3.0;
   double timeout = 2.0;
 };
@@ -426,7 +426,7 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   fap->add_flag("--dry-run", fa->dryRun, "Read each device and show what would change");
   fap->add_flag("--json", fa->json, "Print the JSON report instead of the table");
   fap->add_option("--report", fa->report, "Also write the JSON report into this file");
-  fap->add_option("--parallel", fa->parallel, "Devices at once, 1 to 1024 (default 64)");
+  fap->add_option("--parallel", fa->parallel, "Devices at once, 1 to 1024 (default 256)");
   fap->add_option("--timeout", fa->timeout,
                   "Seconds to wait for a device's read replies (default 2)");
   fap->add_option("--ack-timeout", fa->ackTimeout,
@@ -441,7 +441,7 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   fin->add_flag("--csv", fi->csv, "Print CSV: one row per device, one column per setting")
       ->excludes("--json");
   fin->add_option("--interface", fi->interface, "Search on this network interface only");
-  fin->add_option("--parallel", fi->parallel, "Devices read at once, 1 to 1024 (default 64)");
+  fin->add_option("--parallel", fi->parallel, "Devices read at once, 1 to 1024 (default 256)");
   fin->add_option("--search-timeout", fi->searchTimeout, "Seconds to collect replies (default 3)");
   fin->add_option("--timeout", fi->timeout, "Seconds to wait for a device's replies (default 2)");
 

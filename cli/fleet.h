@@ -47,7 +47,7 @@ struct FleetResult {
 };
 
 struct FleetOptions {
-  int parallel = 64;
+  int parallel = 256;
   bool dryRun = false;
   std::chrono::milliseconds readTimeout{2000};
   std::chrono::milliseconds ackTimeout{5000};
