@@ -6,7 +6,7 @@
 #               ThreadSanitizer for the threaded code, then ASan+UBSan with the
 #               fuzz smoke runs
 #   make fuzz   every fuzz target for 60 s
-#   make bench  search bursts and a firmware upgrade against the simulator (network lab)
+#   make bench  search bursts, fleet runs and a firmware upgrade against the simulator (network lab)
 #   make soak   firmware upgrades and settings writes, 50 runs each, over a lossy link (network lab)
 .PHONY: run demo test fuzz bench soak clean deps
 
