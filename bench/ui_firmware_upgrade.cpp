@@ -179,6 +179,7 @@ class NotingNetwork final : public oxlo::ui::Network {
   std::unique_ptr<oxlo::transport::InterfaceBroadcaster> MakeEveryInterface() override {
     return std::make_unique<NotingBroadcaster>(system_.MakeEveryInterface(), log_);
   }
+  std::vector<oxlo::HostInterface> HostInterfaces() override { return system_.HostInterfaces(); }
 
  private:
   oxlo::ui::SystemNetwork system_;

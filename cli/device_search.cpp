@@ -1,13 +1,13 @@
 #include "cli/device_search.h"
 
-#include <algorithm>
 #include <thread>
 
 #include "protocol/frame.h"
 
 namespace oxlo::cli {
 
-DeviceSearch::DeviceSearch() : endpoint_({transport::Binding{"", kDevicePort}}) {
+DeviceSearch::DeviceSearch()
+    : endpoint_({transport::Binding{"", kDevicePort}}), devices_(kMaxDevices) {
   endpoint_.SetSocketReceiveBuffer(transport::kBurstReceiveBuffer);
   endpoint_.SetReadHandler([this](const transport::Datagram& d) { OnDatagram(d); });
 }
@@ -49,13 +49,12 @@ void DeviceSearch::AskHost(const std::string& address) {
 std::vector<SeenDevice> DeviceSearch::Collect(std::chrono::milliseconds timeout) {
   std::this_thread::sleep_for(timeout);
   std::lock_guard lock(mutex_);
-  return devices_;
+  return devices_.List();
 }
 
 void DeviceSearch::Forget() {
   std::lock_guard lock(mutex_);
-  index_of_mac_.clear();
-  devices_.clear();
+  devices_.Clear();
   ignored_ = 0;
   last_arrival_.reset();
 }
@@ -81,27 +80,17 @@ void DeviceSearch::OnDatagram(const transport::Datagram& datagram) {
   std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data);
   if (!record) return;
   std::lock_guard lock(mutex_);
-  const auto known = index_of_mac_.find(record->mac);
-  if (known != index_of_mac_.end()) {
-    // The same device through another adapter: bridged or looped networks.
-    std::vector<std::string>& seenOn = devices_[known->second].interfaces;
-    if (!datagram.interfaceName.empty() &&
-        std::find(seenOn.begin(), seenOn.end(), datagram.interfaceName) == seenOn.end()) {
-      seenOn.push_back(datagram.interfaceName);
-    }
-    return;
+  switch (devices_.Add(std::move(*record), datagram.interfaceName, datagram.localAddress)) {
+    case SeenDevices::Sighting::kNew:
+      last_arrival_ = std::chrono::steady_clock::now();
+      break;
+    case SeenDevices::Sighting::kIgnored:
+      ++ignored_;
+      break;
+    case SeenDevices::Sighting::kNewInterface:
+    case SeenDevices::Sighting::kAgain:
+      break;
   }
-  if (devices_.size() >= kMaxDevices) {
-    ++ignored_;
-    return;
-  }
-  index_of_mac_.emplace(record->mac, devices_.size());
-  SeenDevice device;
-  device.record = std::move(*record);
-  if (!datagram.interfaceName.empty()) device.interfaces.push_back(datagram.interfaceName);
-  device.localAddress = datagram.localAddress;
-  devices_.push_back(std::move(device));
-  last_arrival_ = std::chrono::steady_clock::now();
 }
 
 }  // namespace oxlo::cli

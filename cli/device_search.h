@@ -5,7 +5,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "protocol/discovery.h"
@@ -53,8 +52,7 @@ class DeviceSearch {
   transport::Endpoint endpoint_;
   std::string interface_;
   mutable std::mutex mutex_;
-  std::unordered_map<std::string, std::size_t> index_of_mac_;
-  std::vector<SeenDevice> devices_;
+  SeenDevices devices_;
   std::size_t ignored_ = 0;
   std::chrono::steady_clock::time_point sent_at_{};
   std::optional<std::chrono::steady_clock::time_point> last_arrival_;

@@ -48,6 +48,34 @@ const HostInterface* Named(const std::vector<HostInterface>& interfaces, const s
 
 }  // namespace
 
+SeenDevices::Sighting SeenDevices::Add(DeviceRecord record, const std::string& interfaceName,
+                                       const std::string& localAddress) {
+  const auto known = index_of_mac_.find(record.mac);
+  if (known != index_of_mac_.end()) {
+    // The same device through another adapter: bridged or looped networks.
+    std::vector<std::string>& seenOn = devices_[known->second].interfaces;
+    if (interfaceName.empty() ||
+        std::find(seenOn.begin(), seenOn.end(), interfaceName) != seenOn.end()) {
+      return Sighting::kAgain;
+    }
+    seenOn.push_back(interfaceName);
+    return Sighting::kNewInterface;
+  }
+  if (devices_.size() >= limit_) return Sighting::kIgnored;
+  index_of_mac_.emplace(record.mac, devices_.size());
+  SeenDevice device;
+  device.record = std::move(record);
+  if (!interfaceName.empty()) device.interfaces.push_back(interfaceName);
+  device.localAddress = localAddress;
+  devices_.push_back(std::move(device));
+  return Sighting::kNew;
+}
+
+void SeenDevices::Clear() {
+  index_of_mac_.clear();
+  devices_.clear();
+}
+
 std::string_view ProblemKindName(ProblemKind kind) {
   switch (kind) {
     case ProblemKind::kOtherSubnet:

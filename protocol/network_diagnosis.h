@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -27,6 +28,33 @@ struct SeenDevice {
   std::vector<std::string> interfaces;
   // This computer's address on the first of them, where known.
   std::string localAddress{};
+};
+
+// The devices a search has listed, each once in the order first heard, with
+// every interface its replies came in on: the window and the command line
+// keep their lists alike.
+class SeenDevices {
+ public:
+  explicit SeenDevices(std::size_t limit) : limit_(limit) {}
+
+  enum class Sighting {
+    kNew,           // listed now
+    kNewInterface,  // listed before; this interface is new to it
+    kAgain,         // nothing new
+    kIgnored,       // a new device, but the list is full
+  };
+  // `interfaceName` and `localAddress` may be empty where the system does not say.
+  Sighting Add(DeviceRecord record, const std::string& interfaceName,
+               const std::string& localAddress);
+  void SetLimit(std::size_t limit) { limit_ = limit; }
+  void Clear();
+  const std::vector<SeenDevice>& List() const { return devices_; }
+  std::size_t Size() const { return devices_.size(); }
+
+ private:
+  std::size_t limit_;
+  std::unordered_map<std::string, std::size_t> index_of_mac_;
+  std::vector<SeenDevice> devices_;
 };
 
 enum class ProblemKind {

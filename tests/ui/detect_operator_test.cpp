@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTemporaryDir>
 
 #include "protocol/device_side.h"
@@ -98,6 +99,68 @@ TEST_F(DetectOperator, WebUsesTheRowAsShownAndWarnsOfAnAddressNotApplied) {
   EXPECT_EQ(desktop.urls, std::vector<QString>{"http://10.57.0.102"});
   EXPECT_TRUE(Grid().Modified(1));
   EXPECT_TRUE(network.Sent().empty());
+}
+
+TEST_F(DetectOperator, TheMarkerTellsWhyADeviceCannotBeReachedAndWebAsksFirst) {
+  network.SetHostInterfaces({{"eth0", 0x0A39000A, 24}, {"eth1", 0xC0A8070A, 24}});
+  Click(Button("FlatButton2"));
+  const auto reply = [&](int n, const std::string& ip, const std::string& interfaceName) {
+    const std::string gateway = ip.substr(0, ip.rfind('.')) + ".1";
+    network.Deliver(
+        DiscoveryReply("Oxlo CG-100", kMacs[n], "1.0.1", "Oxlo", ip, "255.255.255.0", gateway),
+        "10.57.0.2", interfaceName);
+  };
+  reply(0, "10.57.0.101", "eth0");
+  reply(1, "192.168.1.50", "eth0");  // a factory address from elsewhere
+  reply(2, "10.57.0.103", "eth0");
+  reply(2, "10.57.0.103", "eth1");  // the same device through the second adapter
+  // The marks come once the burst of replies is over.
+  const auto marked = [&] {
+    return Grid().verticalHeaderItem(1) != nullptr &&
+           !Grid().verticalHeaderItem(1)->toolTip().isEmpty();
+  };
+  for (int i = 0; i < 100 && !marked(); ++i) QTest::qWait(10);
+  for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
+
+  const auto image = [&](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
+  const auto standard = [&](QStyle::StandardPixmap which) {
+    return image(Grid().style()->standardIcon(which));
+  };
+  const auto header = [&](int row) { return Grid().verticalHeaderItem(row); };
+  EXPECT_NE(image(header(0)->icon()), standard(QStyle::SP_MessageBoxWarning));
+  EXPECT_EQ(header(0)->toolTip(), "");
+  EXPECT_EQ(image(header(1)->icon()), standard(QStyle::SP_MessageBoxWarning));
+  const QString why =
+      "192.168.1.50 is outside eth0's subnet 10.57.0.0/24: this computer cannot reach its web "
+      "page or address it directly: give it 10.57.0.2 with mask 255.255.255.0 and no gateway";
+  EXPECT_EQ(header(1)->toolTip(), why);
+  for (const int c : {column::kModel, column::kIp, column::kGateway}) {
+    EXPECT_EQ(Grid().item(1, c)->toolTip(), why) << c;
+  }
+  EXPECT_EQ(image(header(2)->icon()), standard(QStyle::SP_MessageBoxInformation));
+  EXPECT_EQ(header(2)->toolTip(),
+            "its replies came in on eth0 and eth1: those networks are bridged or looped");
+
+  // Web on the unreachable device says why and which address would work;
+  // "No" opens nothing, "Yes" goes on as before.
+  ClickCell(Grid(), 1, column::kModel);
+  prompter.answers = {Answer::No, Answer::Yes};
+  Click(Button("FlatButton4"));
+  ASSERT_EQ(prompter.messages.size(), 1u);
+  EXPECT_EQ(prompter.messages[0],
+            "192.168.1.50 is outside eth0's subnet 10.57.0.0/24: this computer cannot reach its "
+            "web page or address it directly.\r\nTo reach it, give it 10.57.0.2 with mask "
+            "255.255.255.0 and no gateway.\r\n\r\nOpen its web page anyway?");
+  EXPECT_TRUE(desktop.commands.empty());
+  EXPECT_TRUE(desktop.urls.empty());
+  Click(Button("FlatButton4"));
+  EXPECT_EQ(prompter.messages.size(), 2u);
+  EXPECT_EQ(desktop.urls, std::vector<QString>{"http://192.168.1.50"});
+  // A reachable device opens without a question.
+  ClickCell(Grid(), 0, column::kModel);
+  Click(Button("FlatButton4"));
+  EXPECT_EQ(prompter.messages.size(), 2u);
+  EXPECT_EQ(desktop.urls, (std::vector<QString>{"http://192.168.1.50", "http://10.57.0.101"}));
 }
 
 TEST_F(DetectOperator, SearchByIpSendsToTheAddressTheDialogRead) {

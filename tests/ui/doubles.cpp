@@ -155,18 +155,32 @@ namespace {
 thread_local bool t_answering_send = false;
 }  // namespace
 
-void FakeNetwork::Deliver(const Bytes& data, const std::string& source) {
+std::vector<HostInterface> FakeNetwork::HostInterfaces() {
+  std::lock_guard lock(mutex_);
+  return host_interfaces_;
+}
+
+void FakeNetwork::SetHostInterfaces(std::vector<HostInterface> interfaces) {
+  std::lock_guard lock(mutex_);
+  host_interfaces_ = std::move(interfaces);
+}
+
+void FakeNetwork::Deliver(const Bytes& data, const std::string& source,
+                          const std::string& interfaceName) {
   std::vector<FakeEndpoint*> receivers;
+  transport::Datagram datagram{data, source, kDevicePort, {"", kDevicePort}};
   {
     std::lock_guard lock(mutex_);
     for (FakeEndpoint* endpoint : open_) {
       if (endpoint->Receives()) receivers.push_back(endpoint);
     }
+    datagram.interfaceName = interfaceName;
+    for (const HostInterface& i : host_interfaces_) {
+      if (i.name == interfaceName) datagram.localAddress = AddressText(i.address);
+    }
   }
   const auto receive = [&] {
-    for (FakeEndpoint* endpoint : receivers) {
-      endpoint->Receive({data, source, kDevicePort, {"", kDevicePort}});
-    }
+    for (FakeEndpoint* endpoint : receivers) endpoint->Receive(datagram);
   };
   if (t_answering_send) {
     receive();

@@ -70,11 +70,16 @@ class FakeNetwork final : public Network {
   ~FakeNetwork() override;
   std::unique_ptr<transport::DatagramEndpoint> MakeDeviceEndpoint() override;
   std::unique_ptr<transport::InterfaceBroadcaster> MakeEveryInterface() override;
+  std::vector<HostInterface> HostInterfaces() override;
+  // None unless a test gives some.
+  void SetHostInterfaces(std::vector<HostInterface> interfaces);
 
   // Hands the datagram to every open device endpoint from a separate thread,
   // as a receiving thread would, and returns once the handlers have run; from
-  // within a responder, on the sending thread itself.
-  void Deliver(const Bytes& data, const std::string& source = "10.57.0.2");
+  // within a responder, on the sending thread itself. `interfaceName`: the
+  // host interface it came in on, none when empty.
+  void Deliver(const Bytes& data, const std::string& source = "10.57.0.2",
+               const std::string& interfaceName = "");
 
   std::vector<SentDatagram> Sent() const;
   void ClearSent();
@@ -106,6 +111,7 @@ class FakeNetwork final : public Network {
   bool last_broadcast_option_ = false;
   Responder responder_;
   bool device_sees_every_copy_ = false;
+  std::vector<HostInterface> host_interfaces_;
 };
 
 // An 85-byte discovery reply as a device sends it.

@@ -14,4 +14,8 @@ std::unique_ptr<transport::InterfaceBroadcaster> SystemNetwork::MakeEveryInterfa
   return std::make_unique<transport::EveryInterface>(transport::LocalAddresses());
 }
 
+std::vector<HostInterface> SystemNetwork::HostInterfaces() {
+  return transport::HostInterfaces();
+}
+
 }  // namespace oxlo::ui

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "transport/endpoint.h"
 
@@ -15,12 +16,15 @@ class Network {
   virtual std::unique_ptr<transport::DatagramEndpoint> MakeDeviceEndpoint() = 0;
   // One broadcasting endpoint per local IPv4 address, as they are now.
   virtual std::unique_ptr<transport::InterfaceBroadcaster> MakeEveryInterface() = 0;
+  // This computer's IPv4 interfaces, as they are now.
+  virtual std::vector<HostInterface> HostInterfaces() = 0;
 };
 
 class SystemNetwork final : public Network {
  public:
   std::unique_ptr<transport::DatagramEndpoint> MakeDeviceEndpoint() override;
   std::unique_ptr<transport::InterfaceBroadcaster> MakeEveryInterface() override;
+  std::vector<HostInterface> HostInterfaces() override;
 };
 
 }  // namespace oxlo::ui

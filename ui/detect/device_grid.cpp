@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegularExpressionValidator>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <array>
 
@@ -145,11 +146,33 @@ DeviceGrid::DeviceGrid(QWidget* parent) : EditGrid(0, column::kCount, parent) {
   verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
 }
 
-void DeviceGrid::AppendRow(const QStringList& texts) {
+QIcon DeviceGrid::MarkerIcon(RowFinding finding) const {
+  switch (finding) {
+    case RowFinding::kWarning:
+      return style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    case RowFinding::kInformation:
+      return style()->standardIcon(QStyle::SP_MessageBoxInformation);
+    case RowFinding::kNone:
+      break;
+  }
   static const QPixmap marker = MarkerImage();
+  return QIcon(marker);
+}
+
+void DeviceGrid::SetRowFinding(int row, RowFinding finding, const QString& toolTip) {
+  QTableWidgetItem* header = verticalHeaderItem(row);
+  if (header == nullptr) return;
+  header->setIcon(MarkerIcon(finding));
+  header->setToolTip(toolTip);
+  for (int c = 0; c < column::kCount; ++c) {
+    if (QTableWidgetItem* cell = item(row, c)) cell->setToolTip(toolTip);
+  }
+}
+
+void DeviceGrid::AppendRow(const QStringList& texts) {
   const int row = rowCount();
   setRowCount(row + 1);
-  auto* header = new QTableWidgetItem(QIcon(marker), QString());
+  auto* header = new QTableWidgetItem(MarkerIcon(RowFinding::kNone), QString());
   setVerticalHeaderItem(row, header);
   for (int c = 0; c < column::kCount; ++c) {
     auto* item = new QTableWidgetItem;

@@ -2,6 +2,7 @@
 // columns and the "Modified" mark that belongs to a row's pending edit.
 #pragma once
 
+#include <QIcon>
 #include <QTimer>
 
 #include "ui/common/edit_grid.h"
@@ -30,6 +31,9 @@ int ColumnWidthInCharacters(int column);
 // columns filter it as address fields do.
 bool KeyPassesColumnFilter(int column, QChar typed);
 
+// What the marker column shows of a row's device, in rising weight.
+enum class RowFinding { kNone, kInformation, kWarning };
+
 class DeviceGrid : public EditGrid {
   Q_OBJECT
 
@@ -42,6 +46,8 @@ class DeviceGrid : public EditGrid {
   void SetText(int row, int column, const QString& text);
   bool Modified(int row) const;
   void SetModified(int row, bool on);
+  // The row's marker image and the tooltip of its marker and cells.
+  void SetRowFinding(int row, RowFinding finding, const QString& toolTip);
 
  Q_SIGNALS:
   // The operator starts to change a cell of this row.
@@ -62,6 +68,8 @@ class DeviceGrid : public EditGrid {
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
  private:
+  QIcon MarkerIcon(RowFinding finding) const;
+
   // The "Modified" state of the row before its pending edit started.
   int pending_row_ = -1;
   bool modified_before_edit_ = false;

@@ -33,6 +33,7 @@ constexpr int kSearchSeconds = 10;
 const char kSearchStartText[] = "        Search ends in = 10 seconds";
 const char kRemainTimeText[] = "        Remain time = ";
 const char kListFullText[] = "List full : ";
+constexpr int kDiagnosisDelayMs = 150;
 
 QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -44,6 +45,7 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Pacer& pacer, Net
                          QWidget* parent, FirmwareTimeouts timeouts)
     : QWidget(parent, kFixedWindowFlags),
       prompter_(prompter),
+      network_(network),
       desktop_(desktop),
       pacer_(pacer),
       timeouts_(timeouts),
@@ -100,6 +102,9 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Pacer& pacer, Net
   TimerFIND = new QTimer(this);
   TimerFIND->setObjectName("TimerFIND");
   TimerFIND->setInterval(1000);
+  diagnosis_timer_ = new QTimer(this);
+  diagnosis_timer_->setSingleShot(true);
+  diagnosis_timer_->setInterval(kDiagnosisDelayMs);
 
   connect(FlatButton1, &QPushButton::clicked, this, &TFormDetect::FlatButton1Click);
   connect(FlatButton2, &QPushButton::clicked, this, &TFormDetect::FlatButton2Click);
@@ -111,6 +116,7 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Pacer& pacer, Net
   connect(FlatButton10, &QPushButton::clicked, this, &TFormDetect::FlatButton10Click);
   connect(RGrid, &QTableWidget::cellDoubleClicked, this, &TFormDetect::RGridDblClick);
   connect(TimerFIND, &QTimer::timeout, this, &TFormDetect::TimerFINDTimer);
+  connect(diagnosis_timer_, &QTimer::timeout, this, &TFormDetect::ShowDiagnoses);
   connect(RGrid, &QTableWidget::currentCellChanged, this, &TFormDetect::RGridRowEnter);
   connect(RGrid, &DeviceGrid::RowEditStarted, this, &TFormDetect::RGridAfterEdit);
 
@@ -137,7 +143,8 @@ int TFormDetect::SelectedListedRow() const {
 
 void TFormDetect::ClearList() {
   device_count_ = 0;
-  listed_macs_.clear();
+  seen_.Clear();
+  diagnosis_timer_->stop();
   RGrid->setRowCount(0);
   RGrid->viewport()->update();
 }
@@ -260,6 +267,7 @@ void TFormDetect::FlatButton4Click() {
   }
   const int row = SelectedListedRow();
   if (row < 0) return;
+  if (!WebPageReachableOrWanted(row)) return;
   const QString ip = RGrid->Text(row, column::kIp);
   const QString current = RGrid->Text(row, column::kColumn2);
   // Linux arp takes the MAC with colons, and reads a part with a leading
@@ -418,13 +426,19 @@ void TFormDetect::UDPServerUDPRead(const transport::Datagram& datagram) {
 
 void TFormDetect::OnServerDatagram(const transport::Datagram& datagram) {
   if (const std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data)) {
-    AddDevice(*record);
+    AddDevice(*record, datagram.interfaceName, datagram.localAddress);
   }
 }
 
-void TFormDetect::AddDevice(const DeviceRecord& record) {
-  if (listed_macs_.count(record.mac) != 0) return;
-  if (device_count_ >= device_limit_) {
+void TFormDetect::AddDevice(const DeviceRecord& record, const std::string& interfaceName,
+                            const std::string& localAddress) {
+  const SeenDevices::Sighting sighting = seen_.Add(record, interfaceName, localAddress);
+  if (sighting == SeenDevices::Sighting::kAgain) return;
+  if (sighting == SeenDevices::Sighting::kNewInterface) {
+    diagnosis_timer_->start();
+    return;
+  }
+  if (sighting == SeenDevices::Sighting::kIgnored) {
     // The search goes on; the counter tells the operator, where a message
     // box would stop the search until answered.
     ++ignored_replies_;
@@ -438,7 +452,6 @@ void TFormDetect::AddDevice(const DeviceRecord& record) {
     ignored_replies_ = 0;
     lblcount->setToolTip(QString());
   }
-  listed_macs_.insert(record.mac);
   RGrid->AppendRow({Latin1(record.model), QString::fromStdString(record.mac),
                     Latin1(record.version), QString::fromStdString(record.name),
                     QString::fromStdString(record.ip), QString::fromStdString(record.mask),
@@ -449,6 +462,41 @@ void TFormDetect::AddDevice(const DeviceRecord& record) {
   if (device_count_ == selected_row_) RGrid->selectRow(device_count_);
   ++device_count_;
   lblcount->setText("Current : " + QString::number(device_count_));
+  // Each new device may clash with one listed before.
+  diagnosis_timer_->start();
+}
+
+void TFormDetect::ShowDiagnoses() {
+  const std::vector<DeviceDiagnosis> diagnoses =
+      DiagnoseDevices(seen_.List(), network_.HostInterfaces());
+  const int rows = std::min(RGrid->rowCount(), static_cast<int>(diagnoses.size()));
+  for (int row = 0; row < rows; ++row) {
+    QStringList lines;
+    RowFinding finding = RowFinding::kNone;
+    for (const Problem& problem : diagnoses[static_cast<std::size_t>(row)].problems) {
+      const bool information = problem.kind == ProblemKind::kSeenOnSeveralInterfaces;
+      finding = std::max(finding, information ? RowFinding::kInformation : RowFinding::kWarning);
+      lines << QString::fromStdString(problem.fix.empty() ? problem.reason
+                                                          : problem.reason + ": " + problem.fix);
+    }
+    RGrid->SetRowFinding(row, finding, lines.join('\n'));
+  }
+}
+
+bool TFormDetect::WebPageReachableOrWanted(int row) {
+  const std::vector<DeviceDiagnosis> diagnoses =
+      DiagnoseDevices(seen_.List(), network_.HostInterfaces());
+  if (row >= static_cast<int>(diagnoses.size())) return true;
+  for (const Problem& problem : diagnoses[static_cast<std::size_t>(row)].problems) {
+    if (problem.kind != ProblemKind::kOtherSubnet &&
+        problem.kind != ProblemKind::kNoUsableAddress) {
+      continue;
+    }
+    const QString text = QString::fromStdString(problem.reason) + ".\r\nTo reach it, " +
+                         QString::fromStdString(problem.fix) + ".\r\n\r\nOpen its web page anyway?";
+    return prompter_.AskYesNoCancel(this, text) == Answer::Yes;
+  }
+  return true;
 }
 
 void TFormDetect::RGridRowEnter() {

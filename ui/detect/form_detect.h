@@ -6,11 +6,11 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_set>
 
 #include "protocol/bytes.h"
 #include "protocol/discovery.h"
 #include "protocol/firmware.h"
+#include "protocol/network_diagnosis.h"
 #include "transport/endpoint.h"
 #include "ui/common/datagram_inbox.h"
 
@@ -51,7 +51,7 @@ class TFormDetect : public QWidget {
   // Rows the list holds at most, so a flood of spoofed replies cannot fill
   // memory; tests set a smaller limit.
   static constexpr int kMaxListedDevices = 10000;
-  void SetDeviceLimit(int limit) { device_limit_ = limit; }
+  void SetDeviceLimit(int limit) { seen_.SetLimit(static_cast<std::size_t>(limit)); }
   int SavedCount() const { return saved_count_; }
   int Countdown() const { return countdown_; }
   int SelectedRow() const { return selected_row_; }
@@ -63,7 +63,9 @@ class TFormDetect : public QWidget {
   void ClearList();
   void StartBroadcastSearch();
   void SetSearching(bool on);
-  void AddDevice(const DeviceRecord& record);
+  // `interfaceName`, `localAddress`: where its reply came in, where known.
+  void AddDevice(const DeviceRecord& record, const std::string& interfaceName = {},
+                 const std::string& localAddress = {});
 
   void FlatButton1Click();   // Apply
   void FlatButton2Click();   // Search
@@ -98,8 +100,15 @@ class TFormDetect : public QWidget {
   bool UploadFirmware(const QString& path, const MacField& mac);
   void EndFirmwareUpgrade(const QString& message);
   void ShowMessage(const QString& text);
+  // Marks each row whose device this computer cannot reach, or reach
+  // reliably, with the reason and the fix.
+  void ShowDiagnoses();
+  // Whether the operator still wants the page of a device this computer
+  // cannot reach, having been told why and what address would work.
+  bool WebPageReachableOrWanted(int row);
 
   Prompter& prompter_;
+  Network& network_;
   Desktop& desktop_;
   Pacer& pacer_;
   FirmwareTimeouts timeouts_;
@@ -113,12 +122,12 @@ class TFormDetect : public QWidget {
   FirmwareRunner* firmware_runner_;
 
   int device_count_ = 0;
-  int device_limit_ = kMaxListedDevices;
   int ignored_replies_ = 0;  // from new devices while the list was full
   int saved_count_ = -1;
   int countdown_ = 0;
   int selected_row_ = 0;
-  std::unordered_set<std::string> listed_macs_;
+  // The listed devices, row by row, with the interfaces they answered on.
+  SeenDevices seen_{kMaxListedDevices};
 
   QFrame* FlatPanel1;
   QPushButton* FlatButton1;
@@ -137,6 +146,8 @@ class TFormDetect : public QWidget {
   QProgressBar* UpdateProgress;
   QLabel* FUWait;
   QTimer* TimerFIND;
+  // Diagnoses a burst of replies once, not once per reply.
+  QTimer* diagnosis_timer_;
 };
 
 }  // namespace oxlo::ui
