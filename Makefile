@@ -8,7 +8,8 @@
 #   make fuzz   every fuzz target for 60 s
 #   make bench  search bursts, fleet runs and a firmware upgrade against the simulator (network lab)
 #   make soak   firmware upgrades and settings writes, 50 runs each, over a lossy link (network lab)
-.PHONY: run demo test fuzz bench soak clean deps
+#   make package  the Debian package build/package/oxloconfig_*.deb
+.PHONY: run demo test fuzz bench soak package clean deps
 
 JOBS ?= 2
 CTEST_FLAGS := --output-on-failure --no-label-summary -j $(JOBS)
@@ -63,6 +64,12 @@ soak: deps
 	@scripts/configure normal
 	cmake --build build/normal -j $(JOBS)
 	tests/soak/run-all build/normal
+
+package: deps
+	@scripts/configure normal
+	cmake --build build/normal -j $(JOBS)
+	cd build/normal && cpack -G DEB -B ../package
+	@ls build/package/oxloconfig_*.deb
 
 clean:
 	rm -rf build

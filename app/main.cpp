@@ -1,6 +1,7 @@
 // The desktop program: the device list window, and the configuration window
 // that stays hidden until a device is opened.
 #include <QApplication>
+#include <QIcon>
 #include <QScreen>
 
 #include "oxlo/version.h"
@@ -27,6 +28,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("OxloConfig");
   QApplication::setApplicationVersion(oxlo::kDisplayVersion);
+  // The installed desktop entry and icon, for the task bar and the window.
+  QGuiApplication::setDesktopFileName("org.oxloconfig.OxloConfig");
+  QApplication::setWindowIcon(QIcon::fromTheme("org.oxloconfig.OxloConfig"));
   // The layout is in pixels for an 8-point face; keep the text to that size.
   QFont font = QApplication::font();
   font.setPixelSize(11);

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "cli/arguments.h"
+#include "cli/device_cache.h"
 #include "cli/device_commands.h"
 #include "cli/device_search.h"
 #include "cli/exit_codes.h"
@@ -112,6 +113,7 @@ int Discover(const DiscoverOptions& options) {
   std::optional<std::chrono::microseconds> last;
   const std::vector<SeenDevice> devices =
       Search(options.interface, ip, options.timeout, &ignored, &last);
+  RememberDevices(devices);
 
   if (options.json) {
     PrintDeviceJson(std::cout, devices, DiagnoseDevices(devices, transport::HostInterfaces()));
