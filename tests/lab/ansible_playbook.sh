@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The Ansible collection against simulated devices, through the example
+# playbook: a first run addresses and configures two devices; a second
+# changes nothing and writes nothing; --check --diff shows the old and new
+# values and writes nothing; a bad value or a taken address fails the play
+# with oxlo's message; oxlo_facts lists every device as it now is.
+source "$(dirname "$0")/lib.sh"
+
+command -v ansible-playbook >/dev/null || { echo "ansible-playbook is missing" >&2; exit 77; }
+
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+oxlo=$(realpath "$OXLO_CLI")
+mkdir -p "$work/collections/ansible_collections/oxlo" "$work/home" "$work/tmp"
+ln -s "$repo/integrations/ansible" "$work/collections/ansible_collections/oxlo/gateway"
+unset ANSIBLE_CONFIG
+export ANSIBLE_COLLECTIONS_PATH=$work/collections HOME=$work/home LC_ALL=C.UTF-8 \
+  ANSIBLE_LOCAL_TEMP=$work/tmp ANSIBLE_REMOTE_TEMP=$work/tmp ANSIBLE_NOCOLOR=1
+
+start_sim "$OXLO_LAB_DEV_NS" dev --devices 3
+
+# inventory PORT1 MAC2 IP2 SETTINGS2: localhost with two devices; the first
+# gets local port PORT1, the second (given with colons) address IP2 and SETTINGS2.
+inventory() {
+  cat >"$work/hosts.yml" <<EOF
+all:
+  hosts:
+    localhost:
+      ansible_connection: local
+      ansible_python_interpreter: /usr/bin/python3
+      oxlo_program: $oxlo
+      oxlo_timeout: 0.5
+      oxlo_gateways:
+        - mac: 02-00-00-00-00-01
+          name: Line 1
+          ip: 10.57.0.201
+          mask: 255.255.255.0
+          gateway: 10.57.0.1
+          settings: {port: {local_port: $1}, can: {bitrate_kbps: 250}}
+        - mac: "$2"
+          name: Line 2
+          ip: $3
+          settings: $4
+EOF
+}
+good='{port: {mode: UDP_Server}, can: {bitrate_kbps: 125}}'
+
+# play NAME [ARGS...]: the example playbook with ARGS, its output in $work/NAME.out; prints the exit status.
+play() {
+  local name=$1 status=0; shift
+  (cd "$work" && ansible-playbook -i hosts.yml "$@" "$repo/integrations/ansible/examples/site.yml") \
+    >"$work/$name.out" 2>&1 || status=$?
+  echo "$status"
+}
+recap() { sed -n '/^PLAY RECAP/{n;s/.*\(changed=[0-9]*\).*\(failed=[0-9]*\).*/\1 \2/p}' "$work/$1.out"; }
+# sent: the settings writes and address assignments the devices received.
+sent() { echo "$(writes dev) 53x$(log_lines dev 0253)"; }
+
+inventory 4101 02:00:00:00:00:02 10.57.0.202 "$good"
+[ "$(play first)" = 0 ] || fail "first run: $(cat "$work/first.out")"
+[ "$(recap first)" = "changed=2 failed=0" ] || fail "first run: $(recap first)"
+! grep -q WARNING "$work/first.out" || fail "first run warned: $(grep WARNING "$work/first.out")"
+[ "$(sent)" = "41x2 43x2 4Fx2 53x2" ] || fail "first run sent: $(sent)"
+
+[ "$(play second)" = 0 ] || fail "second run: $(cat "$work/second.out")"
+[ "$(recap second)" = "changed=0 failed=0" ] || fail "second run: $(recap second)"
+[ "$(sent)" = "41x2 43x2 4Fx2 53x2" ] || fail "second run sent: $(sent)"
+
+inventory 4111 02:00:00:00:00:02 10.57.0.212 "$good"
+[ "$(play check --check --diff)" = 0 ] || fail "check run: $(cat "$work/check.out")"
+[ "$(recap check)" = "changed=2 failed=0" ] || fail "check run: $(recap check)"
+for line in "-port.local_port: 4101" "+port.local_port: 4111" "-ip: 10.57.0.202" "+ip: 10.57.0.212"; do
+  grep -qxF -- "$line" "$work/check.out" || fail "the diff lacks '$line': $(cat "$work/check.out")"
+done
+[ "$(sent)" = "41x2 43x2 4Fx2 53x2" ] || fail "check run sent: $(sent)"
+
+# Refused before anything is sent: the play fails with oxlo's own words.
+while IFS='|' read -r mac ip settings message; do
+  inventory 4101 "$mac" "$ip" "$settings"
+  [ "$(play bad)" = 2 ] || fail "$settings: the play did not fail: $(cat "$work/bad.out")"
+  [ "$(recap bad)" = "changed=0 failed=1" ] || fail "$settings: $(recap bad)"
+  grep -qF "$message" "$work/bad.out" || fail "$settings: no '$message' in $(cat "$work/bad.out")"
+  [ "$(sent)" = "41x2 43x2 4Fx2 53x2" ] || fail "$settings: sent $(sent)"
+done <<'CASES'
+02-00-00-00-00-02|10.57.0.202|{can: {id: xyz}}|"msg": "oxlo: can.id: Please Check CAN ID Fomat"
+02-00-00-00-00-02|10.57.0.202|{port: {mode: Serial}}|"msg": "oxlo: port.mode: Please Check Operation Mode"
+02-00-00-00-00-02|10.57.0.103|{}|"msg": "oxlo: 10.57.0.103 is already held by 02-00-00-00-00-03
+02-00-00-00-00-77|10.57.0.177|{}|"msg": "02-00-00-00-00-77 did not answer the search
+CASES
+
+cat >"$work/facts.yml" <<EOF
+- hosts: localhost
+  gather_facts: false
+  tasks:
+    - oxlo.gateway.oxlo_facts: {oxlo: "$oxlo", search_timeout: 0.5, timeout: 0.5}
+    - ansible.builtin.copy: {content: "{{ ansible_facts.oxlo_devices | to_json }}", dest: "$work/facts.json"}
+EOF
+(cd "$work" && ansible-playbook -i hosts.yml facts.yml) >"$work/facts.out" 2>&1 || fail "facts: $(cat "$work/facts.out")"
+[ "$(json_query "$work/facts.json" 'sorted((x["mac"], x["name"], x["ip"]) for x in d)')" = \
+  "[('02-00-00-00-00-01', 'Line 1', '10.57.0.201'), ('02-00-00-00-00-02', 'Line 2', '10.57.0.202'), ('02-00-00-00-00-03', 'Oxlo-3', '10.57.0.103')]" ] ||
+  fail "facts: $(cat "$work/facts.json")"
+[ "$(json_query "$work/facts.json" '[(x["settings"]["port"]["local_port"], x["settings"]["port"]["mode"], x["settings"]["can"]["bitrate_kbps"]) for x in sorted(d, key=lambda x: x["mac"])][:2]')" = \
+  "[(4101, 'TCP_Server', 250), (4001, 'UDP_Server', 125)]" ] || fail "facts: $(cat "$work/facts.json")"
+for i in 0 1 2; do
+  json_query "$work/facts.json" "json.dumps(d[$i]['settings'])" >"$work/one.json"
+  settings_valid "$work/one.json"
+done
