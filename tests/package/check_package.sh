@@ -42,6 +42,12 @@ desktop-file-validate "$root"/usr/share/applications/org.oxloconfig.OxloConfig.d
 appstreamcli validate --no-net "$root"/usr/share/metainfo/org.oxloconfig.OxloConfig.metainfo.xml
 [ -f "$root"/usr/share/icons/hicolor/scalable/apps/org.oxloconfig.OxloConfig.svg ] || fail "no icon"
 ls "$root"/usr/lib/*/wireshark/plugins/oxlo.lua >/dev/null || fail "no Wireshark dissector"
+if command -v ansible-doc >/dev/null; then
+  for module in oxlo_facts oxlo_address oxlo_config; do
+    ANSIBLE_COLLECTIONS_PATH=$root/usr/share/ansible/collections HOME=$work \
+      ansible-doc "oxlo.gateway.$module" >/dev/null || fail "Ansible does not find $module"
+  done
+fi
 
 # Every manual page formats without a warning, and the command-line
 # programs' pages name every subcommand and option their help lists.

@@ -1,4 +1,4 @@
-#!/usr/bin/python
+# Ansible runs it with the target's Python (interpreter discovery), so it has no #! line.
 # Copyright (C) 2026 OxloConfig developers. All rights reserved (see LICENSE).
 
 DOCUMENTATION = r'''
