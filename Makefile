@@ -5,11 +5,12 @@
 #   make test   every test: the layout check, g++ build (unit and lab tests),
 #               ThreadSanitizer for the threaded code, then ASan+UBSan with the
 #               fuzz smoke runs
+#   make test-loaded  the window tests three times in a row under two CPU hogs
 #   make fuzz   every fuzz target for 60 s
 #   make bench  search bursts, fleet runs and a firmware upgrade against the simulator (network lab)
 #   make soak   firmware upgrades and settings writes, 50 runs each, over a lossy link (network lab)
 #   make package  the Debian package build/package/oxloconfig_*.deb
-.PHONY: run demo test fuzz bench soak package clean deps
+.PHONY: run demo test test-loaded fuzz bench soak package clean deps
 
 JOBS ?= 2
 CTEST_FLAGS := --output-on-failure --no-label-summary -j $(JOBS)
@@ -51,6 +52,13 @@ test: deps
 	@scripts/configure asan
 	cmake --build build/asan -j $(JOBS)
 	ctest --test-dir build/asan $(CTEST_FLAGS) -LE lab
+
+test-loaded: deps
+	@scripts/configure normal
+	cmake --build build/normal -j $(JOBS) --target ui_tests
+	@scripts/configure asan
+	cmake --build build/asan -j $(JOBS) --target ui_tests
+	scripts/test-loaded
 
 fuzz: deps
 	scripts/fuzz 60

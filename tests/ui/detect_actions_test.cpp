@@ -2,7 +2,6 @@
 // network playing the device.
 #include <gtest/gtest.h>
 
-#include <QEventLoop>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -217,6 +216,7 @@ TEST_F(DeviceActions, AMessageBoxOpenedDuringAnUploadDoesNotStallIt) {
   // The device holds its answer to chunk 10 until the box is up, so the
   // operator's click comes while the upload runs.
   std::atomic<bool> boxShown{false};
+  constexpr std::size_t kMessages = 64 * 1024 / kFirmwareChunkSize + 1;
   AcceptingDevice device(network, nullptr, [&boxShown](const FirmwareMessage& m) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (m.sequence == 10 && !boxShown && std::chrono::steady_clock::now() < until) {
@@ -228,9 +228,9 @@ TEST_F(DeviceActions, AMessageBoxOpenedDuringAnUploadDoesNotStallIt) {
   prompter.while_shown = [&](const QString& text) {
     if (text != "No device is applied.") return;
     boxShown = true;
-    QEventLoop box;
-    QTimer::singleShot(700, &box, &QEventLoop::quit);  // timeouts: 200 and 300 ms
-    box.exec();
+    // The box stays up until the device has answered every message (or a
+    // generous cap): a stalled upload would fail on its 200 ms time-out.
+    QTest::qWaitFor([&] { return device.Progress().size() == kMessages; }, 60000);
     answeredWhileShown = device.Progress().size();
   };
   QTimer::singleShot(5, &window,
@@ -242,7 +242,7 @@ TEST_F(DeviceActions, AMessageBoxOpenedDuringAnUploadDoesNotStallIt) {
             (std::vector<QString>{"No device is applied.", "Updating firmware was successful"}));
   EXPECT_EQ(device.Stored(), Contents(64 * 1024));
   // Every message went and was answered while the box was up.
-  EXPECT_EQ(answeredWhileShown, 64 * 1024 / kFirmwareChunkSize + 1);
+  EXPECT_EQ(answeredWhileShown, kMessages);
   network.SetResponder({});
 }
 
