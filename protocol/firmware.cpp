@@ -90,6 +90,10 @@ ReplyVerdict EvaluateFirmwareReply(const FirmwareReply& reply, std::uint32_t wai
   return reply.status == 0x00 ? ReplyVerdict::kAccepted : ReplyVerdict::kRejected;
 }
 
+bool FromFirmwareTarget(ByteView datagram, const MacField& target) {
+  return MacOf(datagram) == target;
+}
+
 FirmwareUpload::FirmwareUpload(const MacField& target, ImageReader read, FirmwareTimeouts timeouts,
                                std::uint64_t maxImageSize)
     : target_(target),
@@ -132,6 +136,7 @@ ReplyVerdict FirmwareUpload::OnReply(ByteView reply) {
   if (state_ != kAwaitingDataReply && state_ != kAwaitingEndReply) {
     throw std::logic_error("no firmware reply is awaited");
   }
+  if (!FromFirmwareTarget(reply, target_)) return ReplyVerdict::kIgnored;
   ReplyVerdict verdict;
   try {
     verdict = EvaluateFirmwareReply(ParseFirmwareReply(reply), sequence_);

@@ -58,7 +58,8 @@ FirmwareReply ParseFirmwareReply(ByteView datagram);
 enum class ReplyVerdict {
   kAccepted,
   kRejected,
-  // A late reply to a message already answered: not an answer to this one.
+  // Not an answer to this message: a late reply to one already answered, or
+  // (FirmwareUpload) a reply from another device.
   kIgnored,
 };
 
@@ -68,6 +69,11 @@ enum class ReplyVerdict {
 // status 0x00 accepts it, any other status refuses it; a reply echoing any
 // other number (a late copy of an earlier answer, say) is ignored.
 ReplyVerdict EvaluateFirmwareReply(const FirmwareReply& reply, std::uint32_t waitingOn);
+
+// Whether `datagram` came from the device `target`: its MAC field is whole
+// and is `target`'s. Every upload numbers its messages from 0, so another
+// device's reply to a neighbour's upload echoes the same numbers.
+bool FromFirmwareTarget(ByteView datagram, const MacField& target);
 
 class FirmwareImageTooLarge : public std::runtime_error {
  public:
@@ -110,12 +116,14 @@ class FirmwareUpload {
   // How long to wait for the reply to the message just sent.
   std::chrono::milliseconds ReplyTimeout() const;
 
-  // Judges the reply to the message in flight (EvaluateFirmwareReply). The
-  // first reply that answers it decides; after kIgnored nothing changed and
-  // the driver waits on within the same time-out. Throws ConversionError
-  // (the upload is then failed) when the reply's sequence field holds no
-  // number.
+  // Judges the reply to the message in flight: one from any other device
+  // than the target is ignored unread (FromFirmwareTarget), the target's is
+  // judged by EvaluateFirmwareReply. The first reply that answers it
+  // decides; after kIgnored nothing changed and the driver waits on within
+  // the same time-out. Throws ConversionError (the upload is then failed)
+  // when the target's reply holds no number in its sequence field.
   ReplyVerdict OnReply(ByteView reply);
+  const MacField& Target() const { return target_; }
   // No reply in time: the upload fails.
   void OnTimeout();
 

@@ -334,6 +334,51 @@ TEST(FirmwareUpload, ALateReplyToAnAnsweredMessageChangesNothing) {
   }
 }
 
+// Another device on the network answering a neighbour's upload echoes the
+// same numbers: none of its replies, whatever they hold, is an answer, while
+// the target's own reply still decides.
+TEST(FirmwareUpload, OnlyTheTargetsRepliesAnswer) {
+  const MacField neighbour{0x00, 0x11, 0x22, 0x33, 0x44, 0x56};
+  const Bytes image = Image(3000);
+  const struct {
+    const char* what;
+    Bytes reply;
+  } foreign[] = {
+      {"acceptance", BuildFirmwareReply(neighbour, 2, 0x00)},
+      {"refusal", BuildFirmwareReply(neighbour, 2, 0x01)},
+      {"cut before the status", BuildFirmwareReply(neighbour, 2, std::nullopt)},
+      {"no number", Hex("02 66 00 11 22 33 44 56 3F 00 00 00 00 00 00 00 00 03")},
+      {"cut inside the MAC field", Hex("02 66 00 11 22 33 03")},
+      {"no MAC field", Hex("02 66 03")},
+  };
+  for (const bool atEnd : {false, true}) {
+    const Bytes source = atEnd ? Image(2 * 128) : image;
+    FirmwareUpload upload(kMac, ReaderOver(source));
+    AdvanceTo(upload, 2);
+    const FirmwareUpload::StateKind awaiting =
+        atEnd ? FirmwareUpload::kAwaitingEndReply : FirmwareUpload::kAwaitingDataReply;
+    ASSERT_EQ(upload.State(), awaiting);
+    for (const auto& f : foreign) {
+      EXPECT_EQ(upload.OnReply(f.reply), ReplyVerdict::kIgnored) << f.what << atEnd;
+      EXPECT_EQ(upload.State(), awaiting) << f.what << atEnd;
+      EXPECT_EQ(upload.BytesAcknowledged(), 256u) << f.what << atEnd;
+    }
+    EXPECT_EQ(upload.OnReply(BuildFirmwareReply(kMac, 2, 0x00)), ReplyVerdict::kAccepted);
+    EXPECT_EQ(upload.State(), atEnd ? FirmwareUpload::kSucceeded : FirmwareUpload::kReadyToSend);
+  }
+  // A neighbour answering every message of its own upload, with the target
+  // silent: nothing ever answers, and the upload fails on its time-out.
+  const Bytes small = Image(300);
+  FirmwareUpload upload(kMac, ReaderOver(small));
+  upload.NextMessage();
+  for (std::uint32_t echo = 0; echo < 4; ++echo) {
+    EXPECT_EQ(upload.OnReply(BuildFirmwareReply(neighbour, echo, 0x00)), ReplyVerdict::kIgnored);
+  }
+  EXPECT_EQ(upload.Sequence(), 0u);
+  upload.OnTimeout();
+  EXPECT_EQ(upload.State(), FirmwareUpload::kFailed);
+}
+
 // A reply cut before its status byte, or with no number in its sequence
 // field, fails the upload whether its echo is earlier, the awaited one or later.
 TEST(FirmwareUpload, AMalformedReplyNeverSucceeds) {
