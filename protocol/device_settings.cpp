@@ -57,12 +57,27 @@ bool SettingsCollector::Complete() const {
   return Missing().empty();
 }
 
-std::vector<std::string> SettingsCollector::Missing() const {
+std::vector<ReadRequestKind> SettingsCollector::MissingKinds() const {
+  std::array<bool, kReadRequestKindCount> have = Have();
+  std::vector<ReadRequestKind> missing;
+  for (int kind = 0; kind < kReadRequestKindCount; ++kind) {
+    if (!have[static_cast<std::size_t>(kind)])
+      missing.push_back(static_cast<ReadRequestKind>(kind));
+  }
+  return missing;
+}
+
+std::array<bool, kReadRequestKindCount> SettingsCollector::Have() const {
   std::array<bool, kReadRequestKindCount> have{};
   have[static_cast<std::size_t>(ReadRequestKind::kNetwork)] = network_.has_value();
   have[static_cast<std::size_t>(ReadRequestKind::kOperationMode)] = port_.has_value();
   have[static_cast<std::size_t>(ReadRequestKind::kCan)] = can_.has_value();
   std::copy(groups_.begin(), groups_.end(), have.begin() + kFilterKindFirst);
+  return have;
+}
+
+std::vector<std::string> SettingsCollector::Missing() const {
+  const std::array<bool, kReadRequestKindCount> have = Have();
   std::vector<std::string> missing;
   for (int kind = 0; kind < kReadRequestKindCount; ++kind) {
     const auto k = static_cast<std::size_t>(kind);
@@ -76,6 +91,18 @@ std::vector<std::string> SettingsCollector::Missing() const {
 DeviceSettings SettingsCollector::Settings() const {
   if (!Complete()) throw std::logic_error("the device's settings are incomplete");
   return {*network_, *port_, *can_, filters_};
+}
+
+std::vector<ReadStep> ReadRounds::Next(const std::vector<ReadRequestKind>& missing) {
+  if (!RoundsLeft()) return {};
+  std::vector<ReadStep> steps;
+  for (const ReadStep& step : kReadPlan) {
+    if (rounds_ == 0 || std::find(missing.begin(), missing.end(), step.kind) != missing.end()) {
+      steps.push_back(step);
+    }
+  }
+  if (!steps.empty()) ++rounds_;
+  return steps;
 }
 
 std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& settings) {

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "protocol/bytes.h"
 #include "protocol/can_messages.h"
+#include "protocol/device_replies.h"
 #include "protocol/settings_messages.h"
 
 namespace oxlo {
@@ -38,10 +40,14 @@ class SettingsCollector {
   // The parts still missing, "network settings", "filter group 3" ...; an
   // undecodable reply is named with "(unreadable reply)".
   std::vector<std::string> Missing() const;
+  // The requests whose part has not arrived whole, in the order of kReadPlan.
+  std::vector<ReadRequestKind> MissingKinds() const;
   // Only once Complete().
   DeviceSettings Settings() const;
 
  private:
+  std::array<bool, kReadRequestKindCount> Have() const;
+
   std::optional<NetworkSettings> network_;
   std::optional<PortSettings> port_;
   std::optional<CanSettings> can_;
@@ -49,6 +55,29 @@ class SettingsCollector {
   std::array<bool, kFilterGroupCount> groups_{};
   std::array<bool, kReadRequestKindCount> unreadable_{};
   bool any_reply_ = false;
+};
+
+// Read requests are idempotent, so the parts that did not answer within a
+// round are asked again, up to kAsksAgain times. Writes, the apply command
+// and firmware messages are never repeated: a copy could land after a newer
+// message, or count twice.
+class ReadRounds {
+ public:
+  static constexpr int kAsksAgain = 3;
+  static constexpr int kRounds = 1 + kAsksAgain;
+
+  // The requests of the next round, in plan order with their pauses: all
+  // eleven first, then those of `missing`; empty once nothing is missing or
+  // every ask again is used.
+  std::vector<ReadStep> Next(const std::vector<ReadRequestKind>& missing);
+  bool RoundsLeft() const { return rounds_ < kRounds; }
+  // How long each round waits when a whole read may take `total`.
+  static std::chrono::milliseconds RoundWait(std::chrono::milliseconds total) {
+    return total / kRounds;
+  }
+
+ private:
+  int rounds_ = 0;
 };
 
 // The 'N', 'O', 'C' messages and the eight filter groups, addressed to `mac`,

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <variant>
 
+#include "protocol/fields.h"
+
 namespace oxlo {
 
 std::vector<WriteStep> PlanSettingsWrite(const ChangedGroups& changed, bool wholeFilterTable,
@@ -91,6 +93,29 @@ std::vector<std::string> PartsNotTaken(const MacField& mac, const std::vector<Se
     }
     const std::string name = ReadPartName(kind);
     if (std::find(parts.begin(), parts.end(), name) == parts.end()) parts.push_back(name);
+  }
+  return parts;
+}
+
+namespace {
+
+// The name as a discovery reply carries it back.
+std::string ShownName(const std::string& name) {
+  return NameFromField(NameToField(name));
+}
+
+}  // namespace
+
+bool ChangesWhatIsShown(const NetworkSettings& held, const NetworkSettings& written) {
+  if (ShownName(held.name) != ShownName(written.name)) return true;
+  return written.networkType == 0 && (held.networkType != 0 || held.address != written.address);
+}
+
+std::vector<std::string> PartsNotInUse(const NetworkSettings& written, const DeviceRecord& shown) {
+  std::vector<std::string> parts;
+  if (shown.name != ShownName(written.name)) parts.push_back("name");
+  if (written.networkType == 0 && shown.ip != Ipv4ToText(written.address)) {
+    parts.push_back("IP address");
   }
   return parts;
 }

@@ -10,6 +10,7 @@
 
 #include "protocol/device_replies.h"
 #include "protocol/device_settings.h"
+#include "protocol/discovery.h"
 
 namespace oxlo {
 
@@ -69,6 +70,16 @@ std::vector<SentStep> BuildSentSteps(const MacField& mac, const DeviceSettings& 
 // is the same value.
 std::vector<std::string> PartsNotTaken(const MacField& mac, const std::vector<SentStep>& sent,
                                        const DeviceSettings& held);
+
+// The device shows what it runs in its discovery reply: the name and, for a
+// static address, the address in use. A lost apply command answered by a
+// late copy of an earlier acknowledgement leaves the settings stored but not
+// in use, which only this shows. Whether writing `written` over `held`
+// changes what the reply shows:
+bool ChangesWhatIsShown(const NetworkSettings& held, const NetworkSettings& written);
+// What of `written` the reply `shown` does not show in use: "name", "IP
+// address"; empty when it shows both.
+std::vector<std::string> PartsNotInUse(const NetworkSettings& written, const DeviceRecord& shown);
 
 // The wait for the acknowledgement 'a' of the apply command, counted in ticks
 // of a one-second clock.

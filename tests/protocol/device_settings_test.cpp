@@ -77,6 +77,44 @@ TEST(SettingsCollector, OwnRequestsAreNoReply) {
   EXPECT_EQ(collector.Missing().size(), static_cast<std::size_t>(kReadRequestKindCount));
 }
 
+std::vector<ReadRequestKind> Kinds(const std::vector<ReadStep>& steps) {
+  std::vector<ReadRequestKind> kinds;
+  for (const ReadStep& step : steps) kinds.push_back(step.kind);
+  return kinds;
+}
+
+// A device that loses replies: each round asks only for what is still
+// missing, with the plan's pauses, and after three asks again nothing more.
+TEST(ReadRounds, AskAgainOnlyForWhatIsMissingThreeTimesAtMost) {
+  const std::vector<Bytes> replies = RepliesOf(kMac, SampleSettings());
+  SettingsCollector collector;
+  ReadRounds rounds;
+  std::vector<ReadStep> steps = rounds.Next(collector.MissingKinds());
+  ASSERT_EQ(steps.size(), kReadPlan.size());
+  // The first round loses the CAN reply and filter group 5.
+  for (std::size_t i = 0; i < replies.size(); ++i) {
+    if (i != 2 && i != 7) collector.Take(replies[i]);
+  }
+  steps = rounds.Next(collector.MissingKinds());
+  EXPECT_EQ(Kinds(steps),
+            (std::vector<ReadRequestKind>{ReadRequestKind::kCan, FilterGroupRequest(5)}));
+  EXPECT_EQ(steps[1].pauseAfter, kReadPlan[7].pauseAfter);
+  // Nothing answers the next two rounds; the third ask again is the last.
+  EXPECT_EQ(rounds.Next(collector.MissingKinds()).size(), 2u);
+  collector.Take(replies[2]);
+  EXPECT_EQ(Kinds(rounds.Next(collector.MissingKinds())),
+            std::vector<ReadRequestKind>{FilterGroupRequest(5)});
+  EXPECT_FALSE(rounds.RoundsLeft());
+  EXPECT_TRUE(rounds.Next(collector.MissingKinds()).empty());
+  collector.Take(replies[7]);
+  EXPECT_TRUE(collector.Complete());
+
+  // Once complete, a round asks nothing.
+  ReadRounds done;
+  done.Next({});
+  EXPECT_TRUE(done.Next(collector.MissingKinds()).empty());
+}
+
 TEST(SettingsMessages, AddressTheGivenDeviceInTheOrderItTakesThem) {
   DeviceSettings settings = SampleSettings();
   settings.network.portCount = 3;  // the message always says one

@@ -164,3 +164,77 @@ TEST(AcknowledgementWait, OnlyAnAcknowledgementWhileWaitingCountsAndTheFifthTick
 
 }  // namespace
 }  // namespace oxlo
+
+namespace oxlo {
+namespace {
+
+// A lost apply command shows only in the discovery reply: the name and the
+// static address in use.
+TEST(PartsNotInUse, ComparesTheNameAndAStaticAddressWithTheDiscoveryReply) {
+  NetworkSettings written;
+  written.networkType = 0;
+  written.address = {10, 57, 0, 120};
+  written.name = "Hall 2";
+  DeviceRecord shown;
+  shown.name = "Hall 2";
+  shown.ip = "10.57.0.120";
+  struct Case {
+    const char* what;
+    std::function<void(NetworkSettings&, DeviceRecord&)> change;
+    std::vector<std::string> notInUse;
+  };
+  const Case cases[] = {
+      {"in use", [](NetworkSettings&, DeviceRecord&) {}, {}},
+      {"old name", [](NetworkSettings&, DeviceRecord& d) { d.name = "Hall 1"; }, {"name"}},
+      {"old address",
+       [](NetworkSettings&, DeviceRecord& d) { d.ip = "10.57.0.101"; },
+       {"IP address"}},
+      {"both old",
+       [](NetworkSettings&, DeviceRecord& d) {
+         d.name = "Hall 1";
+         d.ip = "10.57.0.101";
+       },
+       {"name", "IP address"}},
+      {"DHCP: the address is the server's",
+       [](NetworkSettings& n, DeviceRecord& d) {
+         n.networkType = 1;
+         d.ip = "10.57.0.33";
+       },
+       {}},
+      // The reply's field holds 32 bytes: a longer name comes back cut.
+      {"long name",
+       [](NetworkSettings& n, DeviceRecord& d) {
+         n.name = std::string(40, 'x');
+         d.name = std::string(32, 'x');
+       },
+       {}},
+  };
+  for (const Case& c : cases) {
+    NetworkSettings n = written;
+    DeviceRecord d = shown;
+    c.change(n, d);
+    EXPECT_EQ(PartsNotInUse(n, d), c.notInUse) << c.what;
+  }
+}
+
+TEST(ChangesWhatIsShown, OnlyTheNameOrAStaticAddress) {
+  NetworkSettings held;
+  held.address = {10, 57, 0, 101};
+  held.name = "Hall 1";
+  NetworkSettings other = held;
+  other.dns = {10, 57, 0, 9};
+  EXPECT_FALSE(ChangesWhatIsShown(held, other));
+  NetworkSettings renamed = held;
+  renamed.name = "Hall 2";
+  EXPECT_TRUE(ChangesWhatIsShown(held, renamed));
+  NetworkSettings moved = held;
+  moved.address = {10, 57, 0, 102};
+  EXPECT_TRUE(ChangesWhatIsShown(held, moved));
+  NetworkSettings dhcp = moved;
+  dhcp.networkType = 1;
+  EXPECT_FALSE(ChangesWhatIsShown(held, dhcp));
+  EXPECT_TRUE(ChangesWhatIsShown(dhcp, held));
+}
+
+}  // namespace
+}  // namespace oxlo
