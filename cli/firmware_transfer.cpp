@@ -18,9 +18,6 @@ constexpr std::chrono::milliseconds kProgressEvery{100};
 std::string Drive(FirmwareUpload& upload, transport::FirmwareDriver& driver,
                   UploadProgress& progress) {
   transport::FirmwareDriver::Report report;
-  const auto what = [&report] {
-    return report.end ? std::string("the end message") : "chunk " + std::to_string(report.sequence);
-  };
   driver.Start(upload);
   try {
     do {
@@ -28,17 +25,9 @@ std::string Drive(FirmwareUpload& upload, transport::FirmwareDriver& driver,
       progress.Update(report.acknowledged);
     } while (!report.Over());
   } catch (const ConversionError&) {
-    return "the reply to " + what() + " holds no sequence number";
+    return "the reply to " + transport::SentMessageName(report) + " holds no sequence number";
   }
-  if (report.timedOut) {
-    return "no reply to " + what() + " within " + std::to_string(report.timeout.count()) + " ms";
-  }
-  if (report.refusal) {
-    return ParseFirmwareReply(*report.refusal).status
-               ? "the device refused " + what()
-               : "the reply to " + what() + " ends before its status";
-  }
-  return {};
+  return transport::FailureReason(report);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <unordered_map>
 
 namespace oxlo::transport {
@@ -178,6 +179,9 @@ Endpoint::Socket Endpoint::OpenSocket(const Binding& binding) const {
   // Where each datagram came in; without it the datagrams still come.
   const int on = 1;
   ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+  // When each came, so a reply that waited in the socket during a send is
+  // not taken for the answer to it.
+  ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
   if (!accepted_codes_.empty()) AttachCodeFilter(fd, accepted_codes_);
   return socket;
 }
@@ -305,7 +309,8 @@ void Endpoint::ReceiveLoop() {
       while (!stopping_) {
         sockaddr_in from{};
         iovec part{buffer.data(), buffer.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        alignas(
+            cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(timespec))];
         msghdr message{};
         message.msg_name = &from;
         message.msg_namelen = sizeof from;
@@ -329,6 +334,14 @@ void Endpoint::ReceiveLoop() {
         datagram.sourcePort = ntohs(from.sin_port);
         datagram.receivedOn = sockets_[i - 1].bound;
         for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+          if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            datagram.arrived = std::chrono::system_clock::time_point(
+                std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                    std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+            continue;
+          }
           if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
           in_pktinfo info{};
           std::memcpy(&info, CMSG_DATA(c), sizeof info);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,6 +58,9 @@ struct Datagram {
   std::string localAddress{};
   // The address it was sent to: ours, or a broadcast address.
   std::string destinationAddress{};
+  // When it reached this computer, by the system's stamp; none where the
+  // system does not say. It may have waited in the socket long after.
+  std::optional<std::chrono::system_clock::time_point> arrived{};
 };
 
 using ReadHandler = std::function<void(const Datagram&)>;

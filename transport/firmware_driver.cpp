@@ -22,10 +22,12 @@ void FirmwareDriver::Start(FirmwareUpload& upload) {
   Drive(lock, std::chrono::steady_clock::now());
 }
 
-void FirmwareDriver::PostReply(ByteView reply) {
+void FirmwareDriver::PostReply(ByteView reply, std::optional<ArrivalTime> arrived) {
   std::unique_lock lock(mutex_);
   if (upload_ == nullptr || failure_) return;
-  replies_.emplace_back(reply.begin(), reply.end());
+  // A neighbour's flood must not wake the upload, nor crowd out its answers.
+  if (!FromFirmwareTarget(reply, upload_->Target())) return;
+  replies_.push_back(Pending{Bytes(reply.begin(), reply.end()), arrived});
   if (driving_) {
     // A receiving thread that drives takes it after its send, and so does
     // this very thread when the reply came during its own send.
@@ -53,9 +55,14 @@ void FirmwareDriver::Drive(std::unique_lock<std::mutex>& lock,
         // The first reply that answers the message in flight decides; late
         // copies of earlier answers are passed over.
         while (!replies_.empty() && Awaiting(upload_->State())) {
-          const Bytes reply = std::move(replies_.front());
+          const Pending pending = std::move(replies_.front());
           replies_.pop_front();
-          if (upload_->OnReply(reply) == ReplyVerdict::kRejected) report_.refusal = reply;
+          // Here before the message went out: an answer to an earlier one,
+          // or to an earlier upload, whatever number it echoes.
+          if (pending.arrived && *pending.arrived < sent_at_) continue;
+          if (upload_->OnReply(pending.reply) == ReplyVerdict::kRejected) {
+            report_.refusal = pending.reply;
+          }
         }
       }
       if (upload_->State() != FirmwareUpload::kReadyToSend) {
@@ -69,6 +76,7 @@ void FirmwareDriver::Drive(std::unique_lock<std::mutex>& lock,
       report_.end = upload_->State() == FirmwareUpload::kAwaitingEndReply;
       report_.timeout = upload_->ReplyTimeout();
       deadline_ = std::chrono::steady_clock::now() + report_.timeout;
+      sent_at_ = std::chrono::system_clock::now();
       lock.unlock();
       out_.SendOnEveryInterface(message, port_);
       lock.lock();
@@ -121,6 +129,23 @@ void FirmwareDriver::Stop() {
   replies_.clear();
   over_.notify_all();
   over_.wait(lock, [this] { return !driving_ && receivers_waiting_ == 0; });
+}
+
+std::string SentMessageName(const FirmwareDriver::Report& report) {
+  return report.end ? std::string("the end message") : "chunk " + std::to_string(report.sequence);
+}
+
+std::string FailureReason(const FirmwareDriver::Report& report) {
+  if (report.timedOut) {
+    return "no reply to " + SentMessageName(report) + " within " +
+           std::to_string(report.timeout.count()) + " ms";
+  }
+  if (report.refusal) {
+    return ParseFirmwareReply(*report.refusal).status
+               ? "the device refused " + SentMessageName(report)
+               : "the reply to " + SentMessageName(report) + " ends before its status";
+  }
+  return {};
 }
 
 }  // namespace oxlo::transport

@@ -12,6 +12,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "protocol/bytes.h"
@@ -22,6 +23,9 @@ namespace oxlo::transport {
 
 class FirmwareDriver {
  public:
+  // The system's receive stamps read the wall clock.
+  using ArrivalTime = std::chrono::system_clock::time_point;
+
   struct Report {
     FirmwareUpload::StateKind state = FirmwareUpload::kReadyToSend;
     std::uint64_t acknowledged = 0;
@@ -49,8 +53,12 @@ class FirmwareDriver {
   void Start(FirmwareUpload& upload);
 
   // Any thread, the receiving one above all: judges the reply and sends
-  // what the upload asks for next. Dropped while no upload runs.
-  void PostReply(ByteView reply);
+  // what the upload asks for next. Dropped while no upload runs, and when
+  // it comes from another device than the upload's. `arrived`, when the
+  // system says, is when the datagram reached this computer: a reply that
+  // was already here when the message in flight went out cannot answer it,
+  // however late its receiving thread hands it over.
+  void PostReply(ByteView reply, std::optional<ArrivalTime> arrived = std::nullopt);
 
   // Waits until the upload is over or `slice` has passed; a reply overdue by
   // then fails the upload. Replies that found no driver are judged here. Rethrows what reading the
@@ -83,10 +91,24 @@ class FirmwareDriver {
   bool budgeted_ = false;
   std::thread::id driver_;
   int receivers_waiting_ = 0;
-  std::deque<Bytes> replies_;
+  struct Pending {
+    Bytes reply;
+    std::optional<ArrivalTime> arrived;
+  };
+  std::deque<Pending> replies_;
+  // When the message in flight started to go out, on the clock of `arrived`.
+  ArrivalTime sent_at_;
   std::chrono::steady_clock::time_point deadline_;
   std::exception_ptr failure_;
   Report report_;
 };
+
+// The message a report's upload sent last: "chunk 3" or "the end message".
+std::string SentMessageName(const FirmwareDriver::Report& report);
+
+// Why a failed upload failed, as both front ends tell it: which message had
+// no reply within how long, or which one the device refused. Empty when the
+// report names neither.
+std::string FailureReason(const FirmwareDriver::Report& report);
 
 }  // namespace oxlo::transport

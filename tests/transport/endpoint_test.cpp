@@ -12,8 +12,10 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <system_error>
+#include <thread>
 
 namespace oxlo::transport {
 namespace {
@@ -144,6 +146,34 @@ TEST(Endpoint, SendToReachesLocalhostAndDottedQuadsFromTheCurrentBinding) {
     EXPECT_EQ(got->interfaceIndex, static_cast<int>(if_nametoindex("lo"))) << host;
     EXPECT_EQ(got->localAddress, "127.0.0.1") << host;
   }
+}
+
+// The stamp says when a datagram reached this computer, not when the
+// receiving thread, busy with the one before, got round to it.
+TEST(Endpoint, ADatagramCarriesWhenItArrivedNotWhenItWasRead) {
+  std::mutex held;
+  std::unique_lock hold(held);
+  Inbox inbox;
+  Endpoint receiver{{Binding{"127.0.0.1", 0}}};
+  receiver.SetReadHandler([&](const Datagram& d) {
+    inbox.Add(d);
+    std::lock_guard wait(held);  // the first one keeps the thread until released
+  });
+  receiver.Open();
+  Endpoint sender{{Binding{"127.0.0.1", 0}}};
+  sender.Open();
+  sender.SendTo("127.0.0.1", receiver.CurrentBinding()->port, kPing);
+  ASSERT_TRUE(inbox.Next());
+  const auto beforeSecond = std::chrono::system_clock::now();
+  sender.SendTo("127.0.0.1", receiver.CurrentBinding()->port, kPing);
+  std::this_thread::sleep_for(50ms);  // it waits in the socket meanwhile
+  const auto released = std::chrono::system_clock::now();
+  hold.unlock();
+  const auto second = inbox.Next();
+  ASSERT_TRUE(second);
+  ASSERT_TRUE(second->arrived.has_value());
+  EXPECT_GE(*second->arrived, beforeSecond);
+  EXPECT_LT(*second->arrived, released);
 }
 
 TEST(Endpoint, OversizedDatagramIsLostAndTheNextOneArrives) {

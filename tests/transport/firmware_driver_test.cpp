@@ -266,6 +266,135 @@ TEST(FirmwareDriver, ReportsWhatFailedTheUpload) {
   }
 }
 
+// Hands each message to `onSend` on the sending thread, as a device whose
+// answers (or whatever else waited in the socket) the receiving thread
+// passes on before the send has returned.
+class Scripted final : public InterfaceBroadcaster {
+ public:
+  using OnSend = std::function<void(const FirmwareMessage&, FirmwareDriver&)>;
+  explicit Scripted(OnSend onSend) : on_send_(std::move(onSend)) {}
+  void Attach(FirmwareDriver& driver) { driver_ = &driver; }
+  void SendOnEveryInterface(ByteView data, std::uint16_t /*port*/) override {
+    const std::optional<FirmwareMessage> m = ParseFirmwareMessage(data);
+    ASSERT_TRUE(m.has_value());
+    sent.push_back(*m);
+    on_send_(*m, *driver_);
+  }
+  std::vector<FirmwareMessage> sent;
+
+ private:
+  OnSend on_send_;
+  FirmwareDriver* driver_ = nullptr;
+};
+
+// Runs one upload of `image` through `driver` to its end.
+FirmwareDriver::Report RunUpload(FirmwareDriver& driver, const Bytes& image) {
+  FirmwareUpload upload(kMac, ReaderOf(image), kShortTimeouts);
+  driver.Start(upload);
+  FirmwareDriver::Report report;
+  try {
+    do report = driver.Wait(5ms);
+    while (!report.Over());
+  } catch (...) {
+    driver.Stop();
+    throw;
+  }
+  driver.Stop();
+  return report;
+}
+
+// Another device answers a neighbour's upload of the same size with the
+// same numbers while the target stays silent: nothing answers, and the
+// upload fails on the first message's time-out.
+TEST(FirmwareDriver, AnotherDevicesRepliesAnswerNothing) {
+  const MacField neighbour{0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
+  Device device([&](const FirmwareMessage& m) {
+    return std::vector<Bytes>{BuildFirmwareReply(neighbour, m.sequence, 0x00),
+                              BuildFirmwareReply(neighbour, m.sequence + 1, 0x00),
+                              BuildFirmwareReply(neighbour, m.sequence, 0x01)};
+  });
+  const FirmwareDriver::Report report = Upload(device, Image(300));
+  EXPECT_EQ(report.state, FirmwareUpload::kFailed);
+  EXPECT_TRUE(report.timedOut);
+  EXPECT_FALSE(report.refusal);
+  EXPECT_EQ(device.Messages().size(), 1u);
+  EXPECT_EQ(FailureReason(report), "no reply to chunk 0 within 100 ms");
+}
+
+// A reply that was already here when a message went out is no answer to
+// it, however late its receiving thread passes it on: the copy of an
+// earlier upload's last acceptance (the same number, status 0, the right
+// MAC) cannot stand in for the answer to this upload's end message, which
+// the device lost. A copy that only arrives after the send looks like the
+// answer in every byte; that is what the protocol cannot tell apart.
+TEST(FirmwareDriver, AReplyFromBeforeTheSendNeverAnswersIt) {
+  using SystemClock = std::chrono::system_clock;
+  struct Case {
+    const char* what;
+    std::size_t imageSize;
+    bool stampBeforeSend;  // false: no stamp, as when it came during the send
+    FirmwareUpload::StateKind outcome;
+  };
+  const Case cases[] = {
+      {"at the end message", 300, true, FirmwareUpload::kFailed},
+      // An empty image's end message is its first: the copy comes from the run before.
+      {"at the first message of the next run", 0, true, FirmwareUpload::kFailed},
+      {"arriving after the send", 300, false, FirmwareUpload::kSucceeded},
+  };
+  for (const Case& c : cases) {
+    const Bytes image = Image(c.imageSize);
+    // The earlier upload, of the same size, that the device accepted whole.
+    std::optional<Bytes> lastAcceptance;
+    SystemClock::time_point acceptedAt;
+    Scripted earlier([&](const FirmwareMessage& m, FirmwareDriver& driver) {
+      lastAcceptance = Accept(m);
+      acceptedAt = SystemClock::now();
+      driver.PostReply(*lastAcceptance, acceptedAt);
+    });
+    FirmwareDriver first(earlier, kDevicePort);
+    earlier.Attach(first);
+    ASSERT_EQ(RunUpload(first, image).state, FirmwareUpload::kSucceeded) << c.what;
+
+    // This upload: every chunk accepted, the end message lost, and the copy
+    // passed on while the end message is being sent.
+    Scripted device([&](const FirmwareMessage& m, FirmwareDriver& driver) {
+      if (m.kind == 0) {
+        driver.PostReply(Accept(m), SystemClock::now());
+        return;
+      }
+      driver.PostReply(*lastAcceptance,
+                       c.stampBeforeSend ? std::optional(acceptedAt) : std::nullopt);
+    });
+    FirmwareDriver driver(device, kDevicePort);
+    device.Attach(driver);
+    const FirmwareDriver::Report report = RunUpload(driver, image);
+    EXPECT_EQ(report.state, c.outcome) << c.what;
+    ASSERT_FALSE(device.sent.empty()) << c.what;
+    EXPECT_EQ(device.sent.back().kind, 1) << c.what;
+    if (c.outcome == FirmwareUpload::kFailed) {
+      EXPECT_EQ(FailureReason(report), "no reply to the end message within 150 ms") << c.what;
+    }
+  }
+}
+
+// A driver keeps nothing of a run that ended: what comes between runs is
+// dropped, and the next run starts with nothing queued.
+TEST(FirmwareDriver, ARunsLateRepliesNeverReachTheNextRun) {
+  const Bytes image = Image(0);
+  bool silent = false;
+  Scripted device([&](const FirmwareMessage& m, FirmwareDriver& driver) {
+    if (!silent) driver.PostReply(Accept(m));
+  });
+  FirmwareDriver driver(device, kDevicePort);
+  device.Attach(driver);
+  ASSERT_EQ(RunUpload(driver, image).state, FirmwareUpload::kSucceeded);
+  // Late copies of that run's answer, between the runs.
+  driver.PostReply(BuildFirmwareReply(kMac, 0, 0x00));
+  driver.PostReply(BuildFirmwareReply(kMac, 0, 0x00), std::chrono::system_clock::now());
+  silent = true;
+  EXPECT_EQ(RunUpload(driver, image).state, FirmwareUpload::kFailed);
+}
+
 // Whatever breaks on the receiving thread comes out of the waiting caller's
 // Wait(), and the upload ends there.
 TEST(FirmwareDriver, ErrorsOnTheReceivingThreadReachTheCaller) {
