@@ -230,7 +230,8 @@ TEST_F(DeviceActions, AMessageBoxOpenedDuringAnUploadDoesNotStallIt) {
     boxShown = true;
     // The box stays up until the device has answered every message (or a
     // generous cap): a stalled upload would fail on its 200 ms time-out.
-    QTest::qWaitFor([&] { return device.Progress().size() == kMessages; }, 60000);
+    static_cast<void>(
+        QTest::qWaitFor([&] { return device.Progress().size() == kMessages; }, 60000));
     answeredWhileShown = device.Progress().size();
   };
   QTimer::singleShot(5, &window,
