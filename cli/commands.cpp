@@ -18,6 +18,7 @@
 #include "cli/output.h"
 #include "cli/upload_progress.h"
 #include "protocol/discovery.h"
+#include "transport/address_probe.h"
 #include "transport/endpoint.h"
 #include "transport/files.h"
 
@@ -137,7 +138,8 @@ int Doctor(const DoctorOptions& options) {
   CheckTimeout(options.timeout);
   std::vector<SeenDevice> devices = Search(options.interface, "", options.timeout);
   const Examination examination =
-      Examine(std::move(devices), transport::HostInterfaces(), /*probe=*/true);
+      Examine(std::move(devices), transport::HostInterfaces(),
+              [](const std::vector<ProbeRequest>& asked) { return transport::ProbeAddresses(asked); });
   if (options.json) {
     PrintDoctorJson(std::cout, examination);
   } else {

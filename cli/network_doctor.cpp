@@ -1,8 +1,6 @@
 #include "cli/network_doctor.h"
 
 #include <algorithm>
-#include <future>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <utility>
@@ -12,80 +10,33 @@
 namespace oxlo::cli {
 namespace {
 
-// Long enough for a host on the link to answer, short enough that a doctor
-// run stays quick; the probes of one round run side by side.
-constexpr std::chrono::milliseconds kProbeWait{400};
-// Rounds of probes: each replaces the suggestions a host claimed.
-constexpr int kProbeRounds = 4;
-// Probes in one round at most; further suggestions stay unprobed.
-constexpr std::size_t kProbesPerRound = 64;
-
-// The address the mend gives the device, where it is a new one.
-std::optional<std::uint32_t> NewAddress(const SeenDevice& device,
-                                        const DeviceDiagnosis& diagnosis) {
-  if (!diagnosis.mend) return std::nullopt;
-  if (AddressOfText(device.record.ip) == diagnosis.mend->address) return std::nullopt;
-  return diagnosis.mend->address;
-}
-
 std::string ProblemName(ProblemKind kind) {
+  if (kind == ProblemKind::kMacOnTwoNetworks) return "one MAC on two networks";
   std::string name(ProblemKindName(kind));
   std::replace(name.begin(), name.end(), '_', ' ');
   return name;
 }
 
-bool Probed(transport::ProbeResult result) {
-  return result != transport::ProbeResult::kNotProbed;
+bool Probed(const ProbeFinding& finding) {
+  return finding.verdict != ProbeVerdict::kNotProbed;
+}
+
+// What the probe of a suggested address found, for its line.
+std::string ProbeText(const ProbeFinding& finding, std::uint32_t address) {
+  if (!Probed(finding)) return "not probed (" + finding.detail + "): " + AddressText(address);
+  return "no host answered " + finding.detail + " for " + AddressText(address);
 }
 
 }  // namespace
 
 Examination Examine(std::vector<SeenDevice> devices, std::vector<HostInterface> interfaces,
-                    bool probe) {
+                    const ProbeBatch& probe) {
   Examination e;
   e.devices = std::move(devices);
   e.interfaces = std::move(interfaces);
-  using Asked = std::pair<std::string, std::uint32_t>;  // interface, address
-  const auto askedOf = [&e](std::size_t n) -> std::optional<Asked> {
-    const auto address = NewAddress(e.devices[n], e.diagnoses[n]);
-    if (!address || e.devices[n].interfaces.empty()) return std::nullopt;
-    return Asked{e.devices[n].interfaces.front(), *address};
-  };
-  std::map<Asked, transport::ProbeResult> found;
-  std::vector<std::uint32_t> claimed;
-  for (int round = 0;; ++round) {
-    e.diagnoses = DiagnoseDevices(e.devices, e.interfaces, claimed);
-    if (!probe || round == kProbeRounds) break;
-    std::map<Asked, std::future<transport::ProbeResult>> asked;
-    for (std::size_t n = 0; n < e.devices.size() && asked.size() < kProbesPerRound; ++n) {
-      const std::optional<Asked> key = askedOf(n);
-      if (!key || found.count(*key) != 0 || asked.count(*key) != 0) continue;
-      asked.emplace(*key, std::async(std::launch::async, [key] {
-        try {
-          return transport::ProbeAddress(key->first, key->second, kProbeWait);
-        } catch (const std::exception&) {
-          // A link that went away meanwhile: the suggestion stands unprobed.
-          return transport::ProbeResult::kNotProbed;
-        }
-      }));
-    }
-    bool inUse = false;
-    for (auto& [key, result] : asked) {
-      const transport::ProbeResult r = found[key] = result.get();
-      if (r == transport::ProbeResult::kInUse) {
-        claimed.push_back(key.second);
-        inUse = true;
-      }
-    }
-    // Diagnosed again, suggestions move on past the claimed addresses.
-    if (!inUse) break;
-  }
-  e.probes.assign(e.devices.size(), transport::ProbeResult::kNotProbed);
-  for (std::size_t n = 0; n < e.devices.size(); ++n) {
-    if (const std::optional<Asked> key = askedOf(n)) {
-      if (const auto it = found.find(*key); it != found.end()) e.probes[n] = it->second;
-    }
-  }
+  ProbedDiagnoses probed = DiagnoseAndProbe(e.devices, e.interfaces, probe);
+  e.diagnoses = std::move(probed.diagnoses);
+  e.probes = std::move(probed.probes);
   return e;
 }
 
@@ -122,10 +73,7 @@ void PrintDoctorText(std::ostream& out, const Examination& e) {
     if (diagnosis.mend) {
       out << "  run: " << AssignCommand(device, *diagnosis.mend) << "\n";
       if (const auto address = NewAddress(device, diagnosis)) {
-        out << "       ("
-            << (Probed(e.probes[n]) ? "no host answered an ARP probe for "
-                                    : "not probed (needs root): ")
-            << AddressText(*address) << ")\n";
+        out << "       (" << EscapeControls(ProbeText(e.probes[n], *address)) << ")\n";
       }
     }
   }
@@ -150,6 +98,10 @@ void PrintDoctorJson(std::ostream& out, const Examination& e) {
                        {"gateway", AddressText(diagnosis.mend->gateway)},
                        {"command", AssignCommand(e.devices[n], *diagnosis.mend)},
                        {"probed", Probed(e.probes[n])}};
+    // How the new address was probed, or why it was not.
+    const auto address = NewAddress(e.devices[n], diagnosis);
+    list[n]["mend"]["probe"] =
+        address ? nlohmann::json(ProbeText(e.probes[n], *address)) : nlohmann::json(nullptr);
   }
   out << list.dump(2) << '\n';
 }

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "protocol/network_diagnosis.h"
-#include "transport/address_probe.h"
 
 namespace oxlo::cli {
 
@@ -16,14 +15,15 @@ struct Examination {
   std::vector<HostInterface> interfaces;
   std::vector<DeviceDiagnosis> diagnoses;  // one per device
   // Per device: what the probe of its suggested new address found.
-  std::vector<transport::ProbeResult> probes;
+  std::vector<ProbeFinding> probes;
 };
 
-// Diagnoses the devices. With `probe`, each suggested new address is first
-// asked for by ARP on the interface the device answered on; one a host
-// claims is never suggested.
+// Diagnoses the devices as the window does (DiagnoseAndProbe). With `probe`
+// (transport::ProbeAddresses for real), each suggested new address is first
+// asked for on the interface the device answered on; one a host claims is
+// never suggested.
 Examination Examine(std::vector<SeenDevice> devices, std::vector<HostInterface> interfaces,
-                    bool probe);
+                    const ProbeBatch& probe);
 
 // A finding worse than information.
 bool HasProblem(const DeviceDiagnosis& diagnosis);

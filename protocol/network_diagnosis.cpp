@@ -1,6 +1,7 @@
 #include "protocol/network_diagnosis.h"
 
 #include <algorithm>
+#include <map>
 #include <unordered_map>
 #include <utility>
 
@@ -24,9 +25,10 @@ std::string SubnetText(std::uint32_t address, int prefixLength) {
   return AddressText(address & MaskOfPrefix(prefixLength)) + "/" + std::to_string(prefixLength);
 }
 
-// No device can be reached at it, whatever the subnet.
+// No device can be reached at it, whatever the subnet: none, broadcast,
+// multicast, or this computer's own loopback.
 bool Unusable(std::uint32_t address) {
-  return address == 0 || address == 0xFFFFFFFFu || (address >> 28) == 0xE;
+  return address == 0 || address == 0xFFFFFFFFu || (address >> 28) == 0xE || (address >> 24) == 127;
 }
 
 // The network or broadcast address of a subnet that has them.
@@ -46,14 +48,44 @@ const HostInterface* Named(const std::vector<HostInterface>& interfaces, const s
   return nullptr;
 }
 
+// The rules an address setting is judged by, wherever it comes from: a
+// device's reply or an operator's command. `holder` names who else holds
+// the address, empty for nobody; it is asked only of a usable address.
+std::vector<Problem> SettingProblems(const AddressSetting& setting,
+                                     const std::function<std::string()>& holder) {
+  std::vector<Problem> problems;
+  const std::uint32_t ip = AddressOfText(setting.ip).value_or(0);
+  const std::optional<std::uint32_t> mask = AddressOfText(setting.mask);
+  const std::uint32_t gateway = AddressOfText(setting.gateway).value_or(0);
+  const bool maskValid = mask && Contiguous(*mask);
+  if (Unusable(ip) || (maskValid && NetworkOrBroadcast(ip, *mask))) {
+    problems.push_back({ProblemKind::kNoUsableAddress,
+                        setting.ip + " is not an address a device can be reached at", ""});
+  } else if (const std::string other = holder(); !other.empty()) {
+    problems.push_back(
+        {ProblemKind::kDuplicateAddress, setting.ip + " is also held by " + other, ""});
+  }
+  if (!maskValid) {
+    problems.push_back({ProblemKind::kInvalidMask,
+                        setting.mask + " is not a subnet mask (its ones are not contiguous)", ""});
+  } else if (gateway != 0 && (gateway & *mask) != (ip & *mask)) {
+    problems.push_back(
+        {ProblemKind::kGatewayOutsideSubnet,
+         "gateway " + setting.gateway + " is outside its subnet " + SubnetText(ip, PrefixOf(*mask)),
+         ""});
+  }
+  return problems;
+}
+
 }  // namespace
 
 SeenDevices::Sighting SeenDevices::Add(DeviceRecord record, const std::string& interfaceName,
                                        const std::string& localAddress) {
-  const auto known = index_of_mac_.find(record.mac);
-  if (known != index_of_mac_.end()) {
+  std::vector<std::size_t>& rows = index_of_mac_[record.mac];
+  for (const std::size_t row : rows) {
+    if (devices_[row].record != record) continue;
     // The same device through another adapter: bridged or looped networks.
-    std::vector<std::string>& seenOn = devices_[known->second].interfaces;
+    std::vector<std::string>& seenOn = devices_[row].interfaces;
     if (interfaceName.empty() ||
         std::find(seenOn.begin(), seenOn.end(), interfaceName) != seenOn.end()) {
       return Sighting::kAgain;
@@ -61,8 +93,20 @@ SeenDevices::Sighting SeenDevices::Add(DeviceRecord record, const std::string& i
     seenOn.push_back(interfaceName);
     return Sighting::kNewInterface;
   }
-  if (devices_.size() >= limit_) return Sighting::kIgnored;
-  index_of_mac_.emplace(record.mac, devices_.size());
+  // Another answer with a listed MAC on an adapter where that MAC answered
+  // already: the device changed, or a copy; the first answer stays.
+  for (const std::size_t row : rows) {
+    const std::vector<std::string>& seenOn = devices_[row].interfaces;
+    if (interfaceName.empty() || seenOn.empty() ||
+        std::find(seenOn.begin(), seenOn.end(), interfaceName) != seenOn.end()) {
+      return Sighting::kAgain;
+    }
+  }
+  if (devices_.size() >= limit_) {
+    if (rows.empty()) index_of_mac_.erase(record.mac);
+    return Sighting::kIgnored;
+  }
+  rows.push_back(devices_.size());
   SeenDevice device;
   device.record = std::move(record);
   if (!interfaceName.empty()) device.interfaces.push_back(interfaceName);
@@ -90,6 +134,8 @@ std::string_view ProblemKindName(ProblemKind kind) {
       return "gateway_outside_subnet";
     case ProblemKind::kSeenOnSeveralInterfaces:
       return "seen_on_several_interfaces";
+    case ProblemKind::kMacOnTwoNetworks:
+      return "one_mac_on_two_networks";
   }
   return "unknown";
 }
@@ -151,8 +197,11 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
   // The first two devices holding each address: enough to name another holder.
   std::unordered_map<std::uint32_t, std::pair<std::size_t, std::size_t>> holders;
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // The devices of each MAC: more than one where one MAC answers on two networks.
+  std::unordered_map<std::string, std::vector<std::size_t>> macs;
   for (std::size_t n = 0; n < devices.size(); ++n) {
     const SeenDevice& d = devices[n];
+    macs[d.record.mac].push_back(n);
     if (const auto a = AddressOfText(d.record.gateway); a && *a != 0) taken.insert(*a);
     if (const auto a = AddressOfText(d.record.ip); a && *a != 0) {
       taken.insert(*a);
@@ -171,54 +220,48 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
     const std::uint32_t gateway = AddressOfText(device.record.gateway).value_or(0);
     const HostInterface* arrival =
         device.interfaces.empty() ? nullptr : Named(interfaces, device.interfaces.front());
-    const bool maskValid = mask && Contiguous(*mask);
-    bool needsAddress = false;
-    bool gatewayWrong = false;
-
-    if (Unusable(ip) || (maskValid && NetworkOrBroadcast(ip, *mask))) {
-      diagnosis.problems.push_back(
-          {ProblemKind::kNoUsableAddress,
-           device.record.ip + " is not an address a device can be reached at", ""});
-      needsAddress = true;
-    } else {
-      if (arrival != nullptr) {
-        const std::uint32_t subnetMask = MaskOfPrefix(arrival->prefixLength);
-        if ((ip & subnetMask) != (arrival->address & subnetMask)) {
-          diagnosis.problems.push_back(
-              {ProblemKind::kOtherSubnet,
-               device.record.ip + " is outside " + arrival->name + "'s subnet " +
-                   SubnetText(arrival->address, arrival->prefixLength) +
-                   ": this computer cannot reach its web page or address it directly",
-               ""});
-          needsAddress = true;
-        }
-      }
-      std::string holder;
+    const AddressSetting held{device.record.ip, device.record.mask, device.record.gateway};
+    diagnosis.problems = SettingProblems(held, [&] {
       for (const HostInterface& i : interfaces) {
-        if (i.address == ip) holder = ComputerHolder(i);
+        if (i.address == ip) return ComputerHolder(i);
       }
-      if (holder.empty()) {
-        const auto& [first, second] = holders.at(ip);
-        const std::size_t other = first != n ? first : second;
-        if (other != kNone) holder = devices[other].record.mac;
-      }
-      if (!holder.empty()) {
-        diagnosis.problems.push_back(
-            {ProblemKind::kDuplicateAddress, device.record.ip + " is also held by " + holder, ""});
-        needsAddress = true;
+      const auto& [first, second] = holders.at(ip);
+      const std::size_t other = first != n ? first : second;
+      return other != kNone ? devices[other].record.mac : std::string();
+    });
+    const auto has = [&diagnosis](ProblemKind kind) {
+      return std::any_of(diagnosis.problems.begin(), diagnosis.problems.end(),
+                         [kind](const Problem& p) { return p.kind == kind; });
+    };
+    if (!has(ProblemKind::kNoUsableAddress) && arrival != nullptr) {
+      const std::uint32_t subnetMask = MaskOfPrefix(arrival->prefixLength);
+      if ((ip & subnetMask) != (arrival->address & subnetMask)) {
+        diagnosis.problems.insert(
+            diagnosis.problems.begin(),
+            {ProblemKind::kOtherSubnet,
+             device.record.ip + " is outside " + arrival->name + "'s subnet " +
+                 SubnetText(arrival->address, arrival->prefixLength) +
+                 ": this computer cannot reach its web page or address it directly",
+             ""});
       }
     }
-    if (!maskValid) {
-      diagnosis.problems.push_back(
-          {ProblemKind::kInvalidMask,
-           device.record.mask + " is not a subnet mask (its ones are not contiguous)", ""});
-      needsAddress = true;
-    } else if (gateway != 0 && (gateway & *mask) != (ip & *mask)) {
-      diagnosis.problems.push_back({ProblemKind::kGatewayOutsideSubnet,
-                                    "gateway " + device.record.gateway + " is outside its subnet " +
-                                        SubnetText(ip, PrefixOf(*mask)),
+    const bool needsAddress = has(ProblemKind::kNoUsableAddress) ||
+                              has(ProblemKind::kOtherSubnet) ||
+                              has(ProblemKind::kDuplicateAddress) || has(ProblemKind::kInvalidMask);
+    const bool gatewayWrong = has(ProblemKind::kGatewayOutsideSubnet);
+    const std::vector<std::size_t>& sameMac = macs.at(device.record.mac);
+    if (sameMac.size() > 1) {
+      std::string others;
+      for (const std::size_t other : sameMac) {
+        if (other == n) continue;
+        const SeenDevice& twin = devices[other];
+        others += (others.empty() ? "" : ", ") + twin.record.ip +
+                  (twin.interfaces.empty() ? "" : " on " + twin.interfaces.front());
+      }
+      diagnosis.problems.push_back({ProblemKind::kMacOnTwoNetworks,
+                                    "another device with this MAC answers at " + others +
+                                        ": whatever is sent to the MAC reaches both",
                                     ""});
-      gatewayWrong = true;
     }
     std::vector<std::string> seenOn;
     for (const std::string& name : device.interfaces) {
@@ -243,7 +286,9 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
         fix = "give it " + AddressText(*free) + " with mask " + AddressText(subnetMask) +
               (keepGateway || gateway == 0 ? "" : " and no gateway");
       } else {
-        fix = "give it a free address in " + SubnetText(arrival->address, arrival->prefixLength);
+        // A /31 or /32 may have no address left to give.
+        fix = "give it an address of a subnet with room for it: " + arrival->name + "'s " +
+              SubnetText(arrival->address, arrival->prefixLength) + " has no free address";
       }
     } else if (needsAddress) {
       fix = "give it an address in the subnet of the interface it answered on";
@@ -252,9 +297,84 @@ std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devi
       fix = "set a gateway inside " + SubnetText(ip, PrefixOf(*mask)) + ", or 0.0.0.0 for none";
     }
     for (Problem& problem : diagnosis.problems) {
-      if (problem.kind != ProblemKind::kSeenOnSeveralInterfaces) problem.fix = fix;
+      if (problem.kind == ProblemKind::kMacOnTwoNetworks) {
+        problem.fix =
+            "give one of them another MAC, or send to it from a computer on its network "
+            "only";
+      } else if (problem.kind != ProblemKind::kSeenOnSeveralInterfaces) {
+        problem.fix = fix;
+      }
     }
     out.push_back(std::move(diagnosis));
+  }
+  return out;
+}
+
+std::vector<Problem> AddressProblems(const AddressSetting& setting, const std::string& mac,
+                                     const std::vector<SeenDevice>& devices,
+                                     const std::vector<HostInterface>& interfaces) {
+  return SettingProblems(setting, [&] {
+    return AddressHolder(AddressOfText(setting.ip).value_or(0), mac, devices, interfaces)
+        .value_or("");
+  });
+}
+
+std::optional<std::uint32_t> NewAddress(const SeenDevice& device,
+                                        const DeviceDiagnosis& diagnosis) {
+  if (!diagnosis.mend) return std::nullopt;
+  if (AddressOfText(device.record.ip) == diagnosis.mend->address) return std::nullopt;
+  return diagnosis.mend->address;
+}
+
+ProbedDiagnoses DiagnoseAndProbe(const std::vector<SeenDevice>& devices,
+                                 const std::vector<HostInterface>& interfaces,
+                                 const ProbeBatch& probe) {
+  // Each round probes the suggestions not yet asked about; one a host claims
+  // is passed over and its replacement probed in the next round.
+  constexpr int kRounds = 16;
+  constexpr std::size_t kProbesPerRound = 64;
+  ProbedDiagnoses out;
+  const auto requestOf = [&](std::size_t n) -> std::optional<ProbeRequest> {
+    const auto address = NewAddress(devices[n], out.diagnoses[n]);
+    if (!address || devices[n].interfaces.empty()) return std::nullopt;
+    return ProbeRequest{devices[n].interfaces.front(), *address};
+  };
+  std::map<ProbeRequest, ProbeFinding> found;
+  std::vector<std::uint32_t> claimed;
+  for (int round = 0;; ++round) {
+    out.diagnoses = DiagnoseDevices(devices, interfaces, claimed);
+    if (!probe) break;
+    std::vector<ProbeRequest> asked;
+    for (std::size_t n = 0; n < devices.size() && asked.size() < kProbesPerRound; ++n) {
+      const std::optional<ProbeRequest> request = requestOf(n);
+      if (!request || found.count(*request) != 0 ||
+          std::find(asked.begin(), asked.end(), *request) != asked.end()) {
+        continue;
+      }
+      asked.push_back(*request);
+    }
+    if (asked.empty()) break;
+    if (round == kRounds) break;
+    const std::vector<ProbeFinding> results = probe(asked);
+    for (std::size_t k = 0; k < asked.size(); ++k) {
+      const ProbeFinding finding =
+          k < results.size() ? results[k] : ProbeFinding{ProbeVerdict::kNotProbed, "no answer"};
+      found[asked[k]] = finding;
+      if (finding.verdict == ProbeVerdict::kInUse) claimed.push_back(asked[k].address);
+    }
+  }
+  out.probes.assign(devices.size(), ProbeFinding{});
+  for (std::size_t n = 0; n < devices.size(); ++n) {
+    const std::optional<ProbeRequest> request = requestOf(n);
+    if (!request) continue;
+    if (const auto it = found.find(*request); it != found.end()) {
+      out.probes[n] = it->second;
+    } else if (!probe) {
+      out.probes[n].detail = "probing was off";
+    } else {
+      out.probes[n].detail =
+          "stopped after " + std::to_string(kRounds) + " rounds of addresses in use";
+    }
   }
   return out;
 }

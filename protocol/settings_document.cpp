@@ -336,9 +336,12 @@ Document SettingsToDocument(const DeviceSettings& settings) {
   return document;
 }
 
-DeviceSettings ApplyDocument(const DeviceSettings& base, const Document& document) {
+namespace {
+
+// `base` changed by the dotted keys and values of a document.
+DeviceSettings ApplyValues(const DeviceSettings& base, const Flat& values) {
   DeviceSettings settings = base;
-  for (const auto& [key, value] : Flatten(document)) {
+  for (const auto& [key, value] : values) {
     const Field* field = FieldOf(key);
     if (field == nullptr) Refuse(key, "unknown key");
     field->set(settings, value, base);
@@ -365,6 +368,47 @@ DeviceSettings ApplyDocument(const DeviceSettings& base, const Document& documen
     }
   }
   return settings;
+}
+
+// A value read out of a code no list names.
+bool UnknownCodeText(const std::string& key, const Document& value) {
+  const bool coded = key == "port.mode" || key == "can.bitrate_kbps" || key == "can.id_format" ||
+                     (key.size() > 5 && key.compare(key.size() - 5, 5, ".type") == 0);
+  if (!coded || !value.is_string()) return false;
+  const std::string text = value.get<std::string>();
+  for (int code = 0; code <= 255; ++code) {
+    if (text == UnknownCode(code)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+DeviceSettings ApplyDocument(const DeviceSettings& base, const Document& document) {
+  return ApplyValues(base, Flatten(document));
+}
+
+void CheckDocumentValues(const Document& document) {
+  Flat values;
+  for (auto& [key, value] : Flatten(document)) {
+    if (!UnknownCodeText(key, value)) values.emplace_back(std::move(key), std::move(value));
+  }
+  // Identifiers and masks of 0 and disabled filters fit either format, so
+  // only what the document gives is judged.
+  DeviceSettings neutral;
+  neutral.can.id = "0";
+  neutral.can.mask = "0";
+  std::optional<DocumentError> refused;
+  for (const std::uint8_t format : {std::uint8_t{kIdFormat11Bit}, std::uint8_t{kIdFormat29Bit}}) {
+    neutral.can.idFormat = format;
+    try {
+      ApplyValues(neutral, values);
+      return;
+    } catch (const DocumentError& error) {
+      if (!refused) refused = error;
+    }
+  }
+  throw *refused;
 }
 
 void CheckDocumentShape(const Document& document) {

@@ -43,6 +43,14 @@ DeviceSettings ApplyDocument(const DeviceSettings& base, const Document& documen
 // Throws DocumentError.
 void CheckDocumentShape(const Document& document);
 
+// Checks every value of a document as ApplyDocument does, without the
+// device's settings, so many devices' documents can be judged before any is
+// written: the values are laid on neutral settings of each identifier
+// format, and one refused under both is refused. What only the device can
+// decide is left to ApplyDocument: a code read out as "unknown (N)", and a
+// format change that the device's own filters do not fit. Throws DocumentError.
+void CheckDocumentValues(const Document& document);
+
 // A partial document from KEY=VALUE texts with dotted keys: network.ip,
 // port.local_port, can.bitrate_kbps, filters.3.2.id (group 3, slot 2). The
 // value is read as the key's kind: a number, true or false, or text.

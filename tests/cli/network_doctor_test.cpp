@@ -29,7 +29,7 @@ TEST(NetworkDoctor, TextNamesEachFindingAndItsCommandSafely) {
   };
   devices[2].interfaces.push_back("eth1");
   const Examination e =
-      Examine(devices, {{"eth0", 0x0A390001, 24}, {"eth1", 0x0A3A0001, 24}}, /*probe=*/false);
+      Examine(devices, {{"eth0", 0x0A390001, 24}, {"eth1", 0x0A3A0001, 24}}, /*probe=*/{});
   EXPECT_TRUE(HasProblem(e.diagnoses[0]));
   EXPECT_TRUE(HasProblem(e.diagnoses[1]));
   EXPECT_FALSE(HasProblem(e.diagnoses[2]));
@@ -43,7 +43,7 @@ TEST(NetworkDoctor, TextNamesEachFindingAndItsCommandSafely) {
            "    fix: give it 10.57.0.2 with mask 255.255.255.0 and no gateway\n",
            "  run: oxlo assign 02-00-00-00-00-01 --ip 10.57.0.2 --mask 255.255.255.0 "
            "--gateway 0.0.0.0 --name $'\\x1b]0;pwned\\x07'\n",
-           "       (not probed (needs root): 10.57.0.2)\n",
+           "       (not probed (probing was off): 10.57.0.2)\n",
            "  gateway outside subnet: gateway 10.9.9.9 is outside its subnet 10.57.0.0/24\n",
            "  run: oxlo assign 02-00-00-00-00-02 --ip 10.57.0.102 --mask 255.255.255.0 "
            "--gateway 0.0.0.0 --name 'Gate'\n",

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -74,6 +75,10 @@ TEST(NetworkDiagnosis, NamesEachProblemWithAReasonAndAFix) {
        Device("02-00-00-00-00-06", "10.57.0.255"),
        {"no_usable_address"},
        "10.57.0.2 255.255.255.0 10.57.0.1"},
+      {"a loopback address",
+       Device("02-00-00-00-00-0C", "127.0.0.1", "255.0.0.0", "0.0.0.0"),
+       {"no_usable_address"},
+       "10.57.0.2 255.255.255.0 0.0.0.0"},
       {"a multicast address",
        Device("02-00-00-00-00-07", "224.0.0.5", "255.255.255.0", "0.0.0.0"),
        {"no_usable_address"},
@@ -149,6 +154,168 @@ TEST(NetworkDiagnosis, FreeAddressKeepsToTheSubnetsUsableAddresses) {
     EXPECT_EQ(free ? AddressText(*free) : "", c.free)
         << c.subnet.name << " " << AddressText(c.subnet.address) << "/" << c.subnet.prefixLength;
   }
+}
+
+// The commands judge an address they are to send by the doctor's rules.
+TEST(NetworkDiagnosis, AddressProblemsAreTheDoctorsFindings) {
+  const std::vector<SeenDevice> listed{Device("02-00-00-00-00-01", "10.57.0.101"),
+                                       Device("02-00-00-00-00-02", "10.57.0.102")};
+  struct Case {
+    AddressSetting setting;
+    std::vector<std::string> kinds;
+    const char* reason;  // of the first, "" when none
+  };
+  const Case cases[] = {
+      {{"10.57.0.50", "255.255.255.0", "10.57.0.1"}, {}, ""},
+      {{"10.57.0.50", "255.255.255.0", "0.0.0.0"}, {}, ""},     // no gateway
+      {{"10.1.1.1", "255.255.255.254", "0.0.0.0"}, {}, ""},     // a /31 has no broadcast
+      {{"10.57.0.101", "255.255.255.0", "10.57.0.1"}, {}, ""},  // the device's own
+      {{"0.0.0.0", "255.255.255.0", "0.0.0.0"},
+       {"no_usable_address"},
+       "0.0.0.0 is not an address a device can be reached at"},
+      {{"255.255.255.255", "255.255.255.0", "0.0.0.0"}, {"no_usable_address"}, ""},
+      {{"239.1.2.3", "255.255.255.0", "0.0.0.0"}, {"no_usable_address"}, ""},
+      {{"127.0.0.5", "255.0.0.0", "0.0.0.0"}, {"no_usable_address"}, ""},
+      {{"10.57.0.255", "255.255.255.0", "10.57.0.1"}, {"no_usable_address"}, ""},
+      {{"10.57.0.0", "255.255.255.0", "10.57.0.1"}, {"no_usable_address"}, ""},
+      {{"10.57.0.50", "255.0.255.0", "10.57.0.1"},
+       {"invalid_mask"},
+       "255.0.255.0 is not a subnet mask (its ones are not contiguous)"},
+      {{"10.57.0.50", "255.255.255.0", "10.9.9.1"},
+       {"gateway_outside_subnet"},
+       "gateway 10.9.9.1 is outside its subnet 10.57.0.0/24"},
+      {{"10.57.0.1", "255.255.255.0", "10.57.0.1"},
+       {"duplicate_address"},
+       "10.57.0.1 is also held by this computer (eth0)"},
+      {{"10.57.0.102", "255.255.255.0", "10.9.9.1"},
+       {"duplicate_address", "gateway_outside_subnet"},
+       "10.57.0.102 is also held by 02-00-00-00-00-02"},
+  };
+  for (const Case& c : cases) {
+    const std::vector<Problem> problems =
+        AddressProblems(c.setting, "02-00-00-00-00-01", listed, kHost);
+    std::vector<std::string> kinds;
+    for (const Problem& p : problems) kinds.emplace_back(ProblemKindName(p.kind));
+    EXPECT_EQ(kinds, c.kinds) << c.setting.ip << " " << c.setting.mask << " " << c.setting.gateway;
+    if (*c.reason != '\0' && !problems.empty()) {
+      EXPECT_EQ(problems[0].reason, c.reason);
+    }
+  }
+}
+
+// A scripted prober: the addresses a host holds, per interface, and every
+// request it was asked.
+struct ScriptedProber {
+  std::vector<ProbeRequest> held;
+  ProbeVerdict otherwise = ProbeVerdict::kFree;
+  std::vector<ProbeRequest> asked{};
+  ProbeBatch Batch() {
+    return [this](const std::vector<ProbeRequest>& requests) {
+      std::vector<ProbeFinding> out;
+      for (const ProbeRequest& r : requests) {
+        asked.push_back(r);
+        const bool inUse = std::find(held.begin(), held.end(), r) != held.end();
+        out.push_back({inUse ? ProbeVerdict::kInUse : otherwise, "a scripted probe"});
+      }
+      return out;
+    };
+  }
+};
+
+// A probed suggestion a host holds is passed over, and its replacement is
+// probed in turn on the interface the device answered on; two devices to
+// mend still never share an address.
+TEST(NetworkDiagnosis, ProbedSuggestionsSkipAddressesAHostHolds) {
+  const std::vector<SeenDevice> devices{
+      Device("02-00-00-00-00-01", "192.168.1.10", "255.255.255.0", "0.0.0.0"),
+      Device("02-00-00-00-00-02", "0.0.0.0", "255.255.255.0", "0.0.0.0"),
+      Device("02-00-00-00-00-03", "10.58.0.101", "255.255.255.0", "0.0.0.0", {"eth1"}),
+  };
+  ScriptedProber prober{{{"eth0", A("10.57.0.2")}, {"eth0", A("10.57.0.4")}}};
+  const ProbedDiagnoses d = DiagnoseAndProbe(devices, kHost, prober.Batch());
+  ASSERT_EQ(d.diagnoses.size(), 3u);
+  EXPECT_EQ(MendText(d.diagnoses[0]), "10.57.0.3 255.255.255.0 0.0.0.0");
+  EXPECT_EQ(MendText(d.diagnoses[1]), "10.57.0.5 255.255.255.0 0.0.0.0");
+  EXPECT_EQ(d.diagnoses[0].problems[0].fix, "give it 10.57.0.3 with mask 255.255.255.0");
+  EXPECT_EQ(d.probes[0].verdict, ProbeVerdict::kFree);
+  EXPECT_EQ(d.probes[1].verdict, ProbeVerdict::kFree);
+  EXPECT_EQ(d.probes[2].detail, "");  // reachable: nothing to probe
+  for (const ProbeRequest& r : prober.asked) EXPECT_EQ(r.interfaceName, "eth0");
+  // Without a prober the first free address as far as the search knows.
+  const ProbedDiagnoses unprobed = DiagnoseAndProbe(devices, kHost, {});
+  EXPECT_EQ(MendText(unprobed.diagnoses[0]), "10.57.0.2 255.255.255.0 0.0.0.0");
+  EXPECT_EQ(unprobed.probes[0].verdict, ProbeVerdict::kNotProbed);
+  EXPECT_EQ(unprobed.probes[0].detail, "probing was off");
+  // A link that cannot be probed says so, and its reason is kept.
+  ScriptedProber cannot{{}, ProbeVerdict::kNotProbed};
+  const ProbedDiagnoses notProbed = DiagnoseAndProbe(devices, kHost, cannot.Batch());
+  EXPECT_EQ(notProbed.probes[0].verdict, ProbeVerdict::kNotProbed);
+  EXPECT_EQ(notProbed.probes[0].detail, "a scripted probe");
+  // Every address in use: probing stops after its rounds, and says so.
+  ScriptedProber busy;
+  for (int k = 2; k < 254; ++k) busy.held.push_back({"eth0", A("10.57.0.0") + k});
+  const ProbedDiagnoses exhausted = DiagnoseAndProbe({devices[0]}, kHost, busy.Batch());
+  EXPECT_EQ(exhausted.probes[0].verdict, ProbeVerdict::kNotProbed);
+  EXPECT_NE(exhausted.probes[0].detail.find("rounds"), std::string::npos);
+}
+
+// A subnet with no address left is never offered as having one.
+TEST(NetworkDiagnosis, NoSuggestionFromASubnetWithoutAFreeAddress) {
+  const std::vector<HostInterface> host{{"tun0", A("10.60.0.1"), 32}, {"p2p", A("10.61.0.0"), 31}};
+  const std::vector<DeviceDiagnosis> d =
+      DiagnoseDevices({Device("02-00-00-00-00-01", "0.0.0.0", "255.255.255.0", "0.0.0.0", {"tun0"}),
+                       Device("02-00-00-00-00-02", "0.0.0.0", "255.255.255.0", "0.0.0.0", {"p2p"}),
+                       Device("02-00-00-00-00-03", "0.0.0.0", "255.255.255.0", "0.0.0.0", {"p2p"})},
+                      host);
+  ASSERT_EQ(d.size(), 3u);
+  EXPECT_FALSE(d[0].mend);
+  EXPECT_EQ(d[0].problems[0].fix,
+            "give it an address of a subnet with room for it: tun0's 10.60.0.1/32 has no free "
+            "address");
+  EXPECT_EQ(MendText(d[1]), "10.61.0.1 255.255.255.254 0.0.0.0");
+  EXPECT_FALSE(d[2].mend);
+  EXPECT_EQ(d[2].problems[0].fix.find("a free address in"), std::string::npos);
+}
+
+// The same reply through two adapters is one device; two devices with one
+// MAC on two networks are both listed, and told.
+TEST(NetworkDiagnosis, OneMacOnTwoNetworksListsBothDevices) {
+  const auto record = [](const char* ip, const char* name) {
+    DeviceRecord r;
+    r.mac = "02-00-00-00-00-01";
+    r.name = name;
+    r.ip = ip;
+    r.mask = "255.255.255.0";
+    r.gateway = "0.0.0.0";
+    return r;
+  };
+  SeenDevices seen(10);
+  EXPECT_EQ(seen.Add(record("10.57.0.101", "Press"), "eth0", "10.57.0.1"),
+            SeenDevices::Sighting::kNew);
+  EXPECT_EQ(seen.Add(record("10.57.0.101", "Press"), "eth1", "10.58.0.1"),
+            SeenDevices::Sighting::kNewInterface);
+  EXPECT_EQ(seen.Add(record("10.57.0.101", "Press"), "eth1", "10.58.0.1"),
+            SeenDevices::Sighting::kAgain);
+  // Another answer on an adapter the MAC answered on already: the first stays.
+  EXPECT_EQ(seen.Add(record("10.57.0.111", "Changed"), "eth0", "10.57.0.1"),
+            SeenDevices::Sighting::kAgain);
+  ASSERT_EQ(seen.Size(), 1u);
+
+  SeenDevices twins(10);
+  EXPECT_EQ(twins.Add(record("10.57.0.101", "Press"), "eth0", "10.57.0.1"),
+            SeenDevices::Sighting::kNew);
+  EXPECT_EQ(twins.Add(record("10.58.0.101", "Line 2"), "eth1", "10.58.0.1"),
+            SeenDevices::Sighting::kNew);
+  EXPECT_EQ(twins.Add(record("10.58.0.101", "Line 2"), "eth1", "10.58.0.1"),
+            SeenDevices::Sighting::kAgain);
+  ASSERT_EQ(twins.Size(), 2u);
+  const std::vector<DeviceDiagnosis> d = DiagnoseDevices(twins.List(), kHost);
+  ASSERT_EQ(d.size(), 2u);
+  EXPECT_EQ(Kinds(d[0]), std::vector<std::string>{"one_mac_on_two_networks"});
+  EXPECT_EQ(Kinds(d[1]), std::vector<std::string>{"one_mac_on_two_networks"});
+  EXPECT_NE(d[0].problems[0].reason.find("10.58.0.101 on eth1"), std::string::npos)
+      << d[0].problems[0].reason;
+  EXPECT_FALSE(d[0].problems[0].fix.empty());
 }
 
 }  // namespace

@@ -117,5 +117,44 @@ TEST(SettingsDocument, ValuesTheWindowRefusesAreRefusedWithTheKey) {
   }
 }
 
+// Many devices' documents are judged before any device is asked: every value
+// the window would refuse whatever the device holds is refused, and what only
+// the device can decide is left to it.
+TEST(SettingsDocument, ValuesAreCheckedWithoutTheDevice) {
+  const struct {
+    const char* document;
+    const char* error;  // "" when it passes
+  } cases[] = {
+      {R"({"port": {"local_port": 70000}})",
+       "port.local_port: expected a whole number from 0 to 65535, not 70000"},
+      {R"({"network": {"ip": "10.57.0.300"}})",
+       "network.ip: \"10.57.0.300\" is not an IPv4 address"},
+      {R"({"can": {"bitrate_kbps": 333}})",
+       "can.bitrate_kbps: 333 is not one of: 20, 50, 100, 125, 200, 250, 300, 500, 800, 1000"},
+      {R"({"can": {"id": "G"}})", "can.id: Please Check CAN ID Fomat"},
+      {R"({"can": {"id_format": "11-bit", "id": "1FFFFFFF"}})",
+       "can.id: Please Check CAN ID Fomat"},
+      {R"({"filters": [{"group": 1, "slot": 1, "type": "Extend", "id": "7FF"}],
+           "can": {"id_format": "11-bit"}})",
+       "filters.1.1: Please Check Filter Type and Format 1"},
+      {R"({"port": {"mode": "Fast"}})", "port.mode: Please Check Operation Mode"},
+      {R"({"port": {"speed": 9600}})", "port.speed: unknown key"},
+      // Fit for the device's format, whichever it holds.
+      {R"({"can": {"id": "1FFFFFFF"}})", ""},
+      {R"({"filters": [{"group": 1, "slot": 1, "type": "Extend", "id": "1FFFFFFF"}]})", ""},
+      {R"({"can": {"bitrate_kbps": 250}, "network": {"name": "Press", "ip": "10.57.0.9"}})", ""},
+      // A code only the device can know it holds.
+      {R"j({"port": {"type": "unknown (9)"}})j", ""},
+  };
+  for (const auto& c : cases) {
+    try {
+      CheckDocumentValues(Document::parse(c.document));
+      EXPECT_STREQ(c.error, "") << c.document << " was taken";
+    } catch (const DocumentError& error) {
+      EXPECT_EQ(std::string(error.what()), c.error) << c.document;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace oxlo
