@@ -253,22 +253,23 @@ TEST_F(DeviceActions, FirmwareFailsWithoutReplyOnARejectedEndAndOnMalformedRepli
     std::function<std::optional<Bytes>(const FirmwareMessage&)> device;
     const char* message;
   };
+  // The box names what failed the upload, as oxlo firmware does.
   const Case cases[] = {
       {"silent", [](const FirmwareMessage&) { return std::optional<Bytes>{}; },
-       "Updating firmware was failed"},
+       "Updating firmware was failed\nReason: no reply to chunk 0 within 200 ms."},
       {"rejects the end",
        [](const FirmwareMessage& m) {
          return std::optional<Bytes>{
              BuildFirmwareReply(kMac, m.sequence, m.kind == 1 ? 0x01 : 0x00)};
        },
-       "Updating firmware was failed"},
+       "Updating firmware was failed\nReason: the device refused the end message."},
       // An answer to the message before is no answer to this one.
       {"echoes an older sequence",
        [](const FirmwareMessage& m) {
          const std::uint32_t echo = m.kind == 0 && m.sequence > 0 ? m.sequence - 1 : m.sequence;
          return std::optional<Bytes>{BuildFirmwareReply(kMac, echo, 0x00)};
        },
-       "Updating firmware was failed"},
+       "Updating firmware was failed\nReason: no reply to chunk 1 within 200 ms."},
       // The echo cut by the end byte: no status, never an acceptance.
       {"sends cut replies",
        [](const FirmwareMessage& m) {
@@ -277,7 +278,7 @@ TEST_F(DeviceActions, FirmwareFailsWithoutReplyOnARejectedEndAndOnMalformedRepli
          cut.push_back(0x03);
          return std::optional<Bytes>{cut};
        },
-       "Updating firmware was failed"},
+       "Updating firmware was failed\nReason: the reply to chunk 0 ends before its status."},
       {"sends no number",
        [](const FirmwareMessage&) {
          return std::optional<Bytes>{
@@ -305,6 +306,71 @@ TEST_F(DeviceActions, FirmwareFailsWithoutReplyOnARejectedEndAndOnMalformedRepli
   prompter.files = {Image(300)};
   ClickUpgrade();
   EXPECT_EQ(FirmwareSent().size(), 1u);
+}
+
+// Another computer uploads an image of the same size to the neighbour
+// device Y on the same network; Y answers every message it hears, ours
+// included, with its own MAC, the same numbers and status 0, while the
+// target stays silent (a wrong address, a device that hangs). Its answers
+// are no answers to our upload.
+TEST_F(DeviceActions, ANeighboursUploadNeverAnswersOurs) {
+  const MacField neighbour{0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
+  network.SetResponder([&](const SentDatagram& sent) -> std::optional<Bytes> {
+    const auto m = ParseFirmwareMessage(sent.data);
+    if (!m) return std::nullopt;
+    network.Deliver(BuildFirmwareReply(neighbour, m->sequence + 1, 0x00));
+    return BuildFirmwareReply(neighbour, m->sequence, 0x00);
+  });
+  auto* grid = Grid();
+  ASSERT_EQ(grid->Text(0, column::kMac), "02-00-00-00-00-01");
+  testing::ClickCell(*grid, 0, column::kName);
+  prompter.files = {Image(300)};
+  ClickUpgrade();
+  EXPECT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was failed\nReason: no "
+                                                    "reply to chunk 0 within 200 ms."});
+  ASSERT_EQ(FirmwareSent().size(), 1u);
+  EXPECT_EQ(FirmwareSent()[0].mac, kMac);
+  network.SetResponder({});
+}
+
+// The device loses this upload's end message while a copy of the previous
+// upload's last answer (the same number, status 0, its own MAC) had reached
+// this computer before the end message went out: it is no answer, and the
+// upload fails instead of reporting an image the device never took.
+TEST_F(DeviceActions, ALateCopyOfTheLastUploadsAnswerNeverEndsThisOne) {
+  std::optional<Bytes> lastAnswer;
+  std::chrono::system_clock::time_point answeredAt;
+  bool loseTheEnd = false;
+  network.SetResponder([&](const SentDatagram& sent) -> std::optional<Bytes> {
+    const auto m = ParseFirmwareMessage(sent.data);
+    if (!m) return std::nullopt;
+    if (m->kind == 1 && loseTheEnd) {
+      // Passed on by the receiving thread once it is free again.
+      network.Deliver(*lastAnswer, "10.57.0.2", "", answeredAt);
+      return std::nullopt;
+    }
+    const Bytes answer = BuildFirmwareReply(kMac, m->sequence, 0x00);
+    if (m->kind == 1) {
+      lastAnswer = answer;
+      answeredAt = std::chrono::system_clock::now();
+    }
+    network.Deliver(answer, "10.57.0.2", "", std::chrono::system_clock::now());
+    return std::nullopt;
+  });
+  prompter.files = {Image(300)};
+  ClickUpgrade();
+  ASSERT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"});
+
+  prompter.messages.clear();
+  loseTheEnd = true;
+  testing::ClickCell(*Grid(), 0, column::kName);
+  prompter.files = {Image(300)};
+  ClickUpgrade();
+  EXPECT_EQ(
+      prompter.messages,
+      std::vector<QString>{
+          "Updating firmware was failed\nReason: no reply to the end message within 300 ms."});
+  network.SetResponder({});
 }
 
 // Two local addresses on the device's network: it gets every message twice,

@@ -166,9 +166,11 @@ void FakeNetwork::SetHostInterfaces(std::vector<HostInterface> interfaces) {
 }
 
 void FakeNetwork::Deliver(const Bytes& data, const std::string& source,
-                          const std::string& interfaceName) {
+                          const std::string& interfaceName,
+                          std::optional<std::chrono::system_clock::time_point> arrived) {
   std::vector<FakeEndpoint*> receivers;
   transport::Datagram datagram{data, source, kDevicePort, {"", kDevicePort}};
+  datagram.arrived = arrived;
   {
     std::lock_guard lock(mutex_);
     for (FakeEndpoint* endpoint : open_) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -77,9 +78,11 @@ class FakeNetwork final : public Network {
   // Hands the datagram to every open device endpoint from a separate thread,
   // as a receiving thread would, and returns once the handlers have run; from
   // within a responder, on the sending thread itself. `interfaceName`: the
-  // host interface it came in on, none when empty.
+  // host interface it came in on, none when empty. `arrived`: the system's
+  // stamp of when it reached this computer, none unless given.
   void Deliver(const Bytes& data, const std::string& source = "10.57.0.2",
-               const std::string& interfaceName = "");
+               const std::string& interfaceName = "",
+               std::optional<std::chrono::system_clock::time_point> arrived = std::nullopt);
 
   std::vector<SentDatagram> Sent() const;
   void ClearSent();

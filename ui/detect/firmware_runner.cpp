@@ -10,7 +10,8 @@ constexpr std::chrono::milliseconds kEventsEvery{15};
 
 }  // namespace
 
-bool FirmwareRunner::Run(FirmwareUpload& upload, const Observer& observer) {
+transport::FirmwareDriver::Report FirmwareRunner::Run(FirmwareUpload& upload,
+                                                      const Observer& observer) {
   struct Stopper {
     transport::FirmwareDriver& driver;
     ~Stopper() { driver.Stop(); }
@@ -20,7 +21,7 @@ bool FirmwareRunner::Run(FirmwareUpload& upload, const Observer& observer) {
   for (;;) {
     const transport::FirmwareDriver::Report report = driver_.Wait(kEventsEvery);
     if (observer.progress) observer.progress(report.acknowledged);
-    if (report.Over()) return report.state == FirmwareUpload::kSucceeded;
+    if (report.Over()) return report;
     if (report.end && !endShown) {
       endShown = true;
       if (observer.awaitingEnd) observer.awaitingEnd();

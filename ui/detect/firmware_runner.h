@@ -7,6 +7,7 @@
 #include <QObject>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "protocol/bytes.h"
 #include "protocol/firmware.h"
@@ -30,13 +31,18 @@ class FirmwareRunner final : public QObject {
                           QObject* parent = nullptr)
       : QObject(parent), driver_(everyInterface, kDevicePort) {}
 
-  // Runs the upload to its end on the UI thread; true when the device
-  // confirmed the image. Throws what reading the image, a reply or a send
-  // throws.
-  bool Run(FirmwareUpload& upload, const Observer& observer);
+  // Runs the upload to its end on the UI thread; the last report says
+  // whether the device confirmed the image, or why not. Throws what reading
+  // the image, a reply or a send throws.
+  transport::FirmwareDriver::Report Run(FirmwareUpload& upload, const Observer& observer);
 
-  // Any thread, the receiving one above all. Dropped while no upload runs.
-  void PostReply(const Bytes& reply) { driver_.PostReply(reply); }
+  // Any thread, the receiving one above all. Dropped while no upload runs,
+  // and when it is another device's or was here before the message it would
+  // answer went out (`arrived`, the system's stamp).
+  void PostReply(const Bytes& reply,
+                 std::optional<transport::FirmwareDriver::ArrivalTime> arrived) {
+    driver_.PostReply(reply, arrived);
+  }
 
  private:
   transport::FirmwareDriver driver_;

@@ -296,16 +296,24 @@ void TFormDetect::FlatButton7Click() {
   FlatPanel2->setEnabled(false);
   QString message;
   try {
-    message = UploadFirmware(*path, MacToBytes(RGrid->Text(row, column::kMac).toStdString()))
-                  ? "Updating firmware was successful"
-                  : "Updating firmware was failed";
+    const transport::FirmwareDriver::Report report =
+        UploadFirmware(*path, MacToBytes(RGrid->Text(row, column::kMac).toStdString()));
+    if (report.state == FirmwareUpload::kSucceeded) {
+      message = "Updating firmware was successful";
+    } else {
+      // The operator learns which message failed and how, as oxlo says it.
+      message = "Updating firmware was failed";
+      const std::string reason = transport::FailureReason(report);
+      if (!reason.empty()) message += "\n" + tr("Reason: %1.").arg(QString::fromStdString(reason));
+    }
   } catch (const std::exception& error) {
     message = QString::fromUtf8(error.what());
   }
   EndFirmwareUpgrade(message);
 }
 
-bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
+transport::FirmwareDriver::Report TFormDetect::UploadFirmware(const QString& path,
+                                                              const MacField& mac) {
   // Refuses a FIFO, a device or an image too large to send before anything goes out.
   transport::ImageFile image(LocalPath(path));
   // Below 2^31 bytes, so it fits.
@@ -342,9 +350,9 @@ bool TFormDetect::UploadFirmware(const QString& path, const MacField& mac) {
   // The replies come to UDPServer.
   udp_server_->SetDefaultPort(kDevicePort);
   OpenServer();
-  const bool confirmed = firmware_runner_->Run(upload, observer);
+  const transport::FirmwareDriver::Report report = firmware_runner_->Run(upload, observer);
   blinker.stop();
-  return confirmed;
+  return report;
 }
 
 void TFormDetect::EndFirmwareUpgrade(const QString& message) {
@@ -418,7 +426,9 @@ void TFormDetect::UDPServerUDPRead(const transport::Datagram& datagram) {
   const std::optional<std::uint8_t> code = AcceptDatagram(datagram.data);
   if (code == code::kFirmwareReply) {
     // Straight to a waiting upload: the device waits for our next message.
-    firmware_runner_->PostReply(datagram.data);
+    // Only the target's replies count, and only those that came after the
+    // message they answer went out: the runner's driver judges both.
+    firmware_runner_->PostReply(datagram.data, datagram.arrived);
     return;
   }
   if (code == code::kDiscovery) server_inbox_->Push(datagram);

@@ -12,6 +12,7 @@
 #include "protocol/firmware.h"
 #include "protocol/network_diagnosis.h"
 #include "transport/endpoint.h"
+#include "transport/firmware_driver.h"
 #include "ui/common/datagram_inbox.h"
 
 class QDialog;
@@ -96,8 +97,9 @@ class TFormDetect : public QWidget {
   // Shows the configuration window modally; a change there means the list
   // is out of date, so it is searched again.
   void RunConfigForm();
-  // The upload itself; true when the device confirmed the image.
-  bool UploadFirmware(const QString& path, const MacField& mac);
+  // The upload itself; its last report says whether the device confirmed
+  // the image, or why not.
+  transport::FirmwareDriver::Report UploadFirmware(const QString& path, const MacField& mac);
   void EndFirmwareUpgrade(const QString& message);
   void ShowMessage(const QString& text);
   // Marks each row whose device this computer cannot reach, or reach
