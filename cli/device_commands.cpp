@@ -66,9 +66,7 @@ int ChangeSettings(const ConfigChangeOptions& options, const Document& document)
     PrintChangeText(std::cout, mac.text, change, options.dryRun);
   }
   if (change.written && !change.verified) {
-    std::string parts;
-    for (const std::string& part : change.notTaken) parts += (parts.empty() ? "" : ", ") + part;
-    std::cerr << "oxlo: " << mac.text << " did not take: " << parts << "\n";
+    std::cerr << "oxlo: " << mac.text << " " << UnverifiedReason(change) << "\n";
     return kExitFailure;
   }
   return kExitOk;
@@ -122,6 +120,15 @@ int Import(const ImportOptions& options) {
     std::string parts;
     for (const std::string& part : notTaken) parts += (parts.empty() ? "" : ", ") + part;
     std::cerr << "oxlo: " << mac.text << " did not take: " << parts << "\n";
+    return kExitFailure;
+  }
+  // Stored is not yet in use: a lost apply command answered by a late copy of
+  // an earlier acknowledgement shows only in the discovery reply.
+  SettingsChange change;
+  change.notInUse =
+      PartsNotInUseAfterWrite(mac.bytes, settings.network, Milliseconds(options.timeout));
+  if (!change.notInUse.empty()) {
+    std::cerr << "oxlo: " << mac.text << " " << UnverifiedReason(change) << "\n";
     return kExitFailure;
   }
   std::cout << "Wrote the settings in " << options.file << " into " << mac.text << "\n";

@@ -41,6 +41,10 @@ std::uint16_t DeviceLine::Port() const {
 }
 
 void DeviceLine::Broadcast(ByteView message) {
+  if (!peer_host_.empty()) {
+    endpoint_.SendTo(peer_host_, peer_port_, message);
+    return;
+  }
   endpoint_.Broadcast(message, kDevicePort);
 }
 

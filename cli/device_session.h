@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -41,6 +42,11 @@ class DeviceLine {
   std::uint16_t Port() const;
   // To 255.255.255.255:2057.
   void Broadcast(ByteView message);
+  // Tests: what would be broadcast goes to this loopback peer instead.
+  void BroadcastTo(std::string host, std::uint16_t port) {
+    peer_host_ = std::move(host);
+    peer_port_ = port;
+  }
 
  private:
   friend class DeviceSession;
@@ -50,6 +56,8 @@ class DeviceLine {
 
   std::mutex mutex_;  // held while a datagram is handed to a session
   std::unordered_map<std::uint64_t, DeviceSession*> sessions_;
+  std::string peer_host_;
+  std::uint16_t peer_port_ = 0;
   // Last, so its receiving thread stops before the members it reads go.
   transport::Endpoint endpoint_;
 };

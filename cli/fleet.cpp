@@ -185,11 +185,7 @@ std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDev
               ChangeDeviceSettings(devices[i].macBytes, devices[i].desired, options.dryRun,
                                    options.readTimeout, options.ackTimeout, &line);
           if (result.change.written && !result.change.verified) {
-            std::string parts;
-            for (const std::string& p : result.change.notTaken) {
-              parts += (parts.empty() ? "" : ", ") + p;
-            }
-            result.error = "did not take: " + parts;
+            result.error = UnverifiedReason(result.change);
           } else if (result.change.diff.empty()) {
             result.outcome = FleetOutcome::kUnchanged;
           } else {

@@ -257,7 +257,8 @@ void PrintChangeJson(std::ostream& out, const std::string& mac, const SettingsCh
                            {"changed", change.written},
                            {"diff", diff},
                            {"verified", change.verified},
-                           {"not_taken", change.notTaken}};
+                           {"not_taken", change.notTaken},
+                           {"not_applied", change.notInUse}};
   out << report.dump(2, ' ', false, Document::error_handler_t::replace) << '\n';
 }
 

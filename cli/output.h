@@ -47,7 +47,8 @@ void PrintSettingsJson(std::ostream& out, const std::string& mac, const DeviceSe
 // "key: old -> new", then the outcome.
 void PrintChangeText(std::ostream& out, const std::string& mac, const SettingsChange& change,
                      bool dryRun);
-// {"mac", "changed", "diff": [{"key", "before", "after"}], "verified", "not_taken"}.
+// {"mac", "changed", "diff": [{"key", "before", "after"}], "verified", "not_taken",
+// "not_applied"}.
 void PrintChangeJson(std::ostream& out, const std::string& mac, const SettingsChange& change);
 
 }  // namespace oxlo::cli

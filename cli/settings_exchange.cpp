@@ -1,10 +1,12 @@
 #include "cli/settings_exchange.h"
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
 #include "cli/device_session.h"
 #include "protocol/device_replies.h"
+#include "protocol/discovery.h"
 #include "protocol/fields.h"
 #include "protocol/frame.h"
 #include "protocol/settings_messages.h"
@@ -41,16 +43,20 @@ DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds
   const std::unique_ptr<DeviceSession> own = SessionWith(line, mac, replyCodes);
   DeviceSession& session = *own;
   session.Open();
-  for (const ReadStep& step : kReadPlan) {
-    session.Broadcast(BuildReadRequest(step.kind, mac));
-    std::this_thread::sleep_for(step.pauseAfter);
-  }
   SettingsCollector collector;
-  const auto deadline = DeviceSession::Clock::now() + timeout;
-  while (!collector.Complete()) {
-    const std::optional<Bytes> reply = session.Next(deadline);
-    if (!reply) break;
-    collector.Take(*reply);
+  ReadRounds rounds;
+  for (std::vector<ReadStep> steps = rounds.Next(collector.MissingKinds()); !steps.empty();
+       steps = rounds.Next(collector.MissingKinds())) {
+    for (const ReadStep& step : steps) {
+      session.Broadcast(BuildReadRequest(step.kind, mac));
+      std::this_thread::sleep_for(step.pauseAfter);
+    }
+    const auto deadline = DeviceSession::Clock::now() + ReadRounds::RoundWait(timeout);
+    while (!collector.Complete()) {
+      const std::optional<Bytes> reply = session.Next(deadline);
+      if (!reply) break;
+      collector.Take(*reply);
+    }
   }
   session.Close();
   if (!collector.Complete() && session.OversizeReplyArrived()) {
@@ -103,6 +109,34 @@ std::vector<std::string> PartsNotTakenAfterWrite(const MacField& mac,
   return PartsNotTaken(mac, BuildSentSteps(mac, settings, plan), held);
 }
 
+std::vector<std::string> PartsNotInUseAfterWrite(const MacField& mac,
+                                                 const NetworkSettings& written,
+                                                 std::chrono::milliseconds timeout,
+                                                 DeviceLine* line) {
+  const std::unique_ptr<DeviceSession> own = SessionWith(line, mac, {code::kDiscovery});
+  DeviceSession& session = *own;
+  session.Open();
+  // Only a reply to our query counts, not one that came before it.
+  session.Discard();
+  for (int round = 0; round < ReadRounds::kRounds; ++round) {
+    session.Broadcast(BuildDiscoveryQuery());
+    const auto deadline = DeviceSession::Clock::now() + ReadRounds::RoundWait(timeout);
+    while (const std::optional<Bytes> reply = session.Next(deadline)) {
+      if (const std::optional<DeviceRecord> shown = ParseDiscoveryReply(*reply)) {
+        return PartsNotInUse(written, *shown);
+      }
+    }
+  }
+  throw DeviceError(MacToText(mac) +
+                    " took the settings but did not answer the discovery query, which shows "
+                    "the ones in use");
+}
+
+std::string UnverifiedReason(const SettingsChange& change) {
+  if (!change.notTaken.empty()) return "did not take: " + JoinWithCommas(change.notTaken);
+  return "stored but not applied: " + JoinWithCommas(change.notInUse);
+}
+
 SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& document, bool dryRun,
                                     std::chrono::milliseconds readTimeout,
                                     std::chrono::milliseconds ackTimeout, DeviceLine* line) {
@@ -143,7 +177,16 @@ SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& documen
   }
   change.written = true;
   change.notTaken = PartsNotTakenAfterWrite(mac, wanted, readTimeout, plan, line);
-  change.verified = change.notTaken.empty();
+  // A lost apply command answered by a late copy of an earlier
+  // acknowledgement leaves the new settings stored only; the read-back cannot
+  // tell, but the discovery reply shows the name and address in use.
+  const bool networkSent = std::any_of(plan.begin(), plan.end(), [](const WriteStep& step) {
+    return step.group == SettingGroup::kNetwork;
+  });
+  if (change.notTaken.empty() && networkSent && ChangesWhatIsShown(held.network, wanted.network)) {
+    change.notInUse = PartsNotInUseAfterWrite(mac, wanted.network, readTimeout, line);
+  }
+  change.verified = change.notTaken.empty() && change.notInUse.empty();
   return change;
 }
 

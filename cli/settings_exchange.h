@@ -24,8 +24,9 @@ class DeviceError : public std::runtime_error {
 // many conversations at once), else over a line of its own.
 
 // Broadcasts the eleven read requests and waits until every part has
-// arrived, or `timeout` after the last request. Throws DeviceError naming
-// what is missing, or transport::SocketError.
+// arrived; the parts that did not answer within a quarter of `timeout` are
+// asked again, three times at most. Throws DeviceError naming what is
+// missing, or transport::SocketError.
 DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout,
                                   DeviceLine* line = nullptr);
 
@@ -48,16 +49,32 @@ std::vector<std::string> PartsNotTakenAfterWrite(
     const std::vector<WriteStep>& plan = WholeSettingsPlan(), DeviceLine* line = nullptr);
 
 // What a change of settings did.
+// After an acknowledged write of `written`: asks the discovery query (again
+// within `timeout`, as a read) until the device's reply comes, and names
+// what of the name and static address it does not show in use, as
+// PartsNotInUse. Throws DeviceError when no reply of the device came.
+std::vector<std::string> PartsNotInUseAfterWrite(const MacField& mac,
+                                                 const NetworkSettings& written,
+                                                 std::chrono::milliseconds timeout,
+                                                 DeviceLine* line = nullptr);
+
 struct SettingsChange {
   std::vector<SettingChange> diff;
   bool written = false;               // groups went, and the apply command
   bool verified = false;              // the device holds what is wanted, read back
   std::vector<std::string> notTaken;  // parts the read-back differs in
 };
+  // Stored but not applied: what the discovery reply still shows old.
+  std::vector<std::string> notInUse;
 
 // Reads the device, changes what it holds by `document` (a whole or partial
+// "did not take: CAN settings" or "stored but not applied: name", for a
+// change written but not verified.
+std::string UnverifiedReason(const SettingsChange& change);
+
 // settings document), and sends only the groups that differ, then the apply
-// command; after the acknowledgement reads back to confirm. With `dryRun`,
+// command; after the acknowledgement reads back to confirm, and a changed
+// name or static address is confirmed in the discovery reply. With `dryRun`,
 // or when nothing differs, nothing is written. Throws DocumentError for a
 // value the window would refuse, before anything is sent; DeviceError when
 // the device does not answer or acknowledge.

@@ -34,6 +34,11 @@ struct FaultSettings {
   // oversizeReplySize bytes, more than the tool takes in one datagram.
   CodeSet oversizeCodes;
   std::size_t oversizeReplySize = 0;
+  // The apply command with this number (1: the first the simulator gets) is
+  // lost: the settings stay stored, not in use, and a late copy of an
+  // acknowledgement sent earlier arrives instead, as a link that loses one
+  // message and brings back an old one would make it look.
+  std::optional<std::uint32_t> loseApply;
   // Each discovery query also gets this many replies from random MACs, as a
   // flood of spoofed answers would bring.
   std::size_t floodDiscoveryReplies = 0;

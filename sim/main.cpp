@@ -41,6 +41,7 @@ struct Options {
   bool duplicate = false;
   std::string oversize;
   std::size_t floodDiscovery = 0;
+  std::optional<std::uint32_t> loseApply;
   std::uint32_t seed = 1;
   std::string log;
   std::string firmwareOut;
@@ -107,6 +108,7 @@ int Run(const Options& options) {
     simulation.faults.oversizeCodes = ParseCodeList(options.oversize);
     simulation.faults.oversizeReplySize = transport::kReceiveBufferSize + 1;
     simulation.faults.floodDiscoveryReplies = options.floodDiscovery;
+    simulation.faults.loseApply = options.loseApply;
     if (!options.firmwareOut.empty()) {
       simulation.firmwareDirectory = options.firmwareOut;
       std::filesystem::create_directories(simulation.firmwareDirectory);
@@ -230,6 +232,10 @@ int main(int argc, char** argv) {
                  "Answer each discovery query with this many more replies from random MACs")
       ->capture_default_str()
       ->check(CLI::Range(0, 1000000));
+  app.add_option("--lose-apply", options.loseApply,
+                 "Lose the apply command with this number (1: the first): the settings stay "
+                 "stored, not in use, and a late copy of an earlier acknowledgement comes instead")
+      ->check(CLI::PositiveNumber);
   app.add_option("--seed", options.seed, "Seed for the drop decisions")->capture_default_str();
   app.add_option("--log", options.log, "Write every received datagram as a JSON line here");
   app.add_option("--firmware-out", options.firmwareOut,

@@ -21,6 +21,9 @@ bool IsDiscoveryQuery(ByteView datagram) {
          datagram[2] == kEtx;
 }
 
+// How late the copy of an old acknowledgement comes after a lost apply command.
+constexpr std::chrono::milliseconds kStaleAckDelay{100};
+
 bool IsFilterGroupCode(std::uint8_t commandCode) {
   return commandCode >= code::kFilterGroupFirst && commandCode <= code::kFilterGroupLast;
 }
@@ -121,6 +124,12 @@ void Simulator::HandleCommand(Context& context, std::uint8_t commandCode, std::s
   }
   if (commandCode == code::kApply) {
     if (datagram.size() != kShortCommandSize) return;
+    if (options_.faults.loseApply && ++applies_ == *options_.faults.loseApply) {
+      const std::size_t before = context.replies.size();
+      Reply(context, commandCode, BuildApplyAck(mac));
+      if (context.replies.size() > before) context.replies.back().delay += kStaleAckDelay;
+      return;
+    }
     // Applying restarts the device with the network settings it was sent.
     device.identity.ip = device.network.address;
     device.identity.gateway = device.network.gateway;

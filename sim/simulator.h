@@ -71,6 +71,7 @@ class Simulator {
   std::unordered_map<std::uint64_t, std::size_t> by_mac_;
   SimulatorOptions options_;
   std::mt19937 random_;
+  std::uint32_t applies_ = 0;  // apply commands received, for FaultSettings::loseApply
 };
 
 }  // namespace oxlo::sim

@@ -324,6 +324,32 @@ TEST(SimulatorApply, AcknowledgesAndTakesUpTheNetworkSettingsSent) {
   EXPECT_EQ(ParseDiscoveryReply(DiscoveryReplyOf(simulator, MacOfDevice(2)))->ip, "10.57.0.102");
 }
 
+// The second apply command is lost; an old acknowledgement comes late in
+// its place, and the name written stays stored, not in use.
+TEST(SimulatorFaults, ALostApplyKeepsTheSettingsStoredAndALateOldAcknowledgementComes) {
+  SimulatorOptions options;
+  options.faults.loseApply = 2;
+  Simulator simulator = MakeSimulator(1, options);
+  const MacField mac = MacOfDevice(1);
+  NetworkSettings network = simulator.Device(0).network;
+  for (const char* name : {"First", "Second", "Third"}) {
+    network.name = name;
+    Send(simulator, BuildNetworkMessage(mac, network));
+    const std::vector<Outgoing> ack = Send(simulator, BuildApplyCommand(mac));
+    ASSERT_EQ(ack.size(), 1u) << name;
+    EXPECT_EQ(ack[0].data, BuildApplyAck(mac)) << name;
+    const bool lost = std::string(name) == "Second";
+    EXPECT_EQ(ack[0].delay > std::chrono::milliseconds(0), lost) << name;
+    EXPECT_EQ(
+        ParseNetworkReply(OnlyReply(simulator, BuildReadRequest(ReadRequestKind::kNetwork, mac)))
+            .name,
+        name)
+        << "stored";
+    EXPECT_EQ(ParseDiscoveryReply(DiscoveryReplyOf(simulator, mac))->name, lost ? "First" : name)
+        << "in use";
+  }
+}
+
 TEST(SimulatorFirmware, AcceptedImagesAreSavedByteForByte) {
   for (std::size_t size : {std::size_t{1}, std::size_t{127}, std::size_t{128}, std::size_t{129},
                            std::size_t{4096}, std::size_t{70001}}) {
