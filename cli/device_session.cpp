@@ -147,7 +147,7 @@ void DeviceSession::Take(const transport::Datagram& datagram) {
   const std::optional<std::uint8_t> replyCode = AcceptDatagram(datagram.data);
   if (!replyCode || !codes_.test(*replyCode)) return;
   if (sink_) {
-    sink_(datagram.data);
+    sink_(datagram);
     return;
   }
   {

@@ -85,9 +85,10 @@ class DeviceSession {
   std::uint16_t Port() const;
   // To 255.255.255.255:2057.
   void Broadcast(ByteView message);
-  // Hands each reply to `sink` on the receiving thread instead of keeping it
-  // for Next(). Set before Open().
-  void SetReplySink(std::function<void(const Bytes&)> sink) { sink_ = std::move(sink); }
+  // Hands each reply, with when it arrived, to `sink` on the receiving
+  // thread instead of keeping it for Next(). Set before Open().
+  using ReplySink = std::function<void(const transport::Datagram&)>;
+  void SetReplySink(ReplySink sink) { sink_ = std::move(sink); }
   // Forgets the replies that have arrived, so the next one answers what is sent next.
   void Discard();
   // The oldest reply not yet taken; nullopt once `deadline` passes without one.
@@ -110,7 +111,7 @@ class DeviceSession {
   std::deque<Bytes> replies_;
   bool oversize_ = false;
   bool attached_ = false;
-  std::function<void(const Bytes&)> sink_;
+  ReplySink sink_;
   std::unique_ptr<DeviceLine> own_line_;
   DeviceLine& line_;
 };

@@ -42,7 +42,10 @@ TransferResult SendFirmware(const MacField& mac, transport::ImageFile& image,
   transport::FirmwareDriver driver(interfaces, kDevicePort);
   // After the driver, so its receiving thread stops first.
   DeviceSession session(mac, {code::kFirmwareReply});
-  session.SetReplySink([&driver](const Bytes& reply) { driver.PostReply(reply); });
+  // With the system's stamp: a reply that waited in the socket while the
+  // receiving thread sent the next message is no answer to it.
+  session.SetReplySink(
+      [&driver](const transport::Datagram& reply) { driver.PostReply(reply.data, reply.arrived); });
   session.Open();
 
   FirmwareUpload upload(

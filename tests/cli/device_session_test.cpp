@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
+#include "protocol/device_side.h"
+#include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "transport/firmware_driver.h"
 
 namespace oxlo::cli {
 namespace {
@@ -118,6 +122,55 @@ TEST(DeviceLine, HandsEachReplyToTheConversationWithItsDevice) {
   next.Open();
   send(Reply(7, kMac));
   EXPECT_EQ(NumberOf(*next.Next(soon())), 7u);
+}
+
+// An upload over real sockets, as oxlo firmware wires it: the session's
+// receiving thread passes each reply with its arrival stamp to the driver
+// and sends the next message itself. While it sends chunk 0, the device's
+// acceptance of it and a copy of an earlier upload's answer to the end
+// message (number 1, status 0, the right MAC) reach the socket; the device
+// then loses the end message. The copy, read only after the end message
+// went out, was here before it and answers nothing.
+TEST(DeviceSession, AReplyThatWaitedInTheSocketAnswersNoMessageSentAfterIt) {
+  DeviceSession session(kMac, {code::kFirmwareReply}, transport::Binding{"127.0.0.1", 0});
+  transport::Endpoint device{{transport::Binding{"127.0.0.1", 0}}};
+  device.Open();
+  struct Device final : transport::InterfaceBroadcaster {
+    transport::Endpoint& socket;
+    std::uint16_t port = 0;
+    int sent = 0;
+    explicit Device(transport::Endpoint& s) : socket(s) {}
+    void SendOnEveryInterface(ByteView, std::uint16_t) override {
+      if (sent++ > 0) return;  // the end message is lost
+      socket.SendTo("127.0.0.1", port, BuildFirmwareReply(kMac, 0, 0x00));
+      socket.SendTo("127.0.0.1", port, BuildFirmwareReply(kMac, 1, 0x00));
+    }
+  } line(device);
+  transport::FirmwareDriver driver(line, kDevicePort);
+  session.SetReplySink(
+      [&driver](const transport::Datagram& reply) { driver.PostReply(reply.data, reply.arrived); });
+  session.Open();
+  line.port = session.Port();
+
+  const Bytes image(100, 0x5A);
+  std::size_t offset = 0;
+  FirmwareUpload upload(kMac,
+                        [&](std::span<std::uint8_t> buffer) {
+                          const std::size_t n = std::min(buffer.size(), image.size() - offset);
+                          std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset), n,
+                                      buffer.begin());
+                          offset += n;
+                          return n;
+                        },
+                        {std::chrono::milliseconds(2000), std::chrono::milliseconds(300)});
+  driver.Start(upload);
+  transport::FirmwareDriver::Report report;
+  do report = driver.Wait(std::chrono::milliseconds(20));
+  while (!report.Over());
+  driver.Stop();
+  EXPECT_EQ(line.sent, 2);
+  EXPECT_EQ(report.state, FirmwareUpload::kFailed);
+  EXPECT_EQ(transport::FailureReason(report), "no reply to the end message within 300 ms");
 }
 
 }  // namespace
