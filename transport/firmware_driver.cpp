@@ -23,6 +23,9 @@ void FirmwareDriver::Start(FirmwareUpload& upload) {
 }
 
 void FirmwareDriver::PostReply(ByteView reply, std::optional<ArrivalTime> arrived) {
+  // Without the system's stamp, the hand-over: a receiving thread held up
+  // while one run ends and the next begins brings a reply of the old run.
+  if (!arrived) arrived = std::chrono::system_clock::now();
   std::unique_lock lock(mutex_);
   if (upload_ == nullptr || failure_) return;
   // A neighbour's flood must not wake the upload, nor crowd out its answers.

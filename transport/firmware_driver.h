@@ -55,9 +55,9 @@ class FirmwareDriver {
   // Any thread, the receiving one above all: judges the reply and sends
   // what the upload asks for next. Dropped while no upload runs, and when
   // it comes from another device than the upload's. `arrived`, when the
-  // system says, is when the datagram reached this computer: a reply that
-  // was already here when the message in flight went out cannot answer it,
-  // however late its receiving thread hands it over.
+  // system says, is when the datagram reached this computer (else the call
+  // is): a reply that was already here when the message in flight went out
+  // cannot answer it, however late its receiving thread hands it over.
   void PostReply(ByteView reply, std::optional<ArrivalTime> arrived = std::nullopt);
 
   // Waits until the upload is over or `slice` has passed; a reply overdue by
