@@ -65,7 +65,8 @@ class ConfigWindow : public ::testing::Test {
   RecordingDesktop desktop;
   RecordingPacer pacer;
   FakeNetwork network;
-  TConfigForm form{prompter, pacer, network, nullptr, ConfigTiming{5, 1000, 1}};
+  // Reads are asked again only when a test calls TimerReadAgainTimer.
+  TConfigForm form{prompter, pacer, network, nullptr, ConfigTiming{5, 1000, 1, 3600 * 1000}};
 
   template <typename T>
   T* Child(const char* name) {

@@ -32,7 +32,7 @@ class DetectWindow : public ::testing::Test {
       prompter, desktop,
       pacer,    network,
       nullptr,  FirmwareTimeouts{std::chrono::milliseconds(200), std::chrono::milliseconds(300)}};
-  TConfigForm config{prompter, pacer, network, &window, ConfigTiming{5, 1000, 1}};
+  TConfigForm config{prompter, pacer, network, &window, ConfigTiming{5, 1000, 1, 3600 * 1000}};
   QTemporaryDir dir;
 
   void SetUp() override {

@@ -24,6 +24,11 @@ void DatagramInbox::Push(const transport::Datagram& datagram) {
   QMetaObject::invokeMethod(this, &DatagramInbox::Drain, Qt::QueuedConnection);
 }
 
+void DatagramInbox::ForgetWhere(const std::function<bool(const transport::Datagram&)>& match) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(queue_, [&match](const Entry& entry) { return match(entry.datagram); });
+}
+
 void DatagramInbox::Drain() {
   // Called again from inside a handler's nested event loop: the drain that
   // runs the handler takes the next datagram once it returns.

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 #include "transport/endpoint.h"
@@ -33,6 +34,9 @@ class DatagramInbox final : public QObject {
   // UI thread: what arrived and was not yet handed over is dropped, as a
   // closed endpoint would have dropped it.
   void Forget() { generation_.fetch_add(1); }
+  // UI thread: drops the datagrams waiting that `match` picks, such as
+  // replies that came before the message they would answer went out.
+  void ForgetWhere(const std::function<bool(const transport::Datagram&)>& match);
 
  Q_SIGNALS:
   // On the UI thread, one datagram at a time: a handler that opens a modal

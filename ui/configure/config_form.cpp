@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
 #include <exception>
@@ -103,6 +104,9 @@ TConfigForm::TConfigForm(Prompter& prompter, Pacer& pacer, class Network& networ
   TimerReadBack->setObjectName("TimerReadBack");
   TimerReadBack->setSingleShot(true);
   connect(TimerReadBack, &QTimer::timeout, this, &TConfigForm::TimerReadBackTimer);
+  TimerReadAgain = new QTimer(this);
+  TimerReadAgain->setObjectName("TimerReadAgain");
+  connect(TimerReadAgain, &QTimer::timeout, this, &TConfigForm::TimerReadAgainTimer);
   // The tab bar takes no focus from an open cell editor: store the edit as
   // the operator leaves its tab.
   connect(ConfigTab, &QTabWidget::currentChanged, this, [this] { CommitPendingEdits(); });
@@ -146,10 +150,14 @@ void TConfigForm::SetLabels(const QString& model, const QString& mac, const QStr
 void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const QString& version) {
   change_flags_.fill(false);
   SetLabels(model, mac, version);
-  for (const ReadStep& step : kReadPlan) {
+  shown_check_.reset();
+  opening_.emplace();
+  read_rounds_ = ReadRounds();
+  for (const ReadStep& step : read_rounds_.Next(opening_->MissingKinds())) {
     SendReadRequest(step.kind);
     if (step.pauseAfter.count() > 0) pacer_.Pause(static_cast<int>(step.pauseAfter.count()));
   }
+  TimerReadAgain->start(timing_.readAgainMs);
   ConfigTab->setCurrentIndex(0);
 }
 
@@ -163,6 +171,9 @@ void TConfigForm::OpenFromFile(const QString& path, const QString& model, const 
 
   SetAllChangeFlags();
   SetLabels(model, mac, version);
+  opening_.reset();
+  shown_check_.reset();
+  TimerReadAgain->stop();
   port_count_ = 1;
   echo_byte_ = settings.network.echoByte;
   network_tab_->Fill(settings.network);
@@ -390,7 +401,14 @@ void TConfigForm::FlatButton1Click() {
     // Closed during the paced filter groups: the device gets no apply command.
     if (!SendSteps(plan)) return;
     if (!plan.empty()) {
-      BroadcastToDevices(BuildApplyCommand(DeviceMac()));
+      // An acknowledgement that came before the apply command answers an
+      // earlier one, never this.
+      const MacField mac = DeviceMac();
+      inbox_->ForgetWhere([&mac](const transport::Datagram& d) {
+        return d.data.size() > kCodeOffset && d.data[kCodeOffset] == code::kApplyAck &&
+               MacOf(d.data) == mac;
+      });
+      BroadcastToDevices(BuildApplyCommand(mac));
       ack_wait_.Start();
       TimerAck->start(timing_.tickMs);
     }
@@ -414,27 +432,102 @@ void TConfigForm::TimerAckTimer() {
   done(QDialog::Rejected);
 }
 
-void TConfigForm::StartReadBack() {
-  read_back_.emplace();
+SettingsCollector* TConfigForm::ReadUnderWay() {
+  if (read_back_) return &*read_back_;
+  if (opening_) return &*opening_;
+  return nullptr;
+}
+
+void TConfigForm::SendReadSteps(const std::vector<ReadStep>& steps) {
   const int closings = closings_;
-  for (const ReadStep& step : kReadPlan) {
+  for (const ReadStep& step : steps) {
     BroadcastToDevices(BuildReadRequest(step.kind, DeviceMac()));
     if (step.pauseAfter.count() > 0) pacer_.Pause(static_cast<int>(step.pauseAfter.count()));
     if (closings != closings_) return;
   }
-  TimerReadBack->start(timing_.ackTicks * timing_.tickMs);
 }
 
-void TConfigForm::FinishReadBack() {
+void TConfigForm::StartReadBack() {
+  read_back_.emplace();
+  opening_.reset();
+  read_rounds_ = ReadRounds();
+  const int closings = closings_;
+  SendReadSteps(read_rounds_.Next(read_back_->MissingKinds()));
+  if (closings != closings_) return;
+  TimerReadBack->start(timing_.ackTicks * timing_.tickMs);
+  TimerReadAgain->start(timing_.readAgainMs);
+}
+
+void TConfigForm::TimerReadAgainTimer() {
+  if (shown_check_) {
+    if (shown_asks_ >= ReadRounds::kRounds) {
+      TimerReadAgain->stop();
+      return;
+    }
+    ++shown_asks_;
+    BroadcastToDevices(BuildDiscoveryQuery());
+    return;
+  }
+  SettingsCollector* read = ReadUnderWay();
+  const std::vector<ReadStep> steps =
+      read != nullptr ? read_rounds_.Next(read->MissingKinds()) : std::vector<ReadStep>{};
+  if (steps.empty()) {
+    TimerReadAgain->stop();
+    return;
+  }
+  SendReadSteps(steps);
+}
+
+void TConfigForm::StartShownCheck(const NetworkSettings& written) {
+  shown_check_ = written;
+  shown_asks_ = 1;
+  // Only a reply to this query shows what the device now runs.
+  const MacField mac = DeviceMac();
+  inbox_->ForgetWhere([&mac](const transport::Datagram& d) {
+    return d.data.size() > kCodeOffset && d.data[kCodeOffset] == code::kDiscovery &&
+           MacOf(d.data) == mac;
+  });
+  BroadcastToDevices(BuildDiscoveryQuery());
+  TimerReadBack->start(timing_.ackTicks * timing_.tickMs);
+  TimerReadAgain->start(timing_.readAgainMs);
+}
+
+void TConfigForm::FinishShownCheck(const DeviceRecord& shown) {
+  const std::vector<std::string> parts = PartsNotInUse(*shown_check_, shown);
+  shown_check_.reset();
   TimerReadBack->stop();
-  const DeviceSettings held = read_back_->Settings();
-  read_back_.reset();
+  TimerReadAgain->stop();
   FlatButton1->setEnabled(true);
-  const std::vector<std::string> parts = PartsNotTaken(DeviceMac(), sent_steps_, held);
   if (parts.empty()) {
     ShowMessage("Configuration was successfully applied");
     return;
   }
+  QStringList names;
+  for (const std::string& part : parts) names << QString::fromStdString(part);
+  ShowMessage(tr("The device stored the settings but did not apply them: %1. Please apply again.")
+                  .arg(names.join(", ")));
+}
+
+void TConfigForm::FinishReadBack() {
+  TimerReadBack->stop();
+  TimerReadAgain->stop();
+  const DeviceSettings held = read_back_->Settings();
+  read_back_.reset();
+  const std::vector<std::string> parts = PartsNotTaken(DeviceMac(), sent_steps_, held);
+  if (parts.empty()) {
+    for (const SentStep& sent : sent_steps_) {
+      if (sent.step.group != SettingGroup::kNetwork) continue;
+      if (const std::optional<NetworkSettings> written =
+              ParseNetworkReply(sent.message).Complete()) {
+        StartShownCheck(*written);
+        return;
+      }
+    }
+    FlatButton1->setEnabled(true);
+    ShowMessage("Configuration was successfully applied");
+    return;
+  }
+  FlatButton1->setEnabled(true);
   // The operator's values stay in the tabs for another Apply.
   QString names;
   for (const std::string& part : parts) {
@@ -444,7 +537,17 @@ void TConfigForm::FinishReadBack() {
 }
 
 void TConfigForm::TimerReadBackTimer() {
+  if (shown_check_) {
+    shown_check_.reset();
+    TimerReadAgain->stop();
+    FlatButton1->setEnabled(true);
+    ShowMessage(
+        tr("The settings were stored, but the device did not show the ones in use. Please apply "
+           "again."));
+    return;
+  }
   if (!read_back_) return;
+  TimerReadAgain->stop();
   QString names;
   for (const std::string& part : read_back_->Missing()) {
     names += (names.isEmpty() ? "" : ", ") + QString::fromStdString(part);
@@ -464,7 +567,10 @@ void TConfigForm::done(int) {
   TimerAck->stop();
   ack_wait_.Stop();
   TimerReadBack->stop();
+  TimerReadAgain->stop();
   read_back_.reset();
+  opening_.reset();
+  shown_check_.reset();
   config_udp_->Close();
   inbox_->Forget();
   const bool changed =
@@ -475,6 +581,14 @@ void TConfigForm::done(int) {
 
 void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
   if (MacOf(datagram.data) != DeviceMac()) return;
+  if (shown_check_) {
+    if (datagram.data.size() > kCodeOffset && datagram.data[kCodeOffset] == code::kDiscovery) {
+      if (const std::optional<DeviceRecord> shown = ParseDiscoveryReply(datagram.data)) {
+        FinishShownCheck(*shown);
+      }
+    }
+    return;
+  }
   if (read_back_) {
     // The tabs keep the operator's values; the replies only go to the check.
     read_back_->Take(datagram.data);
@@ -510,6 +624,15 @@ void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
   }
   panel->setEnabled(true);
   FlatButton1->setEnabled(true);
+  // A part counts as read once it filled its tab: an operation mode that came
+  // before the network settings had no row to fill, and is asked again.
+  if (opening_) {
+    opening_->Take(datagram.data);
+    if (opening_->Complete()) {
+      opening_.reset();
+      TimerReadAgain->stop();
+    }
+  }
 }
 
 bool TConfigForm::FillNetwork(const NetworkReply& reply) {

@@ -13,6 +13,7 @@
 
 #include "protocol/can_messages.h"
 #include "protocol/device_settings.h"
+#include "protocol/discovery.h"
 #include "protocol/settings_messages.h"
 #include "protocol/settings_write.h"
 #include "transport/endpoint.h"
@@ -41,6 +42,8 @@ struct ConfigTiming {
   int tickMs = static_cast<int>(std::chrono::milliseconds(AcknowledgementWait::kTick).count());
   // Between the eight groups of a bulk filter send.
   int bulkPaceMs = static_cast<int>(kFilterGroupPace.count());
+  // After this long, read requests still unanswered are asked again.
+  int readAgainMs = tickMs;
 };
 
 class TConfigForm : public QDialog {
@@ -70,6 +73,9 @@ class TConfigForm : public QDialog {
   void FlatButton2Click();  // Cancel
   void FlatButton9Click();  // Export
   void TimerAckTimer();
+  // Asks again for the parts of a read still missing, three times at most;
+  // during the check of what the device shows, the discovery query.
+  void TimerReadAgainTimer();
   // The device did not send all of its settings back in time after an
   // acknowledged Apply.
   void TimerReadBackTimer();
@@ -123,6 +129,14 @@ class TConfigForm : public QDialog {
   // only what it then holds decides whether Apply succeeded.
   void StartReadBack();
   void FinishReadBack();
+  // After a read-back that holds a network message sent: the discovery
+  // reply shows the name and static address in use, and only then is a
+  // lost apply command (answered by an old acknowledgement) seen.
+  void StartShownCheck(const NetworkSettings& written);
+  void FinishShownCheck(const DeviceRecord& shown);
+  void SendReadSteps(const std::vector<ReadStep>& steps);
+  // The read under way, the opening's or the read-back's; null when none.
+  SettingsCollector* ReadUnderWay();
   // Waits with the window's events running.
   void WaitWithEvents(int milliseconds);
   void ShowMessage(const QString& text);
@@ -144,6 +158,12 @@ class TConfigForm : public QDialog {
   // acknowledgement; present while the read-back runs.
   std::vector<SentStep> sent_steps_;
   std::optional<SettingsCollector> read_back_;
+  // The opening's replies, while some part is missing.
+  std::optional<SettingsCollector> opening_;
+  ReadRounds read_rounds_;
+  // The network settings sent, while the discovery reply is awaited.
+  std::optional<NetworkSettings> shown_check_;
+  int shown_asks_ = 0;
   bool can_check_failed_ = false;
   FilterTable filter_table_;
   int closings_ = 0;  // lets a bulk send notice that the window closed under it
@@ -164,6 +184,7 @@ class TConfigForm : public QDialog {
   QProgressBar* FilterSendBar;
   QTimer* TimerAck;
   QTimer* TimerReadBack;
+  QTimer* TimerReadAgain;
 };
 
 }  // namespace oxlo::ui
