@@ -158,8 +158,7 @@ int FleetApply(const FleetApplyOptions& options) {
   CheckParallel(options.parallel);
   CheckTimeout(options.timeout);
   CheckTimeout(options.ackTimeout);
-  // Far more than any inventory; a wrong file is not read whole.
-  constexpr std::size_t kLargestInventory = 16 << 20;
+  // A wrong file is not read whole.
   const Bytes bytes = transport::ReadFileStart(options.inventory, kLargestInventory + 1);
   if (bytes.size() > kLargestInventory) {
     throw InventoryError(options.inventory + ": larger than an inventory can be");
@@ -289,7 +288,8 @@ int Assign(const AssignOptions& options) {
       std::cerr << "oxlo: " << mac << " did not answer; give --name to assign without its answer\n";
       return kExitFailure;
     }
-    name = device->name;
+    // A name that is no UTF-8 text goes back as the bytes it was.
+    name = device->unreadableName.empty() ? device->name : device->unreadableName;
   }
   if (!options.force) {
     const std::optional<std::string> holder =

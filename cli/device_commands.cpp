@@ -35,21 +35,24 @@ Document ReadDocumentFile(const std::string& file) {
   constexpr std::size_t kLargestDocument = 1 << 20;
   const Bytes bytes = transport::ReadFileStart(file, kLargestDocument + 1);
   if (bytes.size() > kLargestDocument) {
-    throw DocumentError(file, "larger than a settings document can be");
+    throw UsageError(file + ": larger than a settings document can be");
   }
   const std::string text(bytes.begin(), bytes.end());
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first != std::string::npos && (text[first] == '{' || text[first] == '[')) {
+  // Told apart by what it holds, not by its name.
+  if (LooksLikeSettingsFile(text)) {
     try {
-      return Document::parse(text);
-    } catch (const Document::parse_error& error) {
-      throw DocumentError(file, std::string("not valid JSON: ") + error.what());
+      return SettingsToDocument(ParseSettingsFile(bytes));
+    } catch (const SettingsFileError& error) {
+      throw SettingsFileError(file + ": " + error.what());
     }
   }
+  // A document that is no JSON or names what no settings have is bad usage.
   try {
-    return SettingsToDocument(ParseSettingsFile(bytes));
-  } catch (const SettingsFileError& error) {
-    throw SettingsFileError(file + ": " + error.what());
+    Document document = ParseSettingsDocument(text);
+    CheckDocumentShape(document);
+    return document;
+  } catch (const DocumentError& error) {
+    throw UsageError(file + ": " + error.what());
   }
 }
 

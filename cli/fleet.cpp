@@ -1,13 +1,9 @@
 #include "cli/fleet.h"
 
-#include <yaml-cpp/yaml.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <charconv>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "cli/arguments.h"
@@ -15,128 +11,6 @@
 #include "protocol/fields.h"
 
 namespace oxlo::cli {
-namespace {
-
-[[noreturn]] void Refuse(const YAML::Node& node, const std::string& problem) {
-  const YAML::Mark mark = node.Mark();
-  throw InventoryError(mark.line >= 0 ? "line " + std::to_string(mark.line + 1) + ": " + problem
-                                      : problem);
-}
-
-// YAML as JSON: a plain scalar reads as a number or true/false where it is
-// one, a quoted one as text.
-Document ToDocument(const YAML::Node& node) {
-  switch (node.Type()) {
-    case YAML::NodeType::Map: {
-      Document object = Document::object();
-      for (const auto& entry : node) {
-        object[entry.first.as<std::string>()] = ToDocument(entry.second);
-      }
-      return object;
-    }
-    case YAML::NodeType::Sequence: {
-      Document list = Document::array();
-      for (const auto& item : node) list.push_back(ToDocument(item));
-      return list;
-    }
-    case YAML::NodeType::Scalar: {
-      const std::string text = node.Scalar();
-      if (node.Tag() == "?") {
-        if (text == "true") return true;
-        if (text == "false") return false;
-        std::int64_t number = 0;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-        if (error == std::errc() && end == text.data() + text.size()) return number;
-      }
-      return text;
-    }
-    case YAML::NodeType::Null:
-    case YAML::NodeType::Undefined:
-      break;
-  }
-  return nullptr;
-}
-
-// `over` laid on `base`: objects merged key by key, filter lists joined so
-// the later entries win.
-void Merge(Document& base, const Document& over) {
-  if (!base.is_object() || !over.is_object()) {
-    base = over;
-    return;
-  }
-  for (const auto& [key, value] : over.items()) {
-    if (key == "filters" && base.contains(key) && base[key].is_array() && value.is_array()) {
-      for (const Document& entry : value) base[key].push_back(entry);
-    } else if (base.contains(key)) {
-      Merge(base[key], value);
-    } else {
-      base[key] = value;
-    }
-  }
-}
-
-std::string Text(const YAML::Node& node, const std::string& what) {
-  if (!node.IsScalar()) Refuse(node, what + " must be text");
-  return node.Scalar();
-}
-
-}  // namespace
-
-std::vector<FleetDevice> ParseInventory(const std::string& yaml) {
-  YAML::Node root;
-  try {
-    root = YAML::Load(yaml);
-  } catch (const YAML::Exception& error) {
-    throw InventoryError(error.what());
-  }
-  if (!root.IsMap()) throw InventoryError("an inventory is a map with defaults and devices");
-  Document defaults = Document::object();
-  for (const auto& entry : root) {
-    const std::string key = entry.first.as<std::string>();
-    if (key != "defaults" && key != "devices") Refuse(entry.first, "unknown key " + key);
-  }
-  if (const YAML::Node node = root["defaults"]) {
-    if (!node.IsMap() && !node.IsNull()) Refuse(node, "defaults must be a settings map");
-    if (node.IsMap()) defaults = ToDocument(node);
-  }
-  const YAML::Node list = root["devices"];
-  if (!list || !list.IsSequence()) throw InventoryError("devices must be a list");
-
-  std::vector<FleetDevice> devices;
-  std::set<std::string> seen;
-  for (const YAML::Node& item : list) {
-    if (!item.IsMap()) Refuse(item, "each device is a map with its mac");
-    const YAML::Node macNode = item["mac"];
-    if (!macNode) Refuse(item, "a device without its mac");
-    FleetDevice device;
-    try {
-      const MacArgument mac = ParseMacArgument(Text(macNode, "mac"));
-      device.mac = mac.text;
-      device.macBytes = mac.bytes;
-    } catch (const UsageError& error) {
-      Refuse(macNode, error.what());
-    }
-    if (!seen.insert(device.mac).second) Refuse(macNode, device.mac + " is listed twice");
-    device.desired = defaults;
-    Document own = Document::object();
-    for (const auto& entry : item) {
-      const std::string key = entry.first.as<std::string>();
-      if (key == "mac") continue;
-      if (key == "settings") {
-        if (!entry.second.IsMap()) Refuse(entry.second, "settings must be a map");
-        Merge(device.desired, ToDocument(entry.second));
-      } else if (key == "name" || key == "ip" || key == "mask" || key == "gateway") {
-        own[key] = Text(entry.second, key);
-      } else {
-        Refuse(entry.first, "unknown key " + key + " for " + device.mac);
-      }
-    }
-    for (const auto& [key, value] : own.items()) device.desired["network"][key] = value;
-    devices.push_back(std::move(device));
-  }
-  return devices;
-}
-
 std::string_view FleetOutcomeName(FleetOutcome outcome) {
   switch (outcome) {
     case FleetOutcome::kUnchanged:

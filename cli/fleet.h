@@ -11,30 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/inventory.h"
 #include "cli/settings_exchange.h"
 #include "protocol/discovery.h"
 #include "protocol/settings_document.h"
 
 namespace oxlo::cli {
-
-// A YAML inventory that cannot be used; says where and why.
-class InventoryError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-struct FleetDevice {
-  std::string mac;  // as written in results: 02-00-5E-00-01-01
-  MacField macBytes{};
-  Document desired;  // a partial settings document
-};
-
-// defaults: a partial settings document every device gets;
-// devices: a list of {mac, name, ip, mask, gateway, settings}, where
-// settings override the defaults and name and addresses override both.
-// YAML plain scalars read as numbers and true/false where they are; quoted,
-// as text. Throws InventoryError.
-std::vector<FleetDevice> ParseInventory(const std::string& yaml);
 
 enum class FleetOutcome { kUnchanged, kApplied, kWouldChange, kFailed };
 std::string_view FleetOutcomeName(FleetOutcome outcome);  // "unchanged", ...

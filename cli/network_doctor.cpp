@@ -46,10 +46,39 @@ bool HasProblem(const DeviceDiagnosis& diagnosis) {
   });
 }
 
+bool NameCanBeWritten(const DeviceRecord& record) {
+  // A backslash is plain text in single quotes; EscapeControls doubles it only to read back.
+  std::string shown = record.name;
+  shown.erase(std::remove(shown.begin(), shown.end(), '\\'), shown.end());
+  return record.unreadableName.empty() && shown.find('\0') == std::string::npos &&
+         EscapeControls(shown) == shown;
+}
+
+std::vector<std::string> AssignArguments(const SeenDevice& device, const AddressMend& mend) {
+  std::vector<std::string> arguments{"oxlo",
+                                     "assign",
+                                     device.record.mac,
+                                     "--ip",
+                                     AddressText(mend.address),
+                                     "--mask",
+                                     AddressText(mend.mask),
+                                     "--gateway",
+                                     AddressText(mend.gateway)};
+  if (NameCanBeWritten(device.record)) {
+    arguments.insert(arguments.end(), {"--name", device.record.name});
+  }
+  return arguments;
+}
+
 std::string AssignCommand(const SeenDevice& device, const AddressMend& mend) {
-  return "oxlo assign " + device.record.mac + " --ip " + AddressText(mend.address) + " --mask " +
-         AddressText(mend.mask) + " --gateway " + AddressText(mend.gateway) + " --name " +
-         ShellQuote(device.record.name);
+  const std::vector<std::string> arguments = AssignArguments(device, mend);
+  std::string command;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    // MAC and addresses are of our own making; the name is the device's.
+    const bool name = i > 0 && arguments[i - 1] == "--name";
+    command += (i == 0 ? "" : " ") + (name ? ShellQuote(arguments[i]) : arguments[i]);
+  }
+  return command;
 }
 
 void PrintDoctorText(std::ostream& out, const Examination& e) {
@@ -72,6 +101,10 @@ void PrintDoctorText(std::ostream& out, const Examination& e) {
     }
     if (diagnosis.mend) {
       out << "  run: " << AssignCommand(device, *diagnosis.mend) << "\n";
+      if (!NameCanBeWritten(r)) {
+        out << "       (--name left out: the device's name cannot be written safely here;"
+               " assign keeps it as it is)\n";
+      }
       if (const auto address = NewAddress(device, diagnosis)) {
         out << "       (" << EscapeControls(ProbeText(e.probes[n], *address)) << ")\n";
       }
@@ -97,6 +130,8 @@ void PrintDoctorJson(std::ostream& out, const Examination& e) {
                        {"mask", AddressText(diagnosis.mend->mask)},
                        {"gateway", AddressText(diagnosis.mend->gateway)},
                        {"command", AssignCommand(e.devices[n], *diagnosis.mend)},
+                       {"argv", AssignArguments(e.devices[n], *diagnosis.mend)},
+                       {"name_left_out", !NameCanBeWritten(e.devices[n].record)},
                        {"probed", Probed(e.probes[n])}};
     // How the new address was probed, or why it was not.
     const auto address = NewAddress(e.devices[n], diagnosis);

@@ -28,14 +28,20 @@ Examination Examine(std::vector<SeenDevice> devices, std::vector<HostInterface> 
 // A finding worse than information.
 bool HasProblem(const DeviceDiagnosis& diagnosis);
 
+// Whether the device's name can be written into a command: text that is
+// valid UTF-8 with no NUL and nothing a terminal would act on. Otherwise the
+// command leaves --name out, and `oxlo assign` keeps the name as it is.
+bool NameCanBeWritten(const DeviceRecord& record);
+
 // The `oxlo assign` command that carries out a mend, keeping the device's
-// name, quoted for a POSIX shell.
+// name: as its arguments, and as one line for any POSIX shell.
+std::vector<std::string> AssignArguments(const SeenDevice& device, const AddressMend& mend);
 std::string AssignCommand(const SeenDevice& device, const AddressMend& mend);
 
 // Each device with its findings, their fixes and the commands to run.
 void PrintDoctorText(std::ostream& out, const Examination& examination);
 // The discovery objects with their problems, and a "mend" object (ip, mask,
-// gateway, command, probed) or null.
+// gateway, command, argv, name_left_out, probed) or null.
 void PrintDoctorJson(std::ostream& out, const Examination& examination);
 
 }  // namespace oxlo::cli

@@ -65,6 +65,21 @@ std::size_t Utf8SequenceLength(std::string_view text) {
   return length;
 }
 
+// U+202A to U+202E and U+2066 to U+2069: embeddings, overrides and isolates.
+bool IsBidiControl(std::string_view sequence) {
+  if (sequence.size() != 3 || static_cast<unsigned char>(sequence[0]) != 0xE2) return false;
+  const auto second = static_cast<unsigned char>(sequence[1]);
+  const auto third = static_cast<unsigned char>(sequence[2]);
+  return (second == 0x80 && third >= 0xAA && third <= 0xAE) ||
+         (second == 0x81 && third >= 0xA6 && third <= 0xA9);
+}
+
+// The code point of a three-byte sequence.
+unsigned CodePointOf(std::string_view sequence) {
+  const auto byte = [&sequence](std::size_t i) { return static_cast<unsigned char>(sequence[i]); };
+  return (byte(0) & 0x0Fu) << 12 | (byte(1) & 0x3Fu) << 6 | (byte(2) & 0x3Fu);
+}
+
 void AppendHexEscape(std::string& out, const char* prefix, unsigned value) {
   constexpr char kDigits[] = "0123456789abcdef";
   out += prefix;
@@ -99,6 +114,9 @@ std::string EscapeControls(std::string_view utf8) {
     } else if (c == 0xC2 && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
       // U+0080 to U+009F, the C1 controls.
       AppendHexEscape(out, "\\u00", static_cast<unsigned char>(utf8[i + 1]));
+    } else if (IsBidiControl(utf8.substr(i, length))) {
+      // Would reorder what follows on screen: "invoice\u202egnp.exe".
+      AppendHexEscape(out, "\\u20", static_cast<unsigned>(CodePointOf(utf8.substr(i, 3)) & 0xFF));
     } else {
       out.append(utf8.substr(i, length));
     }
@@ -108,25 +126,8 @@ std::string EscapeControls(std::string_view utf8) {
 }
 
 std::string ShellQuote(std::string_view text) {
-  std::string out;
-  if (EscapeControls(text) == text) {  // nothing a terminal would act on
-    out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-  }
-  // Plain ASCII, so the command prints as it must be typed.
-  out = "$'";
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '\\' || c == '\'') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20 || u >= 0x7F) {
-      AppendHexEscape(out, "\\x", u);
-    } else {
-      out += c;
-    }
-  }
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
 

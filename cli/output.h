@@ -16,14 +16,15 @@
 namespace oxlo::cli {
 
 // UTF-8 text from a device, safe to show on a terminal: no name can clear the
-// screen or set the window title. Controls and DEL become "\x1b", the C1
-// controls (U+0080 to U+009F) "\u009b", a byte outside valid UTF-8 "\xc3",
-// and a backslash "\\", so the escaped text reads back unambiguously.
+// screen, set the window title or reorder the line. Controls and DEL become
+// "\x1b", the C1 controls (U+0080 to U+009F) "\u009b", the bidirectional
+// controls (U+202A to U+202E, U+2066 to U+2069) "\u202e", a byte outside
+// valid UTF-8 "\xc3", and a backslash "\\", so the escaped text reads back
+// unambiguously.
 std::string EscapeControls(std::string_view utf8);
 
-// Text as one word for a shell, safe to show on a terminal: in single quotes,
-// or where EscapeControls would change it, in $'...' with \xHH escapes for
-// every byte outside printable ASCII.
+// Text as one word for any POSIX shell: in single quotes, each quote written
+// '\''. Not escaped for a terminal: show only text EscapeControls leaves alone.
 std::string ShellQuote(std::string_view text);
 
 // Columns of device texts, escaped (EscapeControls), with the interface the

@@ -17,7 +17,11 @@ std::optional<DeviceRecord> ParseDiscoveryReply(ByteView datagram) {
   record.ip = Ipv4ToText(FieldAt<4>(datagram, 8));
   record.gateway = Ipv4ToText(FieldAt<4>(datagram, 12));
   record.mask = Ipv4ToText(FieldAt<4>(datagram, 16));
-  record.name = NameFromField(FieldAt<kNameFieldSize>(datagram, 20));
+  const NameField name = FieldAt<kNameFieldSize>(datagram, 20);
+  record.name = NameFromField(name);
+  if (record.name.empty() && name[0] != 0) {
+    record.unreadableName.assign(name.begin(), std::find(name.begin(), name.end(), 0));
+  }
   record.version = FixedTextFromField(datagram.subspan(56, 8));
   record.model = FixedTextFromField(datagram.subspan(64, 20));
   return record;

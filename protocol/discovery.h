@@ -18,6 +18,9 @@ struct DeviceRecord {
   std::string ip;
   std::string mask;
   std::string gateway;
+  // The name field's bytes up to its first NUL where they are no UTF-8 text
+  // (`name` is then empty), so an assignment can give them back unchanged.
+  std::string unreadableName{};
 
   bool operator==(const DeviceRecord&) const = default;
 };

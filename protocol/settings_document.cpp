@@ -8,6 +8,7 @@
 
 #include "protocol/code_names.h"
 #include "protocol/fields.h"
+#include "protocol/frame.h"
 
 namespace oxlo {
 namespace {
@@ -26,8 +27,16 @@ struct Field {
   std::function<void(DeviceSettings&, const Document&, const DeviceSettings& base)> set;
 };
 
+// An error text cut to a length a terminal line can hold.
+std::string Shortened(std::string text) {
+  constexpr std::size_t kLongest = 160;
+  if (text.size() > kLongest) text = text.substr(0, kLongest - 3) + "...";
+  return text;
+}
+
+// A message quotes what it was given, so never more than a short excerpt.
 [[noreturn]] void Refuse(const std::string& key, const std::string& problem) {
-  throw DocumentError(key, problem);
+  throw DocumentError(key, Shortened(problem));
 }
 
 std::string UnknownCode(int code) {
@@ -128,6 +137,10 @@ std::vector<Field> MakeFields() {
                [](const DeviceSettings& s) { return Document(s.network.name); },
                [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
                  const std::string name = Text("network.name", v);
+                 // The device ends a name at its first NUL: the rest would be lost.
+                 if (name.find('\0') != std::string::npos) {
+                   Refuse("network.name", "a name cannot hold a NUL character");
+                 }
                  if (!IsValidUtf8(ByteView(reinterpret_cast<const std::uint8_t*>(name.data()),
                                            name.size()))) {
                    Refuse("network.name", "not valid UTF-8");
@@ -311,7 +324,53 @@ Flat Flatten(const Document& document) {
   return flat;
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(3);
+  return text;
+}
+
+// Refuses nesting past kDeepestDocument, counting brackets outside strings.
+void CheckNesting(std::string_view text) {
+  int depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '{' || c == '[') {
+      if (++depth > kDeepestDocument) {
+        Refuse("", "nested deeper than " + std::to_string(kDeepestDocument) + " levels (at byte " +
+                       std::to_string(i + 1) + ")");
+      }
+    } else if ((c == '}' || c == ']') && depth > 0) {
+      --depth;
+    }
+  }
+}
+
 }  // namespace
+
+Document ParseSettingsDocument(std::string_view text) {
+  text = WithoutByteOrderMark(text);
+  CheckNesting(text);
+  try {
+    return Document::parse(text);
+  } catch (const Document::parse_error& error) {
+    Refuse("", std::string("not valid JSON: ") + error.what());
+  }
+}
+
+bool LooksLikeSettingsFile(std::string_view text) {
+  return !text.empty() && static_cast<unsigned char>(text.front()) == kStx;
+}
 
 Document SettingsToDocument(const DeviceSettings& settings) {
   Document document = {{"network", Document::object()},
@@ -420,6 +479,11 @@ void CheckDocumentShape(const Document& document) {
                           ? value.is_number_integer() || value.is_string()
                           : value.is_string();
     if (!fits) Refuse(key, "a value of the wrong kind: " + value.dump());
+    // A name is checked whole here: what it may hold does not depend on the device.
+    if (key == "network.name") {
+      DeviceSettings scratch;
+      field->set(scratch, value, scratch);
+    }
   }
 }
 

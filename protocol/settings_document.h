@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,19 @@ class DocumentError : public std::runtime_error {
  private:
   std::string key_;
 };
+
+// The deepest a settings document nests: an object, its filter list, a
+// filter. Deeper text is refused before anything is built of it.
+inline constexpr int kDeepestDocument = 16;
+
+// A settings document from the text of a file: JSON in UTF-8, a leading
+// byte-order mark skipped. Throws DocumentError, quoting at most a short
+// excerpt of the text.
+Document ParseSettingsDocument(std::string_view text);
+
+// True when the text starts as no settings document but as a settings file
+// (*.oxl) does: with the STX byte of its first message.
+bool LooksLikeSettingsFile(std::string_view text);
 
 // The sections network, port, can and filters (a list of group, slot, type,
 // id). A code no list names, as a device may hold, reads "unknown (N)" and

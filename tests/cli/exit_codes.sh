@@ -107,4 +107,34 @@ refused "$files/pipe: it is a FIFO (named pipe)" export 02-00-00-00-00-01 "$file
 refused "it is a character device" firmware 02-00-00-00-00-01 /dev/zero
 refused "The firmware image is too large" firmware 02-00-00-00-00-01 "$files/over.bin"
 if [ ! -p "$files/pipe" ]; then echo "FAIL: the FIFO was replaced"; failed=1; fi
+
+# Documents and inventories that cannot be used are bad usage: exit 2 before
+# anything is sent, saying why (usage WANT-IN-ERROR ARGS...).
+usage() {
+  local why=$1; shift
+  timeout 10 "$cli" "$@" >/dev/null 2>"$files/err"
+  local got=$?
+  if [ "$got" != 2 ] || ! grep -qF -- "$why" "$files/err"; then
+    echo "FAIL: oxlo $* exited $got saying '$(head -c 300 "$files/err")', want 2 saying '$why'"
+    failed=1
+  fi
+}
+printf '{"port": {"speed": 9600}}' >"$files/unknown.json"
+printf '\357\273\277{"port": {"speed": 9600}}' >"$files/bom.json"
+printf '{"port": ' >"$files/cut.json"
+printf '{"network": {"name": "a\\u0000b"}}' >"$files/nul.json"
+printf 'devices:\n  - mac: 02-00-00-00-00-01\ndevices: []\n' >"$files/twice.yaml"
+printf 'devices: [\n' >"$files/cut.yaml"
+printf '? [a]\n: b\n' >"$files/key.yaml"
+printf 'devices:\n  - {mac: 02-00-00-00-00-01, name: "a\\0b"}\n' >"$files/nul.yaml"
+usage "unknown.json: port.speed: unknown key" config apply 02-00-00-00-00-01 "$files/unknown.json"
+usage "bom.json: port.speed: unknown key" config apply 02-00-00-00-00-01 "$files/bom.json"
+usage "cut.json: not valid JSON" config apply 02-00-00-00-00-01 "$files/cut.json"
+usage "network.name: a name cannot hold a NUL character" \
+  config apply 02-00-00-00-00-01 "$files/nul.json"
+usage "twice.yaml: line 3: duplicate key devices (first on line 1)" \
+  fleet apply "$files/twice.yaml"
+usage "cut.yaml: " fleet apply "$files/cut.yaml"
+usage "key.yaml: line 1: a key must be text" fleet apply "$files/key.yaml"
+usage "network.name: a name cannot hold a NUL character" fleet apply "$files/nul.yaml"
 exit $failed

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 namespace oxlo::cli {
 namespace {
 
@@ -53,6 +57,14 @@ TEST(Inventory, RefusesWhatItCannotUseAndSaysWhere) {
       {"defaults: {}\n", "devices must be a list"},
       {"devices: [\n", ""},  // the YAML reader's own message
       {"- 1\n", "an inventory is a map with defaults and devices"},
+      // A key written twice is no silent choice of one of them.
+      {"devices:\n  - mac: 02-00-5E-00-01-01\ndevices:\n  - mac: 02-00-5E-00-01-02\n",
+       "line 3: duplicate key devices (first on line 1)"},
+      {"devices:\n  - mac: 02-00-5E-00-01-01\n    name: A\n    name: B\n",
+       "line 4: duplicate key name (first on line 3)"},
+      {"? [a]\n: b\n", "line 1: a key must be text"},
+      {"devices: []\n---\ndevices: []\n", "more than one YAML document"},
+      {"devices: [*nowhere]\n", ""},  // the YAML reader's own message
   };
   for (const auto& c : cases) {
     try {
@@ -62,6 +74,70 @@ TEST(Inventory, RefusesWhatItCannotUseAndSaysWhere) {
       EXPECT_EQ(std::string(error.what()).rfind(c.error, 0), 0u) << error.what();
     }
   }
+}
+
+// Nodes counted with every alias expanded, and nesting, in flow or block
+// form: a few hundred bytes must not become billions of nodes.
+TEST(Inventory, RefusesWhatWouldTakeUnboundedWork) {
+  // Nine of the previous, twenty times over: 9^20 nodes.
+  std::string bomb = "a0: &a0 [x, x, x, x, x, x, x, x, x]\n";
+  for (int i = 1; i < 20; ++i) {
+    bomb += "a" + std::to_string(i) + ": &a" + std::to_string(i) + " [";
+    for (int k = 0; k < 9; ++k) bomb += (k ? ", *a" : "*a") + std::to_string(i - 1);
+    bomb += "]\n";
+  }
+  bomb += "devices: [*a19]\n";
+  std::string block;
+  for (int i = 0; i < 40; ++i) block += std::string(static_cast<std::size_t>(i), ' ') + "-\n";
+  std::string many = "devices: [";
+  for (std::size_t i = 0; i <= kMostInventoryNodes; ++i) many += "0,";
+  many += "]\n";
+  // Each device gets a copy of the defaults.
+  std::string defaults = "defaults:\n  filters:\n";
+  for (int i = 0; i < 2000; ++i) defaults += "    - {group: 1, slot: 1, type: Standard, id: '1'}\n";
+  defaults += "devices:\n";
+  for (int i = 0; i < 1000; ++i) {
+    char mac[32];
+    std::snprintf(mac, sizeof mac, "02-00-00-00-%02X-%02X", i / 256, i % 256);
+    defaults += "  - mac: " + std::string(mac) + "\n";
+  }
+  const struct {
+    std::string yaml;
+    std::string error;
+  } cases[] = {
+      {bomb, "more than 500000 nodes once its aliases are expanded"},
+      {"devices: " + std::string(1 << 20, '[') + "\n", "line 1: nested deeper than 32 levels"},
+      {"devices: " + std::string(100, '{') + "\n", "line 1: nested deeper than 32 levels"},
+      {"devices:\n" + std::string(1 << 16, '[') + "\n", "line 2: nested deeper than 32 levels"},
+      {block, "line 33: nested deeper than 32 levels"},
+      {"a: &a [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[1]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]\ndevices: [[*a]]\n",
+       "nested deeper than 32 levels once its aliases are expanded"},
+      {many, "more than 500000 nodes"},
+      {"devices: '" + std::string(1 << 17, '[') + "'\n", "line 1: a quoted text longer than"},
+      {std::string(kLargestInventory + 1, '#'), "larger than"},
+      {defaults, "the defaults, given to each of 1000 devices, come to more than"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ParseInventory(c.yaml);
+      ADD_FAILURE() << c.error << " was taken";
+    } catch (const InventoryError& error) {
+      EXPECT_EQ(std::string(error.what()).rfind(c.error, 0), 0u) << error.what();
+    }
+  }
+  // Brackets and quotes in quoted text and comments are text.
+  const std::vector<FleetDevice> devices = ParseInventory(
+      "# [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[\n"
+      "devices:\n"
+      "  - mac: 02-00-5E-00-01-01   # {{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{\n"
+      "    name: \"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[\\\"\"\n"
+      "  - mac: 02-00-5E-00-01-02\n"
+      "    name: 'it''s [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[['\n"
+      "  - {mac: 02-00-5E-00-01-03, name: it's}\n");
+  ASSERT_EQ(devices.size(), 3u);
+  EXPECT_EQ(devices[0].desired["network"]["name"], "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[\"");
+  EXPECT_EQ(devices[1].desired["network"]["name"], "it's [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[");
+  EXPECT_EQ(devices[2].desired["network"]["name"], "it's");
 }
 
 }  // namespace

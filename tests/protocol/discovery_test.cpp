@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "protocol/conversion_error.h"
 #include "protocol/device_side.h"
 #include "protocol/frame.h"
@@ -88,6 +92,32 @@ TEST(DiscoveryReply, FullLengthFixedTextsHaveNoTerminator) {
   EXPECT_EQ(record->version, device.version);
   EXPECT_EQ(record->model, device.model);
   EXPECT_EQ(record->name, device.name);
+}
+
+// A name that is no UTF-8 text lists as empty but is kept as its bytes, so
+// an assignment that keeps the name gives those back, not an empty name.
+TEST(DiscoveryReply, KeepsTheBytesOfANameThatIsNoText) {
+  DeviceIdentity device = SampleDevice();
+  for (const auto& [name, unreadable] :
+       std::vector<std::pair<std::string, std::string>>{{"Pr\xFC"
+                                                         "fstand",
+                                                         "Pr\xFC"
+                                                         "fstand"},
+                                                        {"\xC3", "\xC3"},
+                                                        {"Pr\xC3\xBC"
+                                                         "fstand",
+                                                         ""},
+                                                        {"", ""}}) {
+    device.name = name;
+    const auto record = ParseDiscoveryReply(BuildDiscoveryReply(device));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->name, unreadable.empty() ? name : "");
+    EXPECT_EQ(record->unreadableName, unreadable);
+    const Bytes assignment = BuildAddressAssignment(
+        record->mac, record->ip, record->mask, record->gateway,
+        record->unreadableName.empty() ? record->name : record->unreadableName);
+    EXPECT_EQ(std::string(assignment.begin() + 24, assignment.begin() + 24 + name.size()), name);
+  }
 }
 
 TEST(DiscoveryReply, ShorterThanTheLayoutYieldsNoRecord) {

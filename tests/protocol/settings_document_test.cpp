@@ -156,5 +156,55 @@ TEST(SettingsDocument, ValuesAreCheckedWithoutTheDevice) {
   }
 }
 
+// Text of any shape is read with bounded work, and an error quotes no more
+// than a line of it.
+TEST(SettingsDocument, TextIsReadWithBoundedWorkAndShortErrors) {
+  const struct {
+    std::string text;
+    std::string error;
+  } cases[] = {
+      {std::string(200000, '[') + std::string(200000, ']'),
+       "nested deeper than 16 levels (at byte 17)"},
+      {std::string(20000, '{') + "}", "nested deeper than 16 levels (at byte 17)"},
+      {R"({"network": ")" + std::string(100000, 'x') + R"(" x})", "not valid JSON: "},
+      {"\xEF\xBB\xBF{\"port\": ", "not valid JSON: "},
+      {"", "not valid JSON: "},
+  };
+  for (const auto& c : cases) {
+    try {
+      ParseSettingsDocument(c.text);
+      ADD_FAILURE() << c.error << " was taken";
+    } catch (const DocumentError& error) {
+      EXPECT_EQ(std::string(error.what()).rfind(c.error, 0), 0u) << error.what();
+      EXPECT_LE(std::string(error.what()).size(), 160u) << error.what();
+    }
+  }
+  // Brackets in strings are text; one byte-order mark is skipped.
+  const std::string brackets(100, '[');
+  EXPECT_EQ(
+      ParseSettingsDocument("\xEF\xBB\xBF{\"network\": {\"name\": \"" + brackets + "\\\"\"}}"),
+      Document({{"network", {{"name", brackets + "\""}}}}));
+  EXPECT_EQ(ParseSettingsDocument(std::string(16, '[') + std::string(16, ']')).dump(),
+            std::string(16, '[') + std::string(16, ']'));
+  // A settings file starts with the STX of its first message; JSON never does.
+  EXPECT_TRUE(LooksLikeSettingsFile("\x02N"));
+  EXPECT_FALSE(LooksLikeSettingsFile("\xEF\xBB\xBF{}"));
+  EXPECT_FALSE(LooksLikeSettingsFile(" {}"));
+}
+
+// The device ends a name at its first NUL: such a name is refused before
+// anything is sent, not reported "did not take" on every run.
+TEST(SettingsDocument, ANameWithANulIsRefusedWithoutTheDevice) {
+  const Document document = Document::parse(R"({"network": {"name": "a\u0000b"}})");
+  for (const auto& check : {CheckDocumentShape, CheckDocumentValues}) {
+    try {
+      check(document);
+      ADD_FAILURE() << "taken";
+    } catch (const DocumentError& error) {
+      EXPECT_STREQ(error.what(), "network.name: a name cannot hold a NUL character");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace oxlo
