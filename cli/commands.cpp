@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "cli/address_checks.h"
 #include "cli/arguments.h"
 #include "cli/device_cache.h"
 #include "cli/device_commands.h"
@@ -44,6 +45,8 @@ struct FleetApplyOptions {
   std::string report;
   bool dryRun = false;
   bool json = false;
+  bool force = false;
+  double searchTimeout = 3.0;
   int parallel = 256;
   double timeout = 2.0;
   double ackTimeout = 5.0;
@@ -137,9 +140,9 @@ int Discover(const DiscoverOptions& options) {
 int Doctor(const DoctorOptions& options) {
   CheckTimeout(options.timeout);
   std::vector<SeenDevice> devices = Search(options.interface, "", options.timeout);
-  const Examination examination =
-      Examine(std::move(devices), transport::HostInterfaces(),
-              [](const std::vector<ProbeRequest>& asked) { return transport::ProbeAddresses(asked); });
+  const Examination examination = Examine(
+      std::move(devices), transport::HostInterfaces(),
+      [](const std::vector<ProbeRequest>& asked) { return transport::ProbeAddresses(asked); });
   if (options.json) {
     PrintDoctorJson(std::cout, examination);
   } else {
@@ -170,15 +173,28 @@ int FleetApply(const FleetApplyOptions& options) {
     throw InventoryError(options.inventory + ": " + error.what());
   }
   // Every device's document is checked as far as it can be without the
-  // device before anything is sent to any of them.
+  // device before anything is sent to any of them: one bad value would
+  // otherwise leave the fleet half applied.
   for (const FleetDevice& device : devices) {
     try {
       CheckDocumentShape(device.desired);
+      CheckDocumentValues(device.desired);
     } catch (const DocumentError& error) {
       throw InventoryError(options.inventory + ": " + device.mac + ": " + error.what());
     }
   }
-
+  // The report is written at the end; a path it cannot go to is known now.
+  const bool reportToStandardOutput =
+      !options.report.empty() && transport::IsStandardOutput(options.report);
+  if (!options.report.empty() && !reportToStandardOutput) {
+    try {
+      transport::CheckWritable(options.report);
+    } catch (const std::runtime_error& error) {
+      throw UsageError(std::string("--report: ") + error.what());
+    }
+  }
+  // Addresses given to two devices, or held by this computer or a device
+  // outside the inventory, or that the doctor would call a problem.
   FleetOptions fleet;
   fleet.parallel = options.parallel;
   fleet.dryRun = options.dryRun;
@@ -196,10 +212,6 @@ int FleetApply(const FleetApplyOptions& options) {
   line.Close();
 
   const Document report = FleetReport(results);
-  if (!options.report.empty()) {
-    const std::string text = report.dump(2, ' ', false, Document::error_handler_t::replace) + "\n";
-    transport::WriteFileAtomically(options.report, Bytes(text.begin(), text.end()));
-  }
   if (options.json) {
     std::cout << report.dump(2, ' ', false, Document::error_handler_t::replace) << "\n";
   } else {
@@ -241,6 +253,21 @@ int FleetInventory(const FleetInventoryOptions& options) {
   } else {
     for (const FleetReading& r : readings) {
       std::cout << r.device.mac << "  " << EscapeControls(r.device.name) << "  "
+  // Last, so a report that cannot be written after all loses nothing else.
+  if (!options.report.empty()) {
+    const std::string text = report.dump(2, ' ', false, Document::error_handler_t::replace) + "\n";
+    try {
+      if (reportToStandardOutput) {
+        std::cout.flush();
+        transport::WriteStandardOutput(Bytes(text.begin(), text.end()));
+      } else {
+        transport::WriteFileAtomically(options.report, Bytes(text.begin(), text.end()));
+      }
+    } catch (const std::runtime_error& error) {
+      std::cerr << "oxlo: " << ErrorText(error) << "\n";
+      failed = true;
+    }
+  }
                 << (r.settings ? "read" : "not read: " + EscapeControls(r.error)) << "\n";
     }
   }
@@ -292,11 +319,10 @@ int Assign(const AssignOptions& options) {
     name = device->unreadableName.empty() ? device->name : device->unreadableName;
   }
   if (!options.force) {
-    const std::optional<std::string> holder =
-        AddressHolder(AddressOfText(ip).value_or(0), mac, found, transport::HostInterfaces());
-    if (holder) {
-      std::cerr << "oxlo: " << ip << " is already held by " << *holder
-                << "; give --force to assign it anyway\n";
+    const std::string problems =
+        AddressProblemText({ip, mask, gateway}, mac, found, transport::HostInterfaces());
+    if (!problems.empty()) {
+      std::cerr << "oxlo: refused: " << problems << "; give --force to assign it anyway\n";
       return kExitFailure;
     }
   }
@@ -365,7 +391,8 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   n->footer(
       "Exit status: 0 when no device has a problem (devices seen on several interfaces are\n"
       "information only), 1 when some do or the search failed, 2 for bad usage.\n"
-      "As root, each suggested address is first probed by ARP on the device's interface.");
+      "Each suggested address is first probed on the device's interface: by ARP as root,\n"
+      "otherwise by one datagram and the kernel's neighbour table.");
 
   AssignOptions* assign = &options_->assign;
   CLI::App* a = assign_ =
@@ -378,7 +405,8 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   a->add_option("--name", assign->name, "New device name (default: keep the device's name)");
   a->add_flag("--verify", assign->verify, "Search again and check the device took the address");
   a->add_flag("--force", assign->force,
-              "Assign even an address this computer or another listed device holds");
+              "Assign even what the doctor calls a problem: an address this computer or "
+              "another device holds, no usable address, a broken mask or gateway");
   a->add_option("--timeout", assign->timeout, "Seconds to wait for answers (default 3)");
 
   const char* macHelp = "MAC address of the device, like 02-00-00-00-00-01";
@@ -401,7 +429,8 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
     c->footer(
         "Reads the device, sends only the groups that differ and the apply command, then\n"
         "reads it back. Values are checked as the configuration window checks them; a bad\n"
-        "one is named and nothing is sent. Exit status 1 when the device did not take all.");
+        "one is named and nothing is sent, as is a new address the doctor would call a\n"
+        "problem (unless --force). Exit status 1 when the device did not take all.");
   };
   ConfigChangeOptions* set = &options_->configSet;
   CLI::App* st = config_set_ = config->add_subcommand("set", "Change some settings of a device");
@@ -425,11 +454,19 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   FleetApplyOptions* fa = &options_->fleetApply;
   CLI::App* fap = fleet_apply_ = fleet->add_subcommand(
       "apply", "Bring every device of a YAML inventory to its settings, many at once");
+    c->add_flag("--force", o->force,
+                "Send even an address, mask or gateway the doctor calls a problem");
   fap->add_option("inventory", fa->inventory, "YAML inventory: defaults and devices by MAC")
       ->required();
   fap->add_flag("--dry-run", fa->dryRun, "Read each device and show what would change");
   fap->add_flag("--json", fa->json, "Print the JSON report instead of the table");
-  fap->add_option("--report", fa->report, "Also write the JSON report into this file");
+  fap->add_option("--report", fa->report,
+                  "Also write the JSON report into this file (checked before anything is sent)");
+  fap->add_flag("--force", fa->force,
+                "Apply even addresses given twice, held by this computer or another device, or "
+                "that the doctor calls a problem");
+  fap->add_option("--search-timeout", fa->searchTimeout,
+                  "Seconds to collect discovery replies for the address checks (default 3)");
   fap->add_option("--parallel", fa->parallel, "Devices at once, 1 to 1024 (default 256)");
   fap->add_option("--timeout", fa->timeout,
                   "Seconds to wait for a device's read replies (default 2)");
@@ -437,7 +474,8 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
                   "Seconds to wait for an acknowledgement (default 5)");
   fap->footer(
       "Exit status: 0 when every device holds its settings, 1 when any failed (each is\n"
-      "named on stderr), 2 for bad usage or an unusable inventory.");
+      "named on stderr), 2 for bad usage or an unusable inventory: a bad value, or an\n"
+      "address refused as above. Nothing is sent then.");
   FleetInventoryOptions* fi = &options_->fleetInventory;
   CLI::App* fin = fleet_inventory_ =
       fleet->add_subcommand("inventory", "Search, and read the settings of every device found");
@@ -454,7 +492,8 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
       app.add_subcommand("export", "Save a device's settings in a settings file");
   e->add_option("mac", exportFile->mac, macHelp)->required();
   e->add_option("file", exportFile->file,
-                "Settings file to write (replaced whole, or left as it was)")
+                "Settings file to write (replaced whole, or left as it was); "
+                "- or /dev/stdout writes to standard output")
       ->required();
   e->add_option("--timeout", exportFile->timeout, "Seconds to wait for the replies (default 2)");
 

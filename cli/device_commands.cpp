@@ -4,7 +4,9 @@
 
 #include <iostream>
 
+#include "cli/address_checks.h"
 #include "cli/arguments.h"
+#include "cli/device_search.h"
 #include "cli/exit_codes.h"
 #include "cli/firmware_transfer.h"
 #include "cli/output.h"
@@ -60,6 +62,16 @@ int ChangeSettings(const ConfigChangeOptions& options, const Document& document)
   const MacArgument mac = ParseMacArgument(options.mac);
   CheckTimeout(options.timeout);
   CheckTimeout(options.ackTimeout);
+  // A new address is judged as the doctor would judge it, against the
+  // devices that answer a search made only then.
+  const auto search = [&options] {
+    DeviceSearch search;
+    search.Open();
+    search.Broadcast();
+    std::vector<SeenDevice> devices = search.Collect(Milliseconds(options.timeout));
+    search.Close();
+    return devices;
+  };
   const SettingsChange change =
       ChangeDeviceSettings(mac.bytes, document, options.dryRun, Milliseconds(options.timeout),
                            Milliseconds(options.ackTimeout));
@@ -95,9 +107,18 @@ int Export(const ExportOptions& options) {
   const MacArgument mac = ParseMacArgument(options.mac);
   CheckTimeout(options.timeout);
   // A FIFO or device in the file's place is refused before the device is asked.
-  transport::CheckReplaceable(options.file);
+  // Standard output is written where it leads (a pipe, a log appended to),
+  // never replaced; the line saying so goes to stderr then.
+  const bool toStandardOutput = transport::IsStandardOutput(options.file);
+  if (!toStandardOutput) transport::CheckReplaceable(options.file);
   const DeviceSettings settings = ReadDeviceSettings(mac.bytes, Milliseconds(options.timeout));
   transport::WriteFileAtomically(options.file, BuildSettingsFile(mac.bytes, settings));
+  if (toStandardOutput) {
+    std::cout.flush();
+    transport::WriteStandardOutput(BuildSettingsFile(mac.bytes, settings));
+    std::cerr << "Saved the settings of " << mac.text << " on standard output\n";
+    return kExitOk;
+  }
   std::cout << "Saved the settings of " << mac.text << " in " << options.file << "\n";
   return kExitOk;
 }

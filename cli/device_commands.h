@@ -22,6 +22,7 @@ struct ConfigChangeOptions {
   std::string file;
   bool dryRun = false;
   bool json = false;
+  bool force = false;  // send even an address the doctor calls a problem
   double timeout = 2.0;
   double ackTimeout = std::chrono::duration<double>(AcknowledgementWait().Timeout()).count();
 };

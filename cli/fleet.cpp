@@ -57,7 +57,8 @@ std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDev
         try {
           result.change =
               ChangeDeviceSettings(devices[i].macBytes, devices[i].desired, options.dryRun,
-                                   options.readTimeout, options.ackTimeout, &line);
+                                   options.readTimeout, options.ackTimeout, &line,
+                                   options.vetFor ? options.vetFor(devices[i].mac) : SettingsVet());
           if (result.change.written && !result.change.verified) {
             result.error = UnverifiedReason(result.change);
           } else if (result.change.diff.empty()) {

@@ -31,6 +31,8 @@ struct FleetResult {
 struct FleetOptions {
   int parallel = 256;
   bool dryRun = false;
+  // Where given, judges each device's wanted settings before they are sent.
+  std::function<SettingsVet(const std::string& mac)> vetFor{};
   std::chrono::milliseconds readTimeout{2000};
   std::chrono::milliseconds ackTimeout{5000};
 };

@@ -139,9 +139,11 @@ std::string UnverifiedReason(const SettingsChange& change) {
 
 SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& document, bool dryRun,
                                     std::chrono::milliseconds readTimeout,
-                                    std::chrono::milliseconds ackTimeout, DeviceLine* line) {
+                                    std::chrono::milliseconds ackTimeout, DeviceLine* line,
+                                    const SettingsVet& vet) {
   const DeviceSettings held = ReadDeviceSettings(mac, readTimeout, line);
   const DeviceSettings wanted = ApplyDocument(held, document);
+  if (vet) vet(held, wanted);
   const std::vector<WriteStep> plan = PlanChangedWrite(mac, held, wanted);
   // A value in another spelling of what the device holds (a CAN identifier
   // without its leading zeros) changes nothing, and is not listed.

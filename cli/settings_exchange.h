@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -78,9 +79,12 @@ std::string UnverifiedReason(const SettingsChange& change);
 // or when nothing differs, nothing is written. Throws DocumentError for a
 // value the window would refuse, before anything is sent; DeviceError when
 // the device does not answer or acknowledge.
+// `vet`, when given, judges the settings wanted against those held before
+// anything is sent (a dry run too), and throws to refuse them.
+using SettingsVet = std::function<void(const DeviceSettings& held, const DeviceSettings& wanted)>;
 SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& document, bool dryRun,
                                     std::chrono::milliseconds readTimeout,
                                     std::chrono::milliseconds ackTimeout,
-                                    DeviceLine* line = nullptr);
+                                    DeviceLine* line = nullptr, const SettingsVet& vet = {});
 
 }  // namespace oxlo::cli

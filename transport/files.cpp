@@ -115,6 +115,30 @@ void CheckReplaceable(const fs::path& file) {
   RefuseSpecialTarget(file, WriteTarget(file));
 }
 
+void CheckWritable(const fs::path& file) {
+  const fs::path target = WriteTarget(file);
+  RefuseSpecialTarget(file, target);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  Descriptor fd(::mkstemp(temporary.data()));
+  if (!fd) throw FileError("cannot write", file, errno);
+  ::unlink(temporary.c_str());
+}
+
+bool IsStandardOutput(const fs::path& file) {
+  return file == "-" || file == "/dev/stdout" || file == "/dev/fd/1" || file == "/proc/self/fd/1";
+}
+
+void WriteStandardOutput(ByteView bytes) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw FileError("cannot write", "standard output", errno);
+    written += static_cast<std::size_t>(n);
+  }
+}
+
 void WriteFileAtomically(const fs::path& file, ByteView bytes) {
   const fs::path target = WriteTarget(file);
   RefuseSpecialTarget(file, target);

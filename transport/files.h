@@ -21,6 +21,19 @@ Bytes ReadFileStart(const std::filesystem::path& file, std::size_t limit);
 // so a caller can refuse before doing the work whose result it would write.
 void CheckReplaceable(const std::filesystem::path& file);
 
+// Throws what writing `file` at the end of a long run would throw, now: the
+// checks of CheckReplaceable, and a file created (and removed again) in the
+// folder the file goes into.
+void CheckWritable(const std::filesystem::path& file);
+
+// Whether `file` names this process's standard output ("-", /dev/stdout,
+// /dev/fd/1 or /proc/self/fd/1): what goes there is written to descriptor 1,
+// never renamed over whatever the descriptor leads to (a log it appends to).
+bool IsStandardOutput(const std::filesystem::path& file);
+
+// Writes all of `bytes` to standard output. Throws std::runtime_error.
+void WriteStandardOutput(ByteView bytes);
+
 // Writes a file in the same folder, then renames it over `file`: `file` is
 // either the old one or the whole new one, never a part. Keeps the mode of
 // the file it replaces. Through a symbolic link the link's target is written

@@ -34,8 +34,8 @@ inventory "$work/hall.yaml" 4100
 # run NAME ARGS...: fleet apply ARGS with its report in $work/NAME.json; prints the exit status.
 run() {
   local name=$1 status=0; shift
-  "$OXLO_CLI" fleet apply "$@" --report "$work/$name.json" >"$work/$name.out" 2>"$work/$name.err" ||
-    status=$?
+  "$OXLO_CLI" fleet apply "$@" --search-timeout 1 --report "$work/$name.json" \
+    >"$work/$name.out" 2>"$work/$name.err" || status=$?
   echo "$status"
 }
 tally() { json_query "$work/$1.json" '(d["applied"], d["unchanged"], d["would_change"], d["failed"])'; }

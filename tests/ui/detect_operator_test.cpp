@@ -163,6 +163,81 @@ TEST_F(DetectOperator, TheMarkerTellsWhyADeviceCannotBeReachedAndWebAsksFirst) {
   EXPECT_EQ(desktop.urls, (std::vector<QString>{"http://192.168.1.50", "http://10.57.0.101"}));
 }
 
+// The window advises as `oxlo doctor` does, through the same function: a
+// candidate a host on the link holds (found by the probe, as an unprivileged
+// doctor finds it in the neighbour table) is passed over in the marker's
+// tooltip and in Web's question alike; Web asks first for a duplicate
+// address too, and never opens this computer's own address.
+TEST_F(DetectOperator, TheWindowSuggestsWhatTheDoctorSuggestsWithATakenCandidate) {
+  network.SetHostInterfaces({{"eth0", 0x0A390001, 24}, {"eth1", 0x0A3A0001, 24}});
+  network.SetProber([](const ProbeRequest& r) {
+    const bool held = r.interfaceName == "eth0" && r.address == 0x0A390002;  // 10.57.0.2
+    return ProbeFinding{held ? ProbeVerdict::kInUse : ProbeVerdict::kFree, "a scripted probe"};
+  });
+  Click(Button("FlatButton2"));
+  const char* const macs[] = {"02-00-00-00-00-01", "02-00-00-00-00-02", "02-00-00-00-00-03",
+                              "02-00-00-00-00-04", "02-00-00-00-00-05"};
+  const auto reply = [&](const char* mac, const std::string& ip, const std::string& gateway,
+                         const std::string& interfaceName) {
+    network.Deliver(
+        DiscoveryReply("Oxlo CG-100", mac, "1.0.1", "Oxlo", ip, "255.255.255.0", gateway),
+        "10.57.0.2", interfaceName);
+  };
+  reply(macs[0], "10.57.0.101", "10.57.0.1", "eth0");
+  reply(macs[1], "192.168.1.50", "192.168.1.1", "eth0");  // another subnet
+  reply(macs[2], "10.57.0.120", "10.57.0.1", "eth0");     // two with one address
+  reply(macs[3], "10.57.0.120", "10.57.0.1", "eth0");
+  reply(macs[4], "10.57.0.1", "10.57.0.1", "eth0");    // this computer's address
+  reply(macs[0], "10.58.0.101", "10.58.0.1", "eth1");  // the first one's MAC, elsewhere
+  QCoreApplication::processEvents();
+  ASSERT_EQ(Grid().rowCount(), 6);
+  for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
+  // Once the search is over the suggestions are probed.
+  const QString why =
+      "192.168.1.50 is outside eth0's subnet 10.57.0.0/24: this computer cannot reach its web "
+      "page or address it directly: give it 10.57.0.3 with mask 255.255.255.0 and no gateway";
+  const auto tip = [&](int row) { return Grid().verticalHeaderItem(row)->toolTip(); };
+  for (int i = 0; i < 500 && tip(1) != why; ++i) QTest::qWait(10);
+  EXPECT_EQ(tip(1), why);
+  EXPECT_EQ(tip(2),
+            "10.57.0.120 is also held by 02-00-00-00-00-04: give it 10.57.0.4 with mask "
+            "255.255.255.0");
+  EXPECT_EQ(tip(4),
+            "10.57.0.1 is also held by this computer (eth0): give it 10.57.0.6 with mask "
+            "255.255.255.0");
+  for (const int row : {0, 5}) {
+    EXPECT_TRUE(tip(row).contains("another device with this MAC answers at"))
+        << tip(row).toStdString();
+  }
+  for (const ProbeRequest& r : network.probes_asked) EXPECT_EQ(r.interfaceName, "eth0");
+
+  // Web on the duplicate asks first, with the same advice; "No" opens nothing.
+  ClickCell(Grid(), 2, column::kModel);
+  prompter.answers = {Answer::No};
+  Click(Button("FlatButton4"));
+  ASSERT_EQ(prompter.messages.size(), 1u);
+  EXPECT_EQ(prompter.messages[0],
+            "10.57.0.120 is also held by 02-00-00-00-00-04.\r\nTo reach it, give it 10.57.0.4 "
+            "with mask 255.255.255.0.\r\n\r\nOpen its web page anyway?");
+  // On the device at this computer's own address it says why and opens nothing.
+  ClickCell(Grid(), 4, column::kModel);
+  Click(Button("FlatButton4"));
+  ASSERT_EQ(prompter.messages.size(), 2u);
+  EXPECT_EQ(prompter.messages[1],
+            "10.57.0.1 is this computer's own address (eth0): the page that would open is this "
+            "computer's, not the device's.\r\nTo reach the device, give it 10.57.0.6 with mask "
+            "255.255.255.0.");
+  // The other subnet's question names the probed address too; "Yes" opens it.
+  ClickCell(Grid(), 1, column::kModel);
+  prompter.answers = {Answer::Yes};
+  Click(Button("FlatButton4"));
+  ASSERT_EQ(prompter.messages.size(), 3u);
+  EXPECT_TRUE(prompter.messages[2].contains("To reach it, give it 10.57.0.3 with mask"))
+      << prompter.messages[2].toStdString();
+  EXPECT_EQ(desktop.urls, std::vector<QString>{"http://192.168.1.50"});
+  EXPECT_EQ(desktop.commands.size(), 1u);
+}
+
 TEST_F(DetectOperator, SearchByIpSendsToTheAddressTheDialogRead) {
   window.SetDialogRunner([](QDialog& dialog) {
     testing::ShowActive(dialog);

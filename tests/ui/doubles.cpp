@@ -160,6 +160,16 @@ std::vector<HostInterface> FakeNetwork::HostInterfaces() {
   return host_interfaces_;
 }
 
+std::vector<ProbeFinding> FakeNetwork::ProbeAddresses(const std::vector<ProbeRequest>& requests) {
+  if (!prober_) return Network::ProbeAddresses(requests);
+  std::vector<ProbeFinding> found;
+  for (const ProbeRequest& r : requests) {
+    probes_asked.push_back(r);
+    found.push_back(prober_(r));
+  }
+  return found;
+}
+
 void FakeNetwork::SetHostInterfaces(std::vector<HostInterface> interfaces) {
   std::lock_guard lock(mutex_);
   host_interfaces_ = std::move(interfaces);

@@ -74,6 +74,11 @@ class FakeNetwork final : public Network {
   std::vector<HostInterface> HostInterfaces() override;
   // None unless a test gives some.
   void SetHostInterfaces(std::vector<HostInterface> interfaces);
+  // Answers probes as a link would; unset, as the base network does.
+  using Prober = std::function<ProbeFinding(const ProbeRequest&)>;
+  void SetProber(Prober prober) { prober_ = std::move(prober); }
+  std::vector<ProbeFinding> ProbeAddresses(const std::vector<ProbeRequest>& requests) override;
+  std::vector<ProbeRequest> probes_asked;
 
   // Hands the datagram to every open device endpoint from a separate thread,
   // as a receiving thread would, and returns once the handlers have run; from
@@ -115,6 +120,7 @@ class FakeNetwork final : public Network {
   Responder responder_;
   bool device_sees_every_copy_ = false;
   std::vector<HostInterface> host_interfaces_;
+  Prober prober_;
 };
 
 // An 85-byte discovery reply as a device sends it.

@@ -1,5 +1,7 @@
 #include "ui/common/network.h"
 
+#include "transport/address_probe.h"
+
 namespace oxlo::ui {
 
 std::unique_ptr<transport::DatagramEndpoint> SystemNetwork::MakeDeviceEndpoint() {
@@ -16,6 +18,15 @@ std::unique_ptr<transport::InterfaceBroadcaster> SystemNetwork::MakeEveryInterfa
 
 std::vector<HostInterface> SystemNetwork::HostInterfaces() {
   return transport::HostInterfaces();
+}
+
+std::vector<ProbeFinding> Network::ProbeAddresses(const std::vector<ProbeRequest>& requests) {
+  return std::vector<ProbeFinding>(requests.size(),
+                                   {ProbeVerdict::kNotProbed, "this network cannot probe"});
+}
+
+std::vector<ProbeFinding> SystemNetwork::ProbeAddresses(const std::vector<ProbeRequest>& requests) {
+  return transport::ProbeAddresses(requests);
 }
 
 }  // namespace oxlo::ui

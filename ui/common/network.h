@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "protocol/network_diagnosis.h"
 #include "transport/endpoint.h"
 
 namespace oxlo::ui {
@@ -18,6 +19,10 @@ class Network {
   virtual std::unique_ptr<transport::InterfaceBroadcaster> MakeEveryInterface() = 0;
   // This computer's IPv4 interfaces, as they are now.
   virtual std::vector<HostInterface> HostInterfaces() = 0;
+  // Whether each address is in use on the link of its interface, as the
+  // doctor probes; waits for the answers. A network that cannot probe says
+  // "not probed" with its reason.
+  virtual std::vector<ProbeFinding> ProbeAddresses(const std::vector<ProbeRequest>& requests);
 };
 
 class SystemNetwork final : public Network {
@@ -25,6 +30,7 @@ class SystemNetwork final : public Network {
   std::unique_ptr<transport::DatagramEndpoint> MakeDeviceEndpoint() override;
   std::unique_ptr<transport::InterfaceBroadcaster> MakeEveryInterface() override;
   std::vector<HostInterface> HostInterfaces() override;
+  std::vector<ProbeFinding> ProbeAddresses(const std::vector<ProbeRequest>& requests) override;
 };
 
 }  // namespace oxlo::ui

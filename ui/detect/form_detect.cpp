@@ -144,6 +144,7 @@ int TFormDetect::SelectedListedRow() const {
 void TFormDetect::ClearList() {
   device_count_ = 0;
   seen_.Clear();
+  probed_.clear();
   diagnosis_timer_->stop();
   RGrid->setRowCount(0);
   RGrid->viewport()->update();
@@ -185,6 +186,8 @@ void TFormDetect::SetSearching(bool on) {
     OpenServer();
   } else {
     CloseServer();
+    // The marks again, now with each suggested address probed.
+    if (device_count_ > 0) diagnosis_timer_->start();
   }
 }
 
@@ -476,9 +479,33 @@ void TFormDetect::AddDevice(const DeviceRecord& record, const std::string& inter
   diagnosis_timer_->start();
 }
 
+ProbedDiagnoses TFormDetect::Advice(bool mayProbe) {
+  return DiagnoseAndProbe(
+      seen_.List(), network_.HostInterfaces(),
+      [this, mayProbe](const std::vector<ProbeRequest>& requests) {
+        std::vector<ProbeRequest> unknown;
+        for (const ProbeRequest& r : requests) {
+          if (probed_.count(r) == 0) unknown.push_back(r);
+        }
+        if (mayProbe && !unknown.empty()) {
+          const std::vector<ProbeFinding> found = network_.ProbeAddresses(unknown);
+          for (std::size_t k = 0; k < unknown.size() && k < found.size(); ++k) {
+            probed_[unknown[k]] = found[k];
+          }
+        }
+        std::vector<ProbeFinding> out;
+        for (const ProbeRequest& r : requests) {
+          const auto it = probed_.find(r);
+          out.push_back(it != probed_.end()
+                            ? it->second
+                            : ProbeFinding{ProbeVerdict::kNotProbed, "not probed yet"});
+        }
+        return out;
+      });
+}
+
 void TFormDetect::ShowDiagnoses() {
-  const std::vector<DeviceDiagnosis> diagnoses =
-      DiagnoseDevices(seen_.List(), network_.HostInterfaces());
+  const std::vector<DeviceDiagnosis> diagnoses = Advice(!TimerFIND->isActive()).diagnoses;
   const int rows = std::min(RGrid->rowCount(), static_cast<int>(diagnoses.size()));
   for (int row = 0; row < rows; ++row) {
     QStringList lines;
@@ -494,12 +521,33 @@ void TFormDetect::ShowDiagnoses() {
 }
 
 bool TFormDetect::WebPageReachableOrWanted(int row) {
-  const std::vector<DeviceDiagnosis> diagnoses =
-      DiagnoseDevices(seen_.List(), network_.HostInterfaces());
+  const std::vector<DeviceDiagnosis> diagnoses = Advice(/*mayProbe=*/true).diagnoses;
   if (row >= static_cast<int>(diagnoses.size())) return true;
-  for (const Problem& problem : diagnoses[static_cast<std::size_t>(row)].problems) {
+  const std::vector<Problem>& problems = diagnoses[static_cast<std::size_t>(row)].problems;
+  // The address typed into the row goes to arp, the listed one to the browser.
+  for (const int c : {column::kIp, column::kColumn2}) {
+    const std::optional<std::uint32_t> address =
+        AddressOfText(CanonicalAddressText(RGrid->Text(row, c).toStdString()).value_or(""));
+    for (const HostInterface& i : network_.HostInterfaces()) {
+      if (!address || *address != i.address) continue;
+      QString text =
+          tr("%1 is this computer's own address (%2): the page that would open is "
+             "this computer's, not the device's.")
+              .arg(QString::fromStdString(AddressText(i.address)), QString::fromStdString(i.name));
+      for (const Problem& problem : problems) {
+        if (problem.kind == ProblemKind::kDuplicateAddress && !problem.fix.empty()) {
+          text += tr("\r\nTo reach the device, %1.").arg(QString::fromStdString(problem.fix));
+          break;
+        }
+      }
+      ShowMessage(text);
+      return false;
+    }
+  }
+  for (const Problem& problem : problems) {
     if (problem.kind != ProblemKind::kOtherSubnet &&
-        problem.kind != ProblemKind::kNoUsableAddress) {
+        problem.kind != ProblemKind::kNoUsableAddress &&
+        problem.kind != ProblemKind::kDuplicateAddress) {
       continue;
     }
     const QString text = QString::fromStdString(problem.reason) + ".\r\nTo reach it, " +

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -106,8 +107,14 @@ class TFormDetect : public QWidget {
   // reliably, with the reason and the fix.
   void ShowDiagnoses();
   // Whether the operator still wants the page of a device this computer
-  // cannot reach, having been told why and what address would work.
+  // cannot reach, having been told why and what address would work. A
+  // device at this computer's own address is never opened: its page would
+  // be this computer's.
   bool WebPageReachableOrWanted(int row);
+  // The doctor's advice for the listed devices, through the same function:
+  // each suggested address probed first where `mayProbe` (a probe waits for
+  // the link; during a search only what was probed before counts).
+  ProbedDiagnoses Advice(bool mayProbe);
 
   Prompter& prompter_;
   Network& network_;
@@ -130,6 +137,8 @@ class TFormDetect : public QWidget {
   int selected_row_ = 0;
   // The listed devices, row by row, with the interfaces they answered on.
   SeenDevices seen_{kMaxListedDevices};
+  // What probes found, for the list as it is: asked once, not at each look.
+  std::map<ProbeRequest, ProbeFinding> probed_;
 
   QFrame* FlatPanel1;
   QPushButton* FlatButton1;
