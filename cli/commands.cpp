@@ -196,6 +196,36 @@ int FleetApply(const FleetApplyOptions& options) {
   // Addresses given to two devices, or held by this computer or a device
   // outside the inventory, or that the doctor would call a problem.
   FleetOptions fleet;
+  const bool givesAddresses = std::any_of(devices.begin(), devices.end(), [](const FleetDevice& d) {
+    const Document network = d.desired.value("network", Document::object());
+    return network.is_object() &&
+           (network.contains("ip") || network.contains("mask") || network.contains("gateway"));
+  });
+  if (!options.force && givesAddresses) {
+    CheckTimeout(options.searchTimeout);
+    const std::vector<SeenDevice> found = Search("", "", options.searchTimeout);
+    std::vector<PlannedNetwork> planned;
+    for (const FleetDevice& d : devices) {
+      planned.push_back({d.mac, d.desired.value("network", Document::object())});
+    }
+    try {
+      CheckPlannedAddresses(planned, found, transport::HostInterfaces());
+    } catch (const AddressRefused& error) {
+      throw InventoryError(options.inventory + ": " + error.what());
+    }
+    // What the inventory leaves to the device is judged once it is read.
+    std::vector<SeenDevice> others;
+    for (const SeenDevice& d : found) {
+      if (std::none_of(devices.begin(), devices.end(),
+                       [&d](const FleetDevice& f) { return f.mac == d.record.mac; })) {
+        others.push_back(d);
+      }
+    }
+    fleet.vetFor = [others](const std::string& mac) {
+      return AddressVet(mac, [others] { return others; });
+    };
+  }
+
   fleet.parallel = options.parallel;
   fleet.dryRun = options.dryRun;
   fleet.readTimeout = Milliseconds(options.timeout);
@@ -222,6 +252,21 @@ int FleetApply(const FleetApplyOptions& options) {
     if (r.outcome != FleetOutcome::kFailed) continue;
     std::cerr << "oxlo: " << r.mac << ": " << ErrorText(std::runtime_error(r.error)) << "\n";
     failed = true;
+  }
+  // Last, so a report that cannot be written after all loses nothing else.
+  if (!options.report.empty()) {
+    const std::string text = report.dump(2, ' ', false, Document::error_handler_t::replace) + "\n";
+    try {
+      if (reportToStandardOutput) {
+        std::cout.flush();
+        transport::WriteStandardOutput(Bytes(text.begin(), text.end()));
+      } else {
+        transport::WriteFileAtomically(options.report, Bytes(text.begin(), text.end()));
+      }
+    } catch (const std::runtime_error& error) {
+      std::cerr << "oxlo: " << ErrorText(error) << "\n";
+      failed = true;
+    }
   }
   return failed ? kExitFailure : kExitOk;
 }
@@ -253,21 +298,6 @@ int FleetInventory(const FleetInventoryOptions& options) {
   } else {
     for (const FleetReading& r : readings) {
       std::cout << r.device.mac << "  " << EscapeControls(r.device.name) << "  "
-  // Last, so a report that cannot be written after all loses nothing else.
-  if (!options.report.empty()) {
-    const std::string text = report.dump(2, ' ', false, Document::error_handler_t::replace) + "\n";
-    try {
-      if (reportToStandardOutput) {
-        std::cout.flush();
-        transport::WriteStandardOutput(Bytes(text.begin(), text.end()));
-      } else {
-        transport::WriteFileAtomically(options.report, Bytes(text.begin(), text.end()));
-      }
-    } catch (const std::runtime_error& error) {
-      std::cerr << "oxlo: " << ErrorText(error) << "\n";
-      failed = true;
-    }
-  }
                 << (r.settings ? "read" : "not read: " + EscapeControls(r.error)) << "\n";
     }
   }
@@ -318,6 +348,8 @@ int Assign(const AssignOptions& options) {
     // A name that is no UTF-8 text goes back as the bytes it was.
     name = device->unreadableName.empty() ? device->name : device->unreadableName;
   }
+  // What the doctor would call a problem is not sent: an address no device
+  // can be reached at, a broken mask or gateway, an address already held.
   if (!options.force) {
     const std::string problems =
         AddressProblemText({ip, mask, gateway}, mac, found, transport::HostInterfaces());
@@ -421,6 +453,8 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
 
   const auto changeOptions = [](CLI::App* c, ConfigChangeOptions* o) {
     c->add_flag("--dry-run", o->dryRun, "Print the difference and send nothing");
+    c->add_flag("--force", o->force,
+                "Send even an address, mask or gateway the doctor calls a problem");
     c->add_flag("--json", o->json,
                 "Print {\"changed\", \"diff\", \"verified\"} as JSON instead of text");
     c->add_option("--timeout", o->timeout, "Seconds to wait for the read replies (default 2)");
@@ -454,8 +488,6 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   FleetApplyOptions* fa = &options_->fleetApply;
   CLI::App* fap = fleet_apply_ = fleet->add_subcommand(
       "apply", "Bring every device of a YAML inventory to its settings, many at once");
-    c->add_flag("--force", o->force,
-                "Send even an address, mask or gateway the doctor calls a problem");
   fap->add_option("inventory", fa->inventory, "YAML inventory: defaults and devices by MAC")
       ->required();
   fap->add_flag("--dry-run", fa->dryRun, "Read each device and show what would change");

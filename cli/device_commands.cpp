@@ -74,7 +74,8 @@ int ChangeSettings(const ConfigChangeOptions& options, const Document& document)
   };
   const SettingsChange change =
       ChangeDeviceSettings(mac.bytes, document, options.dryRun, Milliseconds(options.timeout),
-                           Milliseconds(options.ackTimeout));
+                           Milliseconds(options.ackTimeout), nullptr,
+                           options.force ? SettingsVet() : AddressVet(mac.text, search));
   if (options.json) {
     PrintChangeJson(std::cout, mac.text, change);
   } else {
@@ -106,19 +107,19 @@ int ConfigApply(const ConfigChangeOptions& options) {
 int Export(const ExportOptions& options) {
   const MacArgument mac = ParseMacArgument(options.mac);
   CheckTimeout(options.timeout);
-  // A FIFO or device in the file's place is refused before the device is asked.
   // Standard output is written where it leads (a pipe, a log appended to),
   // never replaced; the line saying so goes to stderr then.
   const bool toStandardOutput = transport::IsStandardOutput(options.file);
+  // A FIFO or device in the file's place is refused before the device is asked.
   if (!toStandardOutput) transport::CheckReplaceable(options.file);
   const DeviceSettings settings = ReadDeviceSettings(mac.bytes, Milliseconds(options.timeout));
-  transport::WriteFileAtomically(options.file, BuildSettingsFile(mac.bytes, settings));
   if (toStandardOutput) {
     std::cout.flush();
     transport::WriteStandardOutput(BuildSettingsFile(mac.bytes, settings));
     std::cerr << "Saved the settings of " << mac.text << " on standard output\n";
     return kExitOk;
   }
+  transport::WriteFileAtomically(options.file, BuildSettingsFile(mac.bytes, settings));
   std::cout << "Saved the settings of " << mac.text << " in " << options.file << "\n";
   return kExitOk;
 }

@@ -49,7 +49,6 @@ std::vector<std::string> PartsNotTakenAfterWrite(
     const MacField& mac, const DeviceSettings& settings, std::chrono::milliseconds timeout,
     const std::vector<WriteStep>& plan = WholeSettingsPlan(), DeviceLine* line = nullptr);
 
-// What a change of settings did.
 // After an acknowledged write of `written`: asks the discovery query (again
 // within `timeout`, as a read) until the device's reply comes, and names
 // what of the name and static address it does not show in use, as
@@ -59,20 +58,21 @@ std::vector<std::string> PartsNotInUseAfterWrite(const MacField& mac,
                                                  std::chrono::milliseconds timeout,
                                                  DeviceLine* line = nullptr);
 
+// What a change of settings did.
 struct SettingsChange {
   std::vector<SettingChange> diff;
   bool written = false;               // groups went, and the apply command
   bool verified = false;              // the device holds what is wanted, read back
   std::vector<std::string> notTaken;  // parts the read-back differs in
-};
   // Stored but not applied: what the discovery reply still shows old.
   std::vector<std::string> notInUse;
+};
 
-// Reads the device, changes what it holds by `document` (a whole or partial
 // "did not take: CAN settings" or "stored but not applied: name", for a
 // change written but not verified.
 std::string UnverifiedReason(const SettingsChange& change);
 
+// Reads the device, changes what it holds by `document` (a whole or partial
 // settings document), and sends only the groups that differ, then the apply
 // command; after the acknowledgement reads back to confirm, and a changed
 // name or static address is confirmed in the discovery reply. With `dryRun`,
