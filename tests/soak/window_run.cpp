@@ -50,7 +50,10 @@ bool WaitFor(Condition condition, int ms) {
 
 int Report(const std::vector<QString>& messages, const QString& success, bool restored) {
   const QString said = messages.empty() ? QString() : messages.back();
-  std::printf("said: %s\nrestored: %s\n", qPrintable(said), restored ? "yes" : "no");
+  // On one line, the reason a failed upload gives on its second included.
+  QString line = said;
+  line.replace("\r\n", " ").replace('\n', ' ');
+  std::printf("said: %s\nrestored: %s\n", qPrintable(line), restored ? "yes" : "no");
   return said == success ? 0 : 1;
 }
 
