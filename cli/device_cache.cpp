@@ -1,13 +1,70 @@
 #include "cli/device_cache.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
+#include <random>
 #include <string>
 #include <system_error>
 
 namespace oxlo::cli {
+namespace {
+
+// A descriptor closed on every way out.
+class OwnedDescriptor {
+ public:
+  explicit OwnedDescriptor(int fd) : fd_(fd) {}
+  OwnedDescriptor(const OwnedDescriptor&) = delete;
+  OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+  ~OwnedDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The folder the list lives in, opened without following a link, and only
+// when this user owns it and nobody else may write in it: in a shared folder
+// another user could otherwise plant a link where the list is written.
+int OpenOwnFolder(const std::filesystem::path& folder) {
+  ::mkdir(folder.c_str(), 0700);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || status.st_uid != ::geteuid() ||
+      (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A name no other process can guess ahead.
+std::string TemporaryName() {
+  std::random_device random;
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::string name = ".devices.";
+  for (int i = 0; i < 16; ++i) name += kDigits[random() % 16];
+  return name;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
 
 std::optional<std::filesystem::path> DeviceCachePath() {
   const char* cache = std::getenv("XDG_CACHE_HOME");
@@ -23,22 +80,25 @@ void RememberDevices(const std::vector<SeenDevice>& devices) {
   const std::optional<std::filesystem::path> path = DeviceCachePath();
   if (!path) return;
   std::error_code error;
-  std::filesystem::create_directories(path->parent_path(), error);
+  std::filesystem::create_directories(path->parent_path().parent_path(), error);
   if (error) return;
-  // Written aside and renamed, so a completion never reads half a list.
-  std::filesystem::path partial = *path;
-  partial += "." + std::to_string(::getpid());
-  {
-    std::ofstream out(partial, std::ios::trunc);
-    for (const SeenDevice& d : devices) out << d.record.mac << '\n';
-    out.flush();
-    if (!out) {
-      std::filesystem::remove(partial, error);
-      return;
-    }
+  const OwnedDescriptor folder(OpenOwnFolder(path->parent_path()));
+  if (folder.Get() < 0) return;
+  std::string text;
+  for (const SeenDevice& d : devices) text += d.record.mac + '\n';
+  // Written aside under a fresh name and renamed, so a completion never
+  // reads half a list and nothing planted is followed or overwritten.
+  const std::string partial = TemporaryName();
+  const int fd = ::openat(folder.Get(), partial.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  const bool written = WriteAll(fd, text);
+  const bool closed = ::close(fd) == 0;
+  const std::string name = path->filename().string();
+  if (!written || !closed ||
+      ::renameat(folder.Get(), partial.c_str(), folder.Get(), name.c_str()) != 0) {
+    ::unlinkat(folder.Get(), partial.c_str(), 0);
   }
-  std::filesystem::rename(partial, *path, error);
-  if (error) std::filesystem::remove(partial, error);
 }
 
 }  // namespace oxlo::cli

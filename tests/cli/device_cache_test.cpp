@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -91,6 +92,53 @@ TEST_F(DeviceCache, NoPlaceForTheListIsNoError) {
   ::setenv("XDG_CACHE_HOME", dir_.c_str(), 1);
   EXPECT_NO_THROW(RememberDevices(Devices({"02-00-00-00-00-01"})));
   EXPECT_EQ(Read(dir_ / "oxlo"), "a file\n");
+}
+
+// With the cache in a shared folder, another user's links at any name the
+// writer might use are never followed, and a folder that is not this user's
+// own, or that others may write in, is passed over.
+TEST_F(DeviceCache, NothingPlantedInASharedFolderIsFollowed) {
+  const fs::path victim = dir_ / "victim";
+  std::ofstream(victim) << "precious\n";
+  ::setenv("XDG_CACHE_HOME", dir_.c_str(), 1);
+  const fs::path folder = dir_ / "oxlo";
+
+  // The folder itself a link to another folder.
+  fs::create_directories(dir_ / "elsewhere");
+  fs::create_directory_symlink(dir_ / "elsewhere", folder);
+  RememberDevices(Devices({"02-00-00-00-00-01"}));
+  EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere"));
+  fs::remove(folder);
+
+  // Links at the list's name and at the names an earlier writer used.
+  fs::create_directory(folder);
+  fs::permissions(folder, fs::perms::owner_all);
+  for (const std::string& name : {std::string("devices.") + std::to_string(::getpid()),
+                                  std::string("devices.tmp"), std::string(".devices.tmp")}) {
+    fs::create_symlink(victim, folder / name);
+  }
+  RememberDevices(Devices({"02-00-00-00-00-02"}));
+  EXPECT_EQ(Read(victim), "precious\n");
+  EXPECT_EQ(Read(folder / "devices"), "02-00-00-00-00-02\n");
+  fs::create_symlink(victim, folder / "list-link");
+  fs::rename(folder / "list-link", folder / "devices");
+  RememberDevices(Devices({"02-00-00-00-00-03"}));
+  EXPECT_EQ(Read(victim), "precious\n");
+  EXPECT_FALSE(fs::is_symlink(folder / "devices"));
+  EXPECT_EQ(Read(folder / "devices"), "02-00-00-00-00-03\n");
+
+  // A folder others may write in is skipped.
+  for (const fs::perms others : {fs::perms::group_write, fs::perms::others_write}) {
+    fs::permissions(folder, fs::perms::owner_all | others);
+    RememberDevices(Devices({"02-00-00-00-00-04"}));
+    EXPECT_EQ(Read(folder / "devices"), "02-00-00-00-00-03\n");
+  }
+  // So is one another user owns (only root can make one here).
+  fs::permissions(folder, fs::perms::owner_all);
+  if (::geteuid() == 0 && ::chown(folder.c_str(), 65534, 65534) == 0) {
+    RememberDevices(Devices({"02-00-00-00-00-05"}));
+    EXPECT_EQ(Read(folder / "devices"), "02-00-00-00-00-03\n");
+  }
 }
 
 }  // namespace
