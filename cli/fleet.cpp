@@ -171,8 +171,14 @@ Document FleetReadingsJson(const std::vector<FleetReading>& readings) {
 
 namespace {
 
-// A CSV field: quoted where it holds a comma, quote or line break.
-std::string CsvField(const std::string& text) {
+// A CSV field as text: controls escaped as on a terminal, a leading
+// character a spreadsheet would start a formula with (= + - @) behind a
+// single quote, and quoted where it holds a comma or quote.
+std::string CsvField(const std::string& raw) {
+  std::string text = EscapeControls(raw);
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+    text.insert(0, 1, '\'');
+  }
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,35 @@ TEST(Inventory, RefusesWhatItCannotUseAndSaysWhere) {
       EXPECT_EQ(std::string(error.what()).rfind(c.error, 0), 0u) << error.what();
     }
   }
+}
+
+// A cell is text to a spreadsheet: no formula, no escape sequence, no line
+// break of its own.
+TEST(FleetCsv, CellsAreTextWhateverTheDevicesHold) {
+  DeviceSettings settings;
+  settings.network.name = "=HYPERLINK(\"http://x\",\"y\")";
+  settings.port.alias = "+cmd|' /C calc'!A0";
+  settings.can.id = "@SUM(1)";
+  settings.can.mask = "-2+3";
+  FleetReading hostile;
+  hostile.device.mac = "02-00-00-00-00-01";
+  hostile.device.model = "\x1b]0;pwned\x07";
+  hostile.device.version = "a\nb";
+  hostile.settings = settings;
+  FleetReading failed;
+  failed.device.mac = "02-00-00-00-00-02";
+  failed.device.model = "\tTab";
+  failed.error = "invoice\xE2\x80\xAEgnp.exe, \"quoted\"";
+  std::ostringstream out;
+  PrintFleetCsv(out, {hostile, failed});
+  const std::string csv = out.str();
+  for (const char* cell : {",\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\",", ",'+cmd|' /C calc'!A0,",
+                           ",'@SUM(1),", ",'-2+3,", ",\\x1b]0;pwned\\x07,a\\x0ab,", ",\\x09Tab,",
+                           ",\"invoice\\u202egnp.exe, \"\"quoted\"\"\","}) {
+    EXPECT_NE(csv.find(cell), std::string::npos) << cell << " not in\n" << csv;
+  }
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3) << csv;
+  for (char c : csv) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << csv;
 }
 
 // Nodes counted with every alias expanded, and nesting, in flow or block
