@@ -124,3 +124,19 @@ status=$(doctor "$work/third.json" --interface "$if2")
 [ "$status" = 0 ] || fail "doctor on $if2 exited $status: $(cat "$work/third.json")"
 [ "$(findings "$work/third.json")" = "02-00-5E-00-02-01 $if2 -
 02-00-5E-00-02-02 $if2 -" ] || fail "wrong devices on $if2: $(findings "$work/third.json")"
+
+# Another device answering with Press hall's MAC on the second network: both
+# are listed, each flagged; the same device through two adapters would be one.
+kill "${sim_pids[1]}"
+wait "${sim_pids[1]}" 2>/dev/null || true
+cat >"$work/twin.json" <<'JSON'
+[{"mac": "02-00-5E-00-01-01", "name": "Twin elsewhere", "ip": "10.58.0.150", "mask": "255.255.255.0", "gateway": "10.58.0.1"}]
+JSON
+start_sim "$OXLO_LAB_DEV2_NS" twin --config "$work/twin.json"
+doctor "$work/twins.json" >/dev/null
+[ "$(json_query "$work/twins.json" "sorted((x['interface'], x['ip'], [p['kind'] for p in x['problems']]) for x in d if x['mac'] == '02-00-5E-00-01-01')")" = \
+  "[('$if1', '10.57.0.101', ['one_mac_on_two_networks']), ('$if2', '10.58.0.150', ['one_mac_on_two_networks'])]" ] ||
+  fail "one MAC on two networks: $(findings "$work/twins.json")"
+"$OXLO_CLI" doctor --timeout 1 >"$work/twins.txt" || true
+grep -q "^  one MAC on two networks: another device with this MAC answers at 10.58.0.150 on $if2" \
+  "$work/twins.txt" || fail "$(cat "$work/twins.txt")"
