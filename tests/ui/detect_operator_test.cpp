@@ -7,8 +7,10 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTemporaryDir>
 
 #include "protocol/device_side.h"
@@ -84,6 +86,31 @@ TEST_F(DetectOperator, ApplySendsTheAddressStillBeingTypedAsTheValuesItReads) {
               std::vector<QString>{"Configuration of 1 device(s) was/were successful."});
     prompter.messages.clear();
   }
+}
+
+// A name with bidirectional controls shows them as marks, and an address
+// applied to its row sends the name back exactly as the device sent it.
+TEST_F(DetectOperator, BidiControlsInANameShowAsMarksAndGoBackUnchanged) {
+  const std::string name = "invoice\xE2\x80\xAEgnp.exe\xE2\x81\xA6";
+  Click(Button("FlatButton2"));
+  Reply(DiscoveryReply("Oxlo CG-100", kMacs[0], "1.0.1", name, "10.57.0.101"));
+  for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
+  network.ClearSent();
+  const QTableWidgetItem* cell = Grid().item(0, column::kName);
+  ASSERT_NE(cell, nullptr);
+  const auto* delegate = static_cast<QStyledItemDelegate*>(Grid().itemDelegate());
+  EXPECT_EQ(delegate->displayText(cell->data(Qt::DisplayRole), QLocale()),
+            "invoice\\u202Egnp.exe\\u2066");
+  EXPECT_EQ(Grid().Text(0, column::kName).toStdString(), name);
+
+  ClickCell(Grid(), 0, column::kIp);
+  Type(window, "10.57.0.77");
+  Click(Button("FlatButton1"));
+  const auto sent = network.Sent();
+  ASSERT_GE(sent.size(), 2u);
+  ASSERT_EQ(sent[1].data.size(), 57u);
+  std::string field(sent[1].data.begin() + 24, sent[1].data.begin() + 56);
+  EXPECT_EQ(field, name + std::string(32 - name.size(), '\0'));
 }
 
 TEST_F(DetectOperator, WebUsesTheRowAsShownAndWarnsOfAnAddressNotApplied) {

@@ -70,6 +70,20 @@ class CellDelegate final : public QStyledItemDelegate {
     return editor;
   }
 
+  // A device's name may hold bidirectional controls that would show
+  // "invoice\u202Egnp.exe" as "invoiceexe.png": they are shown as marks.
+  // Only the shown text changes; the cell keeps the name as the device sent it.
+  QString displayText(const QVariant& value, const QLocale& locale) const override {
+    QString text = QStyledItemDelegate::displayText(value, locale);
+    for (qsizetype i = text.size() - 1; i >= 0; --i) {
+      const char16_t c = text.at(i).unicode();
+      if ((c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+        text.replace(i, 1, QStringLiteral("\\u") + QString::number(c, 16).toUpper());
+      }
+    }
+    return text;
+  }
+
  protected:
   bool eventFilter(QObject* object, QEvent* event) override {
     if (event->type() == QEvent::KeyPress) {
