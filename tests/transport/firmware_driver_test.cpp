@@ -36,7 +36,8 @@ Bytes Image(std::size_t size) {
 FirmwareUpload::ImageReader ReaderOf(const Bytes& image) {
   return [&image, offset = std::size_t{0}](std::span<std::uint8_t> buffer) mutable {
     const std::size_t n = std::min(buffer.size(), image.size() - offset);
-    std::memcpy(buffer.data(), image.data() + offset, n);
+    if (n > 0)
+      std::memcpy(buffer.data(), image.data() + offset, n);  // an empty image has no data()
     offset += n;
     return n;
   };
