@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "protocol/discovery.h"
 #include "protocol/frame.h"
 
 namespace oxlo::cli {
@@ -46,6 +47,13 @@ void DeviceLine::Broadcast(ByteView message) {
     return;
   }
   endpoint_.Broadcast(message, kDevicePort);
+}
+
+void DeviceLine::AskDiscovery(std::chrono::steady_clock::time_point since) {
+  std::lock_guard lock(discovery_mutex_);
+  if (last_discovery_query_ >= since) return;
+  last_discovery_query_ = std::chrono::steady_clock::now();
+  Broadcast(BuildDiscoveryQuery());
 }
 
 void DeviceLine::Attach(DeviceSession* session) {

@@ -47,6 +47,11 @@ class DeviceLine {
     peer_host_ = std::move(host);
     peer_port_ = port;
   }
+  // Broadcasts the discovery query for a conversation that needs a reply to
+  // one sent at or after `since`, unless another conversation sent one since
+  // then: every device answers every query, so a fleet confirming many
+  // devices at once shares them.
+  void AskDiscovery(std::chrono::steady_clock::time_point since);
 
  private:
   friend class DeviceSession;
@@ -58,6 +63,8 @@ class DeviceLine {
   std::unordered_map<std::uint64_t, DeviceSession*> sessions_;
   std::string peer_host_;
   std::uint16_t peer_port_ = 0;
+  std::mutex discovery_mutex_;
+  std::chrono::steady_clock::time_point last_discovery_query_{};
   // Last, so its receiving thread stops before the members it reads go.
   transport::Endpoint endpoint_;
 };
@@ -85,6 +92,8 @@ class DeviceSession {
   std::uint16_t Port() const;
   // To 255.255.255.255:2057.
   void Broadcast(ByteView message);
+  // The line's AskDiscovery.
+  void AskDiscovery(Clock::time_point since) { line_.AskDiscovery(since); }
   // Hands each reply, with when it arrived, to `sink` on the receiving
   // thread instead of keeping it for Next(). Set before Open().
   using ReplySink = std::function<void(const transport::Datagram&)>;

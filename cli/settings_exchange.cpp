@@ -22,6 +22,10 @@ std::string JoinWithCommas(const std::vector<std::string>& parts) {
   return text;
 }
 
+// How long a conversation over a shared line waits for another's discovery
+// query before it sends its own.
+constexpr std::chrono::milliseconds kShareDiscoveryWait{50};
+
 std::unique_ptr<DeviceSession> SessionWith(DeviceLine* line, const MacField& mac,
                                            const std::vector<std::uint8_t>& replyCodes) {
   if (line != nullptr) return std::make_unique<DeviceSession>(*line, mac, replyCodes);
@@ -116,11 +120,14 @@ std::vector<std::string> PartsNotInUseAfterWrite(const MacField& mac,
   const std::unique_ptr<DeviceSession> own = SessionWith(line, mac, {code::kDiscovery});
   DeviceSession& session = *own;
   session.Open();
-  // Only a reply to our query counts, not one that came before it.
+  // Only a reply after the acknowledgement counts, not one that came before.
   session.Discard();
   for (int round = 0; round < ReadRounds::kRounds; ++round) {
-    session.Broadcast(BuildDiscoveryQuery());
-    const auto deadline = DeviceSession::Clock::now() + ReadRounds::RoundWait(timeout);
+    const auto since = DeviceSession::Clock::now();
+    // Over a shared line another device's query may serve this one too.
+    if (line != nullptr) std::this_thread::sleep_for(kShareDiscoveryWait);
+    session.AskDiscovery(since);
+    const auto deadline = since + ReadRounds::RoundWait(timeout);
     while (const std::optional<Bytes> reply = session.Next(deadline)) {
       if (const std::optional<DeviceRecord> shown = ParseDiscoveryReply(*reply)) {
         return PartsNotInUse(written, *shown);
