@@ -25,12 +25,12 @@ void FirmwareDriver::Start(FirmwareUpload& upload) {
 void FirmwareDriver::PostReply(ByteView reply, std::optional<ArrivalTime> arrived) {
   // Without the system's stamp, the hand-over: a receiving thread held up
   // while one run ends and the next begins brings a reply of the old run.
-  if (!arrived) arrived = std::chrono::system_clock::now();
+  const ArrivalTime came = arrived.value_or(std::chrono::system_clock::now());
   std::unique_lock lock(mutex_);
   if (upload_ == nullptr || failure_) return;
   // A neighbour's flood must not wake the upload, nor crowd out its answers.
   if (!FromFirmwareTarget(reply, upload_->Target())) return;
-  replies_.push_back(Pending{Bytes(reply.begin(), reply.end()), arrived});
+  replies_.push_back(Pending{Bytes(reply.begin(), reply.end()), came});
   if (driving_) {
     // A receiving thread that drives takes it after its send, and so does
     // this very thread when the reply came during its own send.
@@ -62,7 +62,7 @@ void FirmwareDriver::Drive(std::unique_lock<std::mutex>& lock,
           replies_.pop_front();
           // Here before the message went out: an answer to an earlier one,
           // or to an earlier upload, whatever number it echoes.
-          if (pending.arrived && *pending.arrived < sent_at_) continue;
+          if (pending.arrived < sent_at_) continue;
           if (upload_->OnReply(pending.reply) == ReplyVerdict::kRejected) {
             report_.refusal = pending.reply;
           }

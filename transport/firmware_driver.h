@@ -93,7 +93,7 @@ class FirmwareDriver {
   int receivers_waiting_ = 0;
   struct Pending {
     Bytes reply;
-    std::optional<ArrivalTime> arrived;
+    ArrivalTime arrived;
   };
   std::deque<Pending> replies_;
   // When the message in flight started to go out, on the clock of `arrived`.
