@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # `oxlo fleet apply` of a new name and local port to SOAK_FLEET_DEVICES
 # (default 100) simulated devices, SOAK_FLEET_RUNS times (default 10), over a
-# lossy link. Reads ask again for what did not answer, so at 2% loss a run
-# should end with at most 5 devices failed. A device reported applied counts
+# lossy link. Reads ask again for what did not answer, so with 2% of the
+# replies lost a run should end with at most 5 devices failed; only a lost
+# acknowledgement, never asked again, fails a device then. A device reported applied counts
 # only when it holds the change, as read over the unimpaired link.
 source "$(dirname "$0")/lib.sh"
 devices=${SOAK_FLEET_DEVICES:-100}
