@@ -83,7 +83,7 @@ while IFS='|' read -r mac ip settings message; do
 done <<'CASES'
 02-00-00-00-00-02|10.57.0.202|{can: {id: xyz}}|"msg": "oxlo: can.id: Please Check CAN ID Fomat"
 02-00-00-00-00-02|10.57.0.202|{port: {mode: Serial}}|"msg": "oxlo: port.mode: Please Check Operation Mode"
-02-00-00-00-00-02|10.57.0.103|{}|"msg": "oxlo: 10.57.0.103 is already held by 02-00-00-00-00-03
+02-00-00-00-00-02|10.57.0.103|{}|"msg": "oxlo: refused: 10.57.0.103 is also held by 02-00-00-00-00-03
 02-00-00-00-00-77|10.57.0.177|{}|"msg": "02-00-00-00-00-77 did not answer the search
 CASES
 
