@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "cli/arguments.h"
+#include "protocol/fields.h"
 
 namespace oxlo::cli {
 namespace {
@@ -287,6 +288,10 @@ std::vector<FleetDevice> ParseCheckedInventory(const std::string& yaml) {
         Refuse(entry.first, "unknown key " + key + " for " + device.mac);
       }
     }
+    if (!own.empty() && device.desired.contains("network") &&
+        !device.desired["network"].is_object()) {
+      Refuse(item, "network settings must be a map");
+    }
     for (const auto& [key, value] : own.items()) device.desired["network"][key] = value;
     devices.push_back(std::move(device));
   }
@@ -298,6 +303,9 @@ std::vector<FleetDevice> ParseCheckedInventory(const std::string& yaml) {
 void CheckInventoryShape(const std::string& yaml) {
   if (yaml.size() > kLargestInventory) {
     throw InventoryError("larger than " + std::to_string(kLargestInventory) + " bytes");
+  }
+  if (!IsValidUtf8(ByteView(reinterpret_cast<const std::uint8_t*>(yaml.data()), yaml.size()))) {
+    throw InventoryError("not UTF-8 text");
   }
   CheckFlowNesting(yaml);
   std::istringstream in(yaml);

@@ -28,15 +28,19 @@ struct Field {
 };
 
 // An error text cut to a length a terminal line can hold.
-std::string Shortened(std::string text) {
-  constexpr std::size_t kLongest = 160;
-  if (text.size() > kLongest) text = text.substr(0, kLongest - 3) + "...";
+std::string Shortened(std::string text, std::size_t longest = 160) {
+  if (text.size() > longest) text = text.substr(0, longest - 3) + "...";
   return text;
+}
+
+// A value as a message quotes it: text that is no UTF-8 is shown, not refused.
+std::string Shown(const Document& value) {
+  return value.dump(-1, ' ', false, Document::error_handler_t::replace);
 }
 
 // A message quotes what it was given, so never more than a short excerpt.
 [[noreturn]] void Refuse(const std::string& key, const std::string& problem) {
-  throw DocumentError(key, Shortened(problem));
+  throw DocumentError(Shortened(key, 38), Shortened(problem));
 }
 
 std::string UnknownCode(int code) {
@@ -73,11 +77,11 @@ int CodeOf(const std::string& key, const Document& value,
     if (text == UnknownCode(current) && !NameOfCode(names, current, first)) return current;
   }
   Refuse(key,
-         problem.empty() ? value.dump() + " is not one of: " + Choices(NameList(names)) : problem);
+         problem.empty() ? Shown(value) + " is not one of: " + Choices(NameList(names)) : problem);
 }
 
 std::string Text(const std::string& key, const Document& value) {
-  if (!value.is_string()) Refuse(key, "expected text, not " + value.dump());
+  if (!value.is_string()) Refuse(key, "expected text, not " + Shown(value));
   return value.get<std::string>();
 }
 
@@ -91,7 +95,7 @@ Ipv4Field Address(const std::string& key, const Document& value) {
 std::uint16_t Port(const std::string& key, const Document& value) {
   if (!value.is_number_integer() || value.get<std::int64_t>() < 0 ||
       value.get<std::int64_t>() > 65535) {
-    Refuse(key, "expected a whole number from 0 to 65535, not " + value.dump());
+    Refuse(key, "expected a whole number from 0 to 65535, not " + Shown(value));
   }
   return static_cast<std::uint16_t>(value.get<std::int64_t>());
 }
@@ -227,7 +231,7 @@ std::vector<Field> MakeFields() {
                  }
                  std::vector<std::string> rates;
                  for (int rate : kBaudRatesKbit) rates.push_back(std::to_string(rate));
-                 Refuse("can.bitrate_kbps", v.dump() + " is not one of: " + Choices(rates));
+                 Refuse("can.bitrate_kbps", Shown(v) + " is not one of: " + Choices(rates));
                }});
   f.push_back({"can.id_format", Kind::kText,
                [](const DeviceSettings& s) {
@@ -309,7 +313,7 @@ Flat Flatten(const Document& document) {
         if (!group.is_number_integer() || group.get<int>() < 1 ||
             group.get<int>() > kFilterGroupCount || !slot.is_number_integer() ||
             slot.get<int>() < 1 || slot.get<int>() > kSlotsPerGroup) {
-          Refuse("filters", "each filter names its group (1-8) and slot (1-4): " + entry.dump());
+          Refuse("filters", "each filter names its group (1-8) and slot (1-4): " + Shown(entry));
         }
         const std::string at =
             "filters." + std::to_string(group.get<int>()) + "." + std::to_string(slot.get<int>());
@@ -363,7 +367,7 @@ Document ParseSettingsDocument(std::string_view text) {
   CheckNesting(text);
   try {
     return Document::parse(text);
-  } catch (const Document::parse_error& error) {
+  } catch (const Document::exception& error) {  // a number too large too
     Refuse("", std::string("not valid JSON: ") + error.what());
   }
 }
@@ -478,7 +482,7 @@ void CheckDocumentShape(const Document& document) {
                       : field->kind == Kind::kNumber
                           ? value.is_number_integer() || value.is_string()
                           : value.is_string();
-    if (!fits) Refuse(key, "a value of the wrong kind: " + value.dump());
+    if (!fits) Refuse(key, "a value of the wrong kind: " + Shown(value));
     // A name is checked whole here: what it may hold does not depend on the device.
     if (key == "network.name") {
       DeviceSettings scratch;

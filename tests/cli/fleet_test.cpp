@@ -67,6 +67,9 @@ TEST(Inventory, RefusesWhatItCannotUseAndSaysWhere) {
       {"? [a]\n: b\n", "line 1: a key must be text"},
       {"devices: []\n---\ndevices: []\n", "more than one YAML document"},
       {"devices: [*nowhere]\n", ""},  // the YAML reader's own message
+      {"devices:\n  - {mac: 02-00-5E-00-01-01, name: \x9c}\n", "not UTF-8 text"},
+      {"defaults: {network: [1]}\ndevices:\n  - {mac: 02-00-5E-00-01-01, name: A}\n",
+       "line 3: network settings must be a map"},
   };
   for (const auto& c : cases) {
     try {

@@ -169,6 +169,7 @@ TEST(SettingsDocument, TextIsReadWithBoundedWorkAndShortErrors) {
       {R"({"network": ")" + std::string(100000, 'x') + R"(" x})", "not valid JSON: "},
       {"\xEF\xBB\xBF{\"port\": ", "not valid JSON: "},
       {"", "not valid JSON: "},
+      {R"({"port": {"local_port": -6E20206}})", "not valid JSON: "},  // a number too large
   };
   for (const auto& c : cases) {
     try {
@@ -178,6 +179,14 @@ TEST(SettingsDocument, TextIsReadWithBoundedWorkAndShortErrors) {
       EXPECT_EQ(std::string(error.what()).rfind(c.error, 0), 0u) << error.what();
       EXPECT_LE(std::string(error.what()).size(), 160u) << error.what();
     }
+  }
+  // Keys and values quoted in an error are cut short too.
+  try {
+    CheckDocumentShape(
+        Document::parse(R"({"network)" + std::string(1000, 'W') + R"(": {"name": "x"}})"));
+    ADD_FAILURE() << "taken";
+  } catch (const DocumentError& error) {
+    EXPECT_LE(std::string(error.what()).size(), 200u) << error.what();
   }
   // Brackets in strings are text; one byte-order mark is skipped.
   const std::string brackets(100, '[');
