@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -40,14 +41,18 @@ class ConfigReplies : public testing::ConfigWindow {
     options.faults = faults;
     auto device = std::make_shared<sim::Simulator>(std::vector<sim::DeviceState>{state}, options);
     auto drop = std::make_shared<std::set<std::uint8_t>>(std::move(dropFirst));
-    network.SetResponder([device, drop](const testing::SentDatagram& d) -> std::optional<Bytes> {
-      for (const sim::Outgoing& out : device->Handle(d.data, "10.57.0.1", 50000)) {
-        if (drop->erase(out.data[kCodeOffset]) != 0) continue;
-        return out.data;
-      }
-      return std::nullopt;
-    });
+    network.SetResponder(
+        [this, device, drop](const testing::SentDatagram& d) -> std::optional<Bytes> {
+          if (before_reply) before_reply(d);
+          for (const sim::Outgoing& out : device->Handle(d.data, "10.57.0.1", 50000)) {
+            if (drop->erase(out.data[kCodeOffset]) != 0) continue;
+            return out.data;
+          }
+          return std::nullopt;
+        });
   }
+  // Runs as the device takes each send, before it answers.
+  std::function<void(const testing::SentDatagram&)> before_reply;
   // Each reply handled may send a request whose reply waits in the inbox.
   void Events() {
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
@@ -113,6 +118,20 @@ TEST_F(ConfigReplies, TheReadBackAsksAgainButWritesAndApplyGoOnce) {
   EXPECT_EQ(Sent('N'), 2) << "read back, and asked again";
   EXPECT_EQ(Sent('O'), 2);
   EXPECT_EQ(Sent('C'), 1);
+}
+
+// A network reply from before the write still waits in the inbox as the
+// acknowledgement starts the read-back: it answers no request of it.
+TEST_F(ConfigReplies, AReplyQueuedBeforeTheReadBackAsksIsNoPartOfIt) {
+  OpenAndRead();
+  LossyDevice({});
+  before_reply = [this](const testing::SentDatagram& d) {
+    if (d.data[kCodeOffset] != 'A') return;
+    network.Deliver(BuildApplyAck(kMac));
+    network.Deliver(BuildNetworkReply(kMac, testing::DeviceNetwork()));  // the old name
+  };
+  TypeNameAndApply("Renamed");
+  EXPECT_EQ(prompter.messages, std::vector<QString>{kApplied});
 }
 
 // A late copy of an earlier acknowledgement waits in the inbox as Apply

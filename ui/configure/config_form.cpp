@@ -403,12 +403,8 @@ void TConfigForm::FlatButton1Click() {
     if (!plan.empty()) {
       // An acknowledgement that came before the apply command answers an
       // earlier one, never this.
-      const MacField mac = DeviceMac();
-      inbox_->ForgetWhere([&mac](const transport::Datagram& d) {
-        return d.data.size() > kCodeOffset && d.data[kCodeOffset] == code::kApplyAck &&
-               MacOf(d.data) == mac;
-      });
-      BroadcastToDevices(BuildApplyCommand(mac));
+      ForgetQueued(code::kApplyAck);
+      BroadcastToDevices(BuildApplyCommand(DeviceMac()));
       ack_wait_.Start();
       TimerAck->start(timing_.tickMs);
     }
@@ -447,7 +443,20 @@ void TConfigForm::SendReadSteps(const std::vector<ReadStep>& steps) {
   }
 }
 
+void TConfigForm::ForgetQueued(std::optional<std::uint8_t> replyCode) {
+  const MacField mac = DeviceMac();
+  inbox_->ForgetWhere([&mac, replyCode](const transport::Datagram& d) {
+    if (replyCode && (d.data.size() <= kCodeOffset || d.data[kCodeOffset] != *replyCode)) {
+      return false;
+    }
+    return MacOf(d.data) == mac;
+  });
+}
+
 void TConfigForm::StartReadBack() {
+  // Replies still waiting came before the read-back asked: they may show
+  // the settings from before the write.
+  ForgetQueued(std::nullopt);
   read_back_.emplace();
   opening_.reset();
   read_rounds_ = ReadRounds();
@@ -482,11 +491,7 @@ void TConfigForm::StartShownCheck(const NetworkSettings& written) {
   shown_check_ = written;
   shown_asks_ = 1;
   // Only a reply to this query shows what the device now runs.
-  const MacField mac = DeviceMac();
-  inbox_->ForgetWhere([&mac](const transport::Datagram& d) {
-    return d.data.size() > kCodeOffset && d.data[kCodeOffset] == code::kDiscovery &&
-           MacOf(d.data) == mac;
-  });
+  ForgetQueued(code::kDiscovery);
   BroadcastToDevices(BuildDiscoveryQuery());
   TimerReadBack->start(timing_.ackTicks * timing_.tickMs);
   TimerReadAgain->start(timing_.readAgainMs);

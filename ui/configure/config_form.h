@@ -135,6 +135,9 @@ class TConfigForm : public QDialog {
   void StartShownCheck(const NetworkSettings& written);
   void FinishShownCheck(const DeviceRecord& shown);
   void SendReadSteps(const std::vector<ReadStep>& steps);
+  // Drops the device's datagrams still waiting in the inbox, of `replyCode`
+  // only when given: they came before the message they would answer.
+  void ForgetQueued(std::optional<std::uint8_t> replyCode);
   // The read under way, the opening's or the read-back's; null when none.
   SettingsCollector* ReadUnderWay();
   // Waits with the window's events running.
