@@ -118,7 +118,10 @@ def same(r, **fields):
 of("Discovery query")
 for r in of("Discovery reply"):
     assert r["udp.length"] == str(8 + 85), r["udp.length"]
-    d = found[mac(r)]
+    d = dict(found[mac(r)])
+    if mac(r) == target_mac and r["oxlo.name"] == found[source_mac]["name"]:
+        # The import's check of what the target then has in use.
+        d.update({k: found[source_mac][k] for k in ("name", "ip", "mask", "gateway")})
     same(r, name=d["name"], ip=d["ip"], mask=d["mask"], gateway=d["gateway"], model=d["model"],
          version=d["version"])
 assert found[source_mac]["name"] == "Förderband Süd"

@@ -468,9 +468,14 @@ TEST_F(DetectOperator, ImportAndApplySendWhatTheCommandLineSends) {
       Reply(answer);
       if (cli_verdict.OnReply(*ParseDeviceReply(answer))) {
         // The device took the file: the read-back finds it.
-        for (const Bytes& reply : oxlo::testing::RepliesOf(target, ParseSettingsFile(file))) {
-          Reply(reply);
-        }
+        const DeviceSettings settings = ParseSettingsFile(file);
+        for (const Bytes& reply : oxlo::testing::RepliesOf(target, settings)) Reply(reply);
+        // And its discovery reply shows the name and address in use.
+        DeviceIdentity shown;
+        shown.mac = target;
+        shown.name = settings.network.name;
+        shown.ip = settings.network.address;
+        Reply(BuildDiscoveryReply(shown));
         return dialog.result();
       }
       for (int tick = 0; tick < AcknowledgementWait::kTicks; ++tick) {
