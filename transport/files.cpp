@@ -99,6 +99,30 @@ mode_t ModeForNewFile(const fs::path& file) {
   return 0666 & ~mask;
 }
 
+// A new file beside `target` (the path a write of `file` goes to), under a
+// name nobody can guess; its path is left in `temporary`.
+Descriptor CreateTemporaryBeside(const fs::path& file, const fs::path& target,
+                                 std::string& temporary) {
+  RefuseSpecialTarget(file, target);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  Descriptor fd(::mkstemp(temporary.data()));
+  if (!fd) throw FileError("cannot write", file, errno);
+  return fd;
+}
+
+// 0 once every byte went, else the error.
+int WriteAll(int fd, ByteView bytes) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    written += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 }  // namespace
 
 Bytes ReadFileStart(const fs::path& file, std::size_t limit) {
@@ -116,12 +140,8 @@ void CheckReplaceable(const fs::path& file) {
 }
 
 void CheckWritable(const fs::path& file) {
-  const fs::path target = WriteTarget(file);
-  RefuseSpecialTarget(file, target);
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  Descriptor fd(::mkstemp(temporary.data()));
-  if (!fd) throw FileError("cannot write", file, errno);
+  std::string temporary;
+  const Descriptor fd = CreateTemporaryBeside(file, WriteTarget(file), temporary);
   ::unlink(temporary.c_str());
 }
 
@@ -130,33 +150,20 @@ bool IsStandardOutput(const fs::path& file) {
 }
 
 void WriteStandardOutput(ByteView bytes) {
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw FileError("cannot write", "standard output", errno);
-    written += static_cast<std::size_t>(n);
+  if (const int error = WriteAll(STDOUT_FILENO, bytes)) {
+    throw FileError("cannot write", "standard output", error);
   }
 }
 
 void WriteFileAtomically(const fs::path& file, ByteView bytes) {
   const fs::path target = WriteTarget(file);
-  RefuseSpecialTarget(file, target);
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  Descriptor fd(::mkstemp(temporary.data()));
-  if (!fd) throw FileError("cannot write", file, errno);
+  std::string temporary;
+  Descriptor fd = CreateTemporaryBeside(file, target, temporary);
   const auto fail = [&](int error) {
     ::unlink(temporary.c_str());
     return FileError("cannot write", file, error);
   };
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw fail(errno);
-    written += static_cast<std::size_t>(n);
-  }
+  if (const int error = WriteAll(fd.get(), bytes)) throw fail(error);
   if (::fchmod(fd.get(), ModeForNewFile(target)) != 0 || ::fsync(fd.get()) != 0) throw fail(errno);
   // Closed here, so a failing close (a full disk over NFS) is reported.
   if (::close(fd.release()) != 0) throw fail(errno);
