@@ -121,11 +121,12 @@ TEST_F(DetectLab, SearchByIpReachesOnlyThatHostAndListsItsDevices) {
 
 TEST_F(DetectLab, FirmwareReachesTheDeviceWhole) {
   TFormDetect window(prompter, desktop, pacer, network);
-  window.FlatButton2Click();
+  testing::ShowActive(window);
+  testing::Click(window.findChild<QPushButton*>("FlatButton2"));
   ASSERT_TRUE(WaitFor([&] { return window.DeviceCount() == 3; }));
-  window.FlatButton6Click();
+  testing::Click(window.findChild<QPushButton*>("FlatButton6"));
   auto* grid = window.findChild<DeviceGrid*>("RGrid");
-  grid->setCurrentCell(1, column::kName);
+  testing::ClickCell(*grid, 1, column::kModel);
   const QString mac = grid->Text(1, column::kMac);
 
   QTemporaryDir dir;
@@ -137,7 +138,7 @@ TEST_F(DetectLab, FirmwareReachesTheDeviceWhole) {
   file.write(image);
   file.close();
   prompter.files = {path};
-  window.FlatButton7Click();
+  testing::Click(window.findChild<QPushButton*>("FlatButton7"));
   EXPECT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"});
 
   QFile saved(QString::fromStdString(Env("OXLO_TEST_FIRMWARE_OUT")) + "/" + mac + ".bin");
