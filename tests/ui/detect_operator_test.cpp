@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTemporaryDir>
+#include <cstdio>
 
 #include "protocol/device_side.h"
 #include "protocol/discovery.h"
@@ -195,6 +196,38 @@ TEST_F(DetectOperator, TheMarkerTellsWhyADeviceCannotBeReachedAndWebAsksFirst) {
 // doctor finds it in the neighbour table) is passed over in the marker's
 // tooltip and in Web's question alike; Web asks first for a duplicate
 // address too, and never opens this computer's own address.
+// Every suggestion taken: the doctor would probe round after round, the
+// window only one batch per look, so a crowded segment never holds it long.
+TEST_F(DetectOperator, ManyTroubledDevicesHoldTheWindowForOneBatchOfProbes) {
+  network.SetHostInterfaces({{"eth0", 0x0A390001, 24}});
+  network.SetProber([](const ProbeRequest&) {
+    return ProbeFinding{ProbeVerdict::kInUse, "a scripted probe"};
+  });
+  Click(Button("FlatButton2"));
+  for (int n = 0; n < 100; ++n) {
+    char mac[18];
+    std::snprintf(mac, sizeof mac, "02-00-00-00-01-%02X", n);
+    network.Deliver(
+        DiscoveryReply("Oxlo CG-100", mac, "1.0.1", "Oxlo", "192.168.1." + std::to_string(n + 1),
+                       "255.255.255.0", "0.0.0.0"),
+        "10.57.0.2", "eth0");
+  }
+  QCoreApplication::processEvents();
+  ASSERT_EQ(Grid().rowCount(), 100);
+  for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
+  for (int i = 0; i < 500 && network.probe_batches == 0; ++i) QTest::qWait(10);
+  QTest::qWait(300);  // the marks' timer has run
+  EXPECT_EQ(network.probe_batches, 1);
+
+  // Web on one of them probes one batch more, and asks first.
+  ClickCell(Grid(), 0, column::kModel);
+  prompter.answers = {Answer::No};
+  Click(Button("FlatButton4"));
+  EXPECT_EQ(network.probe_batches, 2);
+  EXPECT_EQ(prompter.messages.size(), 1u);
+  EXPECT_TRUE(desktop.urls.empty());
+}
+
 TEST_F(DetectOperator, TheWindowSuggestsWhatTheDoctorSuggestsWithATakenCandidate) {
   network.SetHostInterfaces({{"eth0", 0x0A390001, 24}, {"eth1", 0x0A3A0001, 24}});
   network.SetProber([](const ProbeRequest& r) {

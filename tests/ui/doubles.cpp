@@ -162,6 +162,7 @@ std::vector<HostInterface> FakeNetwork::HostInterfaces() {
 
 std::vector<ProbeFinding> FakeNetwork::ProbeAddresses(const std::vector<ProbeRequest>& requests) {
   if (!prober_) return Network::ProbeAddresses(requests);
+  ++probe_batches;
   std::vector<ProbeFinding> found;
   for (const ProbeRequest& r : requests) {
     probes_asked.push_back(r);

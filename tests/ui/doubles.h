@@ -79,6 +79,7 @@ class FakeNetwork final : public Network {
   void SetProber(Prober prober) { prober_ = std::move(prober); }
   std::vector<ProbeFinding> ProbeAddresses(const std::vector<ProbeRequest>& requests) override;
   std::vector<ProbeRequest> probes_asked;
+  int probe_batches = 0;  // calls of ProbeAddresses: the window waits for each
 
   // Hands the datagram to every open device endpoint from a separate thread,
   // as a receiving thread would, and returns once the handlers have run; from

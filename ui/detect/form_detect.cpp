@@ -480,14 +480,19 @@ void TFormDetect::AddDevice(const DeviceRecord& record, const std::string& inter
 }
 
 ProbedDiagnoses TFormDetect::Advice(bool mayProbe) {
+  // One batch of probes a call: the window waits for it, and a list of many
+  // troubled devices must not hold it for round after round. What is left
+  // is probed at the next call, Web's among them.
+  bool probed = false;
   return DiagnoseAndProbe(
       seen_.List(), network_.HostInterfaces(),
-      [this, mayProbe](const std::vector<ProbeRequest>& requests) {
+      [this, mayProbe, &probed](const std::vector<ProbeRequest>& requests) {
         std::vector<ProbeRequest> unknown;
         for (const ProbeRequest& r : requests) {
           if (probed_.count(r) == 0) unknown.push_back(r);
         }
-        if (mayProbe && !unknown.empty()) {
+        if (mayProbe && !probed && !unknown.empty()) {
+          probed = true;
           const std::vector<ProbeFinding> found = network_.ProbeAddresses(unknown);
           for (std::size_t k = 0; k < unknown.size() && k < found.size(); ++k) {
             probed_[unknown[k]] = found[k];
