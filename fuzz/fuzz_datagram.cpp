@@ -58,7 +58,8 @@ void CheckDiscoveryReply(ByteView d) {
   device.ip = Ipv4ToBytes(record->ip);
   device.gateway = Ipv4ToBytes(record->gateway);
   device.mask = Ipv4ToBytes(record->mask);
-  device.name = record->name;
+  // A name that is no text is carried as its bytes, as an assignment sends it back.
+  device.name = record->unreadableName.empty() ? record->name : record->unreadableName;
   device.version = record->version;
   device.model = record->model;
   const Bytes rebuilt = BuildDiscoveryReply(device);
