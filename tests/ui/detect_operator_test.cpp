@@ -212,10 +212,10 @@ TEST_F(DetectOperator, ManyTroubledDevicesHoldTheWindowForOneBatchOfProbes) {
                        "255.255.255.0", "0.0.0.0"),
         "10.57.0.2", "eth0");
   }
-  QCoreApplication::processEvents();
-  ASSERT_EQ(Grid().rowCount(), 100);
+  // The inbox hands a burst over in slices, with the event loop between.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Grid().rowCount() == 100; }, 30000));
   for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
-  for (int i = 0; i < 500 && network.probe_batches == 0; ++i) QTest::qWait(10);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return network.probe_batches > 0; }, 30000));
   QTest::qWait(300);  // the marks' timer has run
   EXPECT_EQ(network.probe_batches, 1);
 
