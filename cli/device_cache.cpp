@@ -10,23 +10,10 @@
 #include <string>
 #include <system_error>
 
+#include "transport/descriptor.h"
+
 namespace oxlo::cli {
 namespace {
-
-// A descriptor closed on every way out.
-class OwnedDescriptor {
- public:
-  explicit OwnedDescriptor(int fd) : fd_(fd) {}
-  OwnedDescriptor(const OwnedDescriptor&) = delete;
-  OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
-  ~OwnedDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The folder the list lives in, opened without following a link, and only
 // when this user owns it and nobody else may write in it: in a shared folder
@@ -82,22 +69,22 @@ void RememberDevices(const std::vector<SeenDevice>& devices) {
   std::error_code error;
   std::filesystem::create_directories(path->parent_path().parent_path(), error);
   if (error) return;
-  const OwnedDescriptor folder(OpenOwnFolder(path->parent_path()));
-  if (folder.Get() < 0) return;
+  const transport::Descriptor folder(OpenOwnFolder(path->parent_path()));
+  if (!folder) return;
   std::string text;
   for (const SeenDevice& d : devices) text += d.record.mac + '\n';
   // Written aside under a fresh name and renamed, so a completion never
   // reads half a list and nothing planted is followed or overwritten.
   const std::string partial = TemporaryName();
-  const int fd = ::openat(folder.Get(), partial.c_str(),
+  const int fd = ::openat(folder.get(), partial.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return;
   const bool written = WriteAll(fd, text);
   const bool closed = ::close(fd) == 0;
   const std::string name = path->filename().string();
   if (!written || !closed ||
-      ::renameat(folder.Get(), partial.c_str(), folder.Get(), name.c_str()) != 0) {
-    ::unlinkat(folder.Get(), partial.c_str(), 0);
+      ::renameat(folder.get(), partial.c_str(), folder.get(), name.c_str()) != 0) {
+    ::unlinkat(folder.get(), partial.c_str(), 0);
   }
 }
 
