@@ -9,12 +9,6 @@
 #include "transport/endpoint.h"
 
 namespace oxlo::cli {
-namespace {
-
-constexpr std::uint8_t kDhcp = 1;
-
-}  // namespace
-
 std::string AddressProblemText(const AddressSetting& setting, const std::string& mac,
                                const std::vector<SeenDevice>& devices,
                                const std::vector<HostInterface>& interfaces) {
@@ -42,7 +36,7 @@ SettingsVet AddressVet(const std::string& mac, std::function<std::vector<SeenDev
                                              const DeviceSettings& wanted) {
     const NetworkSettings& was = held.network;
     const NetworkSettings& now = wanted.network;
-    if (now.networkType == kDhcp) return;  // the static fields are not in use
+    if (now.networkType == kNetworkTypeDhcp) return;  // the static fields are not in use
     if (now.address == was.address && now.subnetMask == was.subnetMask &&
         now.gateway == was.gateway && now.networkType == was.networkType) {
       return;

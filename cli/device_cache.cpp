@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <system_error>
 
 #include "transport/descriptor.h"
+#include "transport/files.h"
 
 namespace oxlo::cli {
 namespace {
@@ -38,17 +38,6 @@ std::string TemporaryName() {
   std::string name = ".devices.";
   for (int i = 0; i < 16; ++i) name += kDigits[random() % 16];
   return name;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    written += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -79,7 +68,9 @@ void RememberDevices(const std::vector<SeenDevice>& devices) {
   const int fd = ::openat(folder.get(), partial.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return;
-  const bool written = WriteAll(fd, text);
+  const bool written =
+      transport::WriteAll(
+          fd, ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) == 0;
   const bool closed = ::close(fd) == 0;
   const std::string name = path->filename().string();
   if (!written || !closed ||

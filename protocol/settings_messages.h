@@ -41,8 +41,12 @@ Bytes BuildReadRequest(ReadRequestKind kind, const MacField& mac);
 // 0x02 'A', the MAC, 0x03.
 Bytes BuildApplyCommand(const MacField& mac);
 
+// The network type codes: the device keeps a static address, or asks DHCP.
+inline constexpr std::uint8_t kNetworkTypeStatic = 0;
+inline constexpr std::uint8_t kNetworkTypeDhcp = 1;
+
 struct NetworkSettings {
-  std::uint8_t networkType = 0;  // 0 static address, 1 DHCP
+  std::uint8_t networkType = kNetworkTypeStatic;
   Ipv4Field address{};
   Ipv4Field gateway{};
   Ipv4Field subnetMask{};

@@ -108,13 +108,14 @@ std::string ShownName(const std::string& name) {
 
 bool ChangesWhatIsShown(const NetworkSettings& held, const NetworkSettings& written) {
   if (ShownName(held.name) != ShownName(written.name)) return true;
-  return written.networkType == 0 && (held.networkType != 0 || held.address != written.address);
+  return written.networkType == kNetworkTypeStatic &&
+         (held.networkType != kNetworkTypeStatic || held.address != written.address);
 }
 
 std::vector<std::string> PartsNotInUse(const NetworkSettings& written, const DeviceRecord& shown) {
   std::vector<std::string> parts;
   if (shown.name != ShownName(written.name)) parts.push_back("name");
-  if (written.networkType == 0 && shown.ip != Ipv4ToText(written.address)) {
+  if (written.networkType == kNetworkTypeStatic && shown.ip != Ipv4ToText(written.address)) {
     parts.push_back("IP address");
   }
   return parts;

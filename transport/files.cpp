@@ -111,19 +111,19 @@ Descriptor CreateTemporaryBeside(const fs::path& file, const fs::path& target,
   return fd;
 }
 
-// 0 once every byte went, else the error.
+}  // namespace
+
 int WriteAll(int fd, ByteView bytes) {
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
+    if (n == 0) return EIO;  // no progress: never spin on it
     written += static_cast<std::size_t>(n);
   }
   return 0;
 }
-
-}  // namespace
 
 Bytes ReadFileStart(const fs::path& file, std::size_t limit) {
   struct stat status {};

@@ -31,6 +31,9 @@ void CheckWritable(const std::filesystem::path& file);
 // never renamed over whatever the descriptor leads to (a log it appends to).
 bool IsStandardOutput(const std::filesystem::path& file);
 
+// Writes all of `bytes` to `fd`; 0 once every byte went, else the error.
+int WriteAll(int fd, ByteView bytes);
+
 // Writes all of `bytes` to standard output. Throws std::runtime_error.
 void WriteStandardOutput(ByteView bytes);
 

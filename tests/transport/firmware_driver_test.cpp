@@ -135,11 +135,9 @@ class Device final : public InterfaceBroadcaster {
   std::thread worker_{[this] { Work(); }};
 };
 
-// Uploads `image` through a driver on `device` and waits in short slices,
-// as the window does; the last report.
-FirmwareDriver::Report Upload(Device& device, const Bytes& image) {
-  FirmwareDriver driver(device, kDevicePort);
-  device.Attach(driver);
+// Runs one upload of `image` through `driver` to its end, waiting in short
+// slices as the window does; the last report.
+FirmwareDriver::Report RunUpload(FirmwareDriver& driver, const Bytes& image) {
   FirmwareUpload upload(kMac, ReaderOf(image), kShortTimeouts);
   driver.Start(upload);
   FirmwareDriver::Report report;
@@ -148,12 +146,24 @@ FirmwareDriver::Report Upload(Device& device, const Bytes& image) {
     while (!report.Over());
   } catch (...) {
     driver.Stop();
-    device.Detach();
     throw;
   }
   driver.Stop();
-  device.Detach();
   return report;
+}
+
+// The same through a driver of its own on `device`.
+FirmwareDriver::Report Upload(Device& device, const Bytes& image) {
+  FirmwareDriver driver(device, kDevicePort);
+  device.Attach(driver);
+  try {
+    const FirmwareDriver::Report report = RunUpload(driver, image);
+    device.Detach();
+    return report;
+  } catch (...) {
+    device.Detach();
+    throw;
+  }
 }
 
 TEST(FirmwareDriver, RepliesSendTheNextMessageFromTheReceivingThread) {
@@ -287,22 +297,6 @@ class Scripted final : public InterfaceBroadcaster {
   OnSend on_send_;
   FirmwareDriver* driver_ = nullptr;
 };
-
-// Runs one upload of `image` through `driver` to its end.
-FirmwareDriver::Report RunUpload(FirmwareDriver& driver, const Bytes& image) {
-  FirmwareUpload upload(kMac, ReaderOf(image), kShortTimeouts);
-  driver.Start(upload);
-  FirmwareDriver::Report report;
-  try {
-    do report = driver.Wait(5ms);
-    while (!report.Over());
-  } catch (...) {
-    driver.Stop();
-    throw;
-  }
-  driver.Stop();
-  return report;
-}
 
 // Another device answers a neighbour's upload of the same size with the
 // same numbers while the target stays silent: nothing answers, and the
