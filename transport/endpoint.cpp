@@ -406,7 +406,10 @@ EveryInterface::EveryInterface(const std::vector<std::string>& localAddresses) {
 
 void EveryInterface::SendOnEveryInterface(ByteView data, std::uint16_t port) {
   for (auto& endpoint : endpoints_) {
-    endpoint->Open();
+    if (!endpoint->IsActive()) {
+      std::lock_guard lock(open_mutex_);
+      endpoint->Open();
+    }
     endpoint->Broadcast(data, port);
   }
 }

@@ -186,6 +186,8 @@ class EveryInterface final : public InterfaceBroadcaster {
 
  private:
   std::vector<std::unique_ptr<Endpoint>> endpoints_;
+  // Many uploads send from several threads; each endpoint opens once.
+  std::mutex open_mutex_;
 };
 
 // The IPv4 interfaces that are up, loopback excluded, in the platform's
