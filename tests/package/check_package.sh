@@ -43,7 +43,7 @@ appstreamcli validate --no-net "$root"/usr/share/metainfo/org.oxloconfig.OxloCon
 [ -f "$root"/usr/share/icons/hicolor/scalable/apps/org.oxloconfig.OxloConfig.svg ] || fail "no icon"
 ls "$root"/usr/lib/*/wireshark/plugins/oxlo.lua >/dev/null || fail "no Wireshark dissector"
 if command -v ansible-doc >/dev/null; then
-  for module in oxlo_facts oxlo_address oxlo_config; do
+  for module in oxlo_facts oxlo_address oxlo_config oxlo_firmware; do
     ANSIBLE_COLLECTIONS_PATH=$root/usr/share/ansible/collections HOME=$work \
       ansible-doc "oxlo.gateway.$module" >/dev/null || fail "Ansible does not find $module"
   done
