@@ -1,9 +1,12 @@
 #include "ui/detect/form_detect.h"
 
+#include <QCloseEvent>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -16,6 +19,7 @@
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "transport/files.h"
+#include "transport/firmware_fleet.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
 #include "ui/common/pacer.h"
@@ -25,6 +29,7 @@
 #include "ui/detect/device_grid.h"
 #include "ui/detect/firmware_runner.h"
 #include "ui/detect/form_search_ip.h"
+#include "ui/detect/rollout_dialog.h"
 
 namespace oxlo::ui {
 namespace {
@@ -34,6 +39,8 @@ const char kSearchStartText[] = "        Search ends in = 10 seconds";
 const char kRemainTimeText[] = "        Remain time = ";
 const char kListFullText[] = "List full : ";
 constexpr int kDiagnosisDelayMs = 150;
+// The upgraded device is asked this often whether it is back.
+constexpr int kComebackAskMs = 1000;
 
 QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -117,6 +124,22 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Pacer& pacer, Net
   connect(RGrid, &QTableWidget::cellDoubleClicked, this, &TFormDetect::RGridDblClick);
   connect(TimerFIND, &QTimer::timeout, this, &TFormDetect::TimerFINDTimer);
   connect(diagnosis_timer_, &QTimer::timeout, this, &TFormDetect::ShowDiagnoses);
+  comeback_timer_ = new QTimer(this);
+  comeback_timer_->setInterval(kComebackAskMs);
+  connect(comeback_timer_, &QTimer::timeout, this, &TFormDetect::ComebackTick);
+
+  device_menu_ = new QMenu(this);
+  device_menu_->setObjectName("DeviceMenu");
+  device_menu_->setAccessibleName(tr("Device list menu"));
+  QAction* several = device_menu_->addAction(tr("&Upgrade firmware of several devices…"));
+  several->setObjectName("UpgradeSeveral");
+  connect(several, &QAction::triggered, this, &TFormDetect::OpenRolloutDialog);
+  connect(device_menu_, &QMenu::aboutToShow, this,
+          [this, several] { several->setEnabled(device_count_ > 0 && !rollout_running_); });
+  RGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(RGrid, &QWidget::customContextMenuRequested, this, &TFormDetect::ShowDeviceMenu);
+  // The context-menu key and Shift+F10 open it where the current row is.
+  RGrid->installEventFilter(this);
   connect(RGrid, &QTableWidget::currentCellChanged, this, &TFormDetect::RGridRowEnter);
   connect(RGrid, &DeviceGrid::RowEditStarted, this, &TFormDetect::RGridAfterEdit);
 
@@ -129,6 +152,8 @@ TFormDetect::TFormDetect(Prompter& prompter, Desktop& desktop, Pacer& pacer, Net
 }
 
 TFormDetect::~TFormDetect() {
+  // A rollout still running ends before the endpoints it uses go.
+  delete rollout_dialog_;
   // The receiving thread calls into this window; stop it first.
   udp_server_->Close();
 }
@@ -145,6 +170,7 @@ void TFormDetect::ClearList() {
   device_count_ = 0;
   seen_.Clear();
   probed_.clear();
+  reported_versions_.clear();
   diagnosis_timer_->stop();
   RGrid->setRowCount(0);
   RGrid->viewport()->update();
@@ -155,11 +181,15 @@ void TFormDetect::OpenServer() {
 }
 
 void TFormDetect::CloseServer() {
+  // The watch asks through this endpoint and hears through it.
+  comeback_timer_->stop();
+  comeback_.reset();
   udp_server_->Close();
   server_inbox_->Forget();
 }
 
 void TFormDetect::StartBroadcastSearch() {
+  EndComebackWatch();
   ClearList();
   RunAction([this] {
     udp_server_->SetDefaultPort(kDevicePort);
@@ -211,6 +241,7 @@ void TFormDetect::FlatButton6Click() {
 void TFormDetect::FlatButton3Click() {
   TFormSearchIP dialog(prompter_, this);
   if (run_dialog_(dialog) != QDialog::Accepted) return;
+  EndComebackWatch();
   ClearList();
   saved_count_ = device_count_;
   // The dialog accepted the text, so it reads; the socket takes only the plain dotted quad.
@@ -298,11 +329,19 @@ void TFormDetect::FlatButton7Click() {
   FlatPanel1->setEnabled(false);
   FlatPanel2->setEnabled(false);
   QString message;
+  const std::string mac = RGrid->Text(row, column::kMac).toStdString();
+  std::string versionBefore;
+  if (row < static_cast<int>(seen_.Size())) {
+    versionBefore = seen_.List()[static_cast<std::size_t>(row)].record.version;
+    if (const auto it = reported_versions_.find(mac); it != reported_versions_.end()) {
+      versionBefore = it->second;
+    }
+  }
   try {
-    const transport::FirmwareDriver::Report report =
-        UploadFirmware(*path, MacToBytes(RGrid->Text(row, column::kMac).toStdString()));
+    const transport::FirmwareDriver::Report report = UploadFirmware(*path, MacToBytes(mac));
     if (report.state == FirmwareUpload::kSucceeded) {
       message = "Updating firmware was successful";
+      StartComebackWatch(mac, versionBefore);
     } else {
       // The operator learns which message failed and how, as oxlo says it.
       message = "Updating firmware was failed";
@@ -388,6 +427,8 @@ void TFormDetect::FlatButton1Click() {
       }
     }
   }
+  // The list is searched again below, every device's reply heard.
+  EndComebackWatch();
   int applied = 0;
   bool finished = false;
   RunAction([&] {
@@ -427,6 +468,26 @@ void TFormDetect::FlatButton1Click() {
 
 void TFormDetect::UDPServerUDPRead(const transport::Datagram& datagram) {
   const std::optional<std::uint8_t> code = AcceptDatagram(datagram.data);
+  if (code != code::kFirmwareReply && code != code::kDiscovery) return;
+  {
+    std::unique_lock lock(fleet_mutex_);
+    if (transport::FirmwareFleet* fleet = fleet_) {
+      // Counted, so the fleet is not taken away while it is handed this.
+      ++fleet_posts_;
+      lock.unlock();
+      struct Done {
+        TFormDetect& window;
+        ~Done() {
+          std::lock_guard relock(window.fleet_mutex_);
+          if (--window.fleet_posts_ == 0) window.fleet_idle_.notify_all();
+        }
+      } done{*this};
+      fleet->Post(datagram);
+      // The list shows the versions the devices report meanwhile.
+      if (code == code::kDiscovery) server_inbox_->Push(datagram);
+      return;
+    }
+  }
   if (code == code::kFirmwareReply) {
     // Straight to a waiting upload: the device waits for our next message.
     // Only the target's replies count, and only those that came after the
@@ -438,9 +499,154 @@ void TFormDetect::UDPServerUDPRead(const transport::Datagram& datagram) {
 }
 
 void TFormDetect::OnServerDatagram(const transport::Datagram& datagram) {
-  if (const std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data)) {
-    AddDevice(*record, datagram.interfaceName, datagram.localAddress);
+  const std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data);
+  if (!record) return;
+  if (rollout_running_) {
+    ShowReportedVersion(*record);
+    return;
   }
+  if (comeback_) {
+    // The list stays as it is: only the upgraded device's version changes.
+    if (record->mac != comeback_->mac) return;
+    ShowReportedVersion(*record);
+    const RolloutClock::time_point now = RolloutClock::now();
+    const bool afterQuiet = now - comeback_->lastSign >= ComebackWatch::kQuiet;
+    comeback_->lastSign = now;
+    // Back from its restart, or already running other firmware.
+    if (afterQuiet || record->version != comeback_->versionBefore) EndComebackWatch();
+    return;
+  }
+  AddDevice(*record, datagram.interfaceName, datagram.localAddress);
+}
+
+void TFormDetect::ShowReportedVersion(const DeviceRecord& record) {
+  if (record.mac.empty()) return;
+  const QString mac = QString::fromStdString(record.mac);
+  const QString version = Latin1(record.version);
+  bool listed = false;
+  for (int row = 0; row < RGrid->rowCount(); ++row) {
+    if (RGrid->Text(row, column::kMac) != mac) continue;
+    listed = true;
+    if (RGrid->Text(row, column::kVersion) != version) {
+      RGrid->SetText(row, column::kVersion, version);
+    }
+  }
+  if (listed) reported_versions_[record.mac] = record.version;
+}
+
+void TFormDetect::StartComebackWatch(const std::string& mac, const std::string& versionBefore) {
+  const RolloutClock::time_point now = RolloutClock::now();
+  // The upload left the endpoint open: the device's replies come to it.
+  comeback_ = Comeback{mac, versionBefore, now, now + comeback_within_};
+  comeback_timer_->start();
+}
+
+void TFormDetect::ComebackTick() {
+  if (!comeback_) return;
+  if (RolloutClock::now() >= comeback_->deadline) {
+    EndComebackWatch();
+    return;
+  }
+  try {
+    // As the search asks.
+    udp_server_->SetBroadcastEnabled(true);
+    udp_server_->Broadcast(BuildDiscoveryQuery(), kDevicePort);
+  } catch (const std::exception&) {
+    // No box for a watch the operator did not ask for: the row keeps what it showed.
+    EndComebackWatch();
+  }
+}
+
+void TFormDetect::EndComebackWatch() {
+  if (!comeback_) return;
+  comeback_timer_->stop();
+  comeback_.reset();
+  if (!TimerFIND->isActive() && !rollout_running_) CloseServer();
+}
+
+void TFormDetect::ShowDeviceMenu(const QPoint& at) {
+  if (!FlatPanel2->isEnabled()) return;
+  device_menu_->popup(RGrid->viewport()->mapToGlobal(at));
+}
+
+bool TFormDetect::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == RGrid && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool menuKey = key->key() == Qt::Key_Menu && key->modifiers() == Qt::NoModifier;
+    const bool shiftF10 = key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier;
+    if (menuKey || shiftF10) {
+      const QRect cell = RGrid->visualRect(RGrid->currentIndex());
+      ShowDeviceMenu(cell.isValid() ? cell.center() : QPoint(0, 0));
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TFormDetect::OpenRolloutDialog() {
+  RGrid->CommitPendingEdit();
+  if (rollout_running_) return;
+  // A dialog left open lists what the list held then: a fresh one.
+  delete rollout_dialog_;
+  std::vector<DeviceRecord> devices;
+  for (const SeenDevice& seen : seen_.List()) {
+    DeviceRecord record = seen.record;
+    if (const auto it = reported_versions_.find(record.mac); it != reported_versions_.end()) {
+      record.version = it->second;
+    }
+    devices.push_back(std::move(record));
+  }
+  if (devices.empty()) {
+    ShowMessage(tr("No Oxlo device was found.\r\nPlease connect an Oxlo."));
+    return;
+  }
+  RolloutDialog::Hooks hooks;
+  hooks.route = [this](transport::FirmwareFleet* fleet) { RouteToFleet(fleet); };
+  hooks.running = [this](bool running) { SetRolloutRunning(running); };
+  auto* dialog = new RolloutDialog(prompter_, *every_interface_, std::move(devices),
+                                   {timeouts_, comeback_within_}, std::move(hooks), this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowModality(Qt::WindowModal);
+  rollout_dialog_ = dialog;
+  dialog->show();
+  dialog->raise();
+  dialog->activateWindow();
+}
+
+void TFormDetect::RouteToFleet(transport::FirmwareFleet* fleet) {
+  if (fleet != nullptr) {
+    if (TimerFIND->isActive()) SetSearching(false);
+    EndComebackWatch();
+    udp_server_->SetDefaultPort(kDevicePort);
+    OpenServer();
+    std::lock_guard lock(fleet_mutex_);
+    fleet_ = fleet;
+    return;
+  }
+  {
+    std::unique_lock lock(fleet_mutex_);
+    fleet_ = nullptr;
+    fleet_idle_.wait(lock, [this] { return fleet_posts_ == 0; });
+  }
+  CloseServer();
+}
+
+void TFormDetect::SetRolloutRunning(bool running) {
+  rollout_running_ = running;
+  FlatPanel1->setEnabled(!running);
+  FlatPanel2->setEnabled(!running);
+  FlatButton1->setEnabled(!running);
+}
+
+void TFormDetect::closeEvent(QCloseEvent* event) {
+  if (rollout_running_ && rollout_dialog_ != nullptr) {
+    // The dialog asks whether to stop; this window stays until it ended.
+    rollout_dialog_->reject();
+    event->ignore();
+    return;
+  }
+  EndComebackWatch();
+  QWidget::closeEvent(event);
 }
 
 void TFormDetect::AddDevice(const DeviceRecord& record, const std::string& interfaceName,

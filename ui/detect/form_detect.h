@@ -2,26 +2,38 @@
 // it, the search by IP and the Apply of edited addresses.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "protocol/bytes.h"
 #include "protocol/discovery.h"
 #include "protocol/firmware.h"
+#include "protocol/firmware_rollout.h"
 #include "protocol/network_diagnosis.h"
 #include "transport/endpoint.h"
 #include "transport/firmware_driver.h"
 #include "ui/common/datagram_inbox.h"
+#include "ui/detect/rollout_dialog.h"
 
 class QDialog;
 class QFrame;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTimer;
+
+namespace oxlo::transport {
+class FirmwareFleet;
+}
 
 namespace oxlo::ui {
 
@@ -48,6 +60,16 @@ class TFormDetect : public QWidget {
   void SetDialogRunner(DialogRunner runner) { run_dialog_ = std::move(runner); }
   // The configuration window the Config button and a double-click open.
   void SetConfigForm(TConfigForm* form) { config_form_ = form; }
+
+  // How long an upgraded device has to come back with its new firmware:
+  // the watch after a single upgrade and each device of a rollout. Tests
+  // shorten it.
+  void SetComebackWithin(std::chrono::milliseconds within) { comeback_within_ = within; }
+  // Whether the device of the last single upgrade is being watched for its
+  // comeback, its replies updating its row's version.
+  bool WatchingComeback() const { return comeback_.has_value(); }
+  // The open dialog of the rollout over several devices, if any.
+  RolloutDialog* Rollouts() const { return rollout_dialog_; }
 
   int DeviceCount() const { return device_count_; }
   // Rows the list holds at most, so a flood of spoofed replies cannot fill
@@ -83,8 +105,29 @@ class TFormDetect : public QWidget {
   void UDPServerUDPRead(const transport::Datagram& datagram);
   void RGridRowEnter();
   void RGridAfterEdit(int row);
+  // The device list's menu, at a point of its viewport.
+  void ShowDeviceMenu(const QPoint& at);
+  // "Upgrade firmware of several devices…": the listed devices in a dialog.
+  void OpenRolloutDialog();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // After a successful single upgrade: asks the devices every second until
+  // the upgraded one answers after a quiet spell, reports another version
+  // than before, or the time is up.
+  void StartComebackWatch(const std::string& mac, const std::string& versionBefore);
+  void ComebackTick();
+  // Ends the watch; the endpoint closes unless a search or a rollout uses it.
+  void EndComebackWatch();
+  // The row of this MAC shows the version its device reported now.
+  void ShowReportedVersion(const DeviceRecord& record);
+  // Routes the receiving endpoint's datagrams to a rollout's fleet, or
+  // stops that once no datagram is being handed over.
+  void RouteToFleet(transport::FirmwareFleet* fleet);
+  void SetRolloutRunning(bool running);
   void OpenServer();
   void CloseServer();
   // Applies one discovery reply on the UI thread, in arrival order.
@@ -139,6 +182,27 @@ class TFormDetect : public QWidget {
   SeenDevices seen_{kMaxListedDevices};
   // What probes found, for the list as it is: asked once, not at each look.
   std::map<ProbeRequest, ProbeFinding> probed_;
+  // Versions the listed devices reported after their listing, by MAC.
+  std::map<std::string, std::string> reported_versions_;
+
+  struct Comeback {
+    std::string mac;
+    std::string versionBefore;
+    RolloutClock::time_point lastSign;
+    RolloutClock::time_point deadline;
+  };
+  std::optional<Comeback> comeback_;
+  std::chrono::milliseconds comeback_within_ = ComebackWatch::kDefaultBackWithin;
+  QTimer* comeback_timer_;
+
+  // The rollout's fleet takes what the receiving thread reads while set.
+  std::mutex fleet_mutex_;
+  std::condition_variable fleet_idle_;
+  transport::FirmwareFleet* fleet_ = nullptr;  // under fleet_mutex_
+  int fleet_posts_ = 0;                        // hand-overs running, under fleet_mutex_
+  bool rollout_running_ = false;
+  QPointer<RolloutDialog> rollout_dialog_;
+  QMenu* device_menu_;
 
   QFrame* FlatPanel1;
   QPushButton* FlatButton1;
