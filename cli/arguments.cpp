@@ -1,5 +1,6 @@
 #include "cli/arguments.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 
@@ -54,6 +55,23 @@ std::chrono::milliseconds ReplyWaitArgument(const std::string& option, long long
     throw UsageError(option + " must be 1 to " + std::to_string(longest.count()) + " ms");
   }
   return std::chrono::milliseconds(ms);
+}
+
+std::string FixedTextArgument(const std::string& option, const std::string& text,
+                              std::size_t width) {
+  const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F;
+  });
+  if (text.empty() || text.size() > width || !printable) {
+    throw UsageError(option + " must be 1 to " + std::to_string(width) +
+                     " printable ASCII characters");
+  }
+  return text;
+}
+
+std::chrono::seconds BackWithinArgument(long long seconds) {
+  if (seconds < 1 || seconds > 3600) throw UsageError("--back-within must be 1 to 3600 seconds");
+  return std::chrono::seconds(seconds);
 }
 
 }  // namespace oxlo::cli

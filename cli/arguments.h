@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -40,5 +41,16 @@ std::chrono::milliseconds Milliseconds(double seconds);
 // A reply wait in milliseconds, 1 to `longest`; `option` names it in the error.
 std::chrono::milliseconds ReplyWaitArgument(const std::string& option, long long ms,
                                             std::chrono::milliseconds longest);
+
+// Text compared with a fixed field of the discovery reply (the firmware
+// version holds 8 bytes, the model 20): 1 to `width` printable ASCII
+// characters, since a longer or other text could never match.
+inline constexpr std::size_t kVersionWidth = 8;
+inline constexpr std::size_t kModelWidth = 20;
+std::string FixedTextArgument(const std::string& option, const std::string& text,
+                              std::size_t width);
+
+// --back-within: whole seconds, 1 to 3600.
+std::chrono::seconds BackWithinArgument(long long seconds);
 
 }  // namespace oxlo::cli

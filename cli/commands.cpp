@@ -7,6 +7,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "cli/address_checks.h"
 #include "cli/arguments.h"
@@ -15,6 +16,7 @@
 #include "cli/device_search.h"
 #include "cli/exit_codes.h"
 #include "cli/fleet.h"
+#include "cli/fleet_firmware.h"
 #include "cli/network_doctor.h"
 #include "cli/output.h"
 #include "cli/upload_progress.h"
@@ -22,6 +24,7 @@
 #include "transport/address_probe.h"
 #include "transport/endpoint.h"
 #include "transport/files.h"
+#include "transport/firmware_fleet.h"
 
 namespace oxlo::cli {
 namespace {
@@ -50,6 +53,24 @@ struct FleetApplyOptions {
   int parallel = 256;
   double timeout = 2.0;
   double ackTimeout = 5.0;
+};
+
+struct FleetFirmwareOptions {
+  std::string inventory;
+  std::string image;
+  std::string version;
+  std::optional<std::string> model;
+  bool force = false;
+  int canary = 1;
+  int parallel = 16;
+  int maxFailures = 1;
+  long long backWithin = 180;
+  double searchTimeout = 3.0;
+  long long dataTimeoutMs = 4000;
+  long long endTimeoutMs = 41000;
+  bool dryRun = false;
+  bool json = false;
+  std::string report;
 };
 
 struct FleetInventoryOptions {
@@ -153,6 +174,50 @@ int Doctor(const DoctorOptions& options) {
   return problems ? kExitFailure : kExitOk;
 }
 
+// An inventory file read with bounded work; throws InventoryError naming the file.
+std::vector<FleetDevice> ReadInventory(const std::string& file) {
+  // A wrong file is not read whole.
+  const Bytes bytes = transport::ReadFileStart(file, kLargestInventory + 1);
+  if (bytes.size() > kLargestInventory) {
+    throw InventoryError(file + ": larger than an inventory can be");
+  }
+  try {
+    return ParseInventory(std::string(bytes.begin(), bytes.end()));
+  } catch (const InventoryError& error) {
+    throw InventoryError(file + ": " + error.what());
+  }
+}
+
+// The report is written at the end; a path it cannot go to is known before
+// anything is sent.
+void CheckReportPath(const std::string& report) {
+  if (report.empty() || transport::IsStandardOutput(report)) return;
+  try {
+    transport::CheckWritable(report);
+  } catch (const std::runtime_error& error) {
+    throw UsageError(std::string("--report: ") + error.what());
+  }
+}
+
+// Writes the report where --report names, replacing a file whole or adding
+// to standard output; says on stderr why it could not.
+bool WriteReport(const std::string& path, const Document& report) {
+  if (path.empty()) return true;
+  const std::string text = report.dump(2, ' ', false, Document::error_handler_t::replace) + "\n";
+  try {
+    if (transport::IsStandardOutput(path)) {
+      std::cout.flush();
+      transport::WriteStandardOutput(Bytes(text.begin(), text.end()));
+    } else {
+      transport::WriteFileAtomically(path, Bytes(text.begin(), text.end()));
+    }
+  } catch (const std::runtime_error& error) {
+    std::cerr << "oxlo: " << ErrorText(error) << "\n";
+    return false;
+  }
+  return true;
+}
+
 void CheckParallel(int parallel) {
   if (parallel < 1 || parallel > 1024) throw UsageError("--parallel: from 1 to 1024");
 }
@@ -161,17 +226,7 @@ int FleetApply(const FleetApplyOptions& options) {
   CheckParallel(options.parallel);
   CheckTimeout(options.timeout);
   CheckTimeout(options.ackTimeout);
-  // A wrong file is not read whole.
-  const Bytes bytes = transport::ReadFileStart(options.inventory, kLargestInventory + 1);
-  if (bytes.size() > kLargestInventory) {
-    throw InventoryError(options.inventory + ": larger than an inventory can be");
-  }
-  std::vector<FleetDevice> devices;
-  try {
-    devices = ParseInventory(std::string(bytes.begin(), bytes.end()));
-  } catch (const InventoryError& error) {
-    throw InventoryError(options.inventory + ": " + error.what());
-  }
+  std::vector<FleetDevice> devices = ReadInventory(options.inventory);
   // Every device's document is checked as far as it can be without the
   // device before anything is sent to any of them: one bad value would
   // otherwise leave the fleet half applied.
@@ -183,16 +238,7 @@ int FleetApply(const FleetApplyOptions& options) {
       throw InventoryError(options.inventory + ": " + device.mac + ": " + error.what());
     }
   }
-  // The report is written at the end; a path it cannot go to is known now.
-  const bool reportToStandardOutput =
-      !options.report.empty() && transport::IsStandardOutput(options.report);
-  if (!options.report.empty() && !reportToStandardOutput) {
-    try {
-      transport::CheckWritable(options.report);
-    } catch (const std::runtime_error& error) {
-      throw UsageError(std::string("--report: ") + error.what());
-    }
-  }
+  CheckReportPath(options.report);
   // Addresses given to two devices, or held by this computer or a device
   // outside the inventory, or that the doctor would call a problem.
   FleetOptions fleet;
@@ -254,20 +300,103 @@ int FleetApply(const FleetApplyOptions& options) {
     failed = true;
   }
   // Last, so a report that cannot be written after all loses nothing else.
-  if (!options.report.empty()) {
-    const std::string text = report.dump(2, ' ', false, Document::error_handler_t::replace) + "\n";
+  if (!WriteReport(options.report, report)) failed = true;
+  return failed ? kExitFailure : kExitOk;
+}
+
+int FleetFirmware(const FleetFirmwareOptions& options) {
+  RolloutOptions rollout;
+  rollout.version = FixedTextArgument("--version", options.version, kVersionWidth);
+  if (options.model) rollout.model = FixedTextArgument("--model", *options.model, kModelWidth);
+  rollout.force = options.force;
+  if (options.canary < 0) throw UsageError("--canary must be 0 or more");
+  rollout.canary = static_cast<std::size_t>(options.canary);
+  CheckParallel(options.parallel);
+  rollout.parallel = static_cast<std::size_t>(options.parallel);
+  if (options.maxFailures < 1) throw UsageError("--max-failures must be 1 or more");
+  rollout.maxFailures = static_cast<std::size_t>(options.maxFailures);
+  transport::FirmwareFleetSettings settings;
+  settings.backWithin = BackWithinArgument(options.backWithin);
+  settings.timeouts.data =
+      ReplyWaitArgument("--data-timeout", options.dataTimeoutMs, kDataReplyTimeout);
+  settings.timeouts.end =
+      ReplyWaitArgument("--end-timeout", options.endTimeoutMs, kEndReplyTimeout);
+  CheckTimeout(options.searchTimeout);
+  const std::vector<FleetDevice> devices = ReadInventory(options.inventory);
+  // Each upload opens the image again; one that cannot be sent is known now.
+  std::uint64_t imageSize = 0;
+  try {
+    imageSize = transport::ImageFile(options.image).Size();
+  } catch (const std::exception& error) {
+    throw UsageError(error.what());
+  }
+  CheckReportPath(options.report);
+
+  Rollout plan(RolloutDevices(devices, Search("", "", options.searchTimeout)), rollout);
+  if (!options.dryRun && !plan.Plan().empty()) {
+    const std::vector<std::string> local = transport::LocalAddresses();
+    if (local.empty()) {
+      throw std::runtime_error("no network interface with an IPv4 address to send from");
+    }
+    transport::EveryInterface out(local);
+    DeviceLine line;
+    line.Open();
+    const std::string image = options.image;
+    RolloutRun run;
+    run.image = [image] {
+      auto file = std::make_shared<transport::ImageFile>(image);
+      return FirmwareUpload::ImageReader(
+          [file](std::span<std::uint8_t> buffer) { return file->Read(buffer); });
+    };
+    run.settings = settings;
+    // A status line on a terminal only: logs get the table and the report.
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    const std::uint64_t totalBytes = imageSize * plan.Plan().size();
+    StatusLine status(std::cerr);
+    std::chrono::steady_clock::time_point drawn{};
+    run.stepped = [&](const transport::FirmwareFleet& fleet) {
+      const auto now = std::chrono::steady_clock::now();
+      if (!terminal || (now - drawn < std::chrono::milliseconds(100) && !fleet.Over())) return;
+      drawn = now;
+      status.Show(RolloutProgressText(plan, fleet.AcknowledgedTotal(), totalBytes));
+    };
     try {
-      if (reportToStandardOutput) {
-        std::cout.flush();
-        transport::WriteStandardOutput(Bytes(text.begin(), text.end()));
-      } else {
-        transport::WriteFileAtomically(options.report, Bytes(text.begin(), text.end()));
-      }
-    } catch (const std::runtime_error& error) {
-      std::cerr << "oxlo: " << ErrorText(error) << "\n";
+      RunRollout(plan, line, out, run);
+    } catch (...) {
+      status.Finish();  // the error goes on a line of its own
+      throw;
+    }
+    status.Finish();
+    line.Close();
+  }
+
+  const Document report = RolloutReport(plan, options.dryRun);
+  if (options.json) {
+    std::cout << report.dump(2, ' ', false, Document::error_handler_t::replace) << "\n";
+  } else {
+    PrintRolloutTable(std::cout, plan, options.dryRun);
+  }
+  bool failed = false;
+  std::size_t notStarted = 0;
+  for (const Rollout::Entry& e : plan.Entries()) {
+    if (e.result == RolloutResult::kFailed) {
+      std::cerr << "oxlo: " << e.device.mac << ": "
+                << ErrorText(std::runtime_error(RolloutText(e.reason))) << "\n";
       failed = true;
+    } else if (e.result == RolloutResult::kNotStarted && e.phase == Rollout::Phase::kDone) {
+      ++notStarted;
     }
   }
+  if (notStarted > 0) {
+    const Rollout::Entry& first =
+        *std::find_if(plan.Entries().begin(), plan.Entries().end(), [](const Rollout::Entry& e) {
+          return e.result == RolloutResult::kNotStarted && e.phase == Rollout::Phase::kDone;
+        });
+    std::cerr << "oxlo: " << notStarted << (notStarted == 1 ? " device" : " devices")
+              << " not started: " << ErrorText(std::runtime_error(first.reason)) << "\n";
+    failed = true;
+  }
+  if (!WriteReport(options.report, report)) failed = true;
   return failed ? kExitFailure : kExitOk;
 }
 
@@ -398,6 +527,7 @@ struct Commands::Options {
   ConfigChangeOptions configApply;
   FleetApplyOptions fleetApply;
   FleetInventoryOptions fleetInventory;
+  FleetFirmwareOptions fleetFirmware;
   ExportOptions exportFile;
   ImportOptions importFile;
   FirmwareOptions firmware;
@@ -519,6 +649,42 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
   fin->add_option("--search-timeout", fi->searchTimeout, "Seconds to collect replies (default 3)");
   fin->add_option("--timeout", fi->timeout, "Seconds to wait for a device's replies (default 2)");
 
+  FleetFirmwareOptions* ff = &options_->fleetFirmware;
+  CLI::App* ffw = fleet_firmware_ = fleet->add_subcommand(
+      "firmware", "Upload a firmware image to every device of a YAML inventory and confirm it");
+  ffw->add_option("inventory", ff->inventory,
+                  "YAML inventory as for fleet apply (only mac is used)")
+      ->required();
+  ffw->add_option("image", ff->image, "Firmware image file")->required();
+  ffw->add_option("--version", ff->version,
+                  "The firmware version the image brings, as the devices report it")
+      ->required();
+  ffw->add_option("--model", ff->model, "Refuse devices that report another model");
+  ffw->add_flag("--force", ff->force, "Upgrade devices that report --version already too");
+  ffw->add_option("--canary", ff->canary,
+                  "Devices upgraded and confirmed before all others (default 1; 0: none)");
+  ffw->add_option("--parallel", ff->parallel, "Uploads at once, 1 to 1024 (default 16)");
+  ffw->add_option("--max-failures", ff->maxFailures,
+                  "Start no new upload once this many failed (default 1)");
+  ffw->add_option("--back-within", ff->backWithin,
+                  "Seconds a device may take to come back with --version, 1 to 3600 (default 180)");
+  ffw->add_option("--search-timeout", ff->searchTimeout,
+                  "Seconds to collect discovery replies first (default 3)");
+  ffw->add_option("--data-timeout", ff->dataTimeoutMs,
+                  "Milliseconds to wait for each chunk's reply (default and most 4000)");
+  ffw->add_option("--end-timeout", ff->endTimeoutMs,
+                  "Milliseconds to wait for the final reply (default and most 41000)");
+  ffw->add_flag("--dry-run", ff->dryRun, "Search and print the plan; send no firmware");
+  ffw->add_flag("--json", ff->json, "Print the JSON report instead of the table");
+  ffw->add_option("--report", ff->report,
+                  "Also write the JSON report into this file (checked before anything is sent)");
+  ffw->footer(
+      "Searches, then upgrades the canaries, then the others, each confirmed by the version\n"
+      "its discovery reply reports once it is back. Exit status: 0 when every device is\n"
+      "upgraded or unchanged, 1 when any failed or was not started (each failed one is\n"
+      "named on stderr), 2 for bad usage or an inventory or image it cannot use: nothing\n"
+      "is sent then.");
+
   ExportOptions* exportFile = &options_->exportFile;
   CLI::App* e = export_ =
       app.add_subcommand("export", "Save a device's settings in a settings file");
@@ -546,6 +712,14 @@ Commands::Commands(CLI::App& app) : options_(std::make_shared<Options>()) {
                 "Milliseconds to wait for each chunk's reply (default and most 4000)");
   f->add_option("--end-timeout", firmware->endTimeoutMs,
                 "Milliseconds to wait for the final reply (default and most 41000)");
+  f->add_option("--version", firmware->version,
+                "Wait for the device to come back reporting this firmware version");
+  f->add_option("--back-within", firmware->backWithin,
+                "Seconds the device may take to come back with --version, 1 to 3600 (default 180)");
+  f->footer(
+      "Exit status: 0 when the device took the image (and, with --version, reports that\n"
+      "version again), 1 when it refused it, did not answer, came back with another\n"
+      "version or not in time, 2 for bad usage.");
 }
 
 int Commands::Run() {
@@ -558,6 +732,7 @@ int Commands::Run() {
     if (config_apply_->parsed()) return ConfigApply(options_->configApply);
     if (fleet_apply_->parsed()) return FleetApply(options_->fleetApply);
     if (fleet_inventory_->parsed()) return FleetInventory(options_->fleetInventory);
+    if (fleet_firmware_->parsed()) return FleetFirmware(options_->fleetFirmware);
     if (export_->parsed()) return Export(options_->exportFile);
     if (import_->parsed()) return Import(options_->importFile);
     if (firmware_->parsed()) return Firmware(options_->firmware);

@@ -24,6 +24,7 @@ class Commands {
   CLI::App* config_apply_ = nullptr;
   CLI::App* fleet_apply_ = nullptr;
   CLI::App* fleet_inventory_ = nullptr;
+  CLI::App* fleet_firmware_ = nullptr;
   CLI::App* export_ = nullptr;
   CLI::App* import_ = nullptr;
   CLI::App* firmware_ = nullptr;

@@ -165,15 +165,32 @@ int Firmware(const FirmwareOptions& options) {
   FirmwareTimeouts timeouts;
   timeouts.data = ReplyWaitArgument("--data-timeout", options.dataTimeoutMs, kDataReplyTimeout);
   timeouts.end = ReplyWaitArgument("--end-timeout", options.endTimeoutMs, kEndReplyTimeout);
+  std::optional<ComebackCheck> comeback;
+  const std::chrono::seconds within = BackWithinArgument(options.backWithin);
+  if (options.version) {
+    comeback =
+        ComebackCheck{FixedTextArgument("--version", *options.version, kVersionWidth), within};
+  }
   transport::ImageFile image(options.image);
   UploadProgress progress(std::cout, ::isatty(STDOUT_FILENO) == 1, image.Size());
-  const TransferResult result = SendFirmware(mac.bytes, image, timeouts, progress);
+  const TransferResult result = SendFirmware(mac.bytes, image, timeouts, progress, comeback, [&] {
+    std::cout << "The device took the image; waiting up to " << within.count()
+              << " s for it to report version " << comeback->version << "\n"
+              << std::flush;
+  });
   if (!result.succeeded) {
     std::cerr << "oxlo: Updating firmware was failed"
-              << (result.failure.empty() ? "" : ": " + result.failure) << "\n";
+              << (result.failure.empty() ? "" : ": " + EscapeControls(Latin1ToUtf8(result.failure)))
+              << "\n";
     return kExitFailure;
   }
-  std::cout << "Updating firmware was successful\n";
+  if (comeback) {
+    std::cout << "Updating firmware was successful: the device reports version "
+              << comeback->version << "\n";
+  } else {
+    std::cout << "Updating firmware was successful (not confirmed: give --version to wait for "
+                 "the device to report it)\n";
+  }
   return kExitOk;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ struct FirmwareOptions {
   std::string image;
   long long dataTimeoutMs = 4000;
   long long endTimeoutMs = 41000;
+  // The version the device must report once it is back; none: not waited for.
+  std::optional<std::string> version;
+  long long backWithin = 180;  // seconds
 };
 
 // Each returns the exit code; bad arguments throw UsageError, failures

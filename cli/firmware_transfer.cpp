@@ -1,11 +1,16 @@
 #include "cli/firmware_transfer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 #include "cli/device_session.h"
 #include "protocol/conversion_error.h"
+#include "protocol/discovery.h"
 #include "protocol/frame.h"
-#include "transport/endpoint.h"
 #include "transport/firmware_driver.h"
 
 namespace oxlo::cli {
@@ -13,6 +18,8 @@ namespace {
 
 // How often the progress is redrawn while the upload runs.
 constexpr std::chrono::milliseconds kProgressEvery{100};
+// How often the comeback watch looks at what came.
+constexpr std::chrono::milliseconds kWatchEvery{20};
 
 // Runs the upload to its end; says why it failed.
 std::string Drive(FirmwareUpload& upload, transport::FirmwareDriver& driver,
@@ -30,23 +37,89 @@ std::string Drive(FirmwareUpload& upload, transport::FirmwareDriver& driver,
   return transport::FailureReason(report);
 }
 
+// The versions the device reported, from the receiving thread to the
+// waiting one; kept only once the device took the image.
+class VersionsSeen {
+ public:
+  void Take(const transport::Datagram& datagram) {
+    if (!watching_.load()) return;
+    const std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data);
+    if (!record) return;
+    std::lock_guard lock(mutex_);
+    // A flood of copies must not grow without end; the newest say most.
+    if (versions_.size() >= 64) versions_.pop_front();
+    versions_.emplace_back(record->version, RolloutClock::now());
+  }
+  void Start() {
+    std::lock_guard lock(mutex_);
+    versions_.clear();
+    watching_ = true;
+  }
+  std::deque<std::pair<std::string, RolloutClock::time_point>> Drain() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(versions_, {});
+  }
+
+ private:
+  std::atomic<bool> watching_{false};
+  std::mutex mutex_;
+  std::deque<std::pair<std::string, RolloutClock::time_point>> versions_;
+};
+
+// Asks until the watch has its verdict.
+ComebackWatch::Verdict WaitForComeback(ComebackWatch& watch, VersionsSeen& seen,
+                                       transport::InterfaceBroadcaster& out) {
+  RolloutClock::time_point nextAsk = RolloutClock::now();
+  for (;;) {
+    const RolloutClock::time_point now = RolloutClock::now();
+    if (now >= nextAsk) {
+      out.SendOnEveryInterface(BuildDiscoveryQuery(), kDevicePort);
+      nextAsk = now + ComebackWatch::kAskEvery;
+    }
+    for (const auto& [version, at] : seen.Drain()) {
+      if (watch.OnReply(version, at) != ComebackWatch::Verdict::kWaiting) return watch.Current();
+    }
+    if (watch.OnTick(RolloutClock::now()) != ComebackWatch::Verdict::kWaiting) {
+      return watch.Current();
+    }
+    std::this_thread::sleep_for(kWatchEvery);
+  }
+}
+
 }  // namespace
 
 TransferResult SendFirmware(const MacField& mac, transport::ImageFile& image,
-                            const FirmwareTimeouts& timeouts, UploadProgress& progress) {
-  const std::vector<std::string> local = transport::LocalAddresses();
-  if (local.empty()) {
-    throw std::runtime_error("no network interface with an IPv4 address to send from");
+                            const FirmwareTimeouts& timeouts, UploadProgress& progress,
+                            const std::optional<ComebackCheck>& comeback,
+                            const std::function<void()>& waiting, TransferWiring wiring) {
+  std::optional<transport::EveryInterface> interfaces;
+  if (wiring.out == nullptr) {
+    const std::vector<std::string> local = transport::LocalAddresses();
+    if (local.empty()) {
+      throw std::runtime_error("no network interface with an IPv4 address to send from");
+    }
+    wiring.out = &interfaces.emplace(local);
   }
-  transport::EveryInterface interfaces(local);
-  transport::FirmwareDriver driver(interfaces, kDevicePort);
-  // After the driver, so its receiving thread stops first.
-  DeviceSession session(mac, {code::kFirmwareReply});
+  transport::FirmwareDriver driver(*wiring.out, kDevicePort);
+  VersionsSeen seen;
+  // After the driver and the versions, so its receiving thread stops first.
+  std::optional<DeviceSession> session;
+  const std::vector<std::uint8_t> codes{code::kFirmwareReply, code::kDiscovery};
+  if (wiring.line != nullptr) {
+    session.emplace(*wiring.line, mac, codes);
+  } else {
+    session.emplace(mac, codes);
+  }
   // With the system's stamp: a reply that waited in the socket while the
   // receiving thread sent the next message is no answer to it.
-  session.SetReplySink(
-      [&driver](const transport::Datagram& reply) { driver.PostReply(reply.data, reply.arrived); });
-  session.Open();
+  session->SetReplySink([&driver, &seen](const transport::Datagram& reply) {
+    if (reply.data[kCodeOffset] == code::kFirmwareReply) {
+      driver.PostReply(reply.data, reply.arrived);
+    } else {
+      seen.Take(reply);
+    }
+  });
+  session->Open();
 
   FirmwareUpload upload(
       mac, [&image](std::span<std::uint8_t> buffer) { return image.Read(buffer); }, timeouts);
@@ -62,6 +135,15 @@ TransferResult SendFirmware(const MacField& mac, transport::ImageFile& image,
   driver.Stop();
   progress.Finish();
   result.succeeded = upload.State() == FirmwareUpload::kSucceeded;
+  if (!result.succeeded || !comeback) return result;
+
+  // Only what the device says after it took the image tells of the new firmware.
+  seen.Start();
+  ComebackWatch watch(comeback->version, RolloutClock::now(), comeback->within);
+  if (waiting) waiting();
+  const ComebackWatch::Verdict verdict = WaitForComeback(watch, seen, *wiring.out);
+  result.succeeded = verdict == ComebackWatch::Verdict::kConfirmed;
+  result.failure = watch.Reason();
   return result;
 }
 

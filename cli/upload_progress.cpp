@@ -41,4 +41,17 @@ void UploadProgress::Finish() {
   bar_.clear();
 }
 
+void StatusLine::Show(const std::string& text) {
+  if (text == shown_) return;
+  // Blanks cover the end of a longer text shown before.
+  const std::size_t cover = shown_.size() > text.size() ? shown_.size() - text.size() : 0;
+  out_ << '\r' << text << std::string(cover, ' ') << std::flush;
+  shown_ = text;
+}
+
+void StatusLine::Finish() {
+  if (!shown_.empty()) out_ << '\n' << std::flush;
+  shown_.clear();
+}
+
 }  // namespace oxlo::cli

@@ -29,4 +29,17 @@ class UploadProgress {
   std::string bar_;  // as last drawn
 };
 
+// One line of text redrawn in place on a terminal, as a fleet run's status.
+class StatusLine {
+ public:
+  explicit StatusLine(std::ostream& out) : out_(out) {}
+  void Show(const std::string& text);
+  // Ends the line, so what follows starts on a line of its own.
+  void Finish();
+
+ private:
+  std::ostream& out_;
+  std::string shown_;
+};
+
 }  // namespace oxlo::cli

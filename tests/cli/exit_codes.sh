@@ -86,6 +86,7 @@ check 2 firmware 02-00-00-00-00-01 image.bin --data-timeout 0
 check 2 firmware 02-00-00-00-00-01 image.bin --data-timeout 4001
 check 2 firmware 02-00-00-00-00-01 image.bin --end-timeout 41001
 check 2 firmware 02-00-00-00-00-01 image.bin --end-timeout soon
+check 0 fleet firmware --help
 
 files=$(mktemp -d)
 trap 'rm -rf "$files"' EXIT
@@ -137,4 +138,41 @@ usage "twice.yaml: line 3: duplicate key devices (first on line 1)" \
 usage "cut.yaml: " fleet apply "$files/cut.yaml"
 usage "key.yaml: line 1: a key must be text" fleet apply "$files/key.yaml"
 usage "network.name: a name cannot hold a NUL character" fleet apply "$files/nul.yaml"
+
+# The firmware commands check what they are to wait for before the image is
+# read or anything sent; fleet firmware refuses an inventory or image it
+# cannot use as bad usage too.
+printf 'image' >"$files/image.bin"
+printf 'devices:\n  - mac: 02-00-00-00-00-01\n' >"$files/one.yaml"
+bell=$(printf '2.0\a')
+for cmd in "firmware 02-00-00-00-00-01" "fleet firmware $files/one.yaml"; do
+  # shellcheck disable=SC2086
+  {
+    usage "--version must be 1 to 8" $cmd "$files/image.bin" --version ""
+    usage "--version must be 1 to 8" $cmd "$files/image.bin" --version 123456789
+    usage "--version must be 1 to 8" $cmd "$files/image.bin" --version "$bell"
+    usage "--back-within must be 1 to 3600" $cmd "$files/image.bin" --version 2 --back-within 0
+    usage "--back-within must be 1 to 3600" $cmd "$files/image.bin" --version 2 --back-within 3601
+    usage "--back-within" $cmd "$files/image.bin" --version 2 --back-within soon
+  }
+done
+usage "--version must be 1 to 8 printable ASCII characters" \
+  firmware 02-00-00-00-00-01 "$files/image.bin" --version "2.0 beta 1"
+fleet="$files/one.yaml $files/image.bin --version 2.0.0"
+usage "" fleet firmware "$files/one.yaml" "$files/image.bin"
+usage "--model must be 1 to 20 printable ASCII characters" fleet firmware $fleet --model ""
+usage "--canary must be 0 or more" fleet firmware $fleet --canary -1
+usage "--parallel: from 1 to 1024" fleet firmware $fleet --parallel 0
+usage "--parallel: from 1 to 1024" fleet firmware $fleet --parallel 1025
+usage "--max-failures must be 1 or more" fleet firmware $fleet --max-failures 0
+usage "--data-timeout must be 1 to 4000 ms" fleet firmware $fleet --data-timeout 4001
+usage "--end-timeout must be 1 to 41000 ms" fleet firmware $fleet --end-timeout 0
+usage "--timeout must be 0.001 to 3600 seconds" fleet firmware $fleet --search-timeout 0
+usage "twice.yaml: line 3: duplicate key devices" \
+  fleet firmware "$files/twice.yaml" "$files/image.bin" --version 2.0.0
+usage "$files/pipe: it is a FIFO (named pipe)" \
+  fleet firmware "$files/one.yaml" "$files/pipe" --version 2.0.0
+usage "The firmware image is too large" \
+  fleet firmware "$files/one.yaml" "$files/over.bin" --version 2.0.0
+usage "--report: " fleet firmware $fleet --report "$files/no/such/dir/report.json"
 exit $failed

@@ -1,0 +1,191 @@
+#include "cli/fleet_firmware.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <thread>
+
+#include "cli/device_session.h"
+#include "cli/output.h"
+#include "protocol/fields.h"
+#include "protocol/frame.h"
+
+namespace oxlo::cli {
+namespace {
+
+Document TextOrNull(const std::string& text) {
+  return text.empty() ? Document(nullptr) : Document(RolloutText(text));
+}
+
+// Where each device to upgrade comes in the order the rollout starts them, 1-based.
+std::vector<std::size_t> OrderOf(const Rollout& rollout) {
+  std::vector<std::size_t> order(rollout.Entries().size(), 0);
+  const std::vector<std::size_t> plan = rollout.Plan();
+  for (std::size_t n = 0; n < plan.size(); ++n) order[plan[n]] = n + 1;
+  return order;
+}
+
+bool WouldUpgrade(const Rollout::Entry& entry, bool dryRun) {
+  return dryRun && entry.needsUpgrade && entry.phase == Rollout::Phase::kWaiting;
+}
+
+std::string ResultName(const Rollout::Entry& entry, bool dryRun) {
+  return WouldUpgrade(entry, dryRun) ? "would_upgrade"
+                                     : std::string(RolloutResultName(entry.result));
+}
+
+std::string Seconds(const Rollout::Entry& entry) {
+  const double tenths = std::round(static_cast<double>(entry.took.count()) / 100.0);
+  const auto whole = static_cast<long long>(tenths) / 10;
+  return std::to_string(whole) + "." + std::to_string(static_cast<long long>(tenths) % 10);
+}
+
+}  // namespace
+
+std::string RolloutText(const std::string& text) {
+  const ByteView bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  return IsValidUtf8(bytes) ? text : Latin1ToUtf8(text);
+}
+
+std::vector<RolloutDevice> RolloutDevices(const std::vector<FleetDevice>& inventory,
+                                          const std::vector<SeenDevice>& found) {
+  std::vector<RolloutDevice> devices;
+  devices.reserve(inventory.size());
+  for (const FleetDevice& d : inventory) {
+    RolloutDevice device{d.mac, d.macBytes, std::nullopt};
+    const auto seen = std::find_if(found.begin(), found.end(),
+                                   [&d](const SeenDevice& s) { return s.record.mac == d.mac; });
+    if (seen != found.end()) device.found = seen->record;
+    devices.push_back(std::move(device));
+  }
+  return devices;
+}
+
+Document RolloutReport(const Rollout& rollout, bool dryRun) {
+  const std::vector<std::size_t> order = OrderOf(rollout);
+  Document devices = Document::array();
+  std::size_t wouldUpgrade = 0;
+  for (std::size_t i = 0; i < rollout.Entries().size(); ++i) {
+    const Rollout::Entry& e = rollout.At(i);
+    const std::optional<DeviceRecord>& found = e.device.found;
+    Document device = {
+        {"mac", e.device.mac},
+        {"name", found ? Document(found->name) : Document(nullptr)},
+        {"model", found ? TextOrNull(found->model) : Document(nullptr)},
+        {"version_before", TextOrNull(e.versionBefore)},
+        {"version_after", WouldUpgrade(e, dryRun) ? Document(rollout.Options().version)
+                                                  : TextOrNull(e.versionAfter)},
+        {"result", ResultName(e, dryRun)},
+        {"reason", TextOrNull(e.reason)},
+        {"seconds", e.started
+                        ? Document(std::round(static_cast<double>(e.took.count()) / 100.0) / 10.0)
+                        : Document(nullptr)}};
+    if (dryRun) {
+      device["canary"] = e.canary;
+      device["order"] = order[i] > 0 ? Document(order[i]) : Document(nullptr);
+    }
+    if (WouldUpgrade(e, dryRun)) ++wouldUpgrade;
+    devices.push_back(std::move(device));
+  }
+  const Rollout::Summary tally = rollout.Tally();
+  Document summary = {{"upgraded", tally.upgraded},
+                      {"unchanged", tally.unchanged},
+                      {"failed", tally.failed},
+                      {"not_started", tally.notStarted}};
+  if (dryRun) summary["would_upgrade"] = wouldUpgrade;
+  return {{"devices", devices}, {"summary", summary}};
+}
+
+void PrintRolloutTable(std::ostream& out, const Rollout& rollout, bool dryRun) {
+  using Row = std::vector<std::string>;
+  std::vector<Row> rows;
+  if (dryRun) {
+    rows.push_back({"ORDER", "MAC", "NAME", "BEFORE", "AFTER", "RESULT", "REASON"});
+  } else {
+    rows.push_back({"MAC", "NAME", "BEFORE", "AFTER", "RESULT", "REASON", "SECONDS"});
+  }
+  const std::vector<std::size_t> order = OrderOf(rollout);
+  std::size_t wouldUpgrade = 0;
+  for (std::size_t i = 0; i < rollout.Entries().size(); ++i) {
+    const Rollout::Entry& e = rollout.At(i);
+    const bool would = WouldUpgrade(e, dryRun);
+    wouldUpgrade += would ? 1 : 0;
+    Row row{e.device.mac,
+            e.device.found ? EscapeControls(e.device.found->name) : "",
+            EscapeControls(RolloutText(e.versionBefore)),
+            EscapeControls(RolloutText(would ? rollout.Options().version : e.versionAfter)),
+            ResultName(e, dryRun),
+            would && e.canary ? std::string("canary") : EscapeControls(RolloutText(e.reason))};
+    if (dryRun) {
+      row.insert(row.begin(), order[i] > 0 ? std::to_string(order[i]) : "-");
+    } else {
+      row.push_back(e.started ? Seconds(e) : "-");
+    }
+    rows.push_back(std::move(row));
+  }
+  std::vector<std::size_t> widths(rows.front().size(), 0);
+  for (const Row& row : rows) {
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
+  for (const Row& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line.append(widths[c] - row[c].size() + 2, ' ');
+    }
+    out << line << '\n';
+  }
+  const Rollout::Summary tally = rollout.Tally();
+  const RolloutOptions& options = rollout.Options();
+  out << rollout.Entries().size() << " devices: ";
+  if (dryRun) {
+    const std::size_t canaries = std::min(options.canary, wouldUpgrade);
+    out << wouldUpgrade << " would upgrade to " << EscapeControls(options.version) << " ("
+        << canaries << (canaries == 1 ? " canary" : " canaries") << " first, " << options.parallel
+        << " at once, stop after " << options.maxFailures
+        << (options.maxFailures == 1 ? " failure" : " failures") << "), ";
+  } else {
+    out << tally.upgraded << " upgraded, ";
+  }
+  out << tally.unchanged << " unchanged, " << tally.failed << " failed";
+  if (!dryRun) out << ", " << tally.notStarted << " not started";
+  out << '\n';
+}
+
+std::string RolloutProgressText(const Rollout& rollout, std::uint64_t acknowledged,
+                                std::uint64_t totalBytes) {
+  const Rollout::Summary tally = rollout.Tally();
+  const std::size_t done = tally.upgraded + tally.unchanged + tally.failed + tally.notStarted;
+  return "Devices " + std::to_string(done) + " of " + std::to_string(rollout.Entries().size()) +
+         " done, " + std::to_string(tally.running) + " in flight, " + std::to_string(tally.failed) +
+         " failed; " + std::to_string(acknowledged) + " of " + std::to_string(totalBytes) +
+         " bytes";
+}
+
+void RunRollout(Rollout& rollout, DeviceLine& line, transport::InterfaceBroadcaster& out,
+                const RolloutRun& run) {
+  transport::FirmwareFleet fleet(rollout, out, kDevicePort, run.image, run.settings);
+  // After the fleet, so they are closed first: once closed, the line's
+  // receiving thread hands the fleet nothing more.
+  std::vector<std::unique_ptr<DeviceSession>> sessions;
+  for (const Rollout::Entry& entry : rollout.Entries()) {
+    if (!entry.needsUpgrade) continue;
+    sessions.push_back(std::make_unique<DeviceSession>(
+        line, entry.device.macBytes,
+        std::vector<std::uint8_t>{code::kFirmwareReply, code::kDiscovery}));
+    sessions.back()->SetReplySink([&fleet](const transport::Datagram& d) { fleet.Post(d); });
+    sessions.back()->Open();
+  }
+  auto next = std::chrono::steady_clock::now();
+  while (!fleet.Over()) {
+    fleet.Step();
+    if (run.stepped) run.stepped(fleet);
+    // A late step is not made up for with a burst of them.
+    next = std::max(next + run.stepEvery, std::chrono::steady_clock::now());
+    std::this_thread::sleep_until(next);
+  }
+  if (run.stepped) run.stepped(fleet);
+}
+
+}  // namespace oxlo::cli
