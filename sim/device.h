@@ -10,6 +10,7 @@
 #include "protocol/can_messages.h"
 #include "protocol/device_side.h"
 #include "protocol/settings_messages.h"
+#include "sim/upgrade.h"
 
 namespace oxlo::sim {
 
@@ -24,6 +25,7 @@ struct DeviceState {
   std::optional<Bytes> opModeAsSent;
   CanSettings can;
   FilterTable filters;
+  UpgradeOverrides upgrade;  // from the device file's "firmware" object
 };
 
 inline constexpr MacField kGeneratedMacBase{0x02, 0x00, 0x00, 0x00, 0x00, 0x00};

@@ -1,5 +1,6 @@
 #include "sim/device_config.h"
 
+#include <chrono>
 #include <fstream>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
@@ -177,10 +178,29 @@ void ReadFilters(const Section& device, FilterTable& filters) {
   }
 }
 
+void ReadUpgrade(const Section& device, UpgradeOverrides& upgrade) {
+  const Json* value = device.Find("firmware");
+  if (value == nullptr) return;
+  const Section section(*value, device.PathOf("firmware"),
+                        {"version_after", "reboot_ms", "flash_ms", "refuse_end"});
+  // The version may be the one the device has: it comes back unchanged.
+  if (auto version = section.Text("version_after", kVersionTextMax)) {
+    upgrade.versionAfter = *version;
+  }
+  const std::int64_t longest = kMaxUpgradeTime.count();
+  if (auto reboot = section.Integer("reboot_ms", 0, longest)) {
+    upgrade.reboot = std::chrono::milliseconds(*reboot);
+  }
+  if (auto flash = section.Integer("flash_ms", 0, longest)) {
+    upgrade.flash = std::chrono::milliseconds(*flash);
+  }
+  if (auto refuse = section.Flag("refuse_end")) upgrade.refuseEnd = *refuse;
+}
+
 DeviceState ReadDevice(const Json& value, std::size_t position) {
   const Section device(value, "devices[" + std::to_string(position) + "]",
                        {"mac", "model", "version", "name", "ip", "mask", "gateway", "extra",
-                        "network", "port", "can", "filters"});
+                        "network", "port", "can", "filters", "firmware"});
   DeviceState state = GeneratedDevice(static_cast<int>(position) + 1);
   DeviceIdentity& id = state.identity;
   if (auto text = device.Text("mac", 17)) {
@@ -189,7 +209,7 @@ DeviceState ReadDevice(const Json& value, std::size_t position) {
     id.mac = *mac;
   }
   if (auto model = device.Text("model", 20)) id.model = *model;
-  if (auto version = device.Text("version", 8)) id.version = *version;
+  if (auto version = device.Text("version", kVersionTextMax)) id.version = *version;
   if (auto name = device.Text("name", kNameFieldSize)) id.name = *name;
   if (auto ip = device.Address("ip")) id.ip = *ip;
   if (auto mask = device.Address("mask")) id.mask = *mask;
@@ -208,6 +228,7 @@ DeviceState ReadDevice(const Json& value, std::size_t position) {
   ReadPort(device, state.port);
   ReadCan(device, state.can);
   ReadFilters(device, state.filters);
+  ReadUpgrade(device, state.upgrade);
   return state;
 }
 

@@ -10,7 +10,11 @@
 //              "type": 0, "target_ip": "0.0.0.0", "target_port": 0, "alive": 7,
 //              "latency": 0, "no_delay": false},
 //     "can": {"baud_index": 7, "format": 1, "id": "000007FF", "mask": "00000000"},
-//     "filters": [{"type": 1, "id": "123"}, ...]}]   // up to 32, in order
+//     "filters": [{"type": 1, "id": "123"}, ...],   // up to 32, in order
+//     "firmware": {"version_after": "2.0.0", "reboot_ms": 3000, "flash_ms": 2,
+//                  "refuse_end": false}}]
+// "firmware" overrides the simulator's upgrade options for this device
+// (UpgradeBehaviour); reboot_ms and flash_ms take 0..600000.
 #pragma once
 
 #include <filesystem>

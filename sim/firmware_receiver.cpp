@@ -53,13 +53,15 @@ FirmwareReceiver::Accepted FirmwareReceiver::Summary(const FirmwareMessage& mess
 }
 
 FirmwareStatus FirmwareReceiver::Receive(const FirmwareMessage& message,
-                                         std::optional<std::uint32_t> rejectAt) {
+                                         std::optional<std::uint32_t> rejectAt, bool refuseEnd) {
   if (last_accepted_ == Summary(message)) {
     return reject_repeats_ ? FirmwareStatus::kRepeated : FirmwareStatus::kOk;
   }
   if (rejectAt && message.sequence == *rejectAt) return Refuse(FirmwareStatus::kRejectedOnRequest);
   if (message.kind == kFirmwareKindData) return ReceiveData(message);
-  if (message.kind == kFirmwareKindEnd) return ReceiveEnd(message);
+  if (message.kind == kFirmwareKindEnd) {
+    return refuseEnd ? Refuse(FirmwareStatus::kEndRefusedOnRequest) : ReceiveEnd(message);
+  }
   return Refuse(FirmwareStatus::kOutOfOrder);
 }
 
@@ -93,6 +95,7 @@ FirmwareStatus FirmwareReceiver::ReceiveEnd(const FirmwareMessage& message) {
   }
   Reset();
   last_accepted_ = Summary(message);
+  ++images_accepted_;
   return FirmwareStatus::kOk;
 }
 

@@ -25,7 +25,8 @@ enum class FirmwareStatus : std::uint8_t {
   kChunkChecksum = 0x03,
   kImageMismatch = 0x04,  // the end message disagrees with the chunks received
   kStorageFailed = 0x05,
-  kRepeated = 0x06,  // the --reject-repeats fault: a copy of the last accepted message
+  kRepeated = 0x06,             // the --reject-repeats fault: a copy of the last accepted message
+  kEndRefusedOnRequest = 0x07,  // a device file's "refuse_end": every chunk taken, the end not
 };
 
 // Writes an image to "<dir>/<file>.part" and renames it to "<dir>/<file>" once
@@ -56,13 +57,18 @@ class FirmwareReceiver {
                    bool rejectRepeats = false);
 
   // Judges one message; a refused message ends the transfer, so the next
-  // upload starts again at sequence 0.
+  // upload starts again at sequence 0. With `refuseEnd` every end message is
+  // refused, whatever the chunks before it were.
   FirmwareStatus Receive(const FirmwareMessage& message,
-                         std::optional<std::uint32_t> rejectAt = std::nullopt);
+                         std::optional<std::uint32_t> rejectAt = std::nullopt,
+                         bool refuseEnd = false);
 
   // Chunks accepted in the transfer under way.
   std::uint32_t ChunksReceived() const { return next_sequence_; }
   std::uint64_t BytesReceived() const { return length_; }
+  // Whole images accepted so far; a copy of an accepted end message does not
+  // count again.
+  std::uint32_t ImagesAccepted() const { return images_accepted_; }
 
  private:
   FirmwareStatus ReceiveData(const FirmwareMessage& message);
@@ -76,6 +82,7 @@ class FirmwareReceiver {
   std::unique_ptr<ImageFile> file_;  // opened at the first chunk
   std::uint32_t next_sequence_ = 0;
   std::uint64_t length_ = 0;
+  std::uint32_t images_accepted_ = 0;
   FirmwareChecksum checksum_;
   // What the last accepted message said, to know a copy of it (one the
   // network duplicated, or one sent from each of the tool's addresses). It

@@ -45,6 +45,9 @@ struct Options {
   std::uint32_t seed = 1;
   std::string log;
   std::string firmwareOut;
+  int rebootMs = 0;
+  std::optional<std::string> versionAfter;
+  int flashMs = 0;
   std::uint16_t port = kDevicePort;
   std::string bind;
 };
@@ -109,6 +112,9 @@ int Run(const Options& options) {
     simulation.faults.oversizeReplySize = transport::kReceiveBufferSize + 1;
     simulation.faults.floodDiscoveryReplies = options.floodDiscovery;
     simulation.faults.loseApply = options.loseApply;
+    simulation.upgrade.reboot = std::chrono::milliseconds(options.rebootMs);
+    simulation.upgrade.versionAfter = options.versionAfter;
+    simulation.upgrade.flash = std::chrono::milliseconds(options.flashMs);
     if (!options.firmwareOut.empty()) {
       simulation.firmwareDirectory = options.firmwareOut;
       std::filesystem::create_directories(simulation.firmwareDirectory);
@@ -240,6 +246,28 @@ int main(int argc, char** argv) {
   app.add_option("--log", options.log, "Write every received datagram as a JSON line here");
   app.add_option("--firmware-out", options.firmwareOut,
                  "Save accepted firmware images here as <MAC>.bin");
+  const auto upgradeTime = CLI::Range(0, static_cast<int>(oxlo::sim::kMaxUpgradeTime.count()));
+  app.add_option("--reboot-ms", options.rebootMs,
+                 "After an accepted firmware image, answer nothing for this many milliseconds "
+                 "(the device reboots)")
+      ->capture_default_str()
+      ->check(upgradeTime);
+  app.add_option("--version-after", options.versionAfter,
+                 "Version the discovery reply reports after an accepted firmware image "
+                 "(at most 8 characters; default: the version stays)")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return text.size() <= oxlo::sim::kVersionTextMax
+                       ? std::string()
+                       : "'" + text + "' is longer than " +
+                             std::to_string(oxlo::sim::kVersionTextMax) + " characters";
+          },
+          ""));
+  app.add_option("--flash-ms", options.flashMs,
+                 "Hold each firmware reply this many milliseconds more, data and end alike "
+                 "(the device writes to flash; adds to --delay)")
+      ->capture_default_str()
+      ->check(upgradeTime);
   app.add_option("--port", options.port, "UDP port to serve (0: chosen by the system)")
       ->capture_default_str();
   app.add_option("--bind", options.bind, "Local address to bind (default: every address)");

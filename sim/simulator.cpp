@@ -46,6 +46,7 @@ std::size_t SettingsMessageSize(std::uint8_t commandCode) {
 }  // namespace
 
 struct Simulator::Context {
+  Clock::time_point now;
   ByteView datagram;
   const std::string& sourceAddress;
   std::uint16_t sourcePort;
@@ -55,7 +56,10 @@ struct Simulator::Context {
 
 Simulator::Simulator(std::vector<DeviceState> devices, SimulatorOptions options)
     : devices_(std::move(devices)), options_(std::move(options)), random_(options_.seed) {
+  if (!options_.clock) options_.clock = [] { return Clock::now(); };
   firmware_.reserve(devices_.size());
+  upgrades_.reserve(devices_.size());
+  back_at_.assign(devices_.size(), Clock::time_point::min());
   for (std::size_t i = 0; i < devices_.size(); ++i) {
     const MacField& mac = devices_[i].identity.mac;
     if (!by_mac_.emplace(Key(mac), i).second) {
@@ -63,13 +67,14 @@ Simulator::Simulator(std::vector<DeviceState> devices, SimulatorOptions options)
     }
     firmware_.emplace_back(options_.firmwareDirectory, MacToText(mac) + ".bin",
                            options_.faults.rejectRepeatedFirmware);
+    upgrades_.push_back(devices_[i].upgrade.Over(options_.upgrade));
   }
 }
 
 std::vector<Outgoing> Simulator::Handle(ByteView datagram, const std::string& sourceAddress,
                                         std::uint16_t sourcePort,
                                         const std::string& destinationAddress) {
-  Context context{datagram, sourceAddress, sourcePort, destinationAddress, {}};
+  Context context{options_.clock(), datagram, sourceAddress, sourcePort, destinationAddress, {}};
   if (IsDiscoveryQuery(datagram)) {
     HandleDiscovery(context);
     return std::move(context.replies);
@@ -78,7 +83,7 @@ std::vector<Outgoing> Simulator::Handle(ByteView datagram, const std::string& so
   const std::optional<MacField> mac = MacOf(datagram);
   if (!commandCode || !mac) return {};
   const auto it = by_mac_.find(Key(*mac));
-  if (it == by_mac_.end()) return {};
+  if (it == by_mac_.end() || Rebooting(it->second, context.now)) return {};
   HandleCommand(context, *commandCode, it->second);
   return std::move(context.replies);
 }
@@ -88,8 +93,10 @@ void Simulator::HandleDiscovery(Context& context) {
   const bool toOne = to && std::any_of(devices_.begin(), devices_.end(),
                                        [&to](const auto& d) { return d.identity.ip == *to; });
   context.replies.reserve(devices_.size());
-  for (const DeviceState& device : devices_) {
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    const DeviceState& device = devices_[i];
     if (toOne && device.identity.ip != *to) continue;
+    if (Rebooting(i, context.now)) continue;
     Reply(context, code::kDiscovery, BuildDiscoveryReply(device.identity));
   }
   DeviceIdentity spoofed = GeneratedDevice(1).identity;
@@ -204,7 +211,11 @@ void Simulator::HandleFirmware(Context& context, std::size_t index) {
   const std::optional<FirmwareMessage> message = ParseFirmwareMessage(context.datagram);
   if (!message) return;  // nothing to echo: the tool's time-out covers it
   const FaultSettings& faults = options_.faults;
-  const FirmwareStatus status = firmware_[index].Receive(*message, faults.rejectFirmwareAt);
+  const UpgradeBehaviour& upgrade = upgrades_[index];
+  FirmwareReceiver& receiver = firmware_[index];
+  const std::uint32_t imagesBefore = receiver.ImagesAccepted();
+  const FirmwareStatus status =
+      receiver.Receive(*message, faults.rejectFirmwareAt, upgrade.refuseEnd);
   Bytes reply = BuildFirmwareReply(devices_[index].identity.mac, message->sequence,
                                    static_cast<std::uint8_t>(status));
   if (faults.firmwareReplySize && message->sequence >= faults.cutFirmwareRepliesFrom &&
@@ -212,7 +223,25 @@ void Simulator::HandleFirmware(Context& context, std::size_t index) {
     reply.resize(*faults.firmwareReplySize);
     reply.back() = kEtx;
   }
+  const std::size_t before = context.replies.size();
   Reply(context, code::kFirmware, std::move(reply));
+  // The device answers once the message is in flash; the sender holds the
+  // reply, so other devices go on meanwhile.
+  if (context.replies.size() > before) context.replies.back().delay += upgrade.flash;
+  // A copy of the end message acknowledged again starts no second reboot.
+  if (receiver.ImagesAccepted() != imagesBefore) Reboot(index, context.now);
+}
+
+void Simulator::Reboot(std::size_t index, Clock::time_point now) {
+  const UpgradeBehaviour& upgrade = upgrades_[index];
+  // Nobody hears the device before it is back, so the new version may be
+  // taken up at once.
+  if (upgrade.versionAfter) devices_[index].identity.version = *upgrade.versionAfter;
+  if (upgrade.reboot.count() > 0) back_at_[index] = now + upgrade.flash + upgrade.reboot;
+}
+
+bool Simulator::Rebooting(std::size_t index, Clock::time_point now) const {
+  return now < back_at_[index];
 }
 
 void Simulator::Reply(Context& context, std::uint8_t requestCode, Bytes reply) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -15,6 +16,7 @@
 #include "sim/device.h"
 #include "sim/faults.h"
 #include "sim/firmware_receiver.h"
+#include "sim/upgrade.h"
 
 namespace oxlo::sim {
 
@@ -30,6 +32,12 @@ struct SimulatorOptions {
   std::uint32_t seed = 1;  // drives the drop decisions
   // Accepted firmware images are saved here as "<MAC>.bin"; empty: not kept.
   std::filesystem::path firmwareDirectory;
+  // What every device does around an upgrade; a device's UpgradeOverrides
+  // (the device file's "firmware" object) win over it.
+  UpgradeBehaviour upgrade;
+  // The monotonic time reboots are measured in; empty: steady_clock. Tests
+  // set their own so a reboot ends when they say.
+  std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 struct Outgoing {
@@ -50,6 +58,8 @@ class Simulator {
   // Never throws for any datagram; an unusable one yields no replies. A
   // discovery query sent to an address some devices hold is answered by
   // those only, as only that host would get it; any other, by every device.
+  // A device rebooting after an accepted image answers nothing and takes
+  // nothing in.
   std::vector<Outgoing> Handle(ByteView datagram, const std::string& sourceAddress,
                                std::uint16_t sourcePort,
                                const std::string& destinationAddress = {});
@@ -59,15 +69,20 @@ class Simulator {
 
  private:
   struct Context;
+  using Clock = std::chrono::steady_clock;
 
   void HandleDiscovery(Context& context);
   void HandleCommand(Context& context, std::uint8_t commandCode, std::size_t device);
   void HandleFirmware(Context& context, std::size_t device);
   void Reply(Context& context, std::uint8_t requestCode, Bytes reply);
+  void Reboot(std::size_t device, Clock::time_point now);
+  bool Rebooting(std::size_t device, Clock::time_point now) const;
   bool Dropped();
 
   std::vector<DeviceState> devices_;
   std::vector<FirmwareReceiver> firmware_;
+  std::vector<UpgradeBehaviour> upgrades_;  // each device's, overrides applied
+  std::vector<Clock::time_point> back_at_;  // when a rebooting device answers again
   std::unordered_map<std::uint64_t, std::size_t> by_mac_;
   SimulatorOptions options_;
   std::mt19937 random_;
