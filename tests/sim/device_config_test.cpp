@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 
 #include "protocol/fields.h"
@@ -20,7 +21,8 @@ constexpr char kFullDevice[] = R"([{
            "target_ip": "192.168.1.9", "target_port": 6001, "alive": 11, "latency": 12,
            "no_delay": true},
   "can": {"baud_index": 3, "format": 2, "id": "1abc", "mask": "1FFFFFFF"},
-  "filters": [{"type": 1, "id": "7FF"}, {"type": 2, "id": "12345678"}]
+  "filters": [{"type": 1, "id": "7FF"}, {"type": 2, "id": "12345678"}],
+  "firmware": {"version_after": "9.8.8", "reboot_ms": 3000, "flash_ms": 2, "refuse_end": true}
 }])";
 
 }  // namespace
@@ -63,6 +65,44 @@ TEST(DeviceConfig, ReadsEveryField) {
   EXPECT_EQ(d.filters.entries[0], (FilterEntry{1, "000007FF"}));
   EXPECT_EQ(d.filters.entries[1], (FilterEntry{2, "12345678"}));
   EXPECT_EQ(d.filters.entries[2], GeneratedDevice(1).filters.entries[2]);
+  EXPECT_EQ(d.upgrade.versionAfter, "9.8.8");
+  EXPECT_EQ(d.upgrade.reboot, std::chrono::milliseconds(3000));
+  EXPECT_EQ(d.upgrade.flash, std::chrono::milliseconds(2));
+  EXPECT_EQ(d.upgrade.refuseEnd, true);
+}
+
+// Each key of "firmware" overrides the simulator's option alone; a device
+// may come back with the version it had.
+TEST(DeviceConfig, FirmwareKeysOverrideOneByOne) {
+  const auto devices = DevicesFromJson(R"([
+    {"version": "1.0.1", "firmware": {"version_after": "1.0.1"}},
+    {"firmware": {"reboot_ms": 0, "flash_ms": 600000}},
+    {"firmware": {"refuse_end": false}},
+    {"firmware": {}}
+  ])");
+  ASSERT_EQ(devices.size(), 4u);
+  UpgradeBehaviour everyDevice;
+  everyDevice.versionAfter = "2.0.0";
+  everyDevice.reboot = std::chrono::milliseconds(1000);
+  everyDevice.flash = std::chrono::milliseconds(2);
+  everyDevice.refuseEnd = true;
+
+  const UpgradeBehaviour sameVersion = devices[0].upgrade.Over(everyDevice);
+  EXPECT_EQ(sameVersion.versionAfter, devices[0].identity.version);
+  EXPECT_EQ(sameVersion.reboot, everyDevice.reboot);
+
+  const UpgradeBehaviour times = devices[1].upgrade.Over(everyDevice);
+  EXPECT_EQ(times.versionAfter, "2.0.0");
+  EXPECT_EQ(times.reboot, std::chrono::milliseconds(0));
+  EXPECT_EQ(times.flash, std::chrono::milliseconds(600000));
+  EXPECT_TRUE(times.refuseEnd);
+
+  EXPECT_FALSE(devices[2].upgrade.Over(everyDevice).refuseEnd);
+  const UpgradeBehaviour same = devices[3].upgrade.Over(everyDevice);
+  EXPECT_EQ(same.versionAfter, everyDevice.versionAfter);
+  EXPECT_EQ(same.reboot, everyDevice.reboot);
+  EXPECT_EQ(same.flash, everyDevice.flash);
+  EXPECT_EQ(same.refuseEnd, everyDevice.refuseEnd);
 }
 
 TEST(DeviceConfig, MissingKeysKeepTheGeneratedDevicesValues) {
@@ -125,6 +165,20 @@ TEST(DeviceConfig, BadFilesSayWhereTheProblemIs) {
       {R"([{"filters": {}}])", "devices[0].filters: expected an array"},
       {R"([{"filters": [{"type": 256}]}])", "devices[0].filters[0].type"},
       {R"([{"filters": [{}, {"id": ""}]}])", "devices[0].filters[1].id"},
+      {R"([{"firmware": 1}])", "devices[0].firmware: expected an object"},
+      {R"([{"firmware": {"reboot": 1}}])", "devices[0].firmware: unknown key \"reboot\""},
+      {R"([{}, {}, {"firmware": {"reboot_ms": 600001}}])",
+       "devices[2].firmware.reboot_ms: 600001 is outside 0..600000"},
+      {R"([{"firmware": {"reboot_ms": 1.5}}])",
+       "devices[0].firmware.reboot_ms: expected a whole number"},
+      {R"([{"firmware": {"flash_ms": -1}}])", "devices[0].firmware.flash_ms: -1 is outside"},
+      {R"([{"firmware": {"flash_ms": "2"}}])", "devices[0].firmware.flash_ms: expected a whole"},
+      {R"([{"firmware": {"version_after": "2.0.0-rc1"}}])",
+       "devices[0].firmware.version_after: \"2.0.0-rc1\" is longer than 8 bytes"},
+      {R"([{"firmware": {"version_after": 2}}])",
+       "devices[0].firmware.version_after: expected a string"},
+      {R"([{"firmware": {"refuse_end": "yes"}}])",
+       "devices[0].firmware.refuse_end: expected true or false"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);

@@ -172,6 +172,36 @@ TEST(FirmwareReceiver, RejectsTheChosenSequenceOnly) {
   }
 }
 
+// A device told to refuse the end message takes every chunk, then refuses
+// the end whatever it says and keeps no image; only a whole accepted image
+// counts, once, however often its end message comes.
+TEST(FirmwareReceiver, RefusingTheEndTakesEveryChunkButNoImage) {
+  const Bytes image = Image(300);
+  const FirmwareMessage messages[] = {Data(0, Part(image, 0, 128)), Data(1, Part(image, 128, 128)),
+                                      Data(2, Part(image, 256, 44)), End(3, image)};
+  TempDir dir;
+  FirmwareReceiver refusing(dir.Path(), kFile);
+  for (int round = 0; round < 2; ++round) {
+    for (int i : {0, 1, 2}) {
+      EXPECT_EQ(refusing.Receive(messages[i], std::nullopt, true), FirmwareStatus::kOk) << i;
+    }
+    EXPECT_EQ(refusing.Receive(messages[3], std::nullopt, true),
+              FirmwareStatus::kEndRefusedOnRequest);
+    EXPECT_EQ(refusing.ImagesAccepted(), 0u);
+    EXPECT_TRUE(dir.Entries().empty());
+  }
+
+  FirmwareReceiver accepting({}, kFile);
+  for (const FirmwareMessage& message : messages) {
+    ASSERT_EQ(accepting.Receive(message), FirmwareStatus::kOk);
+  }
+  EXPECT_EQ(accepting.ImagesAccepted(), 1u);
+  EXPECT_EQ(accepting.Receive(messages[3]), FirmwareStatus::kOk);
+  EXPECT_EQ(accepting.ImagesAccepted(), 1u) << "a copy of the end message counted again";
+  EXPECT_EQ(accepting.Receive(End(0, {})), FirmwareStatus::kOk);
+  EXPECT_EQ(accepting.ImagesAccepted(), 2u);
+}
+
 TEST(FirmwareReceiver, KeepsOnlyWholeAcceptedImages) {
   const Bytes first = Image(300, 1);
   const Bytes second = Image(130, 2);

@@ -10,6 +10,7 @@
 
 #include <condition_variable>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "oxlo/version.h"
 #include "protocol/device_side.h"
 #include "protocol/discovery.h"
+#include "protocol/fields.h"
 #include "protocol/firmware.h"
 #include "protocol/settings_messages.h"
 #include "sim_test_support.h"
@@ -305,6 +307,62 @@ TEST(SimProcess, DeviceAndFaultOptionsTakeEffect) {
   }
 }
 
+// The lab's rollout case: one device refuses the end message, one comes back
+// with the version it had, the third with the new one; each firmware reply
+// waits for its flash time and a rebooted device is silent for its reboot.
+TEST(SimProcess, AnUpgradeRebootsEachDeviceAsItsFileSays) {
+  TempDir dir;
+  const auto config = dir.Path() / "devices.json";
+  std::ofstream(config) << R"([{"firmware": {"refuse_end": true}},
+                              {"version": "1.1.0", "firmware": {"version_after": "1.1.0"}},
+                              {"version": "1.1.0"}])";
+  SimProcess sim(Loopback({"--config", config.string(), "--reboot-ms", "1000", "--version-after",
+                           "2.0.0", "--flash-ms", "50"}));
+  const auto port = sim.WaitReady();
+  ASSERT_TRUE(port) << sim.Output();
+  Tool tool;
+
+  const Bytes image = testing::Image(300);
+  const std::uint8_t endStatus[] = {0x07, 0x00, 0x00};
+  std::map<std::string, std::chrono::steady_clock::time_point> endSent;
+  for (std::uint8_t last = 1; last <= 3; ++last) {
+    const MacField mac{0x02, 0x00, 0x00, 0x00, 0x00, last};
+    SCOPED_TRACE(MacToText(mac));
+    FirmwareUpload upload(mac, testing::ReaderOver(image));
+    std::uint8_t status = 0xFF;
+    while (upload.State() == FirmwareUpload::kReadyToSend) {
+      const auto sent = std::chrono::steady_clock::now();
+      tool.Send(*port, upload.NextMessage());
+      endSent[MacToText(mac)] = sent;
+      const auto replies = tool.Collect(1, 10s, 0ms);
+      ASSERT_EQ(replies.size(), 1u);
+      EXPECT_GE(replies[0].at - sent, 50ms);
+      status = ParseFirmwareReply(replies[0].data).status.value_or(0xFF);
+      upload.OnReply(replies[0].data);
+    }
+    EXPECT_EQ(status, endStatus[last - 1]);
+  }
+
+  // Asks until every device has answered; a rebooting one cannot answer
+  // before its reboot is over.
+  std::map<std::string, std::string> versions;
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (versions.size() < 3 && std::chrono::steady_clock::now() < deadline) {
+    tool.Send(*port, BuildDiscoveryQuery());
+    for (const auto& reply : tool.Collect(3, 100ms, 0ms)) {
+      const auto record = ParseDiscoveryReply(reply.data).value();
+      if (record.mac != "02-00-00-00-00-01") {
+        EXPECT_GE(reply.at - endSent[record.mac], 1000ms) << record.mac;
+      }
+      versions.emplace(record.mac, record.version);
+    }
+  }
+  EXPECT_EQ(versions, (std::map<std::string, std::string>{{"02-00-00-00-00-01", "1.0.1"},
+                                                          {"02-00-00-00-00-02", "1.1.0"},
+                                                          {"02-00-00-00-00-03", "2.0.0"}}));
+  EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Output();
+}
+
 TEST(SimProcess, UsageErrorsEndWithCodeTwo) {
   TempDir dir;
   const auto bad = dir.Path() / "bad.json";
@@ -326,6 +384,9 @@ TEST(SimProcess, UsageErrorsEndWithCodeTwo) {
       {{"--log", (dir.Path() / "missing" / "log").string()}, "cannot be written"},
       {{"--cut-firmware-replies", "18"}, "--cut-firmware-replies"},
       {{"--cut-firmware-replies-from", "3"}, "requires --cut-firmware-replies"},
+      {{"--version-after", "2.0.0-rc1"}, "--version-after: '2.0.0-rc1' is longer than 8"},
+      {{"--reboot-ms", "600001"}, "--reboot-ms"},
+      {{"--flash-ms", "-1"}, "--flash-ms"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -20,6 +22,7 @@
 namespace oxlo::sim {
 namespace {
 
+using namespace std::chrono_literals;
 using oxlo::testing::CutAndClose;
 using oxlo::testing::Hex;
 using oxlo::testing::Truncated;
@@ -643,6 +646,328 @@ TEST(SimulatorFaults, DropsFollowTheProbabilityAndTheSeed) {
   EXPECT_NE(kept(0.5, 8), half);
   EXPECT_GT(half.size(), 0u);
   EXPECT_LT(half.size(), 64u);
+}
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// A monotonic clock the test moves by hand, so a reboot ends when it says.
+class ManualClock {
+ public:
+  std::function<std::chrono::steady_clock::time_point()> Function() {
+    return [this] { return now_; };
+  }
+  void Advance(milliseconds step) { now_ += step; }
+
+ private:
+  std::chrono::steady_clock::time_point now_{std::chrono::hours(1)};
+};
+
+// Drives an upload as the tool does; returns each reply's status byte.
+std::vector<std::uint8_t> UploadStatuses(Simulator& simulator, const MacField& mac,
+                                         const Bytes& image) {
+  std::vector<std::uint8_t> statuses;
+  FirmwareUpload upload(mac, ReaderOver(image));
+  while (upload.State() == FirmwareUpload::kReadyToSend) {
+    const std::vector<Outgoing> replies = Send(simulator, upload.NextMessage());
+    if (replies.empty()) {
+      upload.OnTimeout();
+      continue;
+    }
+    statuses.push_back(ParseFirmwareReply(replies.front().data).status.value_or(0xFF));
+    upload.OnReply(replies.front().data);
+  }
+  return statuses;
+}
+
+// What a device answers at this moment.
+struct Heard {
+  std::optional<std::string> version;  // from its discovery reply; nullopt: no reply
+  std::size_t othersInDiscovery = 0;
+  std::size_t commandReplies = 0;  // to a settings read, an apply command, a firmware chunk
+};
+
+Heard Listen(Simulator& simulator, const MacField& mac) {
+  Heard heard;
+  for (const Outgoing& reply : Send(simulator, BuildDiscoveryQuery())) {
+    const auto record = ParseDiscoveryReply(reply.data);
+    if (!record) continue;
+    if (record->mac == MacToText(mac)) {
+      heard.version = record->version;
+    } else {
+      ++heard.othersInDiscovery;
+    }
+  }
+  for (const Bytes& request : {BuildReadRequest(ReadRequestKind::kNetwork, mac),
+                               BuildApplyCommand(mac), BuildFirmwareData(mac, 0, Image(20))}) {
+    heard.commandReplies += Send(simulator, request).size();
+  }
+  return heard;
+}
+
+}  // namespace
+
+// The whole upgrade as the tool sees it: every reply to the upload (the one
+// to an accepted end message included), then silence for the reboot (flash
+// time of the end message plus the reboot), then the device is back with the
+// version it was given. Device 2 of three is upgraded; the others answer
+// throughout. A device file's "firmware" object wins over the options.
+TEST(SimulatorUpgrade, AnAcceptedImageRebootsTheDeviceIntoItsNewVersion) {
+  constexpr std::uint8_t kOk = 0x00;
+  const auto kRejected = static_cast<std::uint8_t>(FirmwareStatus::kRejectedOnRequest);
+  const auto kEndRefused = static_cast<std::uint8_t>(FirmwareStatus::kEndRefusedOnRequest);
+  const std::string oldVersion = GeneratedDevice(2).identity.version;
+  const char* const old = oldVersion.c_str();
+  struct Case {
+    const char* what;
+    // For every device, then this one's own (nullptr, nullopt: not given).
+    const char* versionAfter;
+    milliseconds reboot;
+    milliseconds flash;
+    bool refuseEnd;
+    const char* ownVersionAfter;
+    std::optional<milliseconds> ownReboot;
+    std::optional<bool> ownRefuseEnd;
+    std::optional<std::uint32_t> rejectAt;
+    std::vector<std::uint8_t> statuses;  // 300 bytes: three chunks and the end message
+    milliseconds silence;
+    const char* versionReported;
+  };
+  const Case cases[] = {
+      {"defaults: no reboot, same version",
+       nullptr,
+       0ms,
+       0ms,
+       false,
+       nullptr,
+       {},
+       {},
+       {},
+       {kOk, kOk, kOk, kOk},
+       0ms,
+       old},
+      {"reboot and new version",
+       "2.0.0",
+       3000ms,
+       0ms,
+       false,
+       nullptr,
+       {},
+       {},
+       {},
+       {kOk, kOk, kOk, kOk},
+       3000ms,
+       "2.0.0"},
+      {"the reboot starts once the end message is in flash",
+       "2.0.0",
+       3000ms,
+       2ms,
+       false,
+       nullptr,
+       {},
+       {},
+       {},
+       {kOk, kOk, kOk, kOk},
+       3002ms,
+       "2.0.0"},
+      {"new version without a reboot",
+       "2.1",
+       0ms,
+       0ms,
+       false,
+       nullptr,
+       {},
+       {},
+       {},
+       {kOk, kOk, kOk, kOk},
+       0ms,
+       "2.1"},
+      {"the device's own reboot and version win",
+       "2.0.0",
+       3000ms,
+       0ms,
+       false,
+       old,
+       1000ms,
+       {},
+       {},
+       {kOk, kOk, kOk, kOk},
+       1000ms,
+       old},
+      {"the device refuses the end message",
+       "2.0.0",
+       3000ms,
+       0ms,
+       false,
+       nullptr,
+       {},
+       true,
+       {},
+       {kOk, kOk, kOk, kEndRefused},
+       0ms,
+       old},
+      {"the device's own refusal is switched off",
+       "2.0.0",
+       1000ms,
+       0ms,
+       true,
+       nullptr,
+       {},
+       false,
+       {},
+       {kOk, kOk, kOk, kOk},
+       1000ms,
+       "2.0.0"},
+      {"an image refused mid-way",
+       "2.0.0",
+       3000ms,
+       0ms,
+       false,
+       nullptr,
+       {},
+       {},
+       1,
+       {kOk, kRejected},
+       0ms,
+       old},
+  };
+  const MacField mac = MacOfDevice(2);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ManualClock clock;
+    SimulatorOptions options;
+    options.clock = clock.Function();
+    if (c.versionAfter) options.upgrade.versionAfter = c.versionAfter;
+    options.upgrade.reboot = c.reboot;
+    options.upgrade.flash = c.flash;
+    options.upgrade.refuseEnd = c.refuseEnd;
+    options.faults.rejectFirmwareAt = c.rejectAt;
+    std::vector<DeviceState> devices = {GeneratedDevice(1), GeneratedDevice(2), GeneratedDevice(3)};
+    if (c.ownVersionAfter) devices[1].upgrade.versionAfter = c.ownVersionAfter;
+    devices[1].upgrade.reboot = c.ownReboot;
+    devices[1].upgrade.refuseEnd = c.ownRefuseEnd;
+    Simulator simulator(std::move(devices), options);
+
+    EXPECT_EQ(UploadStatuses(simulator, mac, Image(300)), c.statuses);
+    if (c.silence > 0ms) {
+      for (const milliseconds at : {0ms, c.silence - 1ms}) {
+        SCOPED_TRACE("rebooting, " + std::to_string(at.count()) + " ms after the end message");
+        const Heard heard = Listen(simulator, mac);
+        EXPECT_EQ(heard.version, std::nullopt);
+        EXPECT_EQ(heard.othersInDiscovery, 2u);
+        EXPECT_EQ(heard.commandReplies, 0u);
+        clock.Advance(c.silence - 1ms - at);
+      }
+      clock.Advance(1ms);
+    }
+    const Heard heard = Listen(simulator, mac);
+    EXPECT_EQ(heard.version, c.versionReported);
+    EXPECT_EQ(heard.othersInDiscovery, 2u);
+    EXPECT_EQ(heard.commandReplies, 3u);
+    // A second image comes back the same way; nothing the device ignored
+    // while rebooting started a transfer.
+    EXPECT_EQ(UploadStatuses(simulator, mac, Image(300)), c.statuses);
+  }
+}
+
+// The device takes in nothing while rebooting: an address, settings or a
+// copy of the end message sent then leave no trace.
+TEST(SimulatorUpgrade, WhatComesDuringTheRebootIsLost) {
+  ManualClock clock;
+  SimulatorOptions options;
+  options.clock = clock.Function();
+  options.upgrade.reboot = 500ms;
+  Simulator simulator = MakeSimulator(1, options);
+  const MacField mac = MacOfDevice(1);
+  const Bytes image = Image(100);
+  ASSERT_EQ(Upload(simulator, mac, image), FirmwareUpload::kSucceeded);
+  const Bytes end = BuildFirmwareEnd(mac, 1, 100, FirmwareChecksum::Of(image));
+  const std::vector<Bytes> lost = {
+      BuildAddressAssignment(MacToText(mac), "10.57.0.99", "255.255.255.0", "10.57.0.1", "Lost"),
+      BuildNetworkMessage(mac, GeneratedDevice(9).network), end};
+  for (const Bytes& datagram : lost) EXPECT_TRUE(Send(simulator, datagram).empty());
+  clock.Advance(500ms);
+  EXPECT_EQ(Snapshot(simulator, mac), [&] {
+    Simulator fresh = MakeSimulator(1);
+    return Snapshot(fresh, mac);
+  }());
+  // The copy of the end message that came while it was down did not start a
+  // second reboot, and an answered copy now does not either.
+  EXPECT_EQ(OnlyReply(simulator, end), BuildFirmwareReply(mac, 1, 0x00));
+  EXPECT_EQ(Send(simulator, BuildDiscoveryQuery()).size(), 1u);
+}
+
+// Flash time holds every firmware reply, data and end alike, on top of the
+// --delay every reply gets; other replies keep the --delay alone. The hold
+// belongs to each reply: 200 devices flashing at once each wait their own
+// time, none behind another's.
+TEST(SimulatorUpgrade, FlashTimeHoldsFirmwareRepliesOnly) {
+  struct Case {
+    const char* what;
+    milliseconds everyDevice;
+    std::optional<milliseconds> thisDevice;
+    milliseconds delay;
+    milliseconds firmwareDelay;
+  };
+  const Case cases[] = {
+      {"none", 0ms, std::nullopt, 0ms, 0ms},
+      {"process-wide", 2ms, std::nullopt, 0ms, 2ms},
+      {"added to the delay", 2ms, std::nullopt, 100ms, 102ms},
+      {"the device's own", 2ms, 7ms, 0ms, 7ms},
+      {"the device's own, none", 2ms, 0ms, 10ms, 10ms},
+  };
+  const MacField mac = MacOfDevice(1);
+  const Bytes image = Image(300);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatorOptions options;
+    options.upgrade.flash = c.everyDevice;
+    options.faults.delay = c.delay;
+    std::vector<DeviceState> devices = {GeneratedDevice(1)};
+    devices[0].upgrade.flash = c.thisDevice;
+    Simulator simulator(std::move(devices), options);
+
+    FirmwareUpload upload(mac, ReaderOver(image));
+    int firmwareReplies = 0;
+    while (upload.State() == FirmwareUpload::kReadyToSend) {
+      const std::vector<Outgoing> replies = Send(simulator, upload.NextMessage());
+      ASSERT_EQ(replies.size(), 1u);
+      EXPECT_EQ(replies[0].delay, c.firmwareDelay);
+      upload.OnReply(replies[0].data);
+      ++firmwareReplies;
+    }
+    EXPECT_EQ(upload.State(), FirmwareUpload::kSucceeded);
+    EXPECT_EQ(firmwareReplies, 4);
+    for (const Bytes& request : {BuildDiscoveryQuery(), BuildApplyCommand(mac),
+                                 BuildReadRequest(ReadRequestKind::kCan, mac)}) {
+      const std::vector<Outgoing> replies = Send(simulator, request);
+      ASSERT_EQ(replies.size(), 1u);
+      EXPECT_EQ(replies[0].delay, c.delay) << BytesToHex(request);
+    }
+  }
+
+  SimulatorOptions options;
+  options.upgrade.flash = 2ms;
+  Simulator simulator = MakeSimulator(200, options);
+  std::vector<FirmwareUpload> uploads;
+  for (int number = 1; number <= 200; ++number) {
+    uploads.emplace_back(MacOfDevice(number), ReaderOver(image));
+  }
+  for (bool busy = true; busy;) {
+    busy = false;
+    for (FirmwareUpload& upload : uploads) {
+      if (upload.State() != FirmwareUpload::kReadyToSend) continue;
+      busy = true;
+      const std::vector<Outgoing> replies = Send(simulator, upload.NextMessage());
+      ASSERT_EQ(replies.size(), 1u);
+      ASSERT_EQ(replies[0].delay, 2ms);
+      upload.OnReply(replies[0].data);
+    }
+  }
+  for (const FirmwareUpload& upload : uploads) {
+    EXPECT_EQ(upload.State(), FirmwareUpload::kSucceeded);
+  }
 }
 
 // The simulator hears its own broadcast replies; none may start a reply or
