@@ -26,6 +26,12 @@ std::vector<std::size_t> OrderOf(const Rollout& rollout) {
   return order;
 }
 
+// A name that is no UTF-8 text is shown by its bytes.
+std::string NameOf(const RolloutDevice& device) {
+  if (!device.found) return {};
+  return device.found->name.empty() ? device.found->unreadableName : device.found->name;
+}
+
 bool WouldUpgrade(const Rollout::Entry& entry, bool dryRun) {
   return dryRun && entry.needsUpgrade && entry.phase == Rollout::Phase::kWaiting;
 }
@@ -33,6 +39,13 @@ bool WouldUpgrade(const Rollout::Entry& entry, bool dryRun) {
 std::string ResultName(const Rollout::Entry& entry, bool dryRun) {
   return WouldUpgrade(entry, dryRun) ? "would_upgrade"
                                      : std::string(RolloutResultName(entry.result));
+}
+
+// Columns line up by characters, not bytes: a device's text may hold UTF-8.
+std::size_t Width(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
 }
 
 std::string Seconds(const Rollout::Entry& entry) {
@@ -71,7 +84,7 @@ Document RolloutReport(const Rollout& rollout, bool dryRun) {
     const std::optional<DeviceRecord>& found = e.device.found;
     Document device = {
         {"mac", e.device.mac},
-        {"name", found ? Document(found->name) : Document(nullptr)},
+        {"name", found ? Document(RolloutText(NameOf(e.device))) : Document(nullptr)},
         {"model", found ? TextOrNull(found->model) : Document(nullptr)},
         {"version_before", TextOrNull(e.versionBefore)},
         {"version_after", WouldUpgrade(e, dryRun) ? Document(rollout.Options().version)
@@ -112,7 +125,7 @@ void PrintRolloutTable(std::ostream& out, const Rollout& rollout, bool dryRun) {
     const bool would = WouldUpgrade(e, dryRun);
     wouldUpgrade += would ? 1 : 0;
     Row row{e.device.mac,
-            e.device.found ? EscapeControls(e.device.found->name) : "",
+            EscapeControls(NameOf(e.device)),
             EscapeControls(RolloutText(e.versionBefore)),
             EscapeControls(RolloutText(would ? rollout.Options().version : e.versionAfter)),
             ResultName(e, dryRun),
@@ -126,13 +139,13 @@ void PrintRolloutTable(std::ostream& out, const Rollout& rollout, bool dryRun) {
   }
   std::vector<std::size_t> widths(rows.front().size(), 0);
   for (const Row& row : rows) {
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Width(row[c]));
   }
   for (const Row& row : rows) {
     std::string line;
     for (std::size_t c = 0; c < row.size(); ++c) {
       line += row[c];
-      if (c + 1 < row.size()) line.append(widths[c] - row[c].size() + 2, ' ');
+      if (c + 1 < row.size()) line.append(widths[c] - Width(row[c]) + 2, ' ');
     }
     out << line << '\n';
   }
