@@ -57,8 +57,8 @@ options:
     type: int
     default: 1
   back_within:
-    description: Seconds a device has to come back reporting I(version) after its upload (oxlo's default is 180).
-    type: float
+    description: Seconds a device has to come back reporting I(version) after its upload, 1 to 3600 (oxlo's default is 180).
+    type: int
   search_timeout:
     description: Seconds to collect replies to the search (oxlo's default is 3).
     type: float
@@ -188,7 +188,7 @@ def main():
         canary=dict(type='int', default=1),
         parallel=dict(type='int', default=16),
         max_failures=dict(type='int', default=1),
-        back_within=dict(type='float'),
+        back_within=dict(type='int'),
         search_timeout=dict(type='float'),
         data_timeout=dict(type='int'),
         end_timeout=dict(type='int'),
@@ -213,9 +213,8 @@ def main():
         args += ['--model', p['model']]
     if p['force']:
         args.append('--force')
-    args += seconds('--back-within', p['back_within'])
     args += seconds('--search-timeout', p['search_timeout'])
-    for option in ('data_timeout', 'end_timeout'):
+    for option in ('back_within', 'data_timeout', 'end_timeout'):
         if p[option] is not None:
             args += ['--' + option.replace('_', '-'), p[option]]
     if module.check_mode:
