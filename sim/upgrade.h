@@ -20,8 +20,8 @@ struct UpgradeBehaviour {
   // Reported once the device is back from the reboot; nullopt keeps the
   // version it had.
   std::optional<std::string> versionAfter;
-  // The device answers nothing and takes nothing in for this long after an
-  // accepted image, counted from when the image is in flash (the end
+  // From the accepted end message on, the device answers nothing and takes
+  // nothing in until this long after the image is in flash (the end
   // message's flash time after it came); the reply to the end message still
   // goes out.
   std::chrono::milliseconds reboot{0};
