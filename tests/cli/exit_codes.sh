@@ -158,21 +158,21 @@ for cmd in "firmware 02-00-00-00-00-01" "fleet firmware $files/one.yaml"; do
 done
 usage "--version must be 1 to 8 printable ASCII characters" \
   firmware 02-00-00-00-00-01 "$files/image.bin" --version "2.0 beta 1"
-fleet="$files/one.yaml $files/image.bin --version 2.0.0"
+fleet=("$files/one.yaml" "$files/image.bin" --version 2.0.0)
 usage "" fleet firmware "$files/one.yaml" "$files/image.bin"
-usage "--model must be 1 to 20 printable ASCII characters" fleet firmware $fleet --model ""
-usage "--canary must be 0 or more" fleet firmware $fleet --canary -1
-usage "--parallel: from 1 to 1024" fleet firmware $fleet --parallel 0
-usage "--parallel: from 1 to 1024" fleet firmware $fleet --parallel 1025
-usage "--max-failures must be 1 or more" fleet firmware $fleet --max-failures 0
-usage "--data-timeout must be 1 to 4000 ms" fleet firmware $fleet --data-timeout 4001
-usage "--end-timeout must be 1 to 41000 ms" fleet firmware $fleet --end-timeout 0
-usage "--timeout must be 0.001 to 3600 seconds" fleet firmware $fleet --search-timeout 0
+usage "--model must be 1 to 20 printable ASCII characters" fleet firmware "${fleet[@]}" --model ""
+usage "--canary must be 0 or more" fleet firmware "${fleet[@]}" --canary -1
+usage "--parallel: from 1 to 1024" fleet firmware "${fleet[@]}" --parallel 0
+usage "--parallel: from 1 to 1024" fleet firmware "${fleet[@]}" --parallel 1025
+usage "--max-failures must be 1 or more" fleet firmware "${fleet[@]}" --max-failures 0
+usage "--data-timeout must be 1 to 4000 ms" fleet firmware "${fleet[@]}" --data-timeout 4001
+usage "--end-timeout must be 1 to 41000 ms" fleet firmware "${fleet[@]}" --end-timeout 0
+usage "--timeout must be 0.001 to 3600 seconds" fleet firmware "${fleet[@]}" --search-timeout 0
 usage "twice.yaml: line 3: duplicate key devices" \
   fleet firmware "$files/twice.yaml" "$files/image.bin" --version 2.0.0
 usage "$files/pipe: it is a FIFO (named pipe)" \
   fleet firmware "$files/one.yaml" "$files/pipe" --version 2.0.0
 usage "The firmware image is too large" \
   fleet firmware "$files/one.yaml" "$files/over.bin" --version 2.0.0
-usage "--report: " fleet firmware $fleet --report "$files/no/such/dir/report.json"
+usage "--report: " fleet firmware "${fleet[@]}" --report "$files/no/such/dir/report.json"
 exit $failed
