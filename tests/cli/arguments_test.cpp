@@ -92,6 +92,7 @@ TEST(TimeoutArguments, RefuseExactlyWhatTheirMessageSays) {
       {"--timeout", [](double s) { CheckTimeout(s); }, 0.0001},
       {"--data-timeout", replyWait("--data-timeout", kDataReplyTimeout), 1},
       {"--end-timeout", replyWait("--end-timeout", kEndReplyTimeout), 1},
+      {"--back-within", [](double s) { BackWithinArgument(static_cast<long long>(s)); }, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.option);
@@ -120,6 +121,36 @@ TEST(TimeoutArguments, RefuseExactlyWhatTheirMessageSays) {
   }
   for (const double odd : {std::nan(""), std::numeric_limits<double>::infinity()}) {
     EXPECT_THROW(CheckTimeout(odd), UsageError) << odd;
+  }
+}
+
+// A version or model no discovery reply can hold would never match: the
+// field's width in printable ASCII, nothing else.
+TEST(FixedTextArgument, TakesWhatTheDiscoveryFieldCanHold) {
+  const struct {
+    std::string text;
+    std::size_t width;
+    bool taken;
+  } cases[] = {
+      {"2.0.0", kVersionWidth, true},
+      {"12345678", kVersionWidth, true},
+      {"123456789", kVersionWidth, false},
+      {"", kVersionWidth, false},
+      {"2.0 rc 1", kVersionWidth, true},
+      {"2.0\x7f", kVersionWidth, false},
+      {"2.0\t1", kVersionWidth, false},
+      {"2.0\xc2\xb5", kVersionWidth, false},
+      {"Oxlo CG-200M", kModelWidth, true},
+      {std::string(20, 'M'), kModelWidth, true},
+      {std::string(21, 'M'), kModelWidth, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    if (c.taken) {
+      EXPECT_EQ(FixedTextArgument("--version", c.text, c.width), c.text);
+    } else {
+      EXPECT_THROW(FixedTextArgument("--version", c.text, c.width), UsageError);
+    }
   }
 }
 
