@@ -1,9 +1,11 @@
 #include "cli/commands.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -304,6 +306,31 @@ int FleetApply(const FleetApplyOptions& options) {
   return failed ? kExitFailure : kExitOk;
 }
 
+// The operator's Ctrl-C during a rollout: the program's one piece of
+// signal state. Uploads cut off halfway leave devices waiting for the rest,
+// so the first one lets the running uploads finish and starts no more.
+volatile std::sig_atomic_t interrupted = 0;
+
+class GentleInterrupt {
+ public:
+  GentleInterrupt() {
+    interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = [](int) { interrupted = 1; };
+    // A second Ctrl-C ends the program at once.
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &previous_);
+  }
+  ~GentleInterrupt() { ::sigaction(SIGINT, &previous_, nullptr); }
+  GentleInterrupt(const GentleInterrupt&) = delete;
+  GentleInterrupt& operator=(const GentleInterrupt&) = delete;
+  bool Asked() const { return interrupted != 0; }
+
+ private:
+  struct sigaction previous_ {};
+};
+
 int FleetFirmware(const FleetFirmwareOptions& options) {
   RolloutOptions rollout;
   rollout.version = FixedTextArgument("--version", options.version, kVersionWidth);
@@ -360,6 +387,8 @@ int FleetFirmware(const FleetFirmwareOptions& options) {
       drawn = now;
       status.Show(RolloutProgressText(plan, fleet.AcknowledgedTotal(), totalBytes));
     };
+    const GentleInterrupt interrupt;
+    run.stopAsked = [&interrupt] { return interrupt.Asked(); };
     try {
       RunRollout(plan, line, out, run);
     } catch (...) {

@@ -192,6 +192,7 @@ void RunRollout(Rollout& rollout, DeviceLine& line, transport::InterfaceBroadcas
   }
   auto next = std::chrono::steady_clock::now();
   while (!fleet.Over()) {
+    if (run.stopAsked && run.stopAsked()) fleet.Stop();
     fleet.Step();
     if (run.stepped) run.stepped(fleet);
     // A late step is not made up for with a burst of them.

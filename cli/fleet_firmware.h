@@ -51,6 +51,8 @@ struct RolloutRun {
   std::chrono::milliseconds stepEvery{10};
   // Called after each step, on the calling thread.
   std::function<void(const transport::FirmwareFleet&)> stepped{};
+  // Asked before each step; true stops the rollout as Rollout::Stop does.
+  std::function<bool()> stopAsked{};
 };
 
 // Runs the rollout to its end: every datagram of its devices that `line`

@@ -4,7 +4,8 @@
 # message, one runs 2.0.0 already and one is of another model. The dry run
 # sends no firmware; the run upgrades the three and names the failures; a
 # second run sends firmware only to what failed, and its canary failing
-# stops the rest. Then oxlo firmware --version: confirmed, back with another
+# stops the rest; Ctrl-C lets the running upload finish and starts no
+# more. Then oxlo firmware --version: confirmed, back with another
 # version, and not back in time.
 source "$(dirname "$0")/lib.sh"
 
@@ -111,11 +112,28 @@ grep -qx 'oxlo: 1 device not started: canary 02-00-00-00-00-03 failed' "$work/se
   fail "third run: $(results third)"
 [ "$(counts)" = "9 9 27 18 9 0 0 0 " ] || fail "third run sent: $(counts)"
 
+# Ctrl-C while the first of six forced upgrades runs: it finishes, the
+# others do not start, and the table and report still come.
+status=0
+"$OXLO_CLI" fleet firmware "$work/hall.yaml" "$work/image.bin" --version 2.0.0 --force --canary 0 \
+  --parallel 1 --max-failures 5 --model "Oxlo CG-100" --search-timeout 1 --back-within 20 \
+  --report "$work/stopped.json" >"$work/stopped.out" 2>"$work/stopped.err" &
+pid=$!
+for _ in $(seq 200); do [ "$(counts)" != "9 9 27 18 9 0 0 0 " ] && break; sleep 0.05; done
+kill -INT "$pid"
+wait "$pid" || status=$?
+[ "$status" = 1 ] || fail "stopped run: exit $status, $(cat "$work/stopped.err")"
+[ "$(results stopped)" = "upgraded not_started not_started not_started not_started not_started failed" ] ||
+  fail "stopped run: $(results stopped)"
+grep -qx 'oxlo: 5 devices not started: stopped by the operator' "$work/stopped.err" ||
+  fail "stopped run said: $(cat "$work/stopped.err")"
+[ "$(counts)" = "18 9 27 18 9 0 0 0 " ] || fail "stopped run sent: $(counts)"
+
 # An image or inventory it cannot use: bad usage, and no search even.
 status=0
 "$OXLO_CLI" fleet firmware "$work/hall.yaml" "$work/none.bin" --version 2.0.0 2>"$work/err" || status=$?
 [ "$status" = 2 ] || fail "a missing image: exit $status"
-[ "$(counts)" = "9 9 27 18 9 0 0 0 " ] || fail "a missing image sent: $(counts)"
+[ "$(counts)" = "18 9 27 18 9 0 0 0 " ] || fail "a missing image sent: $(counts)"
 
 # One device with --version.
 firmware() {
@@ -133,4 +151,4 @@ grep -qx "Updating firmware was successful: the device reports version 2.0.0" "$
 [ "$(firmware 02-00-00-00-00-08 "$work/image.bin" --back-within 2)" = 1 ] || fail "not back"
 [ "$(cat "$work/one.err")" = "oxlo: Updating firmware was failed: did not come back within 2 s" ] ||
   fail "not back: $(cat "$work/one.err")"
-[ "$(counts)" = "9 9 36 18 9 0 9 9 " ] || fail "oxlo firmware sent: $(counts)"
+[ "$(counts)" = "18 9 36 18 9 0 9 9 " ] || fail "oxlo firmware sent: $(counts)"
