@@ -3,11 +3,15 @@
 // address assignment out of both local addresses, in row order.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <algorithm>
 #include <filesystem>
 #include <iterator>
@@ -19,6 +23,7 @@
 #include "ui/configure/config_form.h"
 #include "ui/detect/device_grid.h"
 #include "ui/detect/form_detect.h"
+#include "ui/detect/rollout_dialog.h"
 
 namespace oxlo::ui {
 namespace {
@@ -144,6 +149,85 @@ TEST_F(DetectLab, FirmwareReachesTheDeviceWhole) {
   QFile saved(QString::fromStdString(Env("OXLO_TEST_FIRMWARE_OUT")) + "/" + mac + ".bin");
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << saved.fileName().toStdString();
   EXPECT_EQ(saved.readAll(), image);
+}
+
+// Several devices at once over the window's real endpoints: every image
+// arrives whole, and each device is judged by what it reports after. A
+// simulator started with --reboot-ms and --version-after V (say so in
+// OXLO_TEST_SIM_VERSION_AFTER) comes back upgraded; one without them keeps
+// answering with its old version and fails when the time to come back is up.
+TEST_F(DetectLab, SeveralDevicesUpgradeFromTheListsMenu) {
+  const std::string versionAfter = Env("OXLO_TEST_SIM_VERSION_AFTER");
+  TFormDetect window(prompter, desktop, pacer, network);
+  window.SetComebackWithin(versionAfter.empty() ? std::chrono::seconds(3)
+                                                : std::chrono::seconds(30));
+  testing::ShowActive(window);
+  testing::Click(window.findChild<QPushButton*>("FlatButton2"));
+  ASSERT_TRUE(WaitFor([&] { return window.DeviceCount() == 3; })) << window.DeviceCount();
+  testing::Click(window.findChild<QPushButton*>("FlatButton6"));
+  auto* grid = window.findChild<DeviceGrid*>("RGrid");
+  std::vector<QString> macs, before;
+  std::vector<bool> checked;
+  for (int row = 0; row < 3; ++row) {
+    macs.push_back(grid->Text(row, column::kMac));
+    before.push_back(grid->Text(row, column::kVersion));
+    // One model at a time: the simulator's devices are of several.
+    checked.push_back(grid->Text(row, column::kModel) == grid->Text(0, column::kModel));
+  }
+
+  testing::ClickCell(*grid, 0, column::kModel);
+  QTest::keyClick(grid, Qt::Key_Menu);
+  auto* menu = window.findChild<QMenu*>("DeviceMenu");
+  ASSERT_TRUE(WaitFor([&] { return menu->isVisible(); }));
+  QTest::keyClick(menu, Qt::Key_U);
+  RolloutDialog* dialog = window.Rollouts();
+  ASSERT_NE(dialog, nullptr);
+  testing::ShowActive(*dialog);
+  auto* table = dialog->findChild<QTableWidget*>("RolloutDevices");
+  for (int row = 0; row < 3; ++row) {
+    if (!checked[row]) continue;
+    testing::ClickCell(*table, row, rollout_column::kMac);
+    QTest::keyClick(table, Qt::Key_Space);
+  }
+  QTemporaryDir dir;
+  const QString path = dir.filePath("image.bin");
+  QByteArray image(1000, '\0');
+  for (int i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 31 + 7);
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(image);
+  file.close();
+  prompter.files = {path};
+  testing::Click(dialog->findChild<QPushButton*>("RolloutBrowse"));
+  const QString wanted = versionAfter.empty() ? "9.9.9" : QString::fromStdString(versionAfter);
+  QTest::keyClicks(QApplication::focusWidget(), wanted);
+  testing::Click(dialog->findChild<QPushButton*>("RolloutStart"));
+  ASSERT_TRUE(dialog->Running());
+  ASSERT_TRUE(WaitFor([&] { return !dialog->Running(); }, 120000));
+
+  for (int row = 0; row < 3; ++row) {
+    const QString result = table->item(row, rollout_column::kResult)->text();
+    const QString reason = table->item(row, rollout_column::kReason)->text();
+    if (!checked[row]) {
+      EXPECT_EQ(result, "") << row;
+      EXPECT_EQ(grid->Text(row, column::kVersion), before[row]) << row;
+    } else if (versionAfter.empty()) {
+      // The canary did not come back upgraded: nothing else started.
+      EXPECT_EQ(result, row == 0 ? "failed" : "not_started") << row;
+      if (row == 0) {
+        EXPECT_EQ(reason, "came back with version " + before[0]);
+      }
+    } else {
+      EXPECT_EQ(result, "upgraded") << row << " " << reason.toStdString();
+      EXPECT_EQ(grid->Text(row, column::kVersion), wanted) << row;
+    }
+  }
+  // What the first device took, as the simulator saved it.
+  QFile saved(QString::fromStdString(Env("OXLO_TEST_FIRMWARE_OUT")) + "/" + macs[0] + ".bin");
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << saved.fileName().toStdString();
+  EXPECT_EQ(saved.readAll(), image);
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_TRUE(window.findChild<QWidget*>("FlatPanel1")->isEnabled());
 }
 
 std::size_t EntriesIn(const char* folder) {
