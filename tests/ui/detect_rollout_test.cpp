@@ -355,6 +355,10 @@ TEST_F(DetectRollout, TheCanaryComesBackFirstThenTheRestAllUpgradedAndListed) {
   EXPECT_TRUE(ToolbarEnabled());
   EXPECT_TRUE(Button("FlatButton1")->isEnabled());
   EXPECT_TRUE(prompter.messages.empty());
+  // The dialog as the README shows it, when asked for.
+  if (const QString folder = qEnvironmentVariable("OXLO_SCREENSHOT_DIR"); !folder.isEmpty()) {
+    EXPECT_TRUE(dialog->grab().save(folder + "/rollout-dialog.png"));
+  }
 }
 
 // A canary that does not come back upgraded stops the rollout: the others

@@ -107,6 +107,8 @@ RolloutDialog::RolloutDialog(Prompter& prompter, transport::InterfaceBroadcaster
     bar->setAccessibleName(tr("Progress of %1").arg(mac));
     bar->setRange(0, 1);
     bar->setValue(0);
+    // A figure only for the devices of a rollout.
+    bar->setTextVisible(false);
     bar->setFocusPolicy(Qt::NoFocus);
     table_->setCellWidget(row, rollout_column::kProgress, bar);
     table_->setItem(row, rollout_column::kResult, ReadOnlyItem(QString()));
@@ -323,6 +325,7 @@ void RolloutDialog::Start() {
     auto* bar = static_cast<QProgressBar*>(table_->cellWidget(row, rollout_column::kProgress));
     bar->setRange(0, maximum);
     bar->setValue(0);
+    bar->setTextVisible(entry_of_row_[static_cast<std::size_t>(row)] >= 0);
     table_->item(row, rollout_column::kResult)->setText(QString());
     table_->item(row, rollout_column::kReason)->setText(QString());
   }
