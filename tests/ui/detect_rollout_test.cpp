@@ -501,6 +501,55 @@ TEST_F(DetectRollout, StartRefusesMixedModelsAndWhatIsMissing) {
   EXPECT_EQ(version->text(), "v1 2.3.4");
 }
 
+// The keyboard reaches every control in reading order, the mnemonics jump
+// to their fields, and each control says what it is.
+TEST_F(DetectRollout, EveryControlIsReachableByKeyboardAndNamed) {
+  RolloutDialog* dialog = OpenDialogByKeyboard();
+  ASSERT_NE(dialog, nullptr);
+  Table(*dialog).setFocus();
+  const std::vector<QString> order = {"RolloutImage",  "RolloutBrowse",   "RolloutVersion",
+                                      "RolloutCanary", "RolloutParallel", "RolloutStart",
+                                      "RolloutClose",  "RolloutDevices"};
+  for (const QString& name : order) {
+    Key(*dialog, Qt::Key_Tab);
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr) << name.toStdString();
+    // A spin box's editor has the focus on its behalf.
+    const QString focused = focus->objectName().isEmpty() && focus->parentWidget() != nullptr
+                                ? focus->parentWidget()->objectName()
+                                : focus->objectName();
+    EXPECT_EQ(focused, name);
+    const QWidget* control = dialog->findChild<QWidget*>(name);
+    EXPECT_FALSE(control->accessibleName().isEmpty()) << name.toStdString();
+  }
+  struct Jump {
+    Qt::Key key;
+    const char* field;
+  };
+  for (const Jump& j : {Jump{Qt::Key_I, "RolloutImage"}, Jump{Qt::Key_V, "RolloutVersion"},
+                        Jump{Qt::Key_N, "RolloutCanary"}, Jump{Qt::Key_O, "RolloutParallel"},
+                        Jump{Qt::Key_D, "RolloutDevices"}}) {
+    QTest::keyClick(QApplication::focusWidget(), j.key, Qt::AltModifier);
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr) << j.field;
+    EXPECT_TRUE(focus == dialog->findChild<QWidget*>(j.field) ||
+                focus->parentWidget() == dialog->findChild<QWidget*>(j.field))
+        << j.field;
+  }
+  for (int row = 0; row < Table(*dialog).rowCount(); ++row) {
+    EXPECT_FALSE(Table(*dialog)
+                     .item(row, rollout_column::kModel)
+                     ->data(Qt::AccessibleTextRole)
+                     .toString()
+                     .isEmpty());
+    EXPECT_FALSE(
+        Table(*dialog).cellWidget(row, rollout_column::kProgress)->accessibleName().isEmpty());
+  }
+  // Alt+C closes while nothing runs.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::AltModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.Rollouts() == nullptr; }, kCapMs));
+}
+
 // The window goes while a rollout runs: the uploads stop with it, nothing
 // is left behind to be handed a datagram.
 TEST_F(DetectRollout, ClosingTheWindowDuringARolloutStopsIt) {
