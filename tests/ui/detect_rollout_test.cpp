@@ -21,6 +21,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -625,19 +626,41 @@ TEST_F(DetectRollout, TheSingleUpgradesDeviceComesBackInItsRow) {
   }
 }
 
-// A search during the watch ends it, and lists each device once.
-TEST_F(DetectRollout, ASearchEndsTheComebackWatch) {
-  ClickCell(Grid(), 0, column::kName);
-  prompter.files = {Image(300)};
-  Click(Button("FlatButton7"));
-  ASSERT_TRUE(window.WatchingComeback());
-  Click(Button("FlatButton2"));
-  EXPECT_FALSE(window.WatchingComeback());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return window.DeviceCount() == 3; }, kCapMs));
+// Closing the window, another upgrade and a search each end the watch and
+// close what it kept open; the search lists each device once.
+TEST_F(DetectRollout, CloseAnotherUpgradeOrASearchEndsTheComebackWatch) {
+  struct Case {
+    const char* what;
+    std::function<void()> end;
+  };
+  const Case cases[] = {
+      {"closing the window", [&] { window.close(); }},
+      {"another upgrade",
+       [&] {
+         ClickCell(Grid(), 3, column::kName);
+         prompter.files = {};  // the file dialog cancelled
+         Click(Button("FlatButton7"));
+       }},
+      {"a search", [&] { Click(Button("FlatButton2")); }},
+  };
+  for (int row = 0; row < 3; ++row) {
+    const Case& c = cases[row];
+    testing::ShowActive(window);
+    ClickCell(Grid(), row, column::kName);
+    prompter.files = {Image(300)};
+    Click(Button("FlatButton7"));
+    ASSERT_TRUE(window.WatchingComeback()) << c.what;
+    EXPECT_TRUE(window.UDPServer().IsActive()) << c.what;
+    c.end();
+    EXPECT_FALSE(window.WatchingComeback()) << c.what;
+    if (row < 2) EXPECT_FALSE(window.UDPServer().IsActive()) << c.what;
+  }
+  EXPECT_TRUE(window.UDPServer().IsActive());  // the search's
+  // The three upgraded devices are silent while they restart.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.DeviceCount() == 1; }, kCapMs));
   for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
-  // The upgraded device is silent while it restarts: three answered.
-  EXPECT_EQ(window.DeviceCount(), 3);
-  EXPECT_EQ(Grid().rowCount(), 3);
+  EXPECT_EQ(Grid().rowCount(), 1);
+  EXPECT_EQ(Grid().Text(0, column::kMac), kMacs[3]);
 }
 
 }  // namespace
