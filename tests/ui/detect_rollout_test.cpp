@@ -653,7 +653,9 @@ TEST_F(DetectRollout, CloseAnotherUpgradeOrASearchEndsTheComebackWatch) {
     EXPECT_TRUE(window.UDPServer().IsActive()) << c.what;
     c.end();
     EXPECT_FALSE(window.WatchingComeback()) << c.what;
-    if (row < 2) EXPECT_FALSE(window.UDPServer().IsActive()) << c.what;
+    if (row < 2) {
+      EXPECT_FALSE(window.UDPServer().IsActive()) << c.what;
+    }
   }
   EXPECT_TRUE(window.UDPServer().IsActive());  // the search's
   // The three upgraded devices are silent while they restart.
