@@ -421,10 +421,15 @@ TEST_F(DetectRollout, StopLetsTheRunningUploadFinishAndStartsNoOther) {
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return devices.RestartedAt(kMacs[first]).has_value(); }, kCapMs));
     if (byEscape) {
+      // Not answered yes: the rollout goes on and the dialog stays.
+      prompter.answers = {Answer::No};
+      Key(*dialog, Qt::Key_Escape);
+      EXPECT_TRUE(dialog->Running());
+      EXPECT_TRUE(dialog->isVisible());
       prompter.answers = {Answer::Yes};
       Key(*dialog, Qt::Key_Escape);
-      ASSERT_EQ(prompter.messages.size(), 1u);
-      EXPECT_TRUE(prompter.messages[0].startsWith("A rollout is running."));
+      ASSERT_EQ(prompter.messages.size(), 2u);
+      EXPECT_TRUE(prompter.messages[1].startsWith("A rollout is running."));
     } else {
       EXPECT_TRUE(Control(*dialog, "RolloutStop")->isEnabled());
       Click(Control(*dialog, "RolloutStop"));
