@@ -52,9 +52,14 @@ void FirmwareDriver::Drive(std::unique_lock<std::mutex>& lock,
   budgeted_ = until.has_value();
   driver_ = std::this_thread::get_id();
   try {
-    while (upload_ != nullptr) {
+    // The replies on hand are judged at least once, however short the slice:
+    // a caller that only polls (a slice of 0) still moves the upload on.
+    for (bool first = true; upload_ != nullptr; first = false) {
       if (!replies_.empty() && Awaiting(upload_->State())) {
-        if (until && (receivers_waiting_ > 0 || std::chrono::steady_clock::now() >= *until)) break;
+        if (until &&
+            (receivers_waiting_ > 0 || (!first && std::chrono::steady_clock::now() >= *until))) {
+          break;
+        }
         // The first reply that answers the message in flight decides; late
         // copies of earlier answers are passed over.
         while (!replies_.empty() && Awaiting(upload_->State())) {
@@ -100,14 +105,17 @@ FirmwareDriver::Report FirmwareDriver::Wait(std::chrono::milliseconds slice) {
   std::unique_lock lock(mutex_);
   if (upload_ == nullptr) throw std::logic_error("no firmware upload runs");
   const auto sliceEnd = std::chrono::steady_clock::now() + slice;
+  bool drove = false;
   for (;;) {
     if (failure_) std::rethrow_exception(failure_);
     if (!Awaiting(upload_->State())) break;
     const auto now = std::chrono::steady_clock::now();
     const bool idle = !driving_ && receivers_waiting_ == 0;
     if (idle && !replies_.empty()) {
-      if (now >= sliceEnd) break;
-      // Answers that came during this thread's own send.
+      // Answers that came during this thread's own send; judged once even
+      // when the slice is over, so a caller that only polls moves on too.
+      if (drove && now >= sliceEnd) break;
+      drove = true;
       Drive(lock, sliceEnd);
       continue;
     }

@@ -226,6 +226,27 @@ TEST(FirmwareDriver, RepeatedAndLateAnswersLeaveEachMessageSentOnce) {
   }
 }
 
+TEST(FirmwareDriver, ACallerThatOnlyPollsStillMovesOnWithAnswersThatCameDuringItsOwnSend) {
+  // Answers posted within the send wait for the caller to judge them; a
+  // zero slice, as a many-device loop uses, must judge them too.
+  const Bytes image = Image(500);
+  Device device([](const FirmwareMessage& m) { return std::vector<Bytes>{Accept(m)}; },
+                /*inSend=*/true);
+  FirmwareDriver driver(device, kDevicePort);
+  device.Attach(driver);
+  FirmwareUpload upload(kMac, ReaderOf(image), kShortTimeouts);
+  driver.Start(upload);
+  FirmwareDriver::Report report;
+  const auto cap = std::chrono::steady_clock::now() + 10s;
+  do report = driver.Wait(0ms);
+  while (!report.Over() && std::chrono::steady_clock::now() < cap);
+  driver.Stop();
+  device.Detach();
+  EXPECT_EQ(report.state, FirmwareUpload::kSucceeded);
+  EXPECT_FALSE(report.timedOut);
+  EXPECT_EQ(device.Stored(), image);
+}
+
 TEST(FirmwareDriver, ReportsWhatFailedTheUpload) {
   struct Case {
     const char* what;
