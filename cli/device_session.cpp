@@ -3,18 +3,10 @@
 #include <stdexcept>
 
 #include "protocol/discovery.h"
+#include "protocol/fields.h"
 #include "protocol/frame.h"
 
 namespace oxlo::cli {
-namespace {
-
-std::uint64_t Key(const MacField& mac) {
-  std::uint64_t key = 0;
-  for (std::uint8_t b : mac) key = key << 8 | b;
-  return key;
-}
-
-}  // namespace
 
 DeviceLine::DeviceLine(transport::Binding binding) : endpoint_({std::move(binding)}) {
   endpoint_.SetBroadcastEnabled(true);
@@ -58,14 +50,14 @@ void DeviceLine::AskDiscovery(std::chrono::steady_clock::time_point since) {
 
 void DeviceLine::Attach(DeviceSession* session) {
   std::lock_guard lock(mutex_);
-  if (!sessions_.emplace(Key(session->mac_), session).second) {
+  if (!sessions_.emplace(MacKey(session->mac_), session).second) {
     throw std::logic_error("two conversations with one device at once");
   }
 }
 
 void DeviceLine::Detach(DeviceSession* session) {
   std::lock_guard lock(mutex_);
-  const auto it = sessions_.find(Key(session->mac_));
+  const auto it = sessions_.find(MacKey(session->mac_));
   if (it != sessions_.end() && it->second == session) sessions_.erase(it);
 }
 
@@ -74,7 +66,7 @@ void DeviceLine::OnDatagram(const transport::Datagram& datagram) {
   const std::optional<MacField> mac = MacOf(datagram.data);
   if (!mac) return;
   std::lock_guard lock(mutex_);
-  const auto it = sessions_.find(Key(*mac));
+  const auto it = sessions_.find(MacKey(*mac));
   if (it != sessions_.end()) it->second->Take(datagram);
 }
 

@@ -100,8 +100,7 @@ std::vector<FleetReading> ReadFleet(DeviceLine& line, const std::vector<DeviceRe
 
 void PrintFleetTable(std::ostream& out, const std::vector<FleetDevice>& devices,
                      const std::vector<FleetResult>& results) {
-  using Row = std::array<std::string, 4>;
-  std::vector<Row> rows{{"MAC", "NAME", "RESULT", "CHANGES"}};
+  std::vector<std::vector<std::string>> rows{{"MAC", "NAME", "RESULT", "CHANGES"}};
   std::array<std::size_t, 4> tally{};
   for (std::size_t i = 0; i < results.size(); ++i) {
     const FleetResult& r = results[i];
@@ -113,18 +112,7 @@ void PrintFleetTable(std::ostream& out, const std::vector<FleetDevice>& devices,
                                                        : std::to_string(r.change.diff.size())});
     ++tally[static_cast<std::size_t>(r.outcome)];
   }
-  std::array<std::size_t, 4> widths{};
-  for (const Row& row : rows) {
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
-  }
-  for (const Row& row : rows) {
-    std::string line;
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      line += row[c];
-      if (c + 1 < row.size()) line.append(widths[c] - row[c].size() + 2, ' ');
-    }
-    out << line << '\n';
-  }
+  PrintColumns(out, rows);
   out << results.size() << " devices: " << tally[1] << " applied, " << tally[0] << " unchanged, "
       << tally[2] << " would change, " << tally[3] << " failed\n";
 }

@@ -41,13 +41,6 @@ std::string ResultName(const Rollout::Entry& entry, bool dryRun) {
                                      : std::string(RolloutResultName(entry.result));
 }
 
-// Columns line up by characters, not bytes: a device's text may hold UTF-8.
-std::size_t Width(const std::string& text) {
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
-}
-
 std::string Seconds(const Rollout::Entry& entry) {
   const double tenths = std::round(static_cast<double>(entry.took.count()) / 100.0);
   const auto whole = static_cast<long long>(tenths) / 10;
@@ -137,18 +130,7 @@ void PrintRolloutTable(std::ostream& out, const Rollout& rollout, bool dryRun) {
     }
     rows.push_back(std::move(row));
   }
-  std::vector<std::size_t> widths(rows.front().size(), 0);
-  for (const Row& row : rows) {
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Width(row[c]));
-  }
-  for (const Row& row : rows) {
-    std::string line;
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      line += row[c];
-      if (c + 1 < row.size()) line.append(widths[c] - Width(row[c]) + 2, ' ');
-    }
-    out << line << '\n';
-  }
+  PrintColumns(out, rows);
   const Rollout::Summary tally = rollout.Tally();
   const RolloutOptions& options = rollout.Options();
   out << rollout.Entries().size() << " devices: ";

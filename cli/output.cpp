@@ -131,27 +131,34 @@ std::string ShellQuote(std::string_view text) {
   return out + "'";
 }
 
+void PrintColumns(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  if (rows.empty()) return;
+  std::vector<std::size_t> widths(rows.front().size(), 0);
+  for (const std::vector<std::string>& row : rows) {
+    for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
+      widths[i] = std::max(widths[i], Columns(row[i]));
+    }
+  }
+  for (const std::vector<std::string>& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) line.append(widths[i] - Columns(row[i]) + 2, ' ');
+    }
+    out << line << '\n';
+  }
+}
+
 void PrintDeviceTable(std::ostream& out, const std::vector<SeenDevice>& devices) {
-  using Row = std::array<std::string, 8>;
-  std::vector<Row> rows{{"MODEL", "MAC", "VERSION", "NAME", "IP", "MASK", "GATEWAY", "INTERFACE"}};
+  std::vector<std::vector<std::string>> rows{
+      {"MODEL", "MAC", "VERSION", "NAME", "IP", "MASK", "GATEWAY", "INTERFACE"}};
   for (const SeenDevice& seen : devices) {
     const DeviceRecord& d = seen.record;
     rows.push_back({EscapeControls(Latin1ToUtf8(d.model)), d.mac,
                     EscapeControls(Latin1ToUtf8(d.version)), EscapeControls(d.name), d.ip, d.mask,
                     d.gateway, seen.interfaces.empty() ? "-" : seen.interfaces.front()});
   }
-  std::array<std::size_t, 8> widths{};
-  for (const Row& row : rows) {
-    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], Columns(row[i]));
-  }
-  for (const Row& row : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line.append(widths[i] - Columns(row[i]) + 2, ' ');
-    }
-    out << line << '\n';
-  }
+  PrintColumns(out, rows);
 }
 
 nlohmann::json DeviceJson(const std::vector<SeenDevice>& devices,

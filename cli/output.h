@@ -27,6 +27,10 @@ std::string EscapeControls(std::string_view utf8);
 // '\''. Not escaped for a terminal: show only text EscapeControls leaves alone.
 std::string ShellQuote(std::string_view text);
 
+// Rows as columns two spaces apart, lined up by characters, not bytes: a
+// device's text may hold UTF-8. Each row as long as the first.
+void PrintColumns(std::ostream& out, const std::vector<std::vector<std::string>>& rows);
+
 // Columns of device texts, escaped (EscapeControls), with the interface the
 // device answered on.
 void PrintDeviceTable(std::ostream& out, const std::vector<SeenDevice>& devices);

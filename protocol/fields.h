@@ -17,6 +17,13 @@ using NameField = std::array<std::uint8_t, kNameFieldSize>;
 // "00-1A-2B-3C-4D-5E".
 std::string MacToText(const MacField& mac);
 
+// The MAC as one number, to look devices up by.
+inline std::uint64_t MacKey(const MacField& mac) {
+  std::uint64_t key = 0;
+  for (std::uint8_t b : mac) key = key << 8 | b;
+  return key;
+}
+
 // The configuration window's reading: the pairs at characters 1, 4, 7, 10, 13
 // and 16; a pair that is not hexadecimal (or is missing) gives 0x00. Never fails.
 MacField MacToBytes(std::string_view macText);

@@ -10,12 +10,6 @@
 namespace oxlo::sim {
 namespace {
 
-std::uint64_t Key(const MacField& mac) {
-  std::uint64_t key = 0;
-  for (std::uint8_t b : mac) key = key << 8 | b;
-  return key;
-}
-
 bool IsDiscoveryQuery(ByteView datagram) {
   return datagram.size() == 3 && datagram[0] == kStx && datagram[1] == code::kDiscovery &&
          datagram[2] == kEtx;
@@ -62,7 +56,7 @@ Simulator::Simulator(std::vector<DeviceState> devices, SimulatorOptions options)
   back_at_.assign(devices_.size(), Clock::time_point::min());
   for (std::size_t i = 0; i < devices_.size(); ++i) {
     const MacField& mac = devices_[i].identity.mac;
-    if (!by_mac_.emplace(Key(mac), i).second) {
+    if (!by_mac_.emplace(MacKey(mac), i).second) {
       throw std::invalid_argument("two devices have the MAC " + MacToText(mac));
     }
     firmware_.emplace_back(options_.firmwareDirectory, MacToText(mac) + ".bin",
@@ -82,7 +76,7 @@ std::vector<Outgoing> Simulator::Handle(ByteView datagram, const std::string& so
   const std::optional<std::uint8_t> commandCode = AcceptDatagram(datagram);
   const std::optional<MacField> mac = MacOf(datagram);
   if (!commandCode || !mac) return {};
-  const auto it = by_mac_.find(Key(*mac));
+  const auto it = by_mac_.find(MacKey(*mac));
   if (it == by_mac_.end() || Rebooting(it->second, context.now)) return {};
   HandleCommand(context, *commandCode, it->second);
   return std::move(context.replies);

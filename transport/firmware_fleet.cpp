@@ -7,16 +7,11 @@
 
 #include "protocol/conversion_error.h"
 #include "protocol/discovery.h"
+#include "protocol/fields.h"
 #include "protocol/frame.h"
 
 namespace oxlo::transport {
 namespace {
-
-std::uint64_t Key(const MacField& mac) {
-  std::uint64_t key = 0;
-  for (std::uint8_t b : mac) key = key << 8 | b;
-  return key;
-}
 
 // Discovery replies kept for one device between two steps; a flood of
 // copies beyond it pushes out the oldest.
@@ -48,7 +43,7 @@ FirmwareFleet::FirmwareFleet(Rollout& rollout, InterfaceBroadcaster& out, std::u
   slots_.reserve(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     slots_.push_back(std::make_unique<Slot>(out_, port_));
-    if (entries[i].needsUpgrade) by_mac_.emplace(Key(entries[i].device.macBytes), i);
+    if (entries[i].needsUpgrade) by_mac_.emplace(MacKey(entries[i].device.macBytes), i);
   }
 }
 
@@ -61,7 +56,7 @@ void FirmwareFleet::Post(const Datagram& datagram) {
   if (code != code::kFirmwareReply && code != code::kDiscovery) return;
   const std::optional<MacField> mac = MacOf(datagram.data);
   if (!mac) return;
-  const auto found = by_mac_.find(Key(*mac));
+  const auto found = by_mac_.find(MacKey(*mac));
   if (found == by_mac_.end()) return;
   Slot& slot = *slots_[found->second];
   if (code == code::kFirmwareReply) {

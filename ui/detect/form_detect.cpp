@@ -597,7 +597,7 @@ void TFormDetect::OpenRolloutDialog() {
     devices.push_back(std::move(record));
   }
   if (devices.empty()) {
-    ShowMessage(tr("No Oxlo device was found.\r\nPlease connect an Oxlo."));
+    ShowMessage(tr("No Oxlo device found.\r\nPlease connect an Oxlo."));
     return;
   }
   RolloutDialog::Hooks hooks;
