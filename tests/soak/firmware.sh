@@ -24,7 +24,7 @@ for run in $(seq "$runs"); do
   if [ "$front" = cli ]; then
     timed "$limit" "$work/out" "$work/err" "$OXLO_CLI" firmware "$mac" "$work/image.bin" \
       --data-timeout "$data_ms" --end-timeout "$end_ms"
-    success=$(grep -cx "Updating firmware was successful" "$work/out" || true)
+    success=$(grep -cx "Updating firmware was successful (not confirmed: give --version to wait for the device to report it)" "$work/out" || true)
     message=$(grep -m1 '^oxlo: ' "$work/err" || true)
     restored=yes
   else
