@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <thread>
+#include <unordered_map>
 
 #include "cli/device_session.h"
 #include "cli/output.h"
@@ -56,13 +57,14 @@ std::string RolloutText(const std::string& text) {
 
 std::vector<RolloutDevice> RolloutDevices(const std::vector<FleetDevice>& inventory,
                                           const std::vector<SeenDevice>& found) {
+  // Linear in both: a plant's inventory against a whole segment's replies.
+  std::unordered_map<std::string, const DeviceRecord*> byMac;
+  for (const SeenDevice& s : found) byMac.emplace(s.record.mac, &s.record);
   std::vector<RolloutDevice> devices;
   devices.reserve(inventory.size());
   for (const FleetDevice& d : inventory) {
     RolloutDevice device{d.mac, d.macBytes, std::nullopt};
-    const auto seen = std::find_if(found.begin(), found.end(),
-                                   [&d](const SeenDevice& s) { return s.record.mac == d.mac; });
-    if (seen != found.end()) device.found = seen->record;
+    if (const auto seen = byMac.find(d.mac); seen != byMac.end()) device.found = *seen->second;
     devices.push_back(std::move(device));
   }
   return devices;
