@@ -126,14 +126,12 @@ class NotingEndpoint final : public oxlo::transport::DatagramEndpoint {
       : inner_(std::move(inner)), log_(log) {}
   void SetDefaultPort(std::uint16_t port) override { inner_->SetDefaultPort(port); }
   void SetBroadcastEnabled(bool enabled) override { inner_->SetBroadcastEnabled(enabled); }
-  void SetReadHandler(oxlo::transport::ReadHandler handler,
-                      oxlo::transport::Executor* executor) override {
+  void SetReadHandler(oxlo::transport::ReadHandler handler) override {
     inner_->SetReadHandler(
         [this, handler = std::move(handler)](const oxlo::transport::Datagram& datagram) {
           if (log_.recording) log_.Received(datagram);
           handler(datagram);
-        },
-        executor);
+        });
   }
   void Open() override { inner_->Open(); }
   void Close() override { inner_->Close(); }

@@ -40,7 +40,6 @@ class DeviceSearch {
   void Forget();
   void Close();
 
-  transport::Endpoint& MainEndpoint() { return endpoint_; }
   // Time from the last query to the last new device, for the benchmark.
   std::optional<std::chrono::microseconds> LastArrival() const;
   // Replies from new MACs that came once the list was full, since the last Forget().

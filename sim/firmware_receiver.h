@@ -63,9 +63,6 @@ class FirmwareReceiver {
                          std::optional<std::uint32_t> rejectAt = std::nullopt,
                          bool refuseEnd = false);
 
-  // Chunks accepted in the transfer under way.
-  std::uint32_t ChunksReceived() const { return next_sequence_; }
-  std::uint64_t BytesReceived() const { return length_; }
   // Whole images accepted so far; a copy of an accepted end message does not
   // count again.
   std::uint32_t ImagesAccepted() const { return images_accepted_; }

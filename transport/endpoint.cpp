@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <unordered_map>
@@ -24,16 +23,6 @@ namespace oxlo::transport {
 struct Endpoint::Socket {
   Descriptor fd;
   Binding bound;  // with the port the system chose
-};
-
-// One datagram waiting for the executor's thread. The receiving thread waits
-// for `done` unless the endpoint is stopping; a delivery that has not started
-// by then is cancelled.
-struct Endpoint::Delivery {
-  enum State { kWaiting, kRunning, kDone, kCancelled };
-  std::mutex mutex;
-  std::condition_variable changed;
-  State state = kWaiting;
 };
 
 namespace {
@@ -98,13 +87,8 @@ void Endpoint::SetBroadcastEnabled(bool enabled) {
   for (const Socket& socket : sockets_) SetBroadcastOption(socket.fd.get(), enabled);
 }
 
-bool Endpoint::BroadcastEnabled() const {
-  return broadcast_enabled_;
-}
-
-void Endpoint::SetReadHandler(ReadHandler handler, Executor* executor) {
+void Endpoint::SetReadHandler(ReadHandler handler) {
   handler_ = std::move(handler);
-  executor_ = executor;
 }
 
 void Endpoint::SetSocketReceiveBuffer(int bytes) {
@@ -215,13 +199,6 @@ void Endpoint::Open() {
 void Endpoint::Close() {
   if (!IsActive()) return;
   stopping_ = true;
-  {
-    std::lock_guard lock(delivery_mutex_);
-    if (pending_) {
-      std::lock_guard deliveryLock(pending_->mutex);
-      pending_->changed.notify_all();
-    }
-  }
   const char wake = 1;
   [[maybe_unused]] const ssize_t written = ::write(wake_write_.get(), &wake, 1);
   thread_.join();
@@ -357,43 +334,11 @@ void Endpoint::ReceiveLoop() {
 }
 
 void Endpoint::Deliver(Datagram datagram) {
-  if (executor_ == nullptr) {
-    try {
-      handler_(datagram);
-    } catch (...) {
-      // A failing handler loses its datagram; the loop goes on.
-    }
-    return;
+  try {
+    handler_(datagram);
+  } catch (...) {
+    // A failing handler loses its datagram; the loop goes on.
   }
-
-  auto delivery = std::make_shared<Delivery>();
-  {
-    std::lock_guard lock(delivery_mutex_);
-    pending_ = delivery;
-  }
-  executor_->Post([delivery, handler = handler_, datagram = std::move(datagram)] {
-    {
-      std::lock_guard lock(delivery->mutex);
-      if (delivery->state != Delivery::kWaiting) return;
-      delivery->state = Delivery::kRunning;
-    }
-    try {
-      handler(datagram);
-    } catch (...) {
-    }
-    std::lock_guard lock(delivery->mutex);
-    delivery->state = Delivery::kDone;
-    delivery->changed.notify_all();
-  });
-  {
-    std::unique_lock lock(delivery->mutex);
-    delivery->changed.wait(lock, [&] { return delivery->state == Delivery::kDone || stopping_; });
-    // Stopping: a delivery not yet started is cancelled, and one that runs
-    // (perhaps the very handler that is closing us) finishes on its own.
-    if (delivery->state == Delivery::kWaiting) delivery->state = Delivery::kCancelled;
-  }
-  std::lock_guard lock(delivery_mutex_);
-  pending_.reset();
 }
 
 EveryInterface::EveryInterface(const std::vector<std::string>& localAddresses) {

@@ -65,24 +65,14 @@ struct Datagram {
 
 using ReadHandler = std::function<void(const Datagram&)>;
 
-// Runs tasks on another thread (the UI thread). Post must not block.
-class Executor {
- public:
-  virtual ~Executor() = default;
-  virtual void Post(std::function<void()> task) = 0;
-};
-
 // What a window needs of an endpoint; lets window tests run without sockets.
 class DatagramEndpoint {
  public:
   virtual ~DatagramEndpoint() = default;
   virtual void SetDefaultPort(std::uint16_t port) = 0;
   virtual void SetBroadcastEnabled(bool enabled) = 0;
-  // Without an executor the handler runs on the receiving thread. With one,
-  // each datagram is posted to it and the receiving thread waits until the
-  // handler has run there; a Close() during that wait cancels the delivery.
-  // Set while inactive.
-  virtual void SetReadHandler(ReadHandler handler, Executor* executor = nullptr) = 0;
+  // The handler runs on the receiving thread. Set while inactive.
+  virtual void SetReadHandler(ReadHandler handler) = 0;
   virtual void Open() = 0;
   virtual void Close() = 0;
   virtual bool IsActive() const = 0;
@@ -112,9 +102,8 @@ class Endpoint final : public DatagramEndpoint {
 
   void SetDefaultPort(std::uint16_t port) override;
   void SetBroadcastEnabled(bool enabled) override;
-  bool BroadcastEnabled() const;
 
-  void SetReadHandler(ReadHandler handler, Executor* executor = nullptr) override;
+  void SetReadHandler(ReadHandler handler) override;
 
   // Asks the kernel for a receive buffer of this many bytes at the next
   // activation, so a burst of replies is not dropped.
@@ -142,7 +131,6 @@ class Endpoint final : public DatagramEndpoint {
 
  private:
   struct Socket;
-  struct Delivery;
 
   Socket OpenSocket(const Binding& binding) const;
   // The socket sends leave from; throws while inactive.
@@ -160,7 +148,6 @@ class Endpoint final : public DatagramEndpoint {
   bool deliver_oversize_ = false;
   std::vector<std::uint8_t> accepted_codes_;
   ReadHandler handler_;
-  Executor* executor_ = nullptr;
 
   std::vector<Socket> sockets_;
   Descriptor wake_read_;
@@ -168,9 +155,6 @@ class Endpoint final : public DatagramEndpoint {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> active_{false};
   std::thread thread_;
-
-  std::mutex delivery_mutex_;
-  std::shared_ptr<Delivery> pending_;
 };
 
 // One endpoint per local address, each bound to that address and a system

@@ -48,33 +48,6 @@ class Inbox {
   std::deque<Datagram> received_;
 };
 
-// Stands in for the UI thread: tasks wait until the test runs them.
-class QueueExecutor : public Executor {
- public:
-  void Post(std::function<void()> task) override {
-    std::lock_guard lock(mutex_);
-    tasks_.push_back(std::move(task));
-    changed_.notify_all();
-  }
-  bool WaitForTask(std::chrono::milliseconds timeout = 3000ms) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return !tasks_.empty(); });
-  }
-  void RunAll() {
-    std::deque<std::function<void()>> tasks;
-    {
-      std::lock_guard lock(mutex_);
-      tasks.swap(tasks_);
-    }
-    for (auto& task : tasks) task();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::function<void()>> tasks_;
-};
-
 const Bytes kPing{0x02, 0x67, 0x00, 0x03};
 
 // A loopback receiver on a port the system picks.
@@ -425,86 +398,6 @@ TEST(ResolveHost, KnowsLocalhostAndLeavesDottedQuadsAlone) {
 
 TEST(LocalAddresses, ExcludesLoopback) {
   for (const std::string& address : LocalAddresses()) EXPECT_NE(address.rfind("127.", 0), 0u);
-}
-
-TEST(ExecutorDelivery, RunsTheHandlerOnTheExecutorInArrivalOrder) {
-  QueueExecutor ui;
-  Inbox inbox;
-  std::thread::id handlerThread;
-  Endpoint endpoint{{Binding{"127.0.0.1", 0}}};
-  endpoint.SetReadHandler(
-      [&](const Datagram& d) {
-        handlerThread = std::this_thread::get_id();
-        inbox.Add(d);
-      },
-      &ui);
-  endpoint.Open();
-  Endpoint sender{{Binding{"127.0.0.1", 0}}};
-  sender.Open();
-  for (std::uint8_t i = 0; i < 3; ++i) {
-    sender.SendTo("127.0.0.1", endpoint.CurrentBinding()->port, Bytes{i});
-  }
-  for (std::uint8_t i = 0; i < 3; ++i) {
-    ASSERT_TRUE(ui.WaitForTask());
-    ui.RunAll();
-    const auto got = inbox.Next();
-    ASSERT_TRUE(got);
-    EXPECT_EQ(got->data, Bytes{i});
-    EXPECT_EQ(handlerThread, std::this_thread::get_id());
-  }
-}
-
-TEST(ExecutorDelivery, CloseWhileADeliveryWaitsCancelsItWithoutDeadlock) {
-  QueueExecutor ui;
-  std::atomic<int> handled{0};
-  Endpoint endpoint{{Binding{"127.0.0.1", 0}}};
-  endpoint.SetReadHandler([&](const Datagram&) { ++handled; }, &ui);
-  endpoint.Open();
-  Endpoint sender{{Binding{"127.0.0.1", 0}}};
-  sender.Open();
-  sender.SendTo("127.0.0.1", endpoint.CurrentBinding()->port, kPing);
-  ASSERT_TRUE(ui.WaitForTask());
-
-  endpoint.Close();  // the receiving thread waits for us: must not hang
-  EXPECT_FALSE(endpoint.IsActive());
-  ui.RunAll();
-  EXPECT_EQ(handled, 0);
-}
-
-TEST(ExecutorDelivery, HandlerMayCloseItsOwnEndpoint) {
-  QueueExecutor ui;
-  Endpoint endpoint{{Binding{"127.0.0.1", 0}}};
-  bool closed = false;
-  endpoint.SetReadHandler(
-      [&](const Datagram&) {
-        endpoint.Close();
-        closed = true;
-      },
-      &ui);
-  endpoint.Open();
-  Endpoint sender{{Binding{"127.0.0.1", 0}}};
-  sender.Open();
-  sender.SendTo("127.0.0.1", endpoint.CurrentBinding()->port, kPing);
-  ASSERT_TRUE(ui.WaitForTask());
-  ui.RunAll();
-  EXPECT_TRUE(closed);
-  EXPECT_FALSE(endpoint.IsActive());
-}
-
-TEST(ExecutorDelivery, ReopenedEndpointDeliversAgain) {
-  QueueExecutor ui;
-  Inbox inbox;
-  Endpoint endpoint{{Binding{"127.0.0.1", 0}}};
-  endpoint.SetReadHandler([&](const Datagram& d) { inbox.Add(d); }, &ui);
-  endpoint.Open();
-  endpoint.Close();
-  endpoint.Open();  // the same binding, a new socket
-  Endpoint sender{{Binding{"127.0.0.1", 0}}};
-  sender.Open();
-  sender.SendTo("127.0.0.1", endpoint.CurrentBinding()->port, kPing);
-  ASSERT_TRUE(ui.WaitForTask());
-  ui.RunAll();
-  EXPECT_TRUE(inbox.Next());
 }
 
 }  // namespace

@@ -52,10 +52,7 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
 
   void SetDefaultPort(std::uint16_t port) override { default_port_ = port; }
   void SetBroadcastEnabled(bool enabled) override { broadcast_ = enabled; }
-  void SetReadHandler(transport::ReadHandler handler, transport::Executor* executor) override {
-    handler_ = std::move(handler);
-    executor_ = executor;
-  }
+  void SetReadHandler(transport::ReadHandler handler) override { handler_ = std::move(handler); }
   void Open() override {
     if (active_) return;
     network_.Opened(this);
@@ -86,11 +83,7 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
                                                datagram.data[1]) == accepted_codes_.end())) {
       return;
     }
-    if (executor_ == nullptr) {
-      handler_(datagram);
-      return;
-    }
-    executor_->Post([handler = handler_, datagram] { handler(datagram); });
+    handler_(datagram);
   }
   std::uint16_t DefaultPort() const { return default_port_; }
   // The every-interface sockets send from system ports: replies to 2057
@@ -112,7 +105,6 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
   bool broadcast_ = true;
   bool active_ = false;
   transport::ReadHandler handler_;
-  transport::Executor* executor_ = nullptr;
   std::vector<std::uint8_t> accepted_codes_;
 };
 
