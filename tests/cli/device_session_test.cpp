@@ -10,6 +10,7 @@
 #include "protocol/device_side.h"
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "tests/support/arrival_stamps.h"
 #include "transport/firmware_driver.h"
 
 namespace oxlo::cli {
@@ -151,6 +152,7 @@ TEST(DeviceSession, AReplyThatWaitedInTheSocketAnswersNoMessageSentAfterIt) {
       [&driver](const transport::Datagram& reply) { driver.PostReply(reply.data, reply.arrived); });
   session.Open();
   line.port = session.Port();
+  ASSERT_TRUE(testing::WaitForArrivalStamps());
 
   const Bytes image(100, 0x5A);
   std::size_t offset = 0;

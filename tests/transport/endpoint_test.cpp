@@ -17,6 +17,8 @@
 #include <system_error>
 #include <thread>
 
+#include "tests/support/arrival_stamps.h"
+
 namespace oxlo::transport {
 namespace {
 
@@ -133,6 +135,7 @@ TEST(Endpoint, ADatagramCarriesWhenItArrivedNotWhenItWasRead) {
     std::lock_guard wait(held);  // the first one keeps the thread until released
   });
   receiver.Open();
+  ASSERT_TRUE(oxlo::testing::WaitForArrivalStamps());
   Endpoint sender{{Binding{"127.0.0.1", 0}}};
   sender.Open();
   sender.SendTo("127.0.0.1", receiver.CurrentBinding()->port, kPing);
