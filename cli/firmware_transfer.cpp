@@ -1,16 +1,13 @@
 #include "cli/firmware_transfer.h"
 
 #include <algorithm>
-#include <atomic>
-#include <deque>
-#include <mutex>
 #include <thread>
-#include <utility>
 
 #include "cli/device_session.h"
 #include "protocol/conversion_error.h"
 #include "protocol/discovery.h"
 #include "protocol/frame.h"
+#include "transport/comeback_replies.h"
 #include "transport/firmware_driver.h"
 
 namespace oxlo::cli {
@@ -37,37 +34,8 @@ std::string Drive(FirmwareUpload& upload, transport::FirmwareDriver& driver,
   return transport::FailureReason(report);
 }
 
-// The versions the device reported, from the receiving thread to the
-// waiting one; kept only once the device took the image.
-class VersionsSeen {
- public:
-  void Take(const transport::Datagram& datagram) {
-    if (!watching_.load()) return;
-    const std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data);
-    if (!record) return;
-    std::lock_guard lock(mutex_);
-    // A flood of copies must not grow without end; the newest say most.
-    if (versions_.size() >= 64) versions_.pop_front();
-    versions_.emplace_back(record->version, RolloutClock::now());
-  }
-  void Start() {
-    std::lock_guard lock(mutex_);
-    versions_.clear();
-    watching_ = true;
-  }
-  std::deque<std::pair<std::string, RolloutClock::time_point>> Drain() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(versions_, {});
-  }
-
- private:
-  std::atomic<bool> watching_{false};
-  std::mutex mutex_;
-  std::deque<std::pair<std::string, RolloutClock::time_point>> versions_;
-};
-
 // Asks until the watch has its verdict.
-ComebackWatch::Verdict WaitForComeback(ComebackWatch& watch, VersionsSeen& seen,
+ComebackWatch::Verdict WaitForComeback(ComebackWatch& watch, transport::ComebackReplies& seen,
                                        transport::InterfaceBroadcaster& out) {
   RolloutClock::time_point nextAsk = RolloutClock::now();
   for (;;) {
@@ -76,12 +44,8 @@ ComebackWatch::Verdict WaitForComeback(ComebackWatch& watch, VersionsSeen& seen,
       out.SendOnEveryInterface(BuildDiscoveryQuery(), kDevicePort);
       nextAsk = now + ComebackWatch::kAskEvery;
     }
-    for (const auto& [version, at] : seen.Drain()) {
-      if (watch.OnReply(version, at) != ComebackWatch::Verdict::kWaiting) return watch.Current();
-    }
-    if (watch.OnTick(RolloutClock::now()) != ComebackWatch::Verdict::kWaiting) {
-      return watch.Current();
-    }
+    const ComebackWatch::Verdict verdict = seen.JudgeInto(watch, RolloutClock::now());
+    if (verdict != ComebackWatch::Verdict::kWaiting) return verdict;
     std::this_thread::sleep_for(kWatchEvery);
   }
 }
@@ -101,7 +65,7 @@ TransferResult SendFirmware(const MacField& mac, transport::ImageFile& image,
     wiring.out = &interfaces.emplace(local);
   }
   transport::FirmwareDriver driver(*wiring.out, kDevicePort);
-  VersionsSeen seen;
+  transport::ComebackReplies seen;
   // After the driver and the versions, so its receiving thread stops first.
   std::optional<DeviceSession> session;
   const std::vector<std::uint8_t> codes{code::kFirmwareReply, code::kDiscovery};
@@ -116,7 +80,7 @@ TransferResult SendFirmware(const MacField& mac, transport::ImageFile& image,
     if (reply.data[kCodeOffset] == code::kFirmwareReply) {
       driver.PostReply(reply.data, reply.arrived);
     } else {
-      seen.Take(reply);
+      seen.Take(reply.data);
     }
   });
   session->Open();

@@ -1,6 +1,5 @@
 #include "transport/firmware_fleet.h"
 
-#include <deque>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -9,15 +8,9 @@
 #include "protocol/discovery.h"
 #include "protocol/fields.h"
 #include "protocol/frame.h"
+#include "transport/comeback_replies.h"
 
 namespace oxlo::transport {
-namespace {
-
-// Discovery replies kept for one device between two steps; a flood of
-// copies beyond it pushes out the oldest.
-constexpr std::size_t kMostKeptReplies = 64;
-
-}  // namespace
 
 struct FirmwareFleet::Slot {
   Slot(InterfaceBroadcaster& out, std::uint16_t port) : driver(out, port) {}
@@ -26,11 +19,8 @@ struct FirmwareFleet::Slot {
   // The rollout's thread only.
   std::unique_ptr<FirmwareUpload> upload;
   std::optional<ComebackWatch> watch;
-  // Discovery replies are kept only while the device is being confirmed:
-  // one from before it took the image says nothing of the new firmware.
-  std::atomic<bool> watching{false};
-  std::mutex mutex;
-  std::deque<std::pair<std::string, RolloutClock::time_point>> versions;  // under `mutex`
+  // Kept only while the device is being confirmed.
+  ComebackReplies comeback;
   std::atomic<std::uint64_t> acknowledged{0};
   // The last report, which names the message a reply that throws answered.
   FirmwareDriver::Report last;
@@ -63,12 +53,7 @@ void FirmwareFleet::Post(const Datagram& datagram) {
     slot.driver.PostReply(datagram.data, datagram.arrived);
     return;
   }
-  if (!slot.watching.load()) return;
-  const std::optional<DeviceRecord> record = ParseDiscoveryReply(datagram.data);
-  if (!record) return;
-  std::lock_guard lock(slot.mutex);
-  if (slot.versions.size() == kMostKeptReplies) slot.versions.pop_front();
-  slot.versions.emplace_back(record->version, RolloutClock::now());
+  slot.comeback.Take(datagram.data);
 }
 
 void FirmwareFleet::Step() {
@@ -132,36 +117,24 @@ void FirmwareFleet::FinishUpload(std::size_t index, const FirmwareDriver::Report
     return;
   }
   rollout_.Uploaded(index);
-  {
-    std::lock_guard lock(slot.mutex);
-    slot.versions.clear();
-  }
+  slot.comeback.Start();
   slot.watch.emplace(rollout_.Options().version, RolloutClock::now(), settings_.backWithin);
-  slot.watching = true;
 }
 
 void FirmwareFleet::Fail(std::size_t index, std::string reason) {
   Slot& slot = *slots_[index];
   slot.driver.Stop();
   slot.upload.reset();
-  slot.watching = false;
+  slot.comeback.End();
   rollout_.Finished(index, RolloutResult::kFailed, std::move(reason), {}, RolloutClock::now());
 }
 
 void FirmwareFleet::Confirm(std::size_t index, RolloutClock::time_point now) {
   Slot& slot = *slots_[index];
-  std::deque<std::pair<std::string, RolloutClock::time_point>> versions;
-  {
-    std::lock_guard lock(slot.mutex);
-    versions.swap(slot.versions);
-  }
   ComebackWatch& watch = *slot.watch;
-  for (const auto& [version, at] : versions) {
-    if (watch.OnReply(version, at) != ComebackWatch::Verdict::kWaiting) break;
-  }
-  const ComebackWatch::Verdict verdict = watch.OnTick(now);
+  const ComebackWatch::Verdict verdict = slot.comeback.JudgeInto(watch, now);
   if (verdict == ComebackWatch::Verdict::kWaiting) return;
-  slot.watching = false;
+  slot.comeback.End();
   const bool confirmed = verdict == ComebackWatch::Verdict::kConfirmed;
   rollout_.Finished(index, confirmed ? RolloutResult::kUpgraded : RolloutResult::kFailed,
                     confirmed ? std::string() : watch.Reason(), watch.VersionSeen(), now);

@@ -568,7 +568,7 @@ TEST_F(DetectRollout, ClosingTheWindowDuringARolloutStopsIt) {
   testing::ShowActive(*other);
   Click(other->findChild<QPushButton*>("FlatButton2"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return other->DeviceCount() == 1; }, kCapMs));
-  other->FlatButton6Click();
+  Click(other->findChild<QPushButton*>("FlatButton6"));  // Stop: the search ends
   ClickCell(*other->findChild<DeviceGrid*>("RGrid"), 0, column::kModel);
   QTest::keyClick(other->findChild<DeviceGrid*>("RGrid"), Qt::Key_Menu);
   QMenu* menu = other->findChild<QMenu*>("DeviceMenu");
