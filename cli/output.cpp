@@ -12,33 +12,6 @@
 namespace oxlo::cli {
 namespace {
 
-std::string Unknown(int value) {
-  return "unknown (" + std::to_string(value) + ")";
-}
-
-// Names of the codes a device's settings hold, as the configuration window lists them.
-template <std::size_t N>
-std::string NameOf(const std::array<std::string_view, N>& names, int value, int first = 0) {
-  const std::optional<std::string_view> name = NameOfCode(names, value, first);
-  return name ? std::string(*name) : Unknown(value);
-}
-
-std::string NetworkTypeName(int type) {
-  return NameOf(kNetworkTypeNames, type);
-}
-std::string PortTypeName(int type) {
-  return NameOf(kPortTypeNames, type);
-}
-std::string CanFormatName(int code) {
-  return NameOf(kIdFormatNames, code, kIdFormat11Bit);
-}
-std::string FilterTypeName(int type) {
-  return NameOf(kFilterTypeNames, type);
-}
-std::string BitRateName(int baudIndex) {
-  return oxlo::BitRateName(baudIndex).value_or(Unknown(baudIndex));
-}
-
 // The length of the well-formed UTF-8 sequence `text` starts with (no
 // overlong forms, surrogates or values past U+10FFFF), or 0.
 std::size_t Utf8SequenceLength(std::string_view text) {
@@ -217,7 +190,7 @@ void PrintSettingsText(std::ostream& out, const std::string& mac, const DeviceSe
       << "  Type:          " << PortTypeName(p.portType) << "\n"
       << "CAN\n"
       << "  Bit rate:      " << BitRateName(c.baudIndex) << "\n"
-      << "  ID format:     " << CanFormatName(c.idFormat) << "\n"
+      << "  ID format:     " << IdFormatName(c.idFormat) << "\n"
       << "  ID:            " << EscapeControls(c.id) << "\n"
       << "  Mask:          " << EscapeControls(c.mask) << "\n"
       << "Filters\n"

@@ -13,8 +13,6 @@
 namespace oxlo {
 namespace {
 
-constexpr std::array<std::string_view, 2> kIdFormatDocumentNames{"11-bit", "29-bit"};
-
 enum class Kind { kText, kNumber, kBool };
 
 // One setting: its dotted key, the section it belongs to for the checks
@@ -43,16 +41,6 @@ std::string Shown(const Document& value) {
   throw DocumentError(Shortened(key, 38), Shortened(problem));
 }
 
-std::string UnknownCode(int code) {
-  return "unknown (" + std::to_string(code) + ")";
-}
-
-template <std::size_t N>
-Document CodeValue(const std::array<std::string_view, N>& names, int code, int first = 0) {
-  const auto name = NameOfCode(names, code, first);
-  return name ? Document(std::string(*name)) : Document(UnknownCode(code));
-}
-
 std::string Choices(const std::vector<std::string>& names) {
   std::string text;
   for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
@@ -74,7 +62,7 @@ int CodeOf(const std::string& key, const Document& value,
     for (std::size_t i = 0; i < N; ++i) {
       if (text == names[i]) return static_cast<int>(i) + first;
     }
-    if (text == UnknownCode(current) && !NameOfCode(names, current, first)) return current;
+    if (text == UnknownCodeName(current) && !NameOfCode(names, current, first)) return current;
   }
   Refuse(key,
          problem.empty() ? Shown(value) + " is not one of: " + Choices(NameList(names)) : problem);
@@ -157,7 +145,7 @@ std::vector<Field> MakeFields() {
                }});
   f.push_back(
       {"network.type", Kind::kText,
-       [](const DeviceSettings& s) { return CodeValue(kNetworkTypeNames, s.network.networkType); },
+       [](const DeviceSettings& s) { return Document(NetworkTypeName(s.network.networkType)); },
        [](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
          s.network.networkType = static_cast<std::uint8_t>(
              CodeOf("network.type", v, kNetworkTypeNames, base.network.networkType));
@@ -205,7 +193,7 @@ std::vector<Field> MakeFields() {
                  s.port.noDelay = v.get<bool>();
                }});
   f.push_back({"port.type", Kind::kText,
-               [](const DeviceSettings& s) { return CodeValue(kPortTypeNames, s.port.portType); },
+               [](const DeviceSettings& s) { return Document(PortTypeName(s.port.portType)); },
                [](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
                  s.port.portType = static_cast<std::uint8_t>(
                      CodeOf("port.type", v, kPortTypeNames, base.port.portType));
@@ -215,7 +203,7 @@ std::vector<Field> MakeFields() {
                [](const DeviceSettings& s) {
                  return s.can.baudIndex < kBaudRatesKbit.size()
                             ? Document(kBaudRatesKbit[s.can.baudIndex])
-                            : Document(UnknownCode(s.can.baudIndex));
+                            : Document(UnknownCodeName(s.can.baudIndex));
                },
                [](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
                  if (v.is_number_integer()) {
@@ -225,7 +213,7 @@ std::vector<Field> MakeFields() {
                      s.can.baudIndex = static_cast<std::uint8_t>(it - kBaudRatesKbit.begin());
                      return;
                    }
-                 } else if (v == Document(UnknownCode(base.can.baudIndex)) &&
+                 } else if (v == Document(UnknownCodeName(base.can.baudIndex)) &&
                             base.can.baudIndex >= kBaudRatesKbit.size()) {
                    return;
                  }
@@ -234,13 +222,10 @@ std::vector<Field> MakeFields() {
                  Refuse("can.bitrate_kbps", Shown(v) + " is not one of: " + Choices(rates));
                }});
   f.push_back({"can.id_format", Kind::kText,
-               [](const DeviceSettings& s) {
-                 return CodeValue(kIdFormatDocumentNames, s.can.idFormat, kIdFormat11Bit);
-               },
+               [](const DeviceSettings& s) { return Document(IdFormatName(s.can.idFormat)); },
                [](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
-                 s.can.idFormat =
-                     static_cast<std::uint8_t>(CodeOf("can.id_format", v, kIdFormatDocumentNames,
-                                                      base.can.idFormat, kIdFormat11Bit));
+                 s.can.idFormat = static_cast<std::uint8_t>(
+                     CodeOf("can.id_format", v, kIdFormatNames, base.can.idFormat, kIdFormat11Bit));
                }});
   f.push_back({"can.id", Kind::kText, [](const DeviceSettings& s) { return Document(s.can.id); },
                [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
@@ -259,7 +244,7 @@ std::vector<Field> MakeFields() {
       f.push_back(
           {typeKey, Kind::kText,
            [g, k](const DeviceSettings& s) {
-             return CodeValue(kFilterTypeNames, s.filters.Slot(g, k).type);
+             return Document(FilterTypeName(s.filters.Slot(g, k).type));
            },
            [g, k, typeKey](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
              s.filters.Slot(g, k).type =
@@ -440,7 +425,7 @@ bool UnknownCodeText(const std::string& key, const Document& value) {
   if (!coded || !value.is_string()) return false;
   const std::string text = value.get<std::string>();
   for (int code = 0; code <= 255; ++code) {
-    if (text == UnknownCode(code)) return true;
+    if (text == UnknownCodeName(code)) return true;
   }
   return false;
 }

@@ -14,12 +14,12 @@ using namespace cancolumn;
 QStringList BaudNames() {
   QStringList names;
   for (int index = 0; index < static_cast<int>(kBaudRatesKbit.size()); ++index) {
-    names << QString::fromStdString(*BitRateName(index));
+    names << QString::fromStdString(BitRateName(index));
   }
   return names;
 }
 
-const QStringList kFormatNames = ListNames(kIdFormatNames);
+const QStringList kFormatNames = ListNames(kIdFormatWindowNames);
 
 std::vector<GridColumn> Columns() {
   const int id_length = static_cast<int>(kCanIdTextMax);
