@@ -37,8 +37,8 @@ struct FleetOptions {
   std::chrono::milliseconds ackTimeout{5000};
 };
 
-// Runs each device's conversation over `line`, at most `parallel` at once;
-// `done` is called (from one thread at a time) as each ends. Results keep
+// Steps each device's conversation over `line` from the calling thread, at
+// most `parallel` at once; `progress` is called as each ends. Results keep
 // the inventory's order.
 std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDevice>& devices,
                                     const FleetOptions& options,
@@ -53,11 +53,6 @@ struct FleetReading {
 std::vector<FleetReading> ReadFleet(DeviceLine& line, const std::vector<DeviceRecord>& devices,
                                     int parallel, std::chrono::milliseconds timeout,
                                     const std::function<void(std::size_t done)>& progress = {});
-
-// Runs `work(i)` for i in [0, count), at most `parallel` at once; `done`
-// after each, one at a time.
-void RunParallel(std::size_t count, int parallel, const std::function<void(std::size_t)>& work,
-                 const std::function<void(std::size_t done)>& progress);
 
 void PrintFleetTable(std::ostream& out, const std::vector<FleetDevice>& devices,
                      const std::vector<FleetResult>& results);

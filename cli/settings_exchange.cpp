@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "cli/device_session.h"
+#include "cli/exchange_driver.h"
 #include "protocol/device_replies.h"
 #include "protocol/discovery.h"
 #include "protocol/fields.h"
@@ -38,41 +39,34 @@ std::vector<WriteStep> WholeSettingsPlan() {
   return PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true);
 }
 
+ExchangeTiming CommandLineTiming(std::chrono::milliseconds readTimeout,
+                                 std::chrono::milliseconds ackTimeout, bool sharedLine) {
+  ExchangeTiming timing;
+  timing.readRound = ReadRounds::RoundWait(readTimeout);
+  timing.ack = ackTimeout;
+  // Over a shared line another device's query may serve this one too.
+  if (sharedLine) timing.shareDiscovery = kShareDiscoveryWait;
+  return timing;
+}
+
+std::string ReadFailure(const DeviceExchange& exchange, bool oversizeReply) {
+  const std::string mac = MacToText(exchange.Mac());
+  if (oversizeReply) {
+    return mac + " sent a reply larger than " + std::to_string(transport::kReceiveBufferSize) +
+           " bytes";
+  }
+  if (!exchange.AnyReadReply()) return mac + " did not answer the read requests";
+  return mac + " did not send: " + JoinWithCommas(exchange.Missing());
+}
+
 DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout,
                                   DeviceLine* line) {
-  std::vector<std::uint8_t> replyCodes;
-  for (int k = 0; k < kReadRequestKindCount; ++k) {
-    replyCodes.push_back(ReplyCode(static_cast<ReadRequestKind>(k)));
-  }
-  const std::unique_ptr<DeviceSession> own = SessionWith(line, mac, replyCodes);
-  DeviceSession& session = *own;
-  session.Open();
-  SettingsCollector collector;
-  ReadRounds rounds;
-  for (std::vector<ReadStep> steps = rounds.Next(collector.MissingKinds()); !steps.empty();
-       steps = rounds.Next(collector.MissingKinds())) {
-    for (const ReadStep& step : steps) {
-      session.Broadcast(BuildReadRequest(step.kind, mac));
-      std::this_thread::sleep_for(step.pauseAfter);
-    }
-    const auto deadline = DeviceSession::Clock::now() + ReadRounds::RoundWait(timeout);
-    while (!collector.Complete()) {
-      const std::optional<Bytes> reply = session.Next(deadline);
-      if (!reply) break;
-      collector.Take(*reply);
-    }
-  }
-  session.Close();
-  if (!collector.Complete() && session.OversizeReplyArrived()) {
-    throw DeviceError(MacToText(mac) + " sent a reply larger than " +
-                      std::to_string(transport::kReceiveBufferSize) + " bytes");
-  }
-  if (!collector.AnyReply())
-    throw DeviceError(MacToText(mac) + " did not answer the read requests");
-  if (!collector.Complete()) {
-    throw DeviceError(MacToText(mac) + " did not send: " + JoinWithCommas(collector.Missing()));
-  }
-  return collector.Settings();
+  DeviceExchange read =
+      DeviceExchange::Read(mac, CommandLineTiming(timeout, timeout, line != nullptr));
+  const bool oversize = RunExchange(read, line);
+  if (read.Outcome() != DeviceExchange::Result::kRead)
+    throw DeviceError(ReadFailure(read, oversize));
+  return *read.Held();
 }
 
 bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
@@ -144,58 +138,89 @@ std::string UnverifiedReason(const SettingsChange& change) {
   return "stored but not applied: " + JoinWithCommas(change.notInUse);
 }
 
+DeviceExchange::Planner ChangePlanner(const MacField& mac, const Document& document, bool dryRun,
+                                      const SettingsVet& vet, SettingsChange& change) {
+  return [mac, &document, dryRun, vet, &change](const DeviceSettings& held) {
+    const DeviceSettings wanted = ApplyDocument(held, document);
+    if (vet) vet(held, wanted);
+    WritePlan plan = PlanChange(mac, held, wanted);
+    // A value in another spelling of what the device holds (a CAN identifier
+    // without its leading zeros) changes nothing, and is not listed.
+    DeviceSettings sent = held;
+    for (const PlannedSend& send : plan.sends) {
+      switch (send.step->group) {
+        case SettingGroup::kNetwork:
+          sent.network = wanted.network;
+          break;
+        case SettingGroup::kOperationMode:
+          sent.port = wanted.port;
+          break;
+        case SettingGroup::kCan:
+          sent.can = wanted.can;
+          break;
+        case SettingGroup::kFilters:
+          for (int k = 0; k < kSlotsPerGroup; ++k) {
+            sent.filters.Slot(send.step->filterGroup, k) =
+                wanted.filters.Slot(send.step->filterGroup, k);
+          }
+          break;
+      }
+    }
+    change.diff = DiffSettings(held, sent);
+    // What it holds was just read: nothing to send, and nothing to confirm.
+    change.verified = plan.sends.empty();
+    if (dryRun) plan.sends.clear();
+    return plan;
+  };
+}
+
+void ConcludeChange(const DeviceExchange& exchange, bool oversizeReply, SettingsChange& change) {
+  using Result = DeviceExchange::Result;
+  const std::string mac = MacToText(exchange.Mac());
+  change.written = exchange.Written();
+  switch (exchange.Outcome()) {
+    case Result::kRefused:
+      std::rethrow_exception(exchange.Error());
+    case Result::kReadIncomplete:
+      throw DeviceError(ReadFailure(exchange, oversizeReply));
+    case Result::kNotAcknowledged:
+      throw DeviceError(mac + " did not acknowledge the settings (Connection Lost)");
+    case Result::kReadBackIncomplete:
+      throw DeviceError("the settings were acknowledged but could not be read back: " +
+                        ReadFailure(exchange, oversizeReply));
+    case Result::kNotShown:
+      throw DeviceError(mac +
+                        " took the settings but did not answer the discovery query, which shows "
+                        "the ones in use");
+    case Result::kNotTaken:
+      change.notTaken = exchange.NotTaken();
+      break;
+    case Result::kNotInUse:
+      change.notInUse = exchange.NotInUse();
+      break;
+    case Result::kVerified:
+      change.verified = true;
+      break;
+    case Result::kRead:  // nothing written: verified when nothing differed
+    case Result::kRunning:
+    case Result::kCancelled:
+      break;
+  }
+}
+
 SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& document, bool dryRun,
                                     std::chrono::milliseconds readTimeout,
                                     std::chrono::milliseconds ackTimeout, DeviceLine* line,
                                     const SettingsVet& vet) {
+  // The vet may search on port 2057 itself, so the line is let go between
+  // the read and the write.
   const DeviceSettings held = ReadDeviceSettings(mac, readTimeout, line);
-  const DeviceSettings wanted = ApplyDocument(held, document);
-  if (vet) vet(held, wanted);
-  const std::vector<WriteStep> plan = PlanChangedWrite(mac, held, wanted);
-  // A value in another spelling of what the device holds (a CAN identifier
-  // without its leading zeros) changes nothing, and is not listed.
-  DeviceSettings sent = held;
-  for (const WriteStep& step : plan) {
-    switch (step.group) {
-      case SettingGroup::kNetwork:
-        sent.network = wanted.network;
-        break;
-      case SettingGroup::kOperationMode:
-        sent.port = wanted.port;
-        break;
-      case SettingGroup::kCan:
-        sent.can = wanted.can;
-        break;
-      case SettingGroup::kFilters:
-        for (int k = 0; k < kSlotsPerGroup; ++k) {
-          sent.filters.Slot(step.filterGroup, k) = wanted.filters.Slot(step.filterGroup, k);
-        }
-        break;
-    }
-  }
   SettingsChange change;
-  change.diff = DiffSettings(held, sent);
-  if (plan.empty()) {
-    // What it holds was just read: nothing to send, and nothing to confirm.
-    change.verified = true;
-    return change;
-  }
-  if (dryRun) return change;
-  if (!WriteDeviceSettings(mac, wanted, ackTimeout, plan, line)) {
-    throw DeviceError(MacToText(mac) + " did not acknowledge the settings (Connection Lost)");
-  }
-  change.written = true;
-  change.notTaken = PartsNotTakenAfterWrite(mac, wanted, readTimeout, plan, line);
-  // A lost apply command answered by a late copy of an earlier
-  // acknowledgement leaves the new settings stored only; the read-back cannot
-  // tell, but the discovery reply shows the name and address in use.
-  const bool networkSent = std::any_of(plan.begin(), plan.end(), [](const WriteStep& step) {
-    return step.group == SettingGroup::kNetwork;
-  });
-  if (change.notTaken.empty() && networkSent && ChangesWhatIsShown(held.network, wanted.network)) {
-    change.notInUse = PartsNotInUseAfterWrite(mac, wanted.network, readTimeout, line);
-  }
-  change.verified = change.notTaken.empty() && change.notInUse.empty();
+  DeviceExchange write =
+      DeviceExchange::Write(mac, ChangePlanner(mac, document, dryRun, vet, change)(held),
+                            CommandLineTiming(readTimeout, ackTimeout, line != nullptr));
+  const bool oversize = RunExchange(write, line);
+  ConcludeChange(write, oversize, change);
   return change;
 }
 

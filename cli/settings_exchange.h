@@ -9,6 +9,7 @@
 
 #include "cli/device_session.h"
 #include "protocol/bytes.h"
+#include "protocol/device_exchange.h"
 #include "protocol/device_settings.h"
 #include "protocol/settings_document.h"
 #include "protocol/settings_write.h"
@@ -20,6 +21,15 @@ class DeviceError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The conversation's waits for a read of `readTimeout` in all (four rounds)
+// and an acknowledgement of `ackTimeout`; over a line shared with other
+// conversations, discovery queries wait a moment to be shared.
+ExchangeTiming CommandLineTiming(std::chrono::milliseconds readTimeout,
+                                 std::chrono::milliseconds ackTimeout, bool sharedLine);
+
+// Why a read ended without the settings: "MAC did not send: CAN settings".
+std::string ReadFailure(const DeviceExchange& exchange, bool oversizeReply);
 
 // Each function talks to the device over `line` when given (one shared by
 // many conversations at once), else over a line of its own.
@@ -86,5 +96,13 @@ SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& documen
                                     std::chrono::milliseconds readTimeout,
                                     std::chrono::milliseconds ackTimeout,
                                     DeviceLine* line = nullptr, const SettingsVet& vet = {});
+
+// The planner of ChangeDeviceSettings's exchange: it notes the diff in
+// `change`, which (like `document`) must outlive the exchange.
+DeviceExchange::Planner ChangePlanner(const MacField& mac, const Document& document, bool dryRun,
+                                      const SettingsVet& vet, SettingsChange& change);
+// Fills `change` from a finished change exchange; throws DeviceError when
+// the device did not answer or acknowledge, or the planner's refusal.
+void ConcludeChange(const DeviceExchange& exchange, bool oversizeReply, SettingsChange& change);
 
 }  // namespace oxlo::cli
