@@ -223,6 +223,7 @@ void FakeNetwork::Record(SentDatagram datagram, bool broadcastOption) {
       throw transport::SocketError(text);
     }
     if (datagram.sender == "device") last_broadcast_option_ = broadcastOption;
+    datagram.at = std::chrono::steady_clock::now();
     sent_.push_back(datagram);
   }
   if (!responder_ || (datagram.copy != 0 && !device_sees_every_copy_)) return;

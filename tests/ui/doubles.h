@@ -62,6 +62,7 @@ struct SentDatagram {
   std::uint16_t port = 0;
   Bytes data;
   int copy = 0;  // which local address sent it, for every-interface sends
+  std::chrono::steady_clock::time_point at{};  // when it was sent
 };
 
 class FakeEndpoint;
