@@ -9,6 +9,7 @@
 #include "protocol/code_names.h"
 #include "protocol/fields.h"
 #include "protocol/frame.h"
+#include "protocol/setting_checks.h"
 
 namespace oxlo {
 namespace {
@@ -55,8 +56,7 @@ std::vector<std::string> NameList(const std::array<std::string_view, N>& names) 
 // The code a value names. A code no list has is kept only as it was.
 template <std::size_t N>
 int CodeOf(const std::string& key, const Document& value,
-           const std::array<std::string_view, N>& names, int current, int first = 0,
-           const std::string& problem = {}) {
+           const std::array<std::string_view, N>& names, int current, int first = 0) {
   if (value.is_string()) {
     const std::string text = value.get<std::string>();
     for (std::size_t i = 0; i < N; ++i) {
@@ -64,8 +64,7 @@ int CodeOf(const std::string& key, const Document& value,
     }
     if (text == UnknownCodeName(current) && !NameOfCode(names, current, first)) return current;
   }
-  Refuse(key,
-         problem.empty() ? Shown(value) + " is not one of: " + Choices(NameList(names)) : problem);
+  Refuse(key, Shown(value) + " is not one of: " + Choices(NameList(names)));
 }
 
 std::string Text(const std::string& key, const Document& value) {
@@ -171,10 +170,10 @@ std::vector<Field> MakeFields() {
                }});
   f.push_back({"port.mode", Kind::kText,
                [](const DeviceSettings& s) { return Document(std::string(ModeName(s.port.mode))); },
-               [](DeviceSettings& s, const Document& v, const DeviceSettings& base) {
-                 s.port.mode = static_cast<OperationMode>(
-                     CodeOf("port.mode", v, kOperationModeNames, static_cast<int>(base.port.mode),
-                            0, "Please Check Operation Mode"));
+               [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                 const std::string name = v.is_string() ? v.get<std::string>() : std::string();
+                 if (auto refusal = CheckPortMode(name)) Refuse("port.mode", *refusal);
+                 s.port.mode = *ModeFromName(name);
                }});
   port(
       "port.local_port", [](auto& s) -> auto& { return s.port.localPort; });
@@ -398,20 +397,19 @@ DeviceSettings ApplyValues(const DeviceSettings& base, const Flat& values) {
   // changed, and on what a changed identifier format bears on.
   const bool formatChanged = settings.can.idFormat != base.can.idFormat;
   if (settings.can != base.can) {
-    if (!CanFormCheck(settings.can.id, settings.can.idFormat)) {
-      Refuse("can.id", "Please Check CAN ID Fomat");
+    if (auto refusal = CheckCanId(settings.can.id, settings.can.idFormat)) {
+      Refuse("can.id", *refusal);
     }
-    if (!CanFormCheck(settings.can.mask, settings.can.idFormat)) {
-      Refuse("can.mask", "Please Check CAN ID Mask Fomat");
+    if (auto refusal = CheckCanMask(settings.can.mask, settings.can.idFormat)) {
+      Refuse("can.mask", *refusal);
     }
   }
   for (int g = 0; g < kFilterGroupCount; ++g) {
     for (int k = 0; k < kSlotsPerGroup; ++k) {
       const FilterEntry& slot = settings.filters.Slot(g, k);
       if (!formatChanged && slot == base.filters.Slot(g, k)) continue;
-      if (!FilterSlotValid(slot.type, slot.id, settings.can.idFormat)) {
-        Refuse("filters." + std::to_string(g + 1) + "." + std::to_string(k + 1),
-               "Please Check Filter Type and Format " + std::to_string(k + 1));
+      if (auto refusal = CheckFilterSlot(k, slot.type, slot.id, settings.can.idFormat)) {
+        Refuse("filters." + std::to_string(g + 1) + "." + std::to_string(k + 1), *refusal);
       }
     }
   }

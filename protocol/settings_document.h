@@ -17,7 +17,7 @@ namespace oxlo {
 using Document = nlohmann::ordered_json;
 
 // A document or value the settings cannot take; says which key and why, as
-// "can.id: Please Check CAN ID Fomat".
+// "network.ip: \"10.0.0.256\" is not an IPv4 address".
 class DocumentError : public std::runtime_error {
  public:
   DocumentError(const std::string& key, const std::string& problem)

@@ -81,6 +81,9 @@ TEST(SettingsDocument, ValuesTheWindowRefusesAreRefusedWithTheKey) {
       {"can.id_format=11-bit", "can.id: Please Check CAN ID Fomat"},
       {"can.mask=G", "can.mask: Please Check CAN ID Mask Fomat"},
       {"filters.2.2.id=XYZ", "filters.2.2: Please Check Filter Type and Format 2"},
+      // Nine digits fit no message, however small their value.
+      {"can.id=000000001", "can.id: Please Check CAN ID Fomat"},
+      {"filters.4.3.id=000000001", "filters.4.3: Please Check Filter Type and Format 3"},
       {"filters.1.2.type=Extend", ""},  // fits the identifier it holds
       {"network.ip=10.0.0.256", "network.ip: \"10.0.0.256\" is not an IPv4 address"},
       {"port.local_port=65536",

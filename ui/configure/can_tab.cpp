@@ -3,6 +3,7 @@
 #include <QVBoxLayout>
 
 #include "protocol/code_names.h"
+#include "protocol/setting_checks.h"
 #include "ui/common/list_names.h"
 #include "ui/configure/settings_grid.h"
 
@@ -66,12 +67,8 @@ int CanTab::IdFormat() const {
 }
 
 CheckedBuild CanTab::BuildForApply(const MacField& mac) const {
-  const int format = IdFormat();
-  if (!CanFormCheck(CANGrid->Text(0, kId).toStdString(), format)) {
-    return {{}, "Please Check CAN ID Fomat"};
-  }
-  if (!CanFormCheck(CANGrid->Text(0, kMask).toStdString(), format)) {
-    return {{}, "Please Check CAN ID Mask Fomat"};
+  if (const auto refusal = CheckCanSettings(Settings())) {
+    return {{}, QString::fromStdString(*refusal)};
   }
   return {BuildForExport(mac), {}};
 }

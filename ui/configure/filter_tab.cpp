@@ -5,6 +5,7 @@
 #include <QLineEdit>
 
 #include "protocol/code_names.h"
+#include "protocol/setting_checks.h"
 #include "ui/common/list_names.h"
 
 namespace oxlo::ui {
@@ -82,16 +83,19 @@ void FilterTab::LoadSlots(int group) {
 }
 
 CheckedBuild FilterTab::BuildFromSlots(const MacField& mac, int group, int idFormat) const {
+  std::array<FilterEntry, kSlotsPerGroup> slots;
+  for (int k = 0; k < kSlotsPerGroup; ++k) {
+    slots[k] = {FilterType[k]->currentIndex(), FilterID[k]->text().toStdString()};
+  }
+  if (const auto refusal = CheckFilterGroup(slots, idFormat)) {
+    return {{}, QString::fromStdString(*refusal)};
+  }
   std::array<std::int32_t, kSlotsPerGroup> types{};
   std::array<std::string, kSlotsPerGroup> ids;
   for (int k = 0; k < kSlotsPerGroup; ++k) {
-    const int type = FilterType[k]->currentIndex();
-    const std::string id = FilterID[k]->text().toStdString();
-    if (type > 0 && !FilterSlotValid(type, id, idFormat)) {
-      return {{}, "Please Check Filter Type and Format " + QString::number(k + 1)};
-    }
-    types[k] = type < 0 ? 0xFF : type;
-    ids[k] = id;
+    // No type chosen goes out as 0xFF.
+    types[k] = slots[k].type < 0 ? 0xFF : slots[k].type;
+    ids[k] = slots[k].id;
   }
   return {BuildFilterGroup(mac, group + 1, types, ids), {}};
 }

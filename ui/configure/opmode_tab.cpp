@@ -4,6 +4,7 @@
 
 #include "protocol/code_names.h"
 #include "protocol/fields.h"
+#include "protocol/setting_checks.h"
 #include "ui/common/list_names.h"
 #include "ui/configure/settings_grid.h"
 
@@ -97,10 +98,17 @@ bool OpModeTab::Fill(const PortSettings& settings) {
   return Fill(whole);
 }
 
+CheckedBuild OpModeTab::BuildForApply(const MacField& mac, int row) const {
+  if (const auto refusal = CheckPortMode(OpGrid->Text(row, opcolumn::kMode).toStdString())) {
+    return {{}, QString::fromStdString(*refusal)};
+  }
+  return {BuildOpModeMessage(mac, *Settings(row)), {}};
+}
+
 std::optional<Bytes> OpModeTab::BuildMessage(const MacField& mac, int row) const {
-  const std::optional<PortSettings> port = Settings(row);
-  if (!port) return std::nullopt;
-  return BuildOpModeMessage(mac, *port);
+  CheckedBuild build = BuildForApply(mac, row);
+  if (!build.failure.isEmpty()) return std::nullopt;
+  return std::move(build.message);
 }
 
 std::optional<PortSettings> OpModeTab::Settings(int row) const {
@@ -109,9 +117,9 @@ std::optional<PortSettings> OpModeTab::Settings(int row) const {
   port.portIndex = static_cast<std::uint8_t>(row);
   // Latin-1: the alias goes as 8-bit bytes, unlike the UTF-8 device name.
   port.alias = OpGrid->Text(row, kAlias).toLatin1().toStdString();
-  const int mode = OpGrid->ListPosition(row, kMode);
-  if (mode < 0) return std::nullopt;
-  port.mode = static_cast<OperationMode>(mode);
+  const std::optional<OperationMode> mode = ModeFromName(OpGrid->Text(row, kMode).toStdString());
+  if (!mode) return std::nullopt;
+  port.mode = *mode;
   port.localPort = WordCell(*OpGrid, row, kLocalPort);
   const int type = OpGrid->ListPosition(row, kType);
   port.portType = type < 0 ? kPortTypeNone : static_cast<std::uint8_t>(type);

@@ -6,6 +6,7 @@
 
 #include "protocol/bytes.h"
 #include "protocol/settings_messages.h"
+#include "ui/configure/can_tab.h"
 
 namespace oxlo::ui {
 
@@ -39,7 +40,10 @@ class OpModeTab : public QWidget {
   // mode. Throws ConversionError for a number or an address cell that does
   // not convert, FieldRangeError for one its field cannot hold.
   std::optional<PortSettings> Settings(int row) const;
-  // The 41-byte 'O' message of Settings(row).
+  // The 41-byte 'O' message of Settings(row), or the text that refuses a row
+  // naming no mode. Throws as Settings() does.
+  CheckedBuild BuildForApply(const MacField& mac, int row) const;
+  // BuildForApply's message; nothing for a row naming no mode.
   std::optional<Bytes> BuildMessage(const MacField& mac, int row) const;
   SettingsGrid& Grid() { return *OpGrid; }
 
