@@ -9,17 +9,10 @@
 
 namespace oxlo::cli {
 
-std::string NormalizeMac(const std::string& text) {
-  const std::optional<MacField> mac = ParseMacText(text);
-  if (!mac) throw UsageError("'" + text + "' is not a MAC address (like 00-1A-2B-3C-4D-5E)");
-  return MacToText(*mac);
-}
-
 MacArgument ParseMacArgument(const std::string& text) {
-  MacArgument mac;
-  mac.text = NormalizeMac(text);
-  mac.bytes = MacToBytes(mac.text);
-  return mac;
+  const std::optional<MacField> bytes = ParseMacText(text);
+  if (!bytes) throw UsageError("'" + text + "' is not a MAC address (like 00-1A-2B-3C-4D-5E)");
+  return {MacToText(*bytes), *bytes};
 }
 
 std::string AddressArgument(const std::string& option, const std::string& text) {

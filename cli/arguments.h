@@ -16,13 +16,12 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Accepts 00-1a-2B-3c-4d-5e or 00:1A:2B:3C:4D:5E; gives the list's MAC text.
-std::string NormalizeMac(const std::string& text);
-
+// A MAC as the operator gave it, read once: the bytes sent and the text shown.
 struct MacArgument {
-  std::string text;  // as NormalizeMac gives it
+  std::string text;  // as the device list shows it: 00-1A-2B-3C-4D-5E
   MacField bytes{};
 };
+// Accepts 00-1a-2B-3c-4d-5e or 00:1A:2B:3C:4D:5E.
 MacArgument ParseMacArgument(const std::string& text);
 
 // An IPv4 address argument in the only form sockets and the wire take: the

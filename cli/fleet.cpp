@@ -121,14 +121,10 @@ Document FleetReport(const std::vector<FleetResult>& results) {
   Document devices = Document::array();
   std::array<std::size_t, 4> tally{};
   for (const FleetResult& r : results) {
-    Document diff = Document::array();
-    for (const SettingChange& c : r.change.diff) {
-      diff.push_back({{"key", c.key}, {"before", c.before}, {"after", c.after}});
-    }
     devices.push_back(
         {{"mac", r.mac},
          {"result", std::string(FleetOutcomeName(r.outcome))},
-         {"diff", diff},
+         {"diff", DiffJson(r.change.diff)},
          {"verified", r.change.verified},
          {"error", r.outcome == FleetOutcome::kFailed ? Document(r.error) : Document(nullptr)}});
     ++tally[static_cast<std::size_t>(r.outcome)];

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/exit_codes.h"
 #include "cli/standard_streams.h"
 #include "oxlo/version.h"
 
@@ -17,13 +16,7 @@ int Run(int argc, char** argv) {
   app.set_version_flag("--version", std::string("oxlo ") + oxlo::kVersionText);
   app.require_subcommand(1);
   oxlo::cli::Commands commands(app);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    // --help and --version end here too, with CLI11's code 0.
-    return app.exit(e) == 0 ? oxlo::cli::kExitOk : oxlo::cli::kExitUsage;
-  }
-  return commands.Run();
+  return commands.Run(argc, argv);
 }
 
 }  // namespace

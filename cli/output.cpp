@@ -4,6 +4,7 @@
 #include <array>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 
 #include "protocol/code_names.h"
 #include "protocol/fields.h"
@@ -65,11 +66,35 @@ nlohmann::json OrNull(const std::string& text) {
   return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
 }
 
-// Width on a terminal: UTF-8 continuation bytes take no column.
-std::size_t Columns(const std::string& text) {
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+// The code point of a well-formed sequence of `length` bytes.
+char32_t DecodeUtf8(std::string_view sequence, std::size_t length) {
+  const auto byte = [&sequence](std::size_t i) { return static_cast<unsigned char>(sequence[i]); };
+  if (length == 1) return byte(0);
+  char32_t value = byte(0) & (0x7Fu >> length);
+  for (std::size_t i = 1; i < length; ++i) value = value << 6 | (byte(i) & 0x3Fu);
+  return value;
 }
+
+struct CodeRange {
+  char32_t first, last;
+};
+
+bool InRanges(char32_t c, std::span<const CodeRange> ranges) {
+  return std::any_of(ranges.begin(), ranges.end(),
+                     [c](const CodeRange& r) { return c >= r.first && c <= r.last; });
+}
+
+// Marks drawn onto the character before them, and characters with no glyph.
+constexpr CodeRange kZeroWidth[] = {
+    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A}, {0x064B, 0x065F},
+    {0x0E31, 0x0E31}, {0x0E34, 0x0E3A}, {0x0E47, 0x0E4E}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF},
+    {0x200B, 0x200F}, {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF}};
+// East Asian wide and fullwidth characters, and the emoji a terminal draws wide.
+constexpr CodeRange kDoubleWidth[] = {{0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},
+                                      {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
+                                      {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},
+                                      {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F},
+                                      {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD}};
 
 }  // namespace
 
@@ -104,22 +129,66 @@ std::string ShellQuote(std::string_view text) {
   return out + "'";
 }
 
-void PrintColumns(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+std::size_t DisplayColumns(std::string_view utf8) {
+  std::size_t columns = 0;
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = c < 0x80 ? 1 : Utf8SequenceLength(utf8.substr(i));
+    if (length == 0) {
+      ++columns;
+      ++i;
+      continue;
+    }
+    const char32_t point = DecodeUtf8(utf8.substr(i), length);
+    if (InRanges(point, kDoubleWidth)) {
+      columns += 2;
+    } else if (!InRanges(point, kZeroWidth)) {
+      columns += 1;
+    }
+    i += length;
+  }
+  return columns;
+}
+
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
   if (rows.empty()) return;
   std::vector<std::size_t> widths(rows.front().size(), 0);
   for (const std::vector<std::string>& row : rows) {
     for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
-      widths[i] = std::max(widths[i], Columns(row[i]));
+      widths[i] = std::max(widths[i], DisplayColumns(row[i]));
     }
   }
   for (const std::vector<std::string>& row : rows) {
     std::string line;
     for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
       line += row[i];
-      if (i + 1 < row.size()) line.append(widths[i] - Columns(row[i]) + 2, ' ');
+      if (i + 1 < row.size()) line.append(widths[i] - DisplayColumns(row[i]) + 2, ' ');
     }
     out << line << '\n';
   }
+}
+
+std::string JoinWithCommas(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
+  return text;
+}
+
+std::string ErrorText(const std::exception& error) {
+  std::string message = error.what();
+  for (char& c : message) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return EscapeControls(message);
+}
+
+Document DiffJson(const std::vector<SettingChange>& diff) {
+  Document list = Document::array();
+  for (const SettingChange& c : diff) {
+    list.push_back({{"key", c.key}, {"before", c.before}, {"after", c.after}});
+  }
+  return list;
 }
 
 void PrintDeviceTable(std::ostream& out, const std::vector<SeenDevice>& devices) {
@@ -131,7 +200,7 @@ void PrintDeviceTable(std::ostream& out, const std::vector<SeenDevice>& devices)
                     EscapeControls(Latin1ToUtf8(d.version)), EscapeControls(d.name), d.ip, d.mask,
                     d.gateway, seen.interfaces.empty() ? "-" : seen.interfaces.front()});
   }
-  PrintColumns(out, rows);
+  PrintTable(out, rows);
 }
 
 nlohmann::json DeviceJson(const std::vector<SeenDevice>& devices,
@@ -230,13 +299,9 @@ void PrintChangeText(std::ostream& out, const std::string& mac, const SettingsCh
 }
 
 void PrintChangeJson(std::ostream& out, const std::string& mac, const SettingsChange& change) {
-  Document diff = Document::array();
-  for (const SettingChange& c : change.diff) {
-    diff.push_back({{"key", c.key}, {"before", c.before}, {"after", c.after}});
-  }
   const Document report = {{"mac", mac},
                            {"changed", change.written},
-                           {"diff", diff},
+                           {"diff", DiffJson(change.diff)},
                            {"verified", change.verified},
                            {"not_taken", change.notTaken},
                            {"not_applied", change.notInUse}};

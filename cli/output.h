@@ -1,6 +1,8 @@
 // How the command-line tool prints devices.
 #pragma once
 
+#include <cstddef>
+#include <exception>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
@@ -27,9 +29,28 @@ std::string EscapeControls(std::string_view utf8);
 // '\''. Not escaped for a terminal: show only text EscapeControls leaves alone.
 std::string ShellQuote(std::string_view text);
 
-// Rows as columns two spaces apart, lined up by characters, not bytes: a
-// device's text may hold UTF-8. Each row as long as the first.
-void PrintColumns(std::ostream& out, const std::vector<std::vector<std::string>>& rows);
+// The columns `utf8` takes on a terminal: a combining mark or zero-width
+// character none, an East Asian wide or fullwidth character two, any other
+// character (or a byte outside valid UTF-8) one.
+std::size_t DisplayColumns(std::string_view utf8);
+
+// Rows as columns two spaces apart, lined up by DisplayColumns, not bytes: a
+// device's text may hold UTF-8. Each row as long as the first (the header).
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows);
+// The old name, while cli/fleet.cpp and cli/fleet_firmware.cpp still call it.
+inline void PrintColumns(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  PrintTable(out, rows);
+}
+
+// "a, b, c".
+std::string JoinWithCommas(const std::vector<std::string>& parts);
+
+// An error's message as one line for stderr: socket messages carry a CR LF,
+// and a message may quote what a device or a file held (EscapeControls).
+std::string ErrorText(const std::exception& error);
+
+// A settings diff as [{"key", "before", "after"}], in its order.
+Document DiffJson(const std::vector<SettingChange>& diff);
 
 // Columns of device texts, escaped (EscapeControls), with the interface the
 // device answered on.

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "cli/fleet.h"
 #include "tests/support/sample_settings.h"
 
 namespace oxlo::cli {
@@ -204,6 +205,53 @@ TEST(DeviceTable, DeviceTextsCannotControlTheTerminalAndStayAligned) {
     EXPECT_EQ(ColumnOf(first, hostileCell), ColumnOf(header, column)) << column;
     EXPECT_EQ(ColumnOf(second, plainCell), ColumnOf(header, column)) << column;
   }
+}
+
+TEST(DisplayColumns, CountsTheCellsATerminalGivesEachCharacter) {
+  struct Case {
+    const char* text;
+    std::size_t columns;
+  };
+  for (const Case& c : {
+           Case{"", 0}, Case{"Press hall", 10},
+           Case{"F\xC3\xB6rderband", 10},        // two bytes, one cell
+           Case{"Cafe\xCC\x81", 4},              // e and a combining acute
+           Case{"a\u200Bb", 2},                  // a zero-width space
+           Case{"\xE6\x97\xA5\xE6\x9C\xAC", 4},  // two CJK ideographs
+           Case{"\xED\x95\x9C", 2},              // a Hangul syllable
+           Case{"\xEF\xBC\xA1", 2},              // a fullwidth A
+           Case{"\xF0\x9F\x98\x80", 2},          // an emoji
+           Case{"ab\xC3", 3},                    // a byte outside UTF-8
+       }) {
+    EXPECT_EQ(DisplayColumns(c.text), c.columns) << c.text;
+  }
+}
+
+TEST(Table, LinesUpWideAndCombiningTextByTerminalCells) {
+  std::ostringstream out;
+  PrintTable(out, {{"NAME", "IP"},
+                   {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", "10.0.0.1"},
+                   {"Cafe\xCC\x81", "10.0.0.2"},
+                   {"plain", "10.0.0.3"}});
+  EXPECT_EQ(out.str(),
+            "NAME    IP\n"
+            "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E  10.0.0.1\n"
+            "Cafe\xCC\x81    10.0.0.2\n"
+            "plain   10.0.0.3\n");
+}
+
+// Scripts and people read each change as key, before, after: config set
+// --json and the fleet's report list them alike, in that order.
+TEST(DiffJson, EveryReportListsAChangeAsKeyBeforeAfter) {
+  SettingsChange change;
+  change.diff = {{"port.local_port", 4100, 4200}, {"network.name", "Hall", "Hall 2"}};
+  const std::string expected = R"([{"key":"port.local_port","before":4100,"after":4200},)"
+                               R"({"key":"network.name","before":"Hall","after":"Hall 2"}])";
+  std::ostringstream out;
+  PrintChangeJson(out, "02-00-00-00-00-01", change);
+  EXPECT_EQ(Document::parse(out.str()).at("diff").dump(), expected);
+  FleetResult result{"02-00-00-00-00-01", FleetOutcome::kWouldChange, change};
+  EXPECT_EQ(FleetReport({result}).at("devices").at(0).at("diff").dump(), expected);
 }
 
 // What a shell makes of a word: the bytes it hands a program.

@@ -1,0 +1,54 @@
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "cli/arguments.h"
+#include "cli/commands/shared.h"
+#include "cli/commands/subcommands.h"
+#include "cli/settings_exchange.h"
+#include "protocol/settings_file.h"
+#include "transport/files.h"
+
+namespace oxlo::cli {
+namespace {
+
+struct ExportOptions {
+  std::string mac;
+  std::string file;
+  double timeout = 2.0;
+};
+
+void Export(const ExportOptions& options) {
+  const MacArgument mac = ParseMacArgument(options.mac);
+  CheckTimeout(options.timeout);
+  // Standard output is written where it leads (a pipe, a log appended to),
+  // never replaced; the line saying so goes to stderr then.
+  const bool toStandardOutput = transport::IsStandardOutput(options.file);
+  // A FIFO or device in the file's place is refused before the device is asked.
+  if (!toStandardOutput) transport::CheckReplaceable(options.file);
+  const DeviceSettings settings = ReadDeviceSettings(mac.bytes, Milliseconds(options.timeout));
+  if (toStandardOutput) {
+    std::cout.flush();
+    transport::WriteStandardOutput(BuildSettingsFile(mac.bytes, settings));
+    std::cerr << "Saved the settings of " << mac.text << " on standard output\n";
+    return;
+  }
+  transport::WriteFileAtomically(options.file, BuildSettingsFile(mac.bytes, settings));
+  std::cout << "Saved the settings of " << mac.text << " in " << options.file << "\n";
+}
+
+}  // namespace
+
+void AddExport(CLI::App& parent) {
+  const auto options = std::make_shared<ExportOptions>();
+  CLI::App* e = parent.add_subcommand("export", "Save a device's settings in a settings file");
+  e->add_option("mac", options->mac, kMacHelp)->required();
+  e->add_option("file", options->file,
+                "Settings file to write (replaced whole, or left as it was); "
+                "- or /dev/stdout writes to standard output")
+      ->required();
+  e->add_option("--timeout", options->timeout, "Seconds to wait for the replies (default 2)");
+  e->callback([options] { Export(*options); });
+}
+
+}  // namespace oxlo::cli

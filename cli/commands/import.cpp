@@ -1,0 +1,67 @@
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/arguments.h"
+#include "cli/commands/shared.h"
+#include "cli/commands/subcommands.h"
+#include "cli/output.h"
+#include "cli/settings_exchange.h"
+#include "protocol/settings_file.h"
+#include "protocol/settings_write.h"
+#include "transport/files.h"
+
+namespace oxlo::cli {
+namespace {
+
+struct ImportOptions {
+  std::string mac;
+  std::string file;
+  // For the acknowledgement: the window's five one-second ticks.
+  double timeout = std::chrono::duration<double>(AcknowledgementWait().Timeout()).count();
+};
+
+void Import(const ImportOptions& options) {
+  const MacArgument mac = ParseMacArgument(options.mac);
+  CheckTimeout(options.timeout);
+  DeviceSettings settings;
+  try {
+    settings = ParseSettingsFile(transport::ReadFileStart(options.file, kSettingsFileSize));
+  } catch (const SettingsFileError& error) {
+    throw SettingsFileError(options.file + ": " + error.what());
+  }
+  if (!WriteDeviceSettings(mac.bytes, settings, Milliseconds(options.timeout))) {
+    throw DeviceError("Connection Lost. Please try again.");
+  }
+  // An acknowledgement says the apply command came, not that every message
+  // did: what the device holds is read back and compared.
+  const std::vector<std::string> notTaken =
+      PartsNotTakenAfterWrite(mac.bytes, settings, Milliseconds(options.timeout));
+  if (!notTaken.empty()) {
+    throw DeviceError(mac.text + " did not take: " + JoinWithCommas(notTaken));
+  }
+  // Stored is not yet in use: a lost apply command answered by a late copy of
+  // an earlier acknowledgement shows only in the discovery reply.
+  SettingsChange change;
+  change.notInUse =
+      PartsNotInUseAfterWrite(mac.bytes, settings.network, Milliseconds(options.timeout));
+  if (!change.notInUse.empty()) throw DeviceError(mac.text + " " + UnverifiedReason(change));
+  std::cout << "Wrote the settings in " << options.file << " into " << mac.text << "\n";
+}
+
+}  // namespace
+
+void AddImport(CLI::App& parent) {
+  const auto options = std::make_shared<ImportOptions>();
+  CLI::App* i = parent.add_subcommand("import", "Write a settings file into a device and apply it");
+  i->add_option("mac", options->mac, kMacHelp + std::string(" (the MAC in the file is not used)"))
+      ->required();
+  i->add_option("file", options->file, "Settings file to read")->required();
+  i->add_option("--timeout", options->timeout,
+                "Seconds to wait for the acknowledgement (default 5)");
+  i->callback([options] { Import(*options); });
+}
+
+}  // namespace oxlo::cli
