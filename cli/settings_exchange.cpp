@@ -6,6 +6,7 @@
 
 #include "cli/device_session.h"
 #include "cli/exchange_driver.h"
+#include "cli/output.h"
 #include "protocol/device_replies.h"
 #include "protocol/discovery.h"
 #include "protocol/fields.h"
@@ -16,12 +17,6 @@
 
 namespace oxlo::cli {
 namespace {
-
-std::string JoinWithCommas(const std::vector<std::string>& parts) {
-  std::string text;
-  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
-  return text;
-}
 
 // How long a conversation over a shared line waits for another's discovery
 // query before it sends its own.
