@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   oxlo::ui::SystemNetwork network;
 
   oxlo::ui::TFormDetect detect(prompter, desktop, pacer, network);
-  oxlo::ui::TConfigForm config(prompter, pacer, network, &detect);
+  oxlo::ui::TConfigForm config(prompter, network, &detect);
   config.setAttribute(Qt::WA_QuitOnClose, false);
   detect.SetConfigForm(&config);
 

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <mutex>
-#include <thread>
 
 #include "cli/arguments.h"
+#include "cli/exchange_driver.h"
 #include "cli/output.h"
 #include "protocol/fields.h"
 
@@ -25,40 +23,28 @@ std::string_view FleetOutcomeName(FleetOutcome outcome) {
   return "failed";
 }
 
-void RunParallel(std::size_t count, int parallel, const std::function<void(std::size_t)>& work,
-                 const std::function<void(std::size_t done)>& progress) {
-  std::atomic<std::size_t> next{0};
-  std::mutex mutex;
-  std::size_t done = 0;
-  const auto worker = [&] {
-    for (std::size_t i = next++; i < count; i = next++) {
-      work(i);
-      std::lock_guard lock(mutex);
-      ++done;
-      if (progress) progress(done);
-    }
-  };
-  const std::size_t threads =
-      std::min<std::size_t>(count, static_cast<std::size_t>(std::max(parallel, 1)));
-  std::vector<std::thread> pool;
-  for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
-  for (std::thread& thread : pool) thread.join();
-}
-
 std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDevice>& devices,
                                     const FleetOptions& options,
                                     const std::function<void(std::size_t done)>& progress) {
   std::vector<FleetResult> results(devices.size());
-  RunParallel(
-      devices.size(), options.parallel,
+  std::vector<SettingsVet> vets(devices.size());
+  const ExchangeTiming timing =
+      CommandLineTiming(options.readTimeout, options.ackTimeout, /*sharedLine=*/true);
+  std::size_t done = 0;
+  RunExchanges(
+      line, devices.size(), options.parallel,
       [&](std::size_t i) {
+        results[i].mac = devices[i].mac;
+        if (options.vetFor) vets[i] = options.vetFor(devices[i].mac);
+        return DeviceExchange::Change(devices[i].macBytes,
+                                      ChangePlanner(devices[i].macBytes, devices[i].desired,
+                                                    options.dryRun, vets[i], results[i].change),
+                                      timing);
+      },
+      [&](std::size_t i, FinishedExchange finished) {
         FleetResult& result = results[i];
-        result.mac = devices[i].mac;
         try {
-          result.change =
-              ChangeDeviceSettings(devices[i].macBytes, devices[i].desired, options.dryRun,
-                                   options.readTimeout, options.ackTimeout, &line,
-                                   options.vetFor ? options.vetFor(devices[i].mac) : SettingsVet());
+          ConcludeChange(finished.exchange, finished.oversizeReply, result.change);
           if (result.change.written && !result.change.verified) {
             result.error = UnverifiedReason(result.change);
           } else if (result.change.diff.empty()) {
@@ -73,8 +59,8 @@ std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDev
             result.error.erase(0, result.mac.size() + 1);
           }
         }
-      },
-      progress);
+        if (progress) progress(++done);
+      });
   return results;
 }
 
@@ -82,19 +68,22 @@ std::vector<FleetReading> ReadFleet(DeviceLine& line, const std::vector<DeviceRe
                                     int parallel, std::chrono::milliseconds timeout,
                                     const std::function<void(std::size_t done)>& progress) {
   std::vector<FleetReading> readings(devices.size());
-  RunParallel(
-      devices.size(), parallel,
+  const ExchangeTiming timing = CommandLineTiming(timeout, timeout, /*sharedLine=*/true);
+  std::size_t done = 0;
+  RunExchanges(
+      line, devices.size(), parallel,
       [&](std::size_t i) {
-        FleetReading& reading = readings[i];
-        reading.device = devices[i];
-        try {
-          reading.settings =
-              ReadDeviceSettings(ParseMacArgument(devices[i].mac).bytes, timeout, &line);
-        } catch (const std::exception& error) {
-          reading.error = error.what();
-        }
+        readings[i].device = devices[i];
+        return DeviceExchange::Read(MacToBytes(devices[i].mac), timing);
       },
-      progress);
+      [&](std::size_t i, FinishedExchange finished) {
+        if (finished.exchange.Outcome() == DeviceExchange::Result::kRead) {
+          readings[i].settings = finished.exchange.Held();
+        } else {
+          readings[i].error = ReadFailure(finished.exchange, finished.oversizeReply);
+        }
+        if (progress) progress(++done);
+      });
   return readings;
 }
 
@@ -112,7 +101,7 @@ void PrintFleetTable(std::ostream& out, const std::vector<FleetDevice>& devices,
                                                        : std::to_string(r.change.diff.size())});
     ++tally[static_cast<std::size_t>(r.outcome)];
   }
-  PrintColumns(out, rows);
+  PrintTable(out, rows);
   out << results.size() << " devices: " << tally[1] << " applied, " << tally[0] << " unchanged, "
       << tally[2] << " would change, " << tally[3] << " failed\n";
 }

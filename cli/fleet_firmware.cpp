@@ -132,7 +132,7 @@ void PrintRolloutTable(std::ostream& out, const Rollout& rollout, bool dryRun) {
     }
     rows.push_back(std::move(row));
   }
-  PrintColumns(out, rows);
+  PrintTable(out, rows);
   const Rollout::Summary tally = rollout.Tally();
   const RolloutOptions& options = rollout.Options();
   out << rollout.Entries().size() << " devices: ";

@@ -37,10 +37,6 @@ std::size_t DisplayColumns(std::string_view utf8);
 // Rows as columns two spaces apart, lined up by DisplayColumns, not bytes: a
 // device's text may hold UTF-8. Each row as long as the first (the header).
 void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows);
-// The old name, while cli/fleet.cpp and cli/fleet_firmware.cpp still call it.
-inline void PrintColumns(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
-  PrintTable(out, rows);
-}
 
 // "a, b, c".
 std::string JoinWithCommas(const std::vector<std::string>& parts);

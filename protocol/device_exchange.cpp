@@ -95,7 +95,7 @@ void DeviceExchange::StartRead(Phase phase, Outgoing::Forget forget, Time now) {
   collector_ = SettingsCollector();
   rounds_ = ReadRounds();
   limit_end_.reset();
-  next_due_ = now;
+  next_due_ = std::max(now, settled_);
   QueueReadRound(rounds_.Next(collector_.MissingKinds()), forget);
 }
 
@@ -122,7 +122,7 @@ void DeviceExchange::QueueDiscoveryAsk(Outgoing::Forget forget, Time now) {
   queued.out.discoverySince = now;
   queued.pauseBefore = timing_.shareDiscovery;
   queue_.push_back(std::move(queued));
-  next_due_ = now + timing_.shareDiscovery;
+  next_due_ = std::max(now, settled_) + timing_.shareDiscovery;
   trailing_ = std::chrono::milliseconds(0);
   waiting_ = false;
   ++shown_asks_;
@@ -148,7 +148,8 @@ void DeviceExchange::StartWrite(WritePlan plan, Time now) {
   apply.out.forgetCode = code::kApplyAck;
   apply.apply = true;
   queue_.push_back(std::move(apply));
-  next_due_ = now + queue_.front().pauseBefore;
+  trailing_ = std::chrono::milliseconds(0);
+  next_due_ = std::max(now, settled_) + queue_.front().pauseBefore;
   plan.sends.clear();
   plan_ = std::move(plan);
 }
@@ -158,7 +159,8 @@ std::optional<Outgoing> DeviceExchange::Poll(Time now) {
   if (queue_.empty() || now < next_due_) return std::nullopt;
   Queued sent = std::move(queue_.front());
   queue_.pop_front();
-  last_sent_ = now;
+  // Whatever goes next waits until the device had the pause this one needs.
+  settled_ = queue_.empty() ? now + trailing_ : now;
   if (sent.step) sent_.push_back({*sent.step, sent.out.message});
   if (sent.apply) {
     written_ = true;

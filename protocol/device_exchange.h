@@ -126,6 +126,10 @@ class DeviceExchange {
   void Cancel();
 
   Phase CurrentPhase() const { return phase_; }
+  // Messages still wait to go.
+  bool Sending() const { return !queue_.empty(); }
+  // When the device has had the pause the last message sent needs.
+  Time QuietFrom() const { return settled_; }
   bool Done() const { return phase_ == Phase::kDone; }
   Result Outcome() const { return result_; }
   const MacField& Mac() const { return mac_; }
@@ -182,7 +186,7 @@ class DeviceExchange {
   Time round_end_{};
   std::optional<Time> limit_end_;
   Time ack_deadline_{};
-  Time last_sent_{};
+  Time settled_{};
 
   SettingsCollector collector_;
   ReadRounds rounds_;

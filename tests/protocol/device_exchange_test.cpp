@@ -52,7 +52,8 @@ struct Device {
       if (++asked[c] <= silentRounds || silentCodes.count(c) != 0) return {};
       for (int k = 0; k < kReadRequestKindCount; ++k) {
         const auto kind = static_cast<ReadRequestKind>(k);
-        if (RequestCode(kind) == c) return {RepliesOf(kMac, stored).at(static_cast<std::size_t>(k))};
+        if (RequestCode(kind) == c)
+          return {RepliesOf(kMac, stored).at(static_cast<std::size_t>(k))};
       }
       return {};
     }
@@ -164,7 +165,13 @@ TEST(DeviceExchangeRead, AsksAgainOnlyForWhatIsMissingAndNamesWhatNeverCame) {
        {'N', 'O', 'C', 1, 2, 3, 4, 5, 6, 7, 8, 'C', 3, 'C', 3, 'C', 3},
        {"CAN settings", "filter group 3"},
        true},
-      {"silent", {'N', 'O', 'C', 1, 2, 3, 4, 5, 6, 7, 8}, 0, Result::kReadIncomplete, {}, {}, false},
+      {"silent",
+       {'N', 'O', 'C', 1, 2, 3, 4, 5, 6, 7, 8},
+       0,
+       Result::kReadIncomplete,
+       {},
+       {},
+       false},
   };
   for (const Case& c : cases) {
     Device device;
@@ -309,8 +316,8 @@ TEST(DeviceExchangeWrite, AGivenLimitEndsTheReadBackWhateverTheRounds) {
   EXPECT_EQ(write.Outcome(), Result::kReadBackIncomplete);
   EXPECT_EQ(write.Missing(), std::vector<std::string>{"CAN settings"});
   // The first read-back round ends 160 ms after the acknowledgement, plus its last pause.
-  const auto ack = std::find_if(sent.begin(), sent.end(),
-                                [](const Sent& s) { return s.code == code::kApply; });
+  const auto ack =
+      std::find_if(sent.begin(), sent.end(), [](const Sent& s) { return s.code == code::kApply; });
   ASSERT_NE(ack, sent.end());
   EXPECT_EQ(ended - ack->at, milliseconds(180 + 5000));
 }

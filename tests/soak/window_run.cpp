@@ -89,11 +89,10 @@ int Firmware(const QString& image, oxlo::FirmwareTimeouts timeouts) {
 
 int Apply(const QString& mac, const QString& name, int ackMs) {
   oxlo::ui::testing::RecordingPrompter prompter;
-  oxlo::ui::QtPacer pacer;
   oxlo::ui::SystemNetwork network;
   oxlo::ui::ConfigTiming timing;
   timing.tickMs = std::max(1, ackMs / timing.ackTicks);
-  oxlo::ui::TConfigForm form(prompter, pacer, network, nullptr, timing);
+  oxlo::ui::TConfigForm form(prompter, network, nullptr, timing);
   oxlo::ui::testing::ShowActive(form);
   auto* nameEdit = form.findChild<QLineEdit*>("DeviceNameText");
   auto* panel = form.findChild<QWidget*>("tabPanel1");

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <chrono>
 
 #include "protocol/can_messages.h"
 #include "protocol/device_side.h"
@@ -52,6 +53,47 @@ inline PortSettings DevicePort() {
   return p;
 }
 
+// The windows' clock in tests: real time, which tests move on at will, so
+// the device's waits pass at once and its pauses still run.
+class TestClock {
+ public:
+  std::chrono::steady_clock::time_point Now() const {
+    return std::chrono::steady_clock::now() + skew_;
+  }
+  void Advance(std::chrono::milliseconds by) { skew_ += by; }
+  // The configuration window's waits: the acknowledgement's 5 ticks of 1 s,
+  // reads asked again after an hour, a read-back and the check of what the
+  // device shows given two; the filter table 1 ms apart, reads unpaced.
+  ConfigTiming Timing() {
+    ConfigTiming timing;
+    timing.bulkPaceMs = 1;
+    timing.readAgainMs = kReadAgainMs;
+    timing.readBackMs = kReadBackMs;
+    timing.pacedReads = false;
+    timing.clock = [this] { return Now(); };
+    return timing;
+  }
+  static constexpr int kReadAgainMs = 3600 * 1000;
+  static constexpr int kReadBackMs = 2 * kReadAgainMs;
+
+ private:
+  std::chrono::milliseconds skew_{0};
+};
+
+// Lets `ms` pass for the configuration window, and what it does then happen.
+inline void Elapse(TestClock& clock, TConfigForm& form, int ms) {
+  clock.Advance(std::chrono::milliseconds(ms));
+  form.TimerExchangeTimer();
+  QCoreApplication::processEvents();
+}
+
+// Waits until Apply's messages went out (the filter table goes paced).
+inline void WaitWhileWriting(TConfigForm& form) {
+  for (int i = 0; i < 5000 && form.ExchangePhase() == DeviceExchange::Phase::kWriting; ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+}
+
 inline std::vector<std::uint8_t> Codes(const std::vector<SentDatagram>& sent) {
   std::vector<std::uint8_t> codes;
   for (const auto& d : sent) codes.push_back(d.data.at(1));
@@ -63,10 +105,10 @@ class ConfigWindow : public ::testing::Test {
  public:
   RecordingPrompter prompter;
   RecordingDesktop desktop;
-  RecordingPacer pacer;
   FakeNetwork network;
-  // Reads are asked again only when a test calls TimerReadAgainTimer.
-  TConfigForm form{prompter, pacer, network, nullptr, ConfigTiming{5, 1000, 1, 3600 * 1000}};
+  TestClock clock;
+  // Reads are asked again only when a test lets their time pass.
+  TConfigForm form{prompter, network, nullptr, clock.Timing()};
 
   template <typename T>
   T* Child(const char* name) {
@@ -125,7 +167,15 @@ class ConfigWindow : public ::testing::Test {
     ReplyAll();
     network.ClearSent();
   }
-  void ClickApply() { QTest::mouseClick(Child<QPushButton>("FlatButton1"), Qt::LeftButton); }
+  void ClickApply() {
+    QTest::mouseClick(Child<QPushButton>("FlatButton1"), Qt::LeftButton);
+    WaitWhileWriting(form);
+  }
+  // A tick of the acknowledgement's wait; the time to ask a read again; the
+  // whole time a read-back may take.
+  void AckTick() { Elapse(clock, form, 1000); }
+  void ReadAgainTime() { Elapse(clock, form, TestClock::kReadAgainMs); }
+  void ReadBackTime() { Elapse(clock, form, TestClock::kReadBackMs); }
 };
 
 }  // namespace oxlo::ui::testing

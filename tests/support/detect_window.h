@@ -10,6 +10,7 @@
 #include <chrono>
 #include <string>
 
+#include "tests/support/config_window.h"
 #include "tests/support/operator.h"
 #include "tests/ui/doubles.h"
 #include "ui/configure/config_form.h"
@@ -32,7 +33,8 @@ class DetectWindow : public ::testing::Test {
       prompter, desktop,
       pacer,    network,
       nullptr,  FirmwareTimeouts{std::chrono::milliseconds(200), std::chrono::milliseconds(300)}};
-  TConfigForm config{prompter, pacer, network, &window, ConfigTiming{5, 1000, 1, 3600 * 1000}};
+  TestClock clock;
+  TConfigForm config{prompter, network, &window, clock.Timing()};
   QTemporaryDir dir;
 
   void SetUp() override {

@@ -80,26 +80,26 @@ TEST_F(ConfigReplies, OpeningAsksAgainOnlyForThePartsThatDidNotAnswer) {
   EXPECT_FALSE(PanelEnabled(1));
   EXPECT_FALSE(PanelEnabled(2)) << "no port row without the network settings";
   EXPECT_FALSE(PanelEnabled(3));
-  EXPECT_TRUE(Child<QTimer>("TimerReadAgain")->isActive());
+  EXPECT_EQ(form.ExchangePhase(), DeviceExchange::Phase::kReading);
   network.ClearSent();
-  form.TimerReadAgainTimer();  // its time is up
+  ReadAgainTime();  // its time is up
   Events();
   EXPECT_EQ(Codes(network.Sent()),
             (std::vector<std::uint8_t>{'N', 'O', 'C', code::kFilterGroupFirst + 2}));
   for (int panel = 1; panel <= 4; ++panel) EXPECT_TRUE(PanelEnabled(panel)) << panel;
   EXPECT_EQ(EditText("DeviceNameText"), "Oxlo-1");
-  EXPECT_FALSE(Child<QTimer>("TimerReadAgain")->isActive());
+  EXPECT_FALSE(form.ExchangePhase());
   network.ClearSent();
-  form.TimerReadAgainTimer();
+  ReadAgainTime();
   EXPECT_TRUE(network.Sent().empty());
 }
 
 TEST_F(ConfigReplies, ASilentPartIsAskedThreeTimesMoreAndNoFurther) {
   Open();
-  for (int tick = 0; tick < 5; ++tick) form.TimerReadAgainTimer();
+  for (int tick = 0; tick < 5; ++tick) ReadAgainTime();
   EXPECT_EQ(Sent('C'), 4);
   EXPECT_EQ(Sent(code::kFilterGroupFirst + 7), 4);
-  EXPECT_FALSE(Child<QTimer>("TimerReadAgain")->isActive());
+  EXPECT_FALSE(form.ExchangePhase());
 }
 
 // The read-back after the acknowledgement loses two replies and asks for
@@ -109,8 +109,8 @@ TEST_F(ConfigReplies, TheReadBackAsksAgainButWritesAndApplyGoOnce) {
   LossyDevice({code::kNetworkReply, code::kOpModeReply});
   TypeNameAndApply("Renamed");
   EXPECT_TRUE(prompter.messages.empty());
-  EXPECT_TRUE(Child<QTimer>("TimerReadBack")->isActive());
-  form.TimerReadAgainTimer();
+  EXPECT_EQ(form.ExchangePhase(), DeviceExchange::Phase::kReadingBack);
+  ReadAgainTime();
   Events();
   EXPECT_EQ(prompter.messages, std::vector<QString>{kApplied});
   EXPECT_EQ(Sent('N', kNetworkMessageSize), 1);
@@ -145,10 +145,10 @@ TEST_F(ConfigReplies, AnAcknowledgementThatCameBeforeTheApplyCommandIsNoAnswer) 
   });
   TypeNameAndApply("Renamed");
   EXPECT_EQ(Sent('A'), 1);
-  EXPECT_TRUE(Child<QTimer>("TimerAck")->isActive());
+  EXPECT_EQ(form.ExchangePhase(), DeviceExchange::Phase::kAwaitingAck);
   EXPECT_EQ(form.AckCountdown(), 5);
   EXPECT_EQ(Sent('N'), 0) << "no read-back";
-  for (int i = 0; i < 5; ++i) form.TimerAckTimer();
+  for (int i = 0; i < 5; ++i) AckTick();
   EXPECT_EQ(prompter.messages, std::vector<QString>{"Connection Lost. Please try again."});
 }
 
@@ -189,17 +189,17 @@ TEST_F(ConfigReplies, ANameStoredButNotInUseIsNotCalledApplied) {
     TypeNameAndApply("Renamed");
     if (c.dropFirst.count(code::kDiscovery) != 0) {
       EXPECT_TRUE(prompter.messages.empty());
-      form.TimerReadAgainTimer();
+      ReadAgainTime();
       Events();
     }
     if (c.timeUp) {
-      for (int i = 0; i < 4; ++i) form.TimerReadAgainTimer();
+      for (int i = 0; i < 4; ++i) ReadAgainTime();
       Events();
-      form.TimerReadBackTimer();
+      ReadBackTime();
     }
     EXPECT_EQ(prompter.messages, std::vector<QString>{c.message});
     EXPECT_TRUE(Child<QPushButton>("FlatButton1")->isEnabled());
-    EXPECT_FALSE(Child<QTimer>("TimerReadAgain")->isActive());
+    EXPECT_FALSE(form.ExchangePhase());
   }
 }
 

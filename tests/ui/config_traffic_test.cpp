@@ -103,8 +103,7 @@ class ConfigTraffic : public ::testing::Test {
   std::optional<sim::Simulator> device_;
   RecordingPrompter prompter;
   testing::FakeNetwork network;
-  QtPacer pacer;
-  TConfigForm form{prompter, pacer, network};
+  TConfigForm form{prompter, network};
 };
 
 TEST_F(ConfigTraffic, OpeningAndApplyOfATypedName) {

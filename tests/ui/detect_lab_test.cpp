@@ -240,7 +240,7 @@ std::size_t EntriesIn(const char* folder) {
 // with what it had after the first of each.
 TEST_F(DetectLab, RepeatedConfigAndFirmwareLeaveNoDescriptorsOrThreads) {
   TFormDetect window(prompter, desktop, pacer, network);
-  TConfigForm config(prompter, pacer, network, &window);
+  TConfigForm config(prompter, network, &window);
   window.SetConfigForm(&config);
   window.FlatButton2Click();
   ASSERT_TRUE(WaitFor([&] { return window.DeviceCount() == 3; }));

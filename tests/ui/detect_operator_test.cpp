@@ -496,6 +496,7 @@ TEST_F(DetectOperator, ImportAndApplySendWhatTheCommandLineSends) {
       testing::ShowActive(dialog);
       network.ClearSent();
       Click(dialog.findChild<QPushButton*>("FlatButton1"));
+      testing::WaitWhileWriting(config);
       cli_verdict.Start();
       const Bytes answer = acknowledged ? BuildApplyAck(target) : BuildUReply(target);
       Reply(answer);
@@ -512,7 +513,7 @@ TEST_F(DetectOperator, ImportAndApplySendWhatTheCommandLineSends) {
         return dialog.result();
       }
       for (int tick = 0; tick < AcknowledgementWait::kTicks; ++tick) {
-        config.TimerAckTimer();
+        testing::Elapse(clock, config, 1000);
         cli_verdict.OnTick();
       }
       return dialog.result();

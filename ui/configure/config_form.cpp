@@ -1,6 +1,5 @@
 #include "ui/configure/config_form.h"
 
-#include <QEventLoop>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -12,10 +11,10 @@
 #include "protocol/device_replies.h"
 #include "protocol/fields.h"
 #include "protocol/frame.h"
+#include "protocol/setting_checks.h"
 #include "protocol/settings_file.h"
 #include "transport/files.h"
 #include "ui/common/network.h"
-#include "ui/common/pacer.h"
 #include "ui/common/prompter.h"
 #include "ui/common/window_style.h"
 #include "ui/configure/can_tab.h"
@@ -27,9 +26,6 @@
 namespace oxlo::ui {
 namespace {
 
-// A port row whose "Operation Mode" names no mode has no code to send.
-const char kNoModeText[] = "Please Check Operation Mode";
-
 QLabel* AddLabel(const QString& text, const QString& name, QWidget* parent, QRect geometry) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(name);
@@ -39,15 +35,13 @@ QLabel* AddLabel(const QString& text, const QString& name, QWidget* parent, QRec
 
 }  // namespace
 
-TConfigForm::TConfigForm(Prompter& prompter, Pacer& pacer, class Network& network, QWidget* parent,
+TConfigForm::TConfigForm(Prompter& prompter, class Network& network, QWidget* parent,
                          ConfigTiming timing)
     : QDialog(parent, kFixedWindowFlags),
       prompter_(prompter),
-      pacer_(pacer),
-      timing_(timing),
+      timing_(std::move(timing)),
       config_udp_(network.MakeDeviceEndpoint()),
-      inbox_(new DatagramInbox(this)),
-      ack_wait_(timing.ackTicks) {
+      inbox_(new DatagramInbox(this)) {
   setObjectName("TConfigForm");
   setWindowTitle("Configure");
   setFixedSize(798, 416);
@@ -93,20 +87,17 @@ TConfigForm::TConfigForm(Prompter& prompter, Pacer& pacer, class Network& networ
   FilterSendBar->setGeometry(16, 34, 265, 18);
   FilterSendBar->setMinimum(0);
 
-  TimerAck = new QTimer(this);
-  TimerAck->setObjectName("TimerAck");
+  // One timer steps the conversation with the device; the pauses it keeps
+  // are the device's, a few milliseconds, so it must not fire early.
+  TimerExchange = new QTimer(this);
+  TimerExchange->setObjectName("TimerExchange");
+  TimerExchange->setSingleShot(true);
+  TimerExchange->setTimerType(Qt::PreciseTimer);
 
   connect(FlatButton1, &QPushButton::clicked, this, &TConfigForm::FlatButton1Click);
   connect(FlatButton9, &QPushButton::clicked, this, &TConfigForm::FlatButton9Click);
   connect(FlatButton2, &QPushButton::clicked, this, &TConfigForm::FlatButton2Click);
-  connect(TimerAck, &QTimer::timeout, this, &TConfigForm::TimerAckTimer);
-  TimerReadBack = new QTimer(this);
-  TimerReadBack->setObjectName("TimerReadBack");
-  TimerReadBack->setSingleShot(true);
-  connect(TimerReadBack, &QTimer::timeout, this, &TConfigForm::TimerReadBackTimer);
-  TimerReadAgain = new QTimer(this);
-  TimerReadAgain->setObjectName("TimerReadAgain");
-  connect(TimerReadAgain, &QTimer::timeout, this, &TConfigForm::TimerReadAgainTimer);
+  connect(TimerExchange, &QTimer::timeout, this, &TConfigForm::TimerExchangeTimer);
   // The tab bar takes no focus from an open cell editor: store the edit as
   // the operator leaves its tab.
   connect(ConfigTab, &QTabWidget::currentChanged, this, [this] { CommitPendingEdits(); });
@@ -150,14 +141,14 @@ void TConfigForm::SetLabels(const QString& model, const QString& mac, const QStr
 void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const QString& version) {
   change_flags_.fill(false);
   SetLabels(model, mac, version);
-  shown_check_.reset();
-  opening_.emplace();
-  read_rounds_ = ReadRounds();
-  for (const ReadStep& step : read_rounds_.Next(opening_->MissingKinds())) {
-    SendReadRequest(step.kind);
-    if (step.pauseAfter.count() > 0) pacer_.Pause(static_cast<int>(step.pauseAfter.count()));
+  // Each tab waits for its part of the device's settings.
+  for (QWidget* panel :
+       std::initializer_list<QWidget*>{network_tab_, opmode_tab_, can_tab_, filter_tab_}) {
+    panel->setEnabled(false);
   }
-  TimerReadAgain->start(timing_.readAgainMs);
+  // Port 2057 is held before the window shows, or the error says why not.
+  if (!config_udp_->IsActive()) config_udp_->Open();
+  StartExchange(DeviceExchange::Read(DeviceMac(), WindowExchangeTiming()));
   ConfigTab->setCurrentIndex(0);
 }
 
@@ -171,9 +162,9 @@ void TConfigForm::OpenFromFile(const QString& path, const QString& model, const 
 
   SetAllChangeFlags();
   SetLabels(model, mac, version);
-  opening_.reset();
-  shown_check_.reset();
-  TimerReadAgain->stop();
+  exchange_.reset();
+  apply_after_opening_.reset();
+  TimerExchange->stop();
   port_count_ = 1;
   echo_byte_ = settings.network.echoByte;
   network_tab_->Fill(settings.network);
@@ -195,7 +186,10 @@ Bytes TConfigForm::SettingsFileOfTabs() const {
   DeviceSettings settings;
   settings.network = network_tab_->Settings(static_cast<std::uint8_t>(port_count_), echo_byte_);
   const std::optional<PortSettings> port = opmode_tab_->Settings(0);
-  if (!port) throw std::runtime_error(kNoModeText);
+  if (!port) {
+    throw std::runtime_error(
+        CheckPortMode(opmode_tab_->Grid().Text(0, opcolumn::kMode).toStdString()).value_or(""));
+  }
   settings.port = *port;
   settings.can = can_tab_->Settings();
   settings.filters = filter_table_;
@@ -246,11 +240,8 @@ QWidget* TConfigForm::PanelFor(ReadRequestKind kind) const {
 }
 
 void TConfigForm::SendReadRequest(ReadRequestKind kind) {
-  const Bytes request = BuildReadRequest(kind, DeviceMac());
-  if (!config_udp_->IsActive()) config_udp_->Open();
-  config_udp_->SetBroadcastEnabled(true);
   PanelFor(kind)->setEnabled(false);
-  config_udp_->Broadcast(request, kDevicePort);
+  BroadcastToDevices(BuildReadRequest(kind, DeviceMac()));
 }
 
 void TConfigForm::BroadcastToDevices(const Bytes& message) {
@@ -263,89 +254,72 @@ void TConfigForm::SendGroup(SettingGroup group) {
   CommitPendingEdits();
   ChangedGroups only{};
   only[static_cast<std::size_t>(group)] = true;
-  SendSteps(
+  const WritePlan plan = PlanFromTabs(
       PlanSettingsWrite(only, filters_imported_, std::chrono::milliseconds(timing_.bulkPaceMs)));
+  for (const PlannedSend& send : plan.sends) BroadcastToDevices(send.message);
 }
 
-bool TConfigForm::SendSteps(const std::vector<WriteStep>& steps) {
-  const int closings = closings_;
-  const bool whole_table = std::any_of(steps.begin(), steps.end(), [](const WriteStep& step) {
-    return step.filterGroup != kShownFilterGroup;
-  });
-  struct HidePanel {
-    QWidget* panel;
-    ~HidePanel() {
-      if (panel != nullptr) panel->hide();
-    }
-  } hide_panel{whole_table ? PanelFilterSend : nullptr};
-  if (whole_table) {
-    PanelFilterSend->show();
-    PanelFilterSend->raise();
-    lblFilterSend->setText("Sending....");
-    FilterSendBar->setMaximum(kFilterGroupCount);
-    FilterSendBar->setValue(0);
-  }
-  bool open = true;
-  for (const WriteStep& step : steps) {
-    if (step.pauseBefore.count() > 0) {
-      if (!config_udp_->IsActive()) config_udp_->Open();
-      WaitWithEvents(static_cast<int>(step.pauseBefore.count()));
-    }
-    open = closings == closings_;
-    if (!open) break;
-    SendStep(step);
-    if (step.filterGroup != kShownFilterGroup) FilterSendBar->setValue(step.filterGroup + 1);
-  }
-  // The table went out, or the window closed under it: either way it is done.
-  if (whole_table) filters_imported_ = false;
-  return open;
+void TConfigForm::PlanReadRequest(WritePlan& plan, ReadRequestKind kind) {
+  // Nothing goes out for rejected settings; the device's are read back.
+  PanelFor(kind)->setEnabled(false);
+  plan.sends.push_back({BuildReadRequest(kind, DeviceMac()), {}, std::nullopt});
 }
 
-void TConfigForm::SendStep(const WriteStep& step) {
+WritePlan TConfigForm::PlanFromTabs(const std::vector<WriteStep>& steps) {
   const MacField mac = DeviceMac();
-  switch (step.group) {
-    case SettingGroup::kNetwork:
-      SendNoted(step, network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_),
-                                                 echo_byte_));
-      return;
-    case SettingGroup::kOperationMode:
-      for (int row = 0; row < port_count_ && row < opmode_tab_->Grid().rowCount(); ++row) {
-        const std::optional<Bytes> message = opmode_tab_->BuildMessage(mac, row);
-        if (!message) {
-          ShowMessage(kNoModeText);
-          continue;
+  WritePlan plan;
+  const auto add = [&plan](const WriteStep& step, Bytes message) {
+    plan.sends.push_back({std::move(message), step.pauseBefore, step});
+  };
+  for (const WriteStep& step : steps) {
+    switch (step.group) {
+      case SettingGroup::kNetwork: {
+        Bytes message =
+            network_tab_->BuildMessage(mac, static_cast<std::uint8_t>(port_count_), echo_byte_);
+        // The discovery reply must then show the name and address in use.
+        if (!plan.confirmShown) plan.confirmShown = ParseNetworkReply(message).Complete();
+        add(step, std::move(message));
+        break;
+      }
+      case SettingGroup::kOperationMode:
+        for (int row = 0; row < port_count_ && row < opmode_tab_->Grid().rowCount(); ++row) {
+          CheckedBuild build = opmode_tab_->BuildForApply(mac, row);
+          if (!build.failure.isEmpty()) {
+            ShowMessage(build.failure);
+            continue;
+          }
+          add(step, std::move(build.message));
         }
-        SendNoted(step, *message);
-      }
-      return;
-    case SettingGroup::kCan:
-      for (int row = 0; row < port_count_ && row < can_tab_->Grid().rowCount(); ++row) {
-        can_check_failed_ = false;
-        const CheckedBuild build = can_tab_->BuildForApply(mac);
-        if (!build.failure.isEmpty()) {
-          // Nothing goes out for rejected settings; the device's are read back.
-          ShowMessage(build.failure);
-          can_check_failed_ = true;
-          SendReadRequest(ReadRequestKind::kCan);
-          continue;
+        break;
+      case SettingGroup::kCan:
+        for (int row = 0; row < port_count_ && row < can_tab_->Grid().rowCount(); ++row) {
+          can_check_failed_ = false;
+          CheckedBuild build = can_tab_->BuildForApply(mac);
+          if (!build.failure.isEmpty()) {
+            ShowMessage(build.failure);
+            can_check_failed_ = true;
+            PlanReadRequest(plan, ReadRequestKind::kCan);
+            continue;
+          }
+          add(step, std::move(build.message));
         }
-        SendNoted(step, build.message);
-      }
-      return;
-    case SettingGroup::kFilters:
-      if (step.filterGroup == kShownFilterGroup) {
-        SendShownFilterGroup();
-      } else if (can_check_failed_) {
-        can_check_failed_ = false;
-        SendReadRequest(FilterGroupRequest(step.filterGroup + 1));
-      } else {
-        SendNoted(step, filter_tab_->BuildFromTable(mac, step.filterGroup));
-      }
-      return;
+        break;
+      case SettingGroup::kFilters:
+        if (step.filterGroup == kShownFilterGroup) {
+          PlanShownFilterGroup(plan);
+        } else if (can_check_failed_) {
+          can_check_failed_ = false;
+          PlanReadRequest(plan, FilterGroupRequest(step.filterGroup + 1));
+        } else {
+          add(step, filter_tab_->BuildFromTable(mac, step.filterGroup));
+        }
+        break;
+    }
   }
+  return plan;
 }
 
-void TConfigForm::SendShownFilterGroup() {
+void TConfigForm::PlanShownFilterGroup(WritePlan& plan) {
   const int group = filter_tab_->SelectedGroup();
   if (group < 0) {
     // No group on show holds device data: nothing to send.
@@ -354,27 +328,137 @@ void TConfigForm::SendShownFilterGroup() {
   }
   if (can_check_failed_) {
     can_check_failed_ = false;
-    SendReadRequest(FilterGroupRequest(group + 1));
+    PlanReadRequest(plan, FilterGroupRequest(group + 1));
     return;
   }
-  const CheckedBuild build = filter_tab_->BuildFromSlots(DeviceMac(), group, can_tab_->IdFormat());
+  CheckedBuild build = filter_tab_->BuildFromSlots(DeviceMac(), group, can_tab_->IdFormat());
   if (!build.failure.isEmpty()) {
     ShowMessage(build.failure);
-    SendReadRequest(FilterGroupRequest(group + 1));
+    PlanReadRequest(plan, FilterGroupRequest(group + 1));
     return;
   }
-  SendNoted(WriteStep{SettingGroup::kFilters, group}, build.message);
+  plan.sends.push_back({std::move(build.message), {}, WriteStep{SettingGroup::kFilters, group}});
 }
 
-void TConfigForm::SendNoted(const WriteStep& step, const Bytes& message) {
-  BroadcastToDevices(message);
-  sent_steps_.push_back({step, message});
+DeviceExchange::Time TConfigForm::Now() const {
+  return timing_.clock ? timing_.clock() : std::chrono::steady_clock::now();
 }
 
-void TConfigForm::WaitWithEvents(int milliseconds) {
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
+ExchangeTiming TConfigForm::WindowExchangeTiming() const {
+  ExchangeTiming timing;
+  timing.readRound = std::chrono::milliseconds(timing_.readAgainMs);
+  timing.ack = std::chrono::milliseconds(timing_.ackTicks * timing_.tickMs);
+  timing.confirmLimit =
+      timing_.readBackMs > 0 ? std::chrono::milliseconds(timing_.readBackMs) : timing.ack;
+  timing.pacedReads = timing_.pacedReads;
+  return timing;
+}
+
+void TConfigForm::StartExchange(DeviceExchange exchange) {
+  exchange_ = std::move(exchange);
+  exchange_->Start(Now());
+  TimerExchangeTimer();
+}
+
+void TConfigForm::TimerExchangeTimer() {
+  if (!exchange_) return;
+  const DeviceExchange::Time now = Now();
+  try {
+    while (std::optional<Outgoing> out = exchange_->Poll(now)) {
+      if (out->forget == Outgoing::Forget::kEverything) ForgetQueued(std::nullopt);
+      if (out->forget == Outgoing::Forget::kCode) ForgetQueued(out->forgetCode);
+      BroadcastToDevices(out->message);
+      const std::vector<SentStep>& sent = exchange_->Sent();
+      if (!PanelFilterSend->isHidden() && !sent.empty() && sent.back().message == out->message &&
+          sent.back().step.filterGroup != kShownFilterGroup) {
+        FilterSendBar->setValue(sent.back().step.filterGroup + 1);
+      }
+    }
+  } catch (const std::exception& error) {
+    // A send that fails ends the conversation; the operator may try again.
+    exchange_.reset();
+    apply_after_opening_.reset();
+    PanelFilterSend->hide();
+    FlatButton1->setEnabled(true);
+    ShowMessage(QString::fromUtf8(error.what()));
+    return;
+  }
+  FinishExchange();
+}
+
+void TConfigForm::FinishExchange() {
+  if (!exchange_) return;
+  if (apply_after_opening_ && !exchange_->Sending()) {
+    const DeviceExchange::Time quiet = exchange_->QuietFrom();
+    if (Now() >= quiet) {
+      WritePlan plan = std::move(*apply_after_opening_);
+      apply_after_opening_.reset();
+      StartExchange(DeviceExchange::Write(DeviceMac(), std::move(plan), WindowExchangeTiming()));
+      return;
+    }
+    TimerExchange->start(
+        static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(quiet - Now()).count()));
+    return;
+  }
+  // The table went out, or the window closed under it: either way it is done.
+  if (exchange_->CurrentPhase() != DeviceExchange::Phase::kWriting &&
+      !PanelFilterSend->isHidden()) {
+    PanelFilterSend->hide();
+    filters_imported_ = false;
+  }
+  if (!exchange_->Done()) {
+    const auto wait = exchange_->WakeAt() - Now();
+    TimerExchange->start(static_cast<int>(std::clamp<std::int64_t>(
+        std::chrono::ceil<std::chrono::milliseconds>(wait).count(), 0, 3600 * 1000)));
+    return;
+  }
+  TimerExchange->stop();
+  const DeviceExchange done = std::move(*exchange_);
+  exchange_.reset();
+  using Result = DeviceExchange::Result;
+  const auto names = [](const std::vector<std::string>& parts) {
+    QStringList list;
+    for (const std::string& part : parts) list << QString::fromStdString(part);
+    return list.join(", ");
+  };
+  switch (done.Outcome()) {
+    case Result::kNotAcknowledged:
+      ShowMessage("Connection Lost. Please try again.");
+      this->done(QDialog::Rejected);
+      return;
+    case Result::kVerified:
+      FlatButton1->setEnabled(true);
+      ShowMessage("Configuration was successfully applied");
+      return;
+    case Result::kNotTaken:
+      // The operator's values stay in the tabs for another Apply.
+      FlatButton1->setEnabled(true);
+      ShowMessage("The device did not take: " + names(done.NotTaken()) + ". Please apply again.");
+      return;
+    case Result::kReadBackIncomplete:
+      FlatButton1->setEnabled(true);
+      ShowMessage("The settings were acknowledged, but the device did not send back: " +
+                  names(done.Missing()) + ". Please apply again.");
+      return;
+    case Result::kNotInUse:
+      FlatButton1->setEnabled(true);
+      ShowMessage(
+          tr("The device stored the settings but did not apply them: %1. Please apply again.")
+              .arg(names(done.NotInUse())));
+      return;
+    case Result::kNotShown:
+      FlatButton1->setEnabled(true);
+      ShowMessage(
+          tr("The settings were stored, but the device did not show the ones in use. Please "
+             "apply again."));
+      return;
+    case Result::kRead:            // the opening read every part
+    case Result::kReadIncomplete:  // the tabs still missing stay disabled
+    case Result::kRefused:
+    case Result::kCancelled:
+    case Result::kRunning:
+      return;
+  }
 }
 
 void TConfigForm::FlatButton1Click() {
@@ -392,55 +476,52 @@ void TConfigForm::FlatButton1Click() {
     }
   }
   FlatButton1->setEnabled(false);
-  sent_steps_.clear();
-  const std::vector<WriteStep> plan = PlanSettingsWrite(
+  const std::vector<WriteStep> steps = PlanSettingsWrite(
       change_flags_, filters_imported_, std::chrono::milliseconds(timing_.bulkPaceMs));
   try {
     // A value that cannot go out stops Apply before the device gets anything.
     CheckChangedGroups();
-    // Closed during the paced filter groups: the device gets no apply command.
-    if (!SendSteps(plan)) return;
-    if (!plan.empty()) {
-      // An acknowledgement that came before the apply command answers an
-      // earlier one, never this.
-      ForgetQueued(code::kApplyAck);
-      BroadcastToDevices(BuildApplyCommand(DeviceMac()));
-      ack_wait_.Start();
-      TimerAck->start(timing_.tickMs);
+    WritePlan plan = PlanFromTabs(steps);
+    if (plan.sends.empty()) {
+      FlatButton1->setEnabled(true);
+      return;
     }
+    const bool whole_table = std::any_of(steps.begin(), steps.end(), [](const WriteStep& step) {
+      return step.filterGroup != kShownFilterGroup;
+    });
+    if (whole_table) {
+      PanelFilterSend->show();
+      PanelFilterSend->raise();
+      lblFilterSend->setText("Sending....");
+      FilterSendBar->setMaximum(kFilterGroupCount);
+      FilterSendBar->setValue(0);
+    }
+    if (exchange_ && exchange_->CurrentPhase() == DeviceExchange::Phase::kReading &&
+        exchange_->Sending()) {
+      apply_after_opening_ = std::move(plan);
+      return;
+    }
+    StartExchange(DeviceExchange::Write(DeviceMac(), std::move(plan), WindowExchangeTiming()));
   } catch (const std::exception& error) {
     // The operator can correct the field and apply again.
     ShowMessage(QString::fromUtf8(error.what()));
     FlatButton1->setEnabled(true);
-    return;
   }
-  if (plan.empty()) FlatButton1->setEnabled(true);
 }
 
 void TConfigForm::FlatButton2Click() {
   close();
 }
 
-void TConfigForm::TimerAckTimer() {
-  if (!ack_wait_.OnTick()) return;
-  TimerAck->stop();
-  ShowMessage("Connection Lost. Please try again.");
-  done(QDialog::Rejected);
+int TConfigForm::AckCountdown() const {
+  if (!exchange_) return 0;
+  const std::chrono::milliseconds left = exchange_->AckTimeLeft(Now());
+  return static_cast<int>((left.count() + timing_.tickMs - 1) / timing_.tickMs);
 }
 
-SettingsCollector* TConfigForm::ReadUnderWay() {
-  if (read_back_) return &*read_back_;
-  if (opening_) return &*opening_;
-  return nullptr;
-}
-
-void TConfigForm::SendReadSteps(const std::vector<ReadStep>& steps) {
-  const int closings = closings_;
-  for (const ReadStep& step : steps) {
-    BroadcastToDevices(BuildReadRequest(step.kind, DeviceMac()));
-    if (step.pauseAfter.count() > 0) pacer_.Pause(static_cast<int>(step.pauseAfter.count()));
-    if (closings != closings_) return;
-  }
+std::optional<DeviceExchange::Phase> TConfigForm::ExchangePhase() const {
+  if (!exchange_) return std::nullopt;
+  return exchange_->CurrentPhase();
 }
 
 void TConfigForm::ForgetQueued(std::optional<std::uint8_t> replyCode) {
@@ -453,129 +534,15 @@ void TConfigForm::ForgetQueued(std::optional<std::uint8_t> replyCode) {
   });
 }
 
-void TConfigForm::StartReadBack() {
-  // Replies still waiting came before the read-back asked: they may show
-  // the settings from before the write.
-  ForgetQueued(std::nullopt);
-  read_back_.emplace();
-  opening_.reset();
-  read_rounds_ = ReadRounds();
-  const int closings = closings_;
-  SendReadSteps(read_rounds_.Next(read_back_->MissingKinds()));
-  if (closings != closings_) return;
-  TimerReadBack->start(timing_.ackTicks * timing_.tickMs);
-  TimerReadAgain->start(timing_.readAgainMs);
-}
-
-void TConfigForm::TimerReadAgainTimer() {
-  if (shown_check_) {
-    if (shown_asks_ >= ReadRounds::kRounds) {
-      TimerReadAgain->stop();
-      return;
-    }
-    ++shown_asks_;
-    BroadcastToDevices(BuildDiscoveryQuery());
-    return;
-  }
-  SettingsCollector* read = ReadUnderWay();
-  const std::vector<ReadStep> steps =
-      read != nullptr ? read_rounds_.Next(read->MissingKinds()) : std::vector<ReadStep>{};
-  if (steps.empty()) {
-    TimerReadAgain->stop();
-    return;
-  }
-  SendReadSteps(steps);
-}
-
-void TConfigForm::StartShownCheck(const NetworkSettings& written) {
-  shown_check_ = written;
-  shown_asks_ = 1;
-  // Only a reply to this query shows what the device now runs.
-  ForgetQueued(code::kDiscovery);
-  BroadcastToDevices(BuildDiscoveryQuery());
-  TimerReadBack->start(timing_.ackTicks * timing_.tickMs);
-  TimerReadAgain->start(timing_.readAgainMs);
-}
-
-void TConfigForm::FinishShownCheck(const DeviceRecord& shown) {
-  const std::vector<std::string> parts = PartsNotInUse(*shown_check_, shown);
-  shown_check_.reset();
-  TimerReadBack->stop();
-  TimerReadAgain->stop();
-  FlatButton1->setEnabled(true);
-  if (parts.empty()) {
-    ShowMessage("Configuration was successfully applied");
-    return;
-  }
-  QStringList names;
-  for (const std::string& part : parts) names << QString::fromStdString(part);
-  ShowMessage(tr("The device stored the settings but did not apply them: %1. Please apply again.")
-                  .arg(names.join(", ")));
-}
-
-void TConfigForm::FinishReadBack() {
-  TimerReadBack->stop();
-  TimerReadAgain->stop();
-  const DeviceSettings held = read_back_->Settings();
-  read_back_.reset();
-  const std::vector<std::string> parts = PartsNotTaken(DeviceMac(), sent_steps_, held);
-  if (parts.empty()) {
-    for (const SentStep& sent : sent_steps_) {
-      if (sent.step.group != SettingGroup::kNetwork) continue;
-      if (const std::optional<NetworkSettings> written =
-              ParseNetworkReply(sent.message).Complete()) {
-        StartShownCheck(*written);
-        return;
-      }
-    }
-    FlatButton1->setEnabled(true);
-    ShowMessage("Configuration was successfully applied");
-    return;
-  }
-  FlatButton1->setEnabled(true);
-  // The operator's values stay in the tabs for another Apply.
-  QString names;
-  for (const std::string& part : parts) {
-    names += (names.isEmpty() ? "" : ", ") + QString::fromStdString(part);
-  }
-  ShowMessage("The device did not take: " + names + ". Please apply again.");
-}
-
-void TConfigForm::TimerReadBackTimer() {
-  if (shown_check_) {
-    shown_check_.reset();
-    TimerReadAgain->stop();
-    FlatButton1->setEnabled(true);
-    ShowMessage(
-        tr("The settings were stored, but the device did not show the ones in use. Please apply "
-           "again."));
-    return;
-  }
-  if (!read_back_) return;
-  TimerReadAgain->stop();
-  QString names;
-  for (const std::string& part : read_back_->Missing()) {
-    names += (names.isEmpty() ? "" : ", ") + QString::fromStdString(part);
-  }
-  read_back_.reset();
-  FlatButton1->setEnabled(true);
-  ShowMessage("The settings were acknowledged, but the device did not send back: " + names +
-              ". Please apply again.");
-}
-
 void TConfigForm::done(int) {
-  ++closings_;
   // An edit left open must not be stored later into another device's settings.
   opmode_tab_->Grid().DiscardPendingEdit();
   can_tab_->Grid().DiscardPendingEdit();
-  // A countdown left running would close the window later, for another device.
-  TimerAck->stop();
-  ack_wait_.Stop();
-  TimerReadBack->stop();
-  TimerReadAgain->stop();
-  read_back_.reset();
-  opening_.reset();
-  shown_check_.reset();
+  // A conversation left running would close the window later, for another device.
+  exchange_.reset();
+  apply_after_opening_.reset();
+  TimerExchange->stop();
+  PanelFilterSend->hide();
   config_udp_->Close();
   inbox_->Forget();
   const bool changed =
@@ -586,18 +553,12 @@ void TConfigForm::done(int) {
 
 void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
   if (MacOf(datagram.data) != DeviceMac()) return;
-  if (shown_check_) {
-    if (datagram.data.size() > kCodeOffset && datagram.data[kCodeOffset] == code::kDiscovery) {
-      if (const std::optional<DeviceRecord> shown = ParseDiscoveryReply(datagram.data)) {
-        FinishShownCheck(*shown);
-      }
-    }
-    return;
-  }
-  if (read_back_) {
+  const std::optional<DeviceExchange::Phase> phase = ExchangePhase();
+  if (phase == DeviceExchange::Phase::kReadingBack ||
+      phase == DeviceExchange::Phase::kCheckingShown) {
     // The tabs keep the operator's values; the replies only go to the check.
-    read_back_->Take(datagram.data);
-    if (read_back_->Complete()) FinishReadBack();
+    exchange_->OnDatagram(datagram.data, Now());
+    TimerExchangeTimer();
     return;
   }
   const std::optional<DeviceReply> reply = ParseDeviceReply(datagram.data);
@@ -622,21 +583,18 @@ void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
     panel = filter_tab_;
   } else {
     // Only the acknowledgement of an apply command in flight is a success.
-    if (!ack_wait_.OnReply(*reply)) return;
-    TimerAck->stop();
-    StartReadBack();
+    if (phase != DeviceExchange::Phase::kAwaitingAck) return;
+    exchange_->OnDatagram(datagram.data, Now());
+    TimerExchangeTimer();
     return;
   }
   panel->setEnabled(true);
   FlatButton1->setEnabled(true);
   // A part counts as read once it filled its tab: an operation mode that came
   // before the network settings had no row to fill, and is asked again.
-  if (opening_) {
-    opening_->Take(datagram.data);
-    if (opening_->Complete()) {
-      opening_.reset();
-      TimerReadAgain->stop();
-    }
+  if (phase == DeviceExchange::Phase::kReading) {
+    exchange_->OnDatagram(datagram.data, Now());
+    TimerExchangeTimer();
   }
 }
 

@@ -6,12 +6,15 @@
 
 #include <QDialog>
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "protocol/can_messages.h"
+#include "protocol/device_exchange.h"
 #include "protocol/device_settings.h"
 #include "protocol/discovery.h"
 #include "protocol/settings_messages.h"
@@ -30,7 +33,6 @@ namespace oxlo::ui {
 class CanTab;
 class FilterTab;
 class Network;
-class Pacer;
 class NetworkTab;
 class OpModeTab;
 class Prompter;
@@ -44,13 +46,20 @@ struct ConfigTiming {
   int bulkPaceMs = static_cast<int>(kFilterGroupPace.count());
   // After this long, read requests still unanswered are asked again.
   int readAgainMs = tickMs;
+  // How long the read-back after an acknowledged Apply, and the check of
+  // what the device shows, may take; the acknowledgement's wait when zero.
+  int readBackMs = 0;
+  // The pauses the device needs between read requests; off in tests.
+  bool pacedReads = true;
+  // The window's clock; tests move it on.
+  std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 class TConfigForm : public QDialog {
   Q_OBJECT
 
  public:
-  TConfigForm(Prompter& prompter, Pacer& pacer, Network& network, QWidget* parent = nullptr,
+  TConfigForm(Prompter& prompter, Network& network, QWidget* parent = nullptr,
               ConfigTiming timing = {});
   ~TConfigForm() override;
 
@@ -64,7 +73,8 @@ class TConfigForm : public QDialog {
   void OpenFromFile(const QString& path, const QString& model, const QString& mac,
                     const QString& version);
   void SendReadRequest(ReadRequestKind kind);
-  // Sends one group as Apply would, without the apply command.
+  // Sends the messages of one group as Apply builds them, at once, without
+  // the apply command.
   void SendGroup(SettingGroup group);
   // Runs on the UI thread, one datagram at a time.
   void ConfigUDPUDPRead(const transport::Datagram& datagram);
@@ -72,13 +82,9 @@ class TConfigForm : public QDialog {
   void FlatButton1Click();  // Apply
   void FlatButton2Click();  // Cancel
   void FlatButton9Click();  // Export
-  void TimerAckTimer();
-  // Asks again for the parts of a read still missing, three times at most;
-  // during the check of what the device shows, the discovery query.
-  void TimerReadAgainTimer();
-  // The device did not send all of its settings back in time after an
-  // acknowledged Apply.
-  void TimerReadBackTimer();
+  // Steps the conversation with the device: sends what is due, ends the
+  // waits whose time is up, and sets the timer for what comes next.
+  void TimerExchangeTimer();
   // Every close: the window's result is OK when a setting group changed.
   void done(int result) override;
 
@@ -91,7 +97,10 @@ class TConfigForm : public QDialog {
   void SetFiltersImported(bool on) { filters_imported_ = on; }
   int PortCount() const { return port_count_; }
   std::uint8_t EchoByte() const { return echo_byte_; }
-  int AckCountdown() const { return ack_wait_.TicksLeft(); }
+  // Ticks until the acknowledgement is lost; 0 when none is awaited.
+  int AckCountdown() const;
+  // Where the conversation with the device is; none when none runs.
+  std::optional<DeviceExchange::Phase> ExchangePhase() const;
   bool CanCheckFailed() const { return can_check_failed_; }
   FilterTable& Filters() { return filter_table_; }
   transport::DatagramEndpoint& ConfigUDP() { return *config_udp_; }
@@ -118,35 +127,24 @@ class TConfigForm : public QDialog {
   Bytes SettingsFileOfTabs() const;
   // Opens ConfigUDP on port 2057 if needed and broadcasts with broadcasting on.
   void BroadcastToDevices(const Bytes& message);
-  // Sends the steps in order, the whole filter table with its progress
-  // panel; false when the window closed during a pause.
-  bool SendSteps(const std::vector<WriteStep>& steps);
-  void SendStep(const WriteStep& step);
-  void SendShownFilterGroup();
-  // Broadcasts a settings message and notes it for the read-back.
-  void SendNoted(const WriteStep& step, const Bytes& message);
-  // After the acknowledgement: the device is read as at an opening, and
-  // only what it then holds decides whether Apply succeeded.
-  void StartReadBack();
-  void FinishReadBack();
-  // After a read-back that holds a network message sent: the discovery
-  // reply shows the name and static address in use, and only then is a
-  // lost apply command (answered by an old acknowledgement) seen.
-  void StartShownCheck(const NetworkSettings& written);
-  void FinishShownCheck(const DeviceRecord& shown);
-  void SendReadSteps(const std::vector<ReadStep>& steps);
+  // The messages of `steps` as the tabs hold them; a group the checks
+  // refuse shows why and is read back from the device instead.
+  WritePlan PlanFromTabs(const std::vector<WriteStep>& steps);
+  void PlanShownFilterGroup(WritePlan& plan);
+  void PlanReadRequest(WritePlan& plan, ReadRequestKind kind);
+  DeviceExchange::Time Now() const;
+  ExchangeTiming WindowExchangeTiming() const;
+  void StartExchange(DeviceExchange exchange);
+  // After the exchange's phase ended: the filter table's progress panel
+  // goes once the table went out; a finished exchange says how it ended.
+  void FinishExchange();
   // Drops the device's datagrams still waiting in the inbox, of `replyCode`
   // only when given: they came before the message they would answer.
   void ForgetQueued(std::optional<std::uint8_t> replyCode);
-  // The read under way, the opening's or the read-back's; null when none.
-  SettingsCollector* ReadUnderWay();
-  // Waits with the window's events running.
-  void WaitWithEvents(int milliseconds);
   void ShowMessage(const QString& text);
   QWidget* PanelFor(ReadRequestKind kind) const;
 
   Prompter& prompter_;
-  Pacer& pacer_;
   ConfigTiming timing_;
   std::unique_ptr<transport::DatagramEndpoint> config_udp_;
   // Takes ConfigUDP's datagrams to the UI thread; forgets them at each close.
@@ -156,20 +154,14 @@ class TConfigForm : public QDialog {
   bool filters_imported_ = false;
   int port_count_ = 0;
   std::uint8_t echo_byte_ = 0;
-  AcknowledgementWait ack_wait_;
-  // What the last Apply sent, and the device's settings read back after its
-  // acknowledgement; present while the read-back runs.
-  std::vector<SentStep> sent_steps_;
-  std::optional<SettingsCollector> read_back_;
-  // The opening's replies, while some part is missing.
-  std::optional<SettingsCollector> opening_;
-  ReadRounds read_rounds_;
-  // The network settings sent, while the discovery reply is awaited.
-  std::optional<NetworkSettings> shown_check_;
-  int shown_asks_ = 0;
+  // The conversation with the device under way: the opening's read, or
+  // Apply's write with its read-back.
+  std::optional<DeviceExchange> exchange_;
+  // Apply's write, clicked while the opening still sends its requests: it
+  // follows them, so that every part of the device is asked once.
+  std::optional<WritePlan> apply_after_opening_;
   bool can_check_failed_ = false;
   FilterTable filter_table_;
-  int closings_ = 0;  // lets a bulk send notice that the window closed under it
 
   QLabel* ProductLabel;
   QLabel* MACLabel;
@@ -185,9 +177,7 @@ class TConfigForm : public QDialog {
   QWidget* PanelFilterSend;
   QLabel* lblFilterSend;
   QProgressBar* FilterSendBar;
-  QTimer* TimerAck;
-  QTimer* TimerReadBack;
-  QTimer* TimerReadAgain;
+  QTimer* TimerExchange;
 };
 
 }  // namespace oxlo::ui
