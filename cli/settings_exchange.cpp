@@ -1,18 +1,8 @@
 #include "cli/settings_exchange.h"
 
-#include <algorithm>
-#include <memory>
-#include <thread>
-
-#include "cli/device_session.h"
 #include "cli/exchange_driver.h"
 #include "cli/output.h"
-#include "protocol/device_replies.h"
-#include "protocol/discovery.h"
 #include "protocol/fields.h"
-#include "protocol/frame.h"
-#include "protocol/settings_messages.h"
-#include "protocol/settings_write.h"
 #include "transport/endpoint.h"
 
 namespace oxlo::cli {
@@ -22,17 +12,7 @@ namespace {
 // query before it sends its own.
 constexpr std::chrono::milliseconds kShareDiscoveryWait{50};
 
-std::unique_ptr<DeviceSession> SessionWith(DeviceLine* line, const MacField& mac,
-                                           const std::vector<std::uint8_t>& replyCodes) {
-  if (line != nullptr) return std::make_unique<DeviceSession>(*line, mac, replyCodes);
-  return std::make_unique<DeviceSession>(mac, replyCodes);
-}
-
 }  // namespace
-
-std::vector<WriteStep> WholeSettingsPlan() {
-  return PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true);
-}
 
 ExchangeTiming CommandLineTiming(std::chrono::milliseconds readTimeout,
                                  std::chrono::milliseconds ackTimeout, bool sharedLine) {
@@ -64,68 +44,18 @@ DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds
   return *read.Held();
 }
 
-bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
-                         std::chrono::milliseconds timeout, const std::vector<WriteStep>& plan,
-                         DeviceLine* line) {
-  const std::unique_ptr<DeviceSession> own = SessionWith(line, mac, {code::kApplyAck});
-  DeviceSession& session = *own;
-  session.Open();
-  for (const SentStep& sent : BuildSentSteps(mac, settings, plan)) {
-    std::this_thread::sleep_for(sent.step.pauseBefore);
-    session.Broadcast(sent.message);
-  }
-  // Only an acknowledgement that follows the apply command counts.
-  session.Discard();
-  session.Broadcast(BuildApplyCommand(mac));
-  AcknowledgementWait wait;
-  wait.Start();
-  const auto deadline = DeviceSession::Clock::now() + timeout;
-  while (const std::optional<Bytes> datagram = session.Next(deadline)) {
-    const std::optional<DeviceReply> reply = ParseDeviceReply(*datagram);
-    if (reply && wait.OnReply(*reply)) return true;
-  }
-  return false;
-}
-
-std::vector<std::string> PartsNotTakenAfterWrite(const MacField& mac,
-                                                 const DeviceSettings& settings,
-                                                 std::chrono::milliseconds timeout,
-                                                 const std::vector<WriteStep>& plan,
-                                                 DeviceLine* line) {
-  DeviceSettings held;
-  try {
-    held = ReadDeviceSettings(mac, timeout, line);
-  } catch (const DeviceError& error) {
-    throw DeviceError(std::string("the settings were acknowledged but could not be read back: ") +
-                      error.what());
-  }
-  return PartsNotTaken(mac, BuildSentSteps(mac, settings, plan), held);
-}
-
-std::vector<std::string> PartsNotInUseAfterWrite(const MacField& mac,
-                                                 const NetworkSettings& written,
-                                                 std::chrono::milliseconds timeout,
-                                                 DeviceLine* line) {
-  const std::unique_ptr<DeviceSession> own = SessionWith(line, mac, {code::kDiscovery});
-  DeviceSession& session = *own;
-  session.Open();
-  // Only a reply after the acknowledgement counts, not one that came before.
-  session.Discard();
-  for (int round = 0; round < ReadRounds::kRounds; ++round) {
-    const auto since = DeviceSession::Clock::now();
-    // Over a shared line another device's query may serve this one too.
-    if (line != nullptr) std::this_thread::sleep_for(kShareDiscoveryWait);
-    session.AskDiscovery(since);
-    const auto deadline = since + ReadRounds::RoundWait(timeout);
-    while (const std::optional<Bytes> reply = session.Next(deadline)) {
-      if (const std::optional<DeviceRecord> shown = ParseDiscoveryReply(*reply)) {
-        return PartsNotInUse(written, *shown);
-      }
-    }
-  }
-  throw DeviceError(MacToText(mac) +
-                    " took the settings but did not answer the discovery query, which shows "
-                    "the ones in use");
+SettingsChange WriteWholeSettings(const MacField& mac, const DeviceSettings& settings,
+                                  std::chrono::milliseconds timeout, DeviceLine* line) {
+  WritePlan plan = PlanWholeWrite(mac, settings);
+  // Stored is not yet in use: a lost apply command answered by a late copy
+  // of an earlier acknowledgement shows only in the discovery reply.
+  plan.confirmShown = settings.network;
+  DeviceExchange write = DeviceExchange::Write(
+      mac, std::move(plan), CommandLineTiming(timeout, timeout, line != nullptr));
+  const bool oversize = RunExchange(write, line);
+  SettingsChange change;
+  ConcludeChange(write, oversize, change);
+  return change;
 }
 
 std::string UnverifiedReason(const SettingsChange& change) {
@@ -179,7 +109,7 @@ void ConcludeChange(const DeviceExchange& exchange, bool oversizeReply, Settings
     case Result::kReadIncomplete:
       throw DeviceError(ReadFailure(exchange, oversizeReply));
     case Result::kNotAcknowledged:
-      throw DeviceError(mac + " did not acknowledge the settings (Connection Lost)");
+      throw AcknowledgementLost(mac + " did not acknowledge the settings (Connection Lost)");
     case Result::kReadBackIncomplete:
       throw DeviceError("the settings were acknowledged but could not be read back: " +
                         ReadFailure(exchange, oversizeReply));

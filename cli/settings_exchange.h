@@ -21,6 +21,11 @@ class DeviceError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+// No acknowledgement of the apply command came in time.
+class AcknowledgementLost : public DeviceError {
+ public:
+  using DeviceError::DeviceError;
+};
 
 // The conversation's waits for a read of `readTimeout` in all (four rounds)
 // and an acknowledgement of `ackTimeout`; over a line shared with other
@@ -41,33 +46,6 @@ std::string ReadFailure(const DeviceExchange& exchange, bool oversizeReply);
 DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout,
                                   DeviceLine* line = nullptr);
 
-// The whole settings, as the window's Apply after an import sends them (the
-// eight filter groups paced).
-std::vector<WriteStep> WholeSettingsPlan();
-
-// Sends the settings messages of `plan`, then the apply command, and waits
-// up to `timeout` for the acknowledgement. False when none came.
-bool WriteDeviceSettings(const MacField& mac, const DeviceSettings& settings,
-                         std::chrono::milliseconds timeout,
-                         const std::vector<WriteStep>& plan = WholeSettingsPlan(),
-                         DeviceLine* line = nullptr);
-
-// Reads the device back after an acknowledged write of `plan` and names the
-// parts it does not hold as written; empty when it took everything. Throws
-// DeviceError when the read-back is incomplete.
-std::vector<std::string> PartsNotTakenAfterWrite(
-    const MacField& mac, const DeviceSettings& settings, std::chrono::milliseconds timeout,
-    const std::vector<WriteStep>& plan = WholeSettingsPlan(), DeviceLine* line = nullptr);
-
-// After an acknowledged write of `written`: asks the discovery query (again
-// within `timeout`, as a read) until the device's reply comes, and names
-// what of the name and static address it does not show in use, as
-// PartsNotInUse. Throws DeviceError when no reply of the device came.
-std::vector<std::string> PartsNotInUseAfterWrite(const MacField& mac,
-                                                 const NetworkSettings& written,
-                                                 std::chrono::milliseconds timeout,
-                                                 DeviceLine* line = nullptr);
-
 // What a change of settings did.
 struct SettingsChange {
   std::vector<SettingChange> diff;
@@ -77,6 +55,12 @@ struct SettingsChange {
   // Stored but not applied: what the discovery reply still shows old.
   std::vector<std::string> notInUse;
 };
+
+// Writes whole settings (an import), the eight filter groups paced, then the
+// apply command; reads back what the device took and, in its discovery
+// reply, what it runs. Throws as ChangeDeviceSettings does.
+SettingsChange WriteWholeSettings(const MacField& mac, const DeviceSettings& settings,
+                                  std::chrono::milliseconds timeout, DeviceLine* line = nullptr);
 
 // "did not take: CAN settings" or "stored but not applied: name", for a
 // change written but not verified.

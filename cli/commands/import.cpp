@@ -32,22 +32,15 @@ void Import(const ImportOptions& options) {
   } catch (const SettingsFileError& error) {
     throw SettingsFileError(options.file + ": " + error.what());
   }
-  if (!WriteDeviceSettings(mac.bytes, settings, Milliseconds(options.timeout))) {
+  SettingsChange change;
+  try {
+    // An acknowledgement says the apply command came, not that every message
+    // did: only what the device holds, read back, and shows in use counts.
+    change = WriteWholeSettings(mac.bytes, settings, Milliseconds(options.timeout));
+  } catch (const AcknowledgementLost&) {
     throw DeviceError("Connection Lost. Please try again.");
   }
-  // An acknowledgement says the apply command came, not that every message
-  // did: what the device holds is read back and compared.
-  const std::vector<std::string> notTaken =
-      PartsNotTakenAfterWrite(mac.bytes, settings, Milliseconds(options.timeout));
-  if (!notTaken.empty()) {
-    throw DeviceError(mac.text + " did not take: " + JoinWithCommas(notTaken));
-  }
-  // Stored is not yet in use: a lost apply command answered by a late copy of
-  // an earlier acknowledgement shows only in the discovery reply.
-  SettingsChange change;
-  change.notInUse =
-      PartsNotInUseAfterWrite(mac.bytes, settings.network, Milliseconds(options.timeout));
-  if (!change.notInUse.empty()) throw DeviceError(mac.text + " " + UnverifiedReason(change));
+  if (!change.verified) throw DeviceError(mac.text + " " + UnverifiedReason(change));
   std::cout << "Wrote the settings in " << options.file << " into " << mac.text << "\n";
 }
 
