@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Runs inside scripts/lab: `oxlo fleet apply` of one change to N simulated
 # devices (BENCH_FLEET, default 200) against the same change to one device,
-# and `oxlo fleet inventory` of BENCH_FLEET_INVENTORY (default 1000) devices.
-# Prints the times, their ratio with the goal (at most 3) and whether every
+# and `oxlo fleet inventory` of BENCH_FLEET_INVENTORY (default 1000) devices;
+# then one change to BENCH_FLEET_THREADS (default 500) devices with the
+# threads of the process sampled from /proc during the run, and the same run
+# by BENCH_BASELINE_CLI (another build of oxlo) when given.
+# Prints the times, their ratios with the goals (at most 3 times one device;
+# at most 4 threads; at most 1.2 times the baseline) and whether every
 # device was applied, verified and read.
 set -euo pipefail
 : "${OXLO_CLI:?}" "${OXLO_SIM:?}"
@@ -52,6 +56,41 @@ PY
 )
 ratio=$(awk -v a="$all" -v b="$one" 'BEGIN { printf "%.2f", a / b }')
 echo "fleet apply: one device ${one} s, $n devices ${all} s ($outcome): ${ratio} times one (goal: at most 3)"
+kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
+
+# timed_apply CLI FILE: the run's wall time and the most threads it had.
+timed_apply() {
+  local start end pid most=0 now
+  start=$(date +%s.%N)
+  "$1" fleet apply "$2" --report "$work/report.json" >/dev/null 2>&1 &
+  pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    now=$(awk '/^Threads:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
+    [ "${now:-0}" -gt "$most" ] && most=$now
+    sleep 0.02
+  done
+  wait "$pid" || true
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" -v t="$most" 'BEGIN { printf "%.2f %d\n", b - a, t }'
+}
+verified() {
+  python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(sum(1 for x in d["devices"] if x["verified"]))' "$work/report.json"
+}
+k=${BENCH_FLEET_THREADS:-500}
+start_sim "$k"
+inventory "$work/many.yaml" "$k" 4201
+"$OXLO_CLI" fleet apply "$work/many.yaml" >/dev/null 2>&1 || true  # warm
+inventory "$work/many.yaml" "$k" 4202
+read -r mine threads < <(timed_apply "$OXLO_CLI" "$work/many.yaml")
+echo "fleet apply: $k devices ${mine} s, $(verified) verified, at most $threads threads (goal: at most 4)"
+if [ -n "${BENCH_BASELINE_CLI:-}" ]; then
+  inventory "$work/many.yaml" "$k" 4203
+  read -r base base_threads < <(timed_apply "$BENCH_BASELINE_CLI" "$work/many.yaml")
+  inventory "$work/many.yaml" "$k" 4204
+  read -r mine threads < <(timed_apply "$OXLO_CLI" "$work/many.yaml")
+  echo "fleet apply: $k devices ${mine} s against the baseline's ${base} s with $base_threads threads:" \
+    "$(awk -v a="$mine" -v b="$base" 'BEGIN { printf "%.2f", a / b }') times (goal: at most 1.2)"
+fi
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 
 m=${BENCH_FLEET_INVENTORY:-1000}
