@@ -187,125 +187,188 @@ std::optional<std::uint32_t> FreeAddress(const HostInterface& subnet,
   return std::nullopt;
 }
 
-std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devices,
-                                             const std::vector<HostInterface>& interfaces,
-                                             const std::vector<std::uint32_t>& alsoTaken) {
+namespace {
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// What judging one device needs to know of all the others.
+struct DeviceIndex {
   // Every address a suggestion must avoid: this computer's and every device's,
   // with the gateways the devices name.
-  std::unordered_set<std::uint32_t> taken(alsoTaken.begin(), alsoTaken.end());
-  for (const HostInterface& i : interfaces) taken.insert(i.address);
+  std::unordered_set<std::uint32_t> taken;
   // The first two devices holding each address: enough to name another holder.
   std::unordered_map<std::uint32_t, std::pair<std::size_t, std::size_t>> holders;
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   // The devices of each MAC: more than one where one MAC answers on two networks.
   std::unordered_map<std::string, std::vector<std::size_t>> macs;
+};
+
+// One pass over the devices, so that judging each one rescans none.
+DeviceIndex IndexDevices(const std::vector<SeenDevice>& devices,
+                         const std::vector<HostInterface>& interfaces,
+                         const std::vector<std::uint32_t>& alsoTaken) {
+  DeviceIndex index;
+  index.taken.insert(alsoTaken.begin(), alsoTaken.end());
+  for (const HostInterface& i : interfaces) index.taken.insert(i.address);
   for (std::size_t n = 0; n < devices.size(); ++n) {
     const SeenDevice& d = devices[n];
-    macs[d.record.mac].push_back(n);
-    if (const auto a = AddressOfText(d.record.gateway); a && *a != 0) taken.insert(*a);
+    index.macs[d.record.mac].push_back(n);
+    if (const auto a = AddressOfText(d.record.gateway); a && *a != 0) index.taken.insert(*a);
     if (const auto a = AddressOfText(d.record.ip); a && *a != 0) {
-      taken.insert(*a);
-      auto [entry, first] = holders.try_emplace(*a, n, kNone);
+      index.taken.insert(*a);
+      auto [entry, first] = index.holders.try_emplace(*a, n, kNone);
       if (!first && entry->second.second == kNone) entry->second.second = n;
     }
   }
+  return index;
+}
 
+bool HasProblem(const std::vector<Problem>& problems, ProblemKind kind) {
+  return std::any_of(problems.begin(), problems.end(),
+                     [kind](const Problem& p) { return p.kind == kind; });
+}
+
+// The device's own setting, by the rules every command shares; this computer
+// is named as the other holder before another device.
+std::vector<Problem> HeldSettingProblems(const std::vector<SeenDevice>& devices, std::size_t n,
+                                         const std::vector<HostInterface>& interfaces,
+                                         const DeviceIndex& index) {
+  const SeenDevice& device = devices[n];
+  const std::uint32_t ip = AddressOfText(device.record.ip).value_or(0);
+  const AddressSetting held{device.record.ip, device.record.mask, device.record.gateway};
+  return SettingProblems(held, [&] {
+    for (const HostInterface& i : interfaces) {
+      if (i.address == ip) return ComputerHolder(i);
+    }
+    const auto& [first, second] = index.holders.at(ip);
+    const std::size_t other = first != n ? first : second;
+    return other != kNone ? devices[other].record.mac : std::string();
+  });
+}
+
+// Outside the subnet it answered on, this computer cannot reach the device directly.
+std::optional<Problem> OtherSubnetProblem(const SeenDevice& device, const HostInterface& arrival) {
+  const std::uint32_t ip = AddressOfText(device.record.ip).value_or(0);
+  const std::uint32_t subnetMask = MaskOfPrefix(arrival.prefixLength);
+  if ((ip & subnetMask) == (arrival.address & subnetMask)) return std::nullopt;
+  return Problem{ProblemKind::kOtherSubnet,
+                 device.record.ip + " is outside " + arrival.name + "'s subnet " +
+                     SubnetText(arrival.address, arrival.prefixLength) +
+                     ": this computer cannot reach its web page or address it directly",
+                 ""};
+}
+
+// Another device with the same MAC gets whatever is sent to this one.
+std::optional<Problem> TwinProblem(const std::vector<SeenDevice>& devices, std::size_t n,
+                                   const DeviceIndex& index) {
+  const std::vector<std::size_t>& sameMac = index.macs.at(devices[n].record.mac);
+  if (sameMac.size() <= 1) return std::nullopt;
+  std::string others;
+  for (const std::size_t other : sameMac) {
+    if (other == n) continue;
+    const SeenDevice& twin = devices[other];
+    others += (others.empty() ? "" : ", ") + twin.record.ip +
+              (twin.interfaces.empty() ? "" : " on " + twin.interfaces.front());
+  }
+  return Problem{ProblemKind::kMacOnTwoNetworks,
+                 "another device with this MAC answers at " + others +
+                     ": whatever is sent to the MAC reaches both",
+                 ""};
+}
+
+// Replies on several interfaces tell of bridged or looped networks.
+std::optional<Problem> SeveralInterfacesProblem(const SeenDevice& device) {
+  std::vector<std::string> seenOn;
+  for (const std::string& name : device.interfaces) {
+    if (std::find(seenOn.begin(), seenOn.end(), name) == seenOn.end()) seenOn.push_back(name);
+  }
+  if (seenOn.size() <= 1) return std::nullopt;
+  std::string names;
+  for (const std::string& name : seenOn) names += (names.empty() ? "" : " and ") + name;
+  return Problem{ProblemKind::kSeenOnSeveralInterfaces,
+                 "its replies came in on " + names + ": those networks are bridged or looped", ""};
+}
+
+// One assignment mends every address problem; the fix says it in words.
+// The address given is taken, so two devices to mend never get the same one.
+std::string MendAddress(DeviceDiagnosis& diagnosis, const SeenDevice& device,
+                        const HostInterface* arrival, std::unordered_set<std::uint32_t>& taken) {
+  const std::vector<Problem>& problems = diagnosis.problems;
+  const bool needsAddress = HasProblem(problems, ProblemKind::kNoUsableAddress) ||
+                            HasProblem(problems, ProblemKind::kOtherSubnet) ||
+                            HasProblem(problems, ProblemKind::kDuplicateAddress) ||
+                            HasProblem(problems, ProblemKind::kInvalidMask);
+  const bool gatewayWrong = HasProblem(problems, ProblemKind::kGatewayOutsideSubnet);
+  const std::uint32_t ip = AddressOfText(device.record.ip).value_or(0);
+  const std::optional<std::uint32_t> mask = AddressOfText(device.record.mask);
+  const std::uint32_t gateway = AddressOfText(device.record.gateway).value_or(0);
+  if (needsAddress && arrival != nullptr) {
+    const std::uint32_t subnetMask = MaskOfPrefix(arrival->prefixLength);
+    if (const auto free = FreeAddress(*arrival, taken)) {
+      taken.insert(*free);
+      const bool keepGateway = gateway != 0 && (gateway & subnetMask) == (*free & subnetMask);
+      diagnosis.mend = AddressMend{*free, subnetMask, keepGateway ? gateway : 0};
+      return "give it " + AddressText(*free) + " with mask " + AddressText(subnetMask) +
+             (keepGateway || gateway == 0 ? "" : " and no gateway");
+    }
+    // A /31 or /32 may have no address left to give.
+    return "give it an address of a subnet with room for it: " + arrival->name + "'s " +
+           SubnetText(arrival->address, arrival->prefixLength) + " has no free address";
+  }
+  if (needsAddress) return "give it an address in the subnet of the interface it answered on";
+  if (gatewayWrong) {
+    diagnosis.mend = AddressMend{ip, *mask, 0};
+    return "set a gateway inside " + SubnetText(ip, PrefixOf(*mask)) + ", or 0.0.0.0 for none";
+  }
+  return "";
+}
+
+// A twin MAC needs its own fix; information needs none; the rest share the mend.
+void AttachFixes(std::vector<Problem>& problems, const std::string& fix) {
+  for (Problem& problem : problems) {
+    if (problem.kind == ProblemKind::kMacOnTwoNetworks) {
+      problem.fix =
+          "give one of them another MAC, or send to it from a computer on its network "
+          "only";
+    } else if (problem.kind != ProblemKind::kSeenOnSeveralInterfaces) {
+      problem.fix = fix;
+    }
+  }
+}
+
+// Device `n` judged against this computer and the other devices.
+DeviceDiagnosis DiagnoseDevice(const std::vector<SeenDevice>& devices, std::size_t n,
+                               const std::vector<HostInterface>& interfaces, DeviceIndex& index) {
+  const SeenDevice& device = devices[n];
+  const HostInterface* arrival =
+      device.interfaces.empty() ? nullptr : Named(interfaces, device.interfaces.front());
+  DeviceDiagnosis diagnosis;
+  diagnosis.problems = HeldSettingProblems(devices, n, interfaces, index);
+  if (!HasProblem(diagnosis.problems, ProblemKind::kNoUsableAddress) && arrival != nullptr) {
+    if (auto problem = OtherSubnetProblem(device, *arrival)) {
+      diagnosis.problems.insert(diagnosis.problems.begin(), std::move(*problem));
+    }
+  }
+  if (auto problem = TwinProblem(devices, n, index)) {
+    diagnosis.problems.push_back(std::move(*problem));
+  }
+  if (auto problem = SeveralInterfacesProblem(device)) {
+    diagnosis.problems.push_back(std::move(*problem));
+  }
+  const std::string fix = MendAddress(diagnosis, device, arrival, index.taken);
+  AttachFixes(diagnosis.problems, fix);
+  return diagnosis;
+}
+
+}  // namespace
+
+std::vector<DeviceDiagnosis> DiagnoseDevices(const std::vector<SeenDevice>& devices,
+                                             const std::vector<HostInterface>& interfaces,
+                                             const std::vector<std::uint32_t>& alsoTaken) {
+  DeviceIndex index = IndexDevices(devices, interfaces, alsoTaken);
   std::vector<DeviceDiagnosis> out;
   out.reserve(devices.size());
   for (std::size_t n = 0; n < devices.size(); ++n) {
-    const SeenDevice& device = devices[n];
-    DeviceDiagnosis diagnosis;
-    const std::uint32_t ip = AddressOfText(device.record.ip).value_or(0);
-    const std::optional<std::uint32_t> mask = AddressOfText(device.record.mask);
-    const std::uint32_t gateway = AddressOfText(device.record.gateway).value_or(0);
-    const HostInterface* arrival =
-        device.interfaces.empty() ? nullptr : Named(interfaces, device.interfaces.front());
-    const AddressSetting held{device.record.ip, device.record.mask, device.record.gateway};
-    diagnosis.problems = SettingProblems(held, [&] {
-      for (const HostInterface& i : interfaces) {
-        if (i.address == ip) return ComputerHolder(i);
-      }
-      const auto& [first, second] = holders.at(ip);
-      const std::size_t other = first != n ? first : second;
-      return other != kNone ? devices[other].record.mac : std::string();
-    });
-    const auto has = [&diagnosis](ProblemKind kind) {
-      return std::any_of(diagnosis.problems.begin(), diagnosis.problems.end(),
-                         [kind](const Problem& p) { return p.kind == kind; });
-    };
-    if (!has(ProblemKind::kNoUsableAddress) && arrival != nullptr) {
-      const std::uint32_t subnetMask = MaskOfPrefix(arrival->prefixLength);
-      if ((ip & subnetMask) != (arrival->address & subnetMask)) {
-        diagnosis.problems.insert(
-            diagnosis.problems.begin(),
-            {ProblemKind::kOtherSubnet,
-             device.record.ip + " is outside " + arrival->name + "'s subnet " +
-                 SubnetText(arrival->address, arrival->prefixLength) +
-                 ": this computer cannot reach its web page or address it directly",
-             ""});
-      }
-    }
-    const bool needsAddress = has(ProblemKind::kNoUsableAddress) ||
-                              has(ProblemKind::kOtherSubnet) ||
-                              has(ProblemKind::kDuplicateAddress) || has(ProblemKind::kInvalidMask);
-    const bool gatewayWrong = has(ProblemKind::kGatewayOutsideSubnet);
-    const std::vector<std::size_t>& sameMac = macs.at(device.record.mac);
-    if (sameMac.size() > 1) {
-      std::string others;
-      for (const std::size_t other : sameMac) {
-        if (other == n) continue;
-        const SeenDevice& twin = devices[other];
-        others += (others.empty() ? "" : ", ") + twin.record.ip +
-                  (twin.interfaces.empty() ? "" : " on " + twin.interfaces.front());
-      }
-      diagnosis.problems.push_back({ProblemKind::kMacOnTwoNetworks,
-                                    "another device with this MAC answers at " + others +
-                                        ": whatever is sent to the MAC reaches both",
-                                    ""});
-    }
-    std::vector<std::string> seenOn;
-    for (const std::string& name : device.interfaces) {
-      if (std::find(seenOn.begin(), seenOn.end(), name) == seenOn.end()) seenOn.push_back(name);
-    }
-    if (seenOn.size() > 1) {
-      std::string names;
-      for (const std::string& name : seenOn) names += (names.empty() ? "" : " and ") + name;
-      diagnosis.problems.push_back(
-          {ProblemKind::kSeenOnSeveralInterfaces,
-           "its replies came in on " + names + ": those networks are bridged or looped", ""});
-    }
-
-    std::string fix;
-    if (needsAddress && arrival != nullptr) {
-      const std::uint32_t subnetMask = MaskOfPrefix(arrival->prefixLength);
-      if (const auto free = FreeAddress(*arrival, taken)) {
-        // Two devices to mend never get the same address.
-        taken.insert(*free);
-        const bool keepGateway = gateway != 0 && (gateway & subnetMask) == (*free & subnetMask);
-        diagnosis.mend = AddressMend{*free, subnetMask, keepGateway ? gateway : 0};
-        fix = "give it " + AddressText(*free) + " with mask " + AddressText(subnetMask) +
-              (keepGateway || gateway == 0 ? "" : " and no gateway");
-      } else {
-        // A /31 or /32 may have no address left to give.
-        fix = "give it an address of a subnet with room for it: " + arrival->name + "'s " +
-              SubnetText(arrival->address, arrival->prefixLength) + " has no free address";
-      }
-    } else if (needsAddress) {
-      fix = "give it an address in the subnet of the interface it answered on";
-    } else if (gatewayWrong) {
-      diagnosis.mend = AddressMend{ip, *mask, 0};
-      fix = "set a gateway inside " + SubnetText(ip, PrefixOf(*mask)) + ", or 0.0.0.0 for none";
-    }
-    for (Problem& problem : diagnosis.problems) {
-      if (problem.kind == ProblemKind::kMacOnTwoNetworks) {
-        problem.fix =
-            "give one of them another MAC, or send to it from a computer on its network "
-            "only";
-      } else if (problem.kind != ProblemKind::kSeenOnSeveralInterfaces) {
-        problem.fix = fix;
-      }
-    }
-    out.push_back(std::move(diagnosis));
+    out.push_back(DiagnoseDevice(devices, n, interfaces, index));
   }
   return out;
 }

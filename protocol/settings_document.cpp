@@ -107,23 +107,25 @@ std::string FilterKey(int group, int slot, const char* part) {
   return "filters." + std::to_string(group + 1) + "." + std::to_string(slot + 1) + "." + part;
 }
 
-std::vector<Field> MakeFields() {
-  std::vector<Field> f;
-  const auto address = [&f](const std::string& key, auto member) {
-    f.push_back({key, Kind::kText,
-                 [member](const DeviceSettings& s) { return Document(Ipv4ToText(member(s))); },
-                 [member, key](DeviceSettings& s, const Document& v, const DeviceSettings&) {
-                   member(s) = Address(key, v);
-                 }});
-  };
-  const auto port = [&f](const std::string& key, auto member) {
-    f.push_back({key, Kind::kNumber,
-                 [member](const DeviceSettings& s) { return Document(member(s)); },
-                 [member, key](DeviceSettings& s, const Document& v, const DeviceSettings&) {
-                   member(s) = Port(key, v);
-                 }});
-  };
+// A field holding an IPv4 address, as dotted text.
+void AddAddressField(std::vector<Field>& f, const std::string& key, auto member) {
+  f.push_back({key, Kind::kText,
+               [member](const DeviceSettings& s) { return Document(Ipv4ToText(member(s))); },
+               [member, key](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                 member(s) = Address(key, v);
+               }});
+}
 
+// A field holding a TCP or UDP port number.
+void AddPortField(std::vector<Field>& f, const std::string& key, auto member) {
+  f.push_back({key, Kind::kNumber,
+               [member](const DeviceSettings& s) { return Document(member(s)); },
+               [member, key](DeviceSettings& s, const Document& v, const DeviceSettings&) {
+                 member(s) = Port(key, v);
+               }});
+}
+
+void AppendNetworkFields(std::vector<Field>& f) {
   f.push_back({"network.name", Kind::kText,
                [](const DeviceSettings& s) { return Document(s.network.name); },
                [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
@@ -149,15 +151,17 @@ std::vector<Field> MakeFields() {
          s.network.networkType = static_cast<std::uint8_t>(
              CodeOf("network.type", v, kNetworkTypeNames, base.network.networkType));
        }});
-  address(
-      "network.ip", [](auto& s) -> auto& { return s.network.address; });
-  address(
-      "network.mask", [](auto& s) -> auto& { return s.network.subnetMask; });
-  address(
-      "network.gateway", [](auto& s) -> auto& { return s.network.gateway; });
-  address(
-      "network.dns", [](auto& s) -> auto& { return s.network.dns; });
+  AddAddressField(
+      f, "network.ip", [](auto& s) -> auto& { return s.network.address; });
+  AddAddressField(
+      f, "network.mask", [](auto& s) -> auto& { return s.network.subnetMask; });
+  AddAddressField(
+      f, "network.gateway", [](auto& s) -> auto& { return s.network.gateway; });
+  AddAddressField(
+      f, "network.dns", [](auto& s) -> auto& { return s.network.dns; });
+}
 
+void AppendPortFields(std::vector<Field>& f) {
   f.push_back({"port.alias", Kind::kText,
                [](const DeviceSettings& s) { return Document(Latin1ToUtf8(s.port.alias)); },
                [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
@@ -175,16 +179,16 @@ std::vector<Field> MakeFields() {
                  if (auto refusal = CheckPortMode(name)) Refuse("port.mode", *refusal);
                  s.port.mode = *ModeFromName(name);
                }});
-  port(
-      "port.local_port", [](auto& s) -> auto& { return s.port.localPort; });
-  address(
-      "port.target_ip", [](auto& s) -> auto& { return s.port.targetAddress; });
-  port(
-      "port.target_port", [](auto& s) -> auto& { return s.port.targetPort; });
-  port(
-      "port.alive", [](auto& s) -> auto& { return s.port.alive; });
-  port(
-      "port.latency", [](auto& s) -> auto& { return s.port.latency; });
+  AddPortField(
+      f, "port.local_port", [](auto& s) -> auto& { return s.port.localPort; });
+  AddAddressField(
+      f, "port.target_ip", [](auto& s) -> auto& { return s.port.targetAddress; });
+  AddPortField(
+      f, "port.target_port", [](auto& s) -> auto& { return s.port.targetPort; });
+  AddPortField(
+      f, "port.alive", [](auto& s) -> auto& { return s.port.alive; });
+  AddPortField(
+      f, "port.latency", [](auto& s) -> auto& { return s.port.latency; });
   f.push_back({"port.no_delay", Kind::kBool,
                [](const DeviceSettings& s) { return Document(s.port.noDelay); },
                [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
@@ -197,7 +201,9 @@ std::vector<Field> MakeFields() {
                  s.port.portType = static_cast<std::uint8_t>(
                      CodeOf("port.type", v, kPortTypeNames, base.port.portType));
                }});
+}
 
+void AppendCanFields(std::vector<Field>& f) {
   f.push_back({"can.bitrate_kbps", Kind::kNumber,
                [](const DeviceSettings& s) {
                  return s.can.baudIndex < kBaudRatesKbit.size()
@@ -235,7 +241,9 @@ std::vector<Field> MakeFields() {
                [](DeviceSettings& s, const Document& v, const DeviceSettings&) {
                  s.can.mask = Text("can.mask", v);
                }});
+}
 
+void AppendFilterFields(std::vector<Field>& f) {
   for (int g = 0; g < kFilterGroupCount; ++g) {
     for (int k = 0; k < kSlotsPerGroup; ++k) {
       const std::string typeKey = FilterKey(g, k, "type");
@@ -256,6 +264,15 @@ std::vector<Field> MakeFields() {
                    }});
     }
   }
+}
+
+// The document's fields in the order it lists them: network, port, CAN, filters.
+std::vector<Field> MakeFields() {
+  std::vector<Field> f;
+  AppendNetworkFields(f);
+  AppendPortFields(f);
+  AppendCanFields(f);
+  AppendFilterFields(f);
   return f;
 }
 
