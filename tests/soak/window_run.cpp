@@ -81,8 +81,11 @@ int Firmware(const QString& image, oxlo::FirmwareTimeouts timeouts) {
   prompter.messages.clear();
   prompter.files = {image};
   auto* upgrade = window.findChild<QPushButton*>("FlatButton7");
-  Click(upgrade);  // returns once the upload is over
-  WaitFor([&] { return !prompter.messages.empty(); }, 1000);
+  Click(upgrade);  // starts the upload
+  // Each message is answered or fails the upload within its time-out; the
+  // shell's limit is as long.
+  WaitFor([&] { return !window.UpgradingFirmware(); },
+          static_cast<int>((timeouts.data + timeouts.end).count()) + 60000);
   return Report(prompter.messages, "Updating firmware was successful",
                 upgrade->isEnabled() && search->isEnabled());
 }

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <chrono>
 #include <string>
 
@@ -21,6 +22,12 @@ namespace oxlo::ui::testing {
 
 inline const char* const kListedMacs[] = {"02-00-00-00-00-01", "02-00-00-00-00-02",
                                           "02-00-00-00-00-03"};
+
+// A click on Upgrade Firmware starts the upload and returns; this lets it
+// run to its end, message box and all. False when it still runs at the cap.
+inline bool WaitForUpgradeEnd(const TFormDetect& window, int capMs = 30000) {
+  return QTest::qWaitFor([&] { return !window.UpgradingFirmware(); }, capMs);
+}
 
 // Public: table cases act on the fixture through lambdas.
 class DetectWindow : public ::testing::Test {

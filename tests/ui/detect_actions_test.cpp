@@ -2,6 +2,7 @@
 // network playing the device.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,8 +19,10 @@
 #include <thread>
 
 #include "protocol/device_side.h"
+#include "protocol/discovery.h"
 #include "protocol/firmware.h"
 #include "tests/protocol/test_bytes.h"
+#include "tests/support/detect_window.h"
 #include "tests/support/operator.h"
 #include "tests/ui/doubles.h"
 #include "ui/detect/device_grid.h"
@@ -81,7 +84,11 @@ class DeviceActions : public ::testing::Test {
     return out;
   }
   bool ToolbarEnabled() { return window.findChild<QWidget*>("FlatPanel1")->isEnabled(); }
-  void ClickUpgrade() { testing::Click(window.findChild<QPushButton*>("FlatButton7")); }
+  // Returns once the upload it started is over.
+  void ClickUpgrade() {
+    testing::Click(window.findChild<QPushButton*>("FlatButton7"));
+    EXPECT_TRUE(testing::WaitForUpgradeEnd(window));
+  }
 };
 
 // A device that answers from a thread of its own, as a real one does, and
@@ -427,6 +434,92 @@ TEST_F(DeviceActions, FirmwareEndsCleanlyOnErrorsAndCancel) {
             std::vector<QString>{"Could not bind socket. Address and port are already in use."});
   EXPECT_TRUE(ToolbarEnabled());
   EXPECT_FALSE(window.findChild<QWidget*>("FlatPanel3")->isVisibleTo(&window));
+}
+
+// No event loop of the window's own runs an upload: the bar moves and clicks
+// are handled in the operator's loop meanwhile. A click on Search is refused
+// and the upload ends as the device says; closing the window stops it at
+// once, with no message, nothing more sent and the device port given back.
+TEST(UploadUnderway, SearchIsRefusedAndClosingTheWindowStopsIt) {
+  struct Case {
+    const char* what;
+    std::function<void(TFormDetect&)> act;
+    bool goesOn;
+    std::vector<QString> messages;
+    std::size_t firmwareSent;  // the messages that went out, copies apart
+  };
+  const Case cases[] = {
+      {"a click on Search",
+       [](TFormDetect& window) { testing::Click(window.findChild<QPushButton*>("FlatButton2")); },
+       true,
+       {"Updating firmware was successful"},
+       4},
+      {"closing the window", [](TFormDetect& window) { window.close(); }, false, {}, 2},
+  };
+  std::atomic<bool> held{false};
+  RecordingPrompter prompter;
+  RecordingDesktop desktop;
+  testing::RecordingPacer pacer;
+  FakeNetwork network;
+  // Time-outs no test run reaches: only the operator ends an upload the device holds.
+  TFormDetect window{
+      prompter, desktop, pacer,
+      network,  nullptr, FirmwareTimeouts{std::chrono::seconds(600), std::chrono::seconds(600)}};
+  testing::ShowActive(window);
+  testing::Click(window.findChild<QPushButton*>("FlatButton2"));
+  network.Deliver(
+      DiscoveryReply("Oxlo CG-100", "02-00-00-00-00-01", "1.0.1", "Oxlo-1", "10.57.0.101"));
+  QCoreApplication::processEvents();
+  for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
+  QTemporaryDir dir;
+  const QString image = dir.filePath("image.bin");
+  {
+    QFile file(image);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(300, 'x'));
+  }
+  // The device answers every message but chunk 1, whose answer the test holds.
+  network.SetResponder([&held](const SentDatagram& sent) -> std::optional<Bytes> {
+    const auto m = ParseFirmwareMessage(sent.data);
+    if (!m) return std::nullopt;
+    if (m->kind == 0 && m->sequence == 1) {
+      held = true;
+      return std::nullopt;
+    }
+    return BuildFirmwareReply(kMac, m->sequence, 0x00);
+  });
+  auto* bar = window.findChild<QProgressBar*>("UpdateProgress");
+  for (const Case& c : cases) {
+    testing::ShowActive(window);
+    testing::ClickCell(*window.findChild<DeviceGrid*>("RGrid"), 0, column::kName);
+    prompter.messages.clear();
+    prompter.files = {image};
+    held = false;
+    network.ClearSent();
+    testing::Click(window.findChild<QPushButton*>("FlatButton7"));
+    // Chunk 0 taken and shown while the device holds its answer to chunk 1.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held && bar->value() == 128; }, 30000)) << c.what;
+    c.act(window);
+    EXPECT_EQ(window.UpgradingFirmware(), c.goesOn) << c.what;
+    for (const SentDatagram& d : network.Sent()) {
+      EXPECT_NE(d.data, BuildDiscoveryQuery()) << c.what;  // no search started
+    }
+    // The held answer: taken by an upload that goes on, dropped by one that stopped.
+    network.Deliver(BuildFirmwareReply(kMac, 1, 0x00));
+    ASSERT_TRUE(testing::WaitForUpgradeEnd(window)) << c.what;
+    EXPECT_EQ(prompter.messages, c.messages) << c.what;
+    std::size_t firmware = 0;
+    for (const SentDatagram& d : network.Sent()) {
+      if (d.sender == "every-interface" && d.copy == 0 && ParseFirmwareMessage(d.data)) {
+        ++firmware;
+      }
+    }
+    EXPECT_EQ(firmware, c.firmwareSent) << c.what;
+    EXPECT_EQ(window.UDPServer().IsActive(), c.goesOn) << c.what;  // the watch's, or none
+    EXPECT_TRUE(window.findChild<QWidget*>("FlatPanel1")->isEnabled()) << c.what;
+    EXPECT_FALSE(window.findChild<QWidget*>("FlatPanel3")->isVisibleTo(&window)) << c.what;
+  }
+  network.SetResponder({});
 }
 
 TEST_F(DeviceActions, WebPinsTheAddressAndOpensTheAddressTheDeviceHas) {

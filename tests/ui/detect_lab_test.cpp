@@ -144,6 +144,7 @@ TEST_F(DetectLab, FirmwareReachesTheDeviceWhole) {
   file.close();
   prompter.files = {path};
   testing::Click(window.findChild<QPushButton*>("FlatButton7"));
+  ASSERT_TRUE(WaitFor([&] { return !window.UpgradingFirmware(); }, 60000));
   EXPECT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"});
 
   QFile saved(QString::fromStdString(Env("OXLO_TEST_FIRMWARE_OUT")) + "/" + mac + ".bin");
@@ -275,6 +276,7 @@ TEST_F(DetectLab, RepeatedConfigAndFirmwareLeaveNoDescriptorsOrThreads) {
   const auto upgrade = [&] {
     prompter.files = {path};
     testing::Click(window.findChild<QPushButton*>("FlatButton7"));
+    EXPECT_TRUE(WaitFor([&] { return !window.UpgradingFirmware(); }, 60000));
     listed();
   };
 

@@ -356,6 +356,7 @@ TEST_F(DetectOperator, ConfigImportAndFirmwareActOnTheClickedRowWithItsEditStore
   });
   prompter.files = {File("image.bin", Bytes(200, 0x5A))};
   Click(Button("FlatButton7"));
+  ASSERT_TRUE(testing::WaitForUpgradeEnd(window));
   EXPECT_EQ(prompter.messages.back(), "Updating firmware was successful");
   EXPECT_EQ(MacsSent(),
             std::vector<std::string>(6, kMacs[0]));  // two chunks and the end, twice each

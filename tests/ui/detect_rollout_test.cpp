@@ -613,6 +613,7 @@ TEST_F(DetectRollout, TheSingleUpgradesDeviceComesBackInItsRow) {
     ClickCell(Grid(), row, column::kName);
     prompter.files = {Image(300)};
     Click(Button("FlatButton7"));
+    ASSERT_TRUE(testing::WaitForUpgradeEnd(window));
     ASSERT_EQ(prompter.messages, std::vector<QString>{"Updating firmware was successful"});
     EXPECT_TRUE(window.WatchingComeback());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.WatchingComeback(); }, kCapMs));
@@ -655,6 +656,7 @@ TEST_F(DetectRollout, CloseAnotherUpgradeOrASearchEndsTheComebackWatch) {
     ClickCell(Grid(), row, column::kName);
     prompter.files = {Image(300)};
     Click(Button("FlatButton7"));
+    ASSERT_TRUE(testing::WaitForUpgradeEnd(window)) << c.what;
     ASSERT_TRUE(window.WatchingComeback()) << c.what;
     EXPECT_TRUE(window.UDPServer().IsActive()) << c.what;
     c.end();

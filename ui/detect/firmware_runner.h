@@ -1,11 +1,13 @@
 // One firmware upload driven from the device list: each message goes out of
 // every local address and the first answer to it decides. The receiving
-// thread sends the next message as soon as an answer comes; the window paints
-// and shows the progress meanwhile.
+// thread sends the next message as soon as an answer comes; a timer on the UI
+// thread only looks how far it got, so the window paints and takes clicks
+// meanwhile without an event loop of its own.
 #pragma once
 
 #include <QObject>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 
@@ -14,27 +16,39 @@
 #include "transport/endpoint.h"
 #include "transport/firmware_driver.h"
 
+class QTimer;
+
 namespace oxlo::ui {
 
 class FirmwareRunner final : public QObject {
   Q_OBJECT
 
  public:
-  // Called on the UI thread with the bytes the device has taken, as they
-  // grow, and once when the end message has gone out.
+  // Called on the UI thread from the runner's timer. The upload is over, and
+  // may go, by the time `finished` or `failed` is called.
   struct Observer {
+    // The bytes the device has taken, as they grow.
     std::function<void(std::uint64_t acknowledged)> progress;
+    // Once, when the end message has gone out.
     std::function<void()> awaitingEnd;
+    // The last report: whether the device confirmed the image, or why not.
+    std::function<void(const transport::FirmwareDriver::Report& report)> finished;
+    // Instead of `finished`: what reading the image, a reply or a send threw.
+    std::function<void(const std::exception& error)> failed;
   };
 
   explicit FirmwareRunner(transport::InterfaceBroadcaster& everyInterface,
-                          QObject* parent = nullptr)
-      : QObject(parent), driver_(everyInterface, kDevicePort) {}
+                          QObject* parent = nullptr);
+  ~FirmwareRunner() override;
 
-  // Runs the upload to its end on the UI thread; the last report says
-  // whether the device confirmed the image, or why not. Throws what reading
-  // the image, a reply or a send throws.
-  transport::FirmwareDriver::Report Run(FirmwareUpload& upload, const Observer& observer);
+  // Sends the first message of `upload` and returns; the observer hears the
+  // rest. `upload` must stay alive until the observer heard its end or Stop()
+  // returned. Throws std::logic_error while another upload runs.
+  void Start(FirmwareUpload& upload, Observer observer);
+  bool Running() const { return running_; }
+  // Ends the upload in progress without a word to the observer; once it
+  // returns no send is under way and the upload may go.
+  void Stop();
 
   // Any thread, the receiving one above all. Dropped while no upload runs,
   // and when it is another device's or was here before the message it would
@@ -45,7 +59,15 @@ class FirmwareRunner final : public QObject {
   }
 
  private:
+  void Poll();
+  // Stops the timer and the driver; gives back the observer, to hear the end.
+  Observer Finish();
+
   transport::FirmwareDriver driver_;
+  QTimer* poll_;
+  Observer observer_;
+  bool running_ = false;
+  bool end_shown_ = false;
 };
 
 }  // namespace oxlo::ui

@@ -156,6 +156,8 @@ TFormDetect::~TFormDetect() {
   delete rollout_dialog_;
   // The receiving thread calls into this window; stop it first.
   udp_server_->Close();
+  // The upload goes with this window; no send of it may be under way then.
+  firmware_runner_->Stop();
 }
 
 int TFormDetect::SelectedListedRow() const {
@@ -189,6 +191,7 @@ void TFormDetect::CloseServer() {
 }
 
 void TFormDetect::StartBroadcastSearch() {
+  StopFirmwareUpgrade();
   EndComebackWatch();
   ClearList();
   RunAction([this] {
@@ -241,6 +244,7 @@ void TFormDetect::FlatButton6Click() {
 void TFormDetect::FlatButton3Click() {
   TFormSearchIP dialog(prompter_, this);
   if (run_dialog_(dialog) != QDialog::Accepted) return;
+  StopFirmwareUpgrade();
   EndComebackWatch();
   ClearList();
   saved_count_ = device_count_;
@@ -317,6 +321,8 @@ void TFormDetect::FlatButton4Click() {
 }
 
 void TFormDetect::FlatButton7Click() {
+  // One upload at a time: its replies have one driver.
+  if (upgrade_) return;
   RGrid->CommitPendingEdit();
   const int row = SelectedListedRow();
   if (row < 0) return;
@@ -328,7 +334,6 @@ void TFormDetect::FlatButton7Click() {
   if (!path) return;
   FlatPanel1->setEnabled(false);
   FlatPanel2->setEnabled(false);
-  QString message;
   const std::string mac = RGrid->Text(row, column::kMac).toStdString();
   std::string versionBefore;
   if (row < static_cast<int>(seen_.Size())) {
@@ -338,49 +343,56 @@ void TFormDetect::FlatButton7Click() {
     }
   }
   try {
-    const transport::FirmwareDriver::Report report = UploadFirmware(*path, MacToBytes(mac));
-    if (report.state == FirmwareUpload::kSucceeded) {
-      message = "Updating firmware was successful";
-      StartComebackWatch(mac, versionBefore);
-    } else {
-      // The operator learns which message failed and how, as oxlo says it.
-      message = "Updating firmware was failed";
-      const std::string reason = transport::FailureReason(report);
-      if (!reason.empty()) message += "\n" + tr("Reason: %1.").arg(QString::fromStdString(reason));
-    }
+    StartFirmwareUpload(*path, mac, versionBefore);
   } catch (const std::exception& error) {
-    message = QString::fromUtf8(error.what());
+    upgrade_.reset();
+    EndFirmwareUpgrade(QString::fromUtf8(error.what()));
   }
-  EndFirmwareUpgrade(message);
 }
 
-transport::FirmwareDriver::Report TFormDetect::UploadFirmware(const QString& path,
-                                                              const MacField& mac) {
-  // Refuses a FIFO, a device or an image too large to send before anything goes out.
-  transport::ImageFile image(LocalPath(path));
+struct TFormDetect::FirmwareUpgrade {
+  FirmwareUpgrade(const QString& path, const std::string& target, const std::string& before,
+                  FirmwareTimeouts timeouts)
+      // Refuses a FIFO, a device or an image too large to send before anything goes out.
+      : image(LocalPath(path)),
+        upload(
+            MacToBytes(target),
+            [this](std::span<std::uint8_t> buffer) { return image.Read(buffer); }, timeouts),
+        mac(target),
+        versionBefore(before) {}
+
+  transport::ImageFile image;
+  FirmwareUpload upload;
+  std::string mac;
+  std::string versionBefore;
+  QElapsedTimer waitingForEnd;
+  QTimer blinker;
+};
+
+void TFormDetect::StartFirmwareUpload(const QString& path, const std::string& mac,
+                                      const std::string& versionBefore) {
+  upgrade_ = std::make_unique<FirmwareUpgrade>(path, mac, versionBefore, timeouts_);
+  FirmwareUpgrade& upgrade = *upgrade_;
   // Below 2^31 bytes, so it fits.
-  const int size = static_cast<int>(image.Size());
+  const int size = static_cast<int>(upgrade.image.Size());
   UpdateProgress->setMaximum(size);
   UpdateProgress->setValue(0);
   FlatPanel3->show();
-  FirmwareUpload upload(
-      mac, [&image](std::span<std::uint8_t> buffer) { return image.Read(buffer); }, timeouts_);
 
-  QElapsedTimer waiting_for_end;
-  QTimer blinker;
-  connect(&blinker, &QTimer::timeout, this, [this, &waiting_for_end] {
+  connect(&upgrade.blinker, &QTimer::timeout, this, [this, &upgrade] {
     // Shown in even seconds, blank in odd ones.
-    FUWait->setText((waiting_for_end.elapsed() / 1000) % 2 == 0 ? "Waiting For Complete" : "");
+    FUWait->setText((upgrade.waitingForEnd.elapsed() / 1000) % 2 == 0 ? "Waiting For Complete"
+                                                                      : "");
   });
   FirmwareRunner::Observer observer;
-  observer.awaitingEnd = [&] {
-    image.Close();
+  observer.awaitingEnd = [this, &upgrade] {
+    upgrade.image.Close();
     FUWait->setText("Waiting For Complete");
     FUWait->show();
-    waiting_for_end.start();
-    blinker.start(250);
+    upgrade.waitingForEnd.start();
+    upgrade.blinker.start(250);
   };
-  observer.progress = [&](std::uint64_t acknowledged) {
+  observer.progress = [this, size](std::uint64_t acknowledged) {
     // Repainting the bar for every chunk costs more than waiting for the
     // device: it moves when the shown tenth of a percent changes.
     const int position = static_cast<int>(acknowledged);
@@ -389,18 +401,50 @@ transport::FirmwareDriver::Report TFormDetect::UploadFirmware(const QString& pat
       UpdateProgress->setValue(position);
     }
   };
+  observer.finished = [this](const transport::FirmwareDriver::Report& report) {
+    FirmwareUploadOver(report);
+  };
+  observer.failed = [this](const std::exception& error) {
+    upgrade_.reset();
+    EndFirmwareUpgrade(QString::fromUtf8(error.what()));
+  };
   // The replies come to UDPServer.
   udp_server_->SetDefaultPort(kDevicePort);
   OpenServer();
-  const transport::FirmwareDriver::Report report = firmware_runner_->Run(upload, observer);
-  blinker.stop();
-  return report;
+  firmware_runner_->Start(upgrade.upload, std::move(observer));
+}
+
+void TFormDetect::FirmwareUploadOver(const transport::FirmwareDriver::Report& report) {
+  const std::unique_ptr<FirmwareUpgrade> upgrade = std::move(upgrade_);
+  upgrade->blinker.stop();
+  QString message;
+  if (report.state == FirmwareUpload::kSucceeded) {
+    message = "Updating firmware was successful";
+    StartComebackWatch(upgrade->mac, upgrade->versionBefore);
+  } else {
+    // The operator learns which message failed and how, as oxlo says it.
+    message = "Updating firmware was failed";
+    const std::string reason = transport::FailureReason(report);
+    if (!reason.empty()) message += "\n" + tr("Reason: %1.").arg(QString::fromStdString(reason));
+  }
+  EndFirmwareUpgrade(message);
 }
 
 void TFormDetect::EndFirmwareUpgrade(const QString& message) {
   FUWait->hide();
   FlatPanel3->hide();
   ShowMessage(message);
+  FlatPanel1->setEnabled(true);
+  FlatPanel2->setEnabled(true);
+}
+
+void TFormDetect::StopFirmwareUpgrade() {
+  if (!upgrade_) return;
+  firmware_runner_->Stop();
+  upgrade_.reset();
+  CloseServer();
+  FUWait->hide();
+  FlatPanel3->hide();
   FlatPanel1->setEnabled(true);
   FlatPanel2->setEnabled(true);
 }
@@ -585,7 +629,8 @@ bool TFormDetect::eventFilter(QObject* watched, QEvent* event) {
 
 void TFormDetect::OpenRolloutDialog() {
   RGrid->CommitPendingEdit();
-  if (rollout_running_) return;
+  // Both would take the upload's replies.
+  if (rollout_running_ || upgrade_) return;
   // A dialog left open lists what the list held then: a fresh one.
   delete rollout_dialog_;
   std::vector<DeviceRecord> devices;
@@ -645,6 +690,7 @@ void TFormDetect::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  StopFirmwareUpgrade();
   EndComebackWatch();
   QWidget::closeEvent(event);
 }

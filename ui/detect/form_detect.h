@@ -68,6 +68,9 @@ class TFormDetect : public QWidget {
   // Whether the device of the last single upgrade is being watched for its
   // comeback, its replies updating its row's version.
   bool WatchingComeback() const { return comeback_.has_value(); }
+  // Whether a single upgrade's upload runs; the window takes other actions
+  // meanwhile, those that would disturb it refused.
+  bool UpgradingFirmware() const { return upgrade_ != nullptr; }
   // The open dialog of the rollout over several devices, if any.
   RolloutDialog* Rollouts() const { return rollout_dialog_; }
 
@@ -141,10 +144,18 @@ class TFormDetect : public QWidget {
   // Shows the configuration window modally; a change there means the list
   // is out of date, so it is searched again.
   void RunConfigForm();
-  // The upload itself; its last report says whether the device confirmed
-  // the image, or why not.
-  transport::FirmwareDriver::Report UploadFirmware(const QString& path, const MacField& mac);
+  // The image, the upload and what the window shows of them, while it runs.
+  struct FirmwareUpgrade;
+  // Opens the image and the endpoint the replies come to, and starts the
+  // upload; its end comes to FirmwareUploadOver. Throws what opening throws.
+  void StartFirmwareUpload(const QString& path, const std::string& mac,
+                           const std::string& versionBefore);
+  // The last report says whether the device confirmed the image, or why not.
+  void FirmwareUploadOver(const transport::FirmwareDriver::Report& report);
   void EndFirmwareUpgrade(const QString& message);
+  // Ends an upload that runs, with no message: the window closes, or a new
+  // search takes the endpoint.
+  void StopFirmwareUpgrade();
   void ShowMessage(const QString& text);
   // Marks each row whose device this computer cannot reach, or reach
   // reliably, with the reason and the fix.
@@ -172,6 +183,7 @@ class TFormDetect : public QWidget {
   // Takes UDPServer's datagrams to the UI thread; forgets them at each close.
   DatagramInbox* server_inbox_;
   FirmwareRunner* firmware_runner_;
+  std::unique_ptr<FirmwareUpgrade> upgrade_;  // while a single upgrade runs
 
   int device_count_ = 0;
   int ignored_replies_ = 0;  // from new devices while the list was full
