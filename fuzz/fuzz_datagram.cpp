@@ -168,10 +168,10 @@ void CheckFilterGroup(ByteView d) {
     }
     const MacField mac = MacOrZero(d);
     const std::optional<FilterGroup> fromReply =
-        ParseFilterGroup(BuildFilterGroupReply(mac, group->group + 1, group->slots));
+        ParseFilterGroup(BuildFilterGroupReply(mac, group->group, group->slots));
     OXLO_FUZZ_CHECK(fromReply && fromReply->group == group->group &&
                     fromReply->slots == group->slots);
-    const Bytes message = BuildFilterGroup(mac, group->group + 1, types, ids);
+    const Bytes message = BuildFilterGroup(mac, group->group, types, ids);
     OXLO_FUZZ_CHECK(message.size() == kFilterGroupSize);
     const std::optional<FilterGroup> fromMessage = ParseFilterGroup(message);
     OXLO_FUZZ_CHECK(fromMessage && fromMessage->group == group->group &&

@@ -94,10 +94,10 @@ void CheckSequence(ByteView d) {
   // The device's replies for these settings, in reverse order, read the same.
   const DeviceSettings& s = *once.settings;
   std::vector<Bytes> replies;
-  for (int group = kFilterGroupCount; group >= 1; --group) {
+  for (int group = kFilterGroupCount - 1; group >= 0; --group) {
     std::array<FilterEntry, kSlotsPerGroup> slots;
     for (int k = 0; k < kSlotsPerGroup; ++k) {
-      slots[static_cast<std::size_t>(k)] = s.filters.Slot(group - 1, k);
+      slots[static_cast<std::size_t>(k)] = s.filters.Slot(group, k);
     }
     replies.push_back(BuildFilterGroupReply(kDevice, group, slots));
   }

@@ -74,7 +74,7 @@ std::optional<CanSettings> ParseCanSettings(ByteView datagram) {
 
 Bytes BuildFilterGroup(const MacField& mac, int group, const std::array<std::int32_t, 4>& types,
                        const std::array<std::string, 4>& ids) {
-  Bytes message = BeginMessage(static_cast<std::uint8_t>(group), &mac);
+  Bytes message = BeginMessage(static_cast<std::uint8_t>(code::kFilterGroupFirst + group), &mac);
   for (std::int32_t type : types) message.push_back(static_cast<std::uint8_t>(type));
   for (const std::string& id : ids) AppendCanId(message, id);
   message.push_back(kEtx);
@@ -88,7 +88,7 @@ Bytes BuildFilterGroupOfTable(const MacField& mac, const FilterTable& table, int
     types[static_cast<std::size_t>(s)] = table.Slot(group, s).type;
     ids[static_cast<std::size_t>(s)] = table.Slot(group, s).id;
   }
-  return BuildFilterGroup(mac, group + 1, types, ids);
+  return BuildFilterGroup(mac, group, types, ids);
 }
 
 std::optional<FilterGroup> ParseFilterGroup(ByteView datagram) {

@@ -86,7 +86,7 @@ struct FilterGroup {
   std::array<FilterEntry, kSlotsPerGroup> slots{};
 };
 
-// `group` is 1-8; types are written as their low byte.
+// `group` is 0-7; types are written as their low byte.
 Bytes BuildFilterGroup(const MacField& mac, int group, const std::array<std::int32_t, 4>& types,
                        const std::array<std::string, 4>& ids);
 

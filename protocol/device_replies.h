@@ -25,6 +25,7 @@ inline constexpr std::array<ReadStep, kReadRequestKindCount> kReadPlan{{
     {ReadRequestKind::kNetwork, std::chrono::milliseconds(10)},
     {ReadRequestKind::kOperationMode, std::chrono::milliseconds(10)},
     {ReadRequestKind::kCan, std::chrono::milliseconds(0)},
+    {FilterGroupRequest(0), std::chrono::milliseconds(20)},
     {FilterGroupRequest(1), std::chrono::milliseconds(20)},
     {FilterGroupRequest(2), std::chrono::milliseconds(20)},
     {FilterGroupRequest(3), std::chrono::milliseconds(20)},
@@ -32,7 +33,6 @@ inline constexpr std::array<ReadStep, kReadRequestKindCount> kReadPlan{{
     {FilterGroupRequest(5), std::chrono::milliseconds(20)},
     {FilterGroupRequest(6), std::chrono::milliseconds(20)},
     {FilterGroupRequest(7), std::chrono::milliseconds(20)},
-    {FilterGroupRequest(8), std::chrono::milliseconds(20)},
 }};
 
 // 'u': the CAN settings were not changed.

@@ -5,12 +5,11 @@
 
 #include "protocol/device_replies.h"
 #include "protocol/frame.h"
-#include "protocol/settings_write.h"
 
 namespace oxlo {
 namespace {
 
-constexpr int kFilterKindFirst = static_cast<int>(ReadRequestKind::kFilterGroup1);
+constexpr int kFilterKindFirst = static_cast<int>(ReadRequestKind::kFilterGroupFirst);
 
 }  // namespace
 
@@ -103,15 +102,6 @@ std::vector<ReadStep> ReadRounds::Next(const std::vector<ReadRequestKind>& missi
   }
   if (!steps.empty()) ++rounds_;
   return steps;
-}
-
-std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& settings) {
-  std::vector<Bytes> messages;
-  for (const WriteStep& step :
-       PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true)) {
-    messages.push_back(BuildWriteStep(mac, settings, step));
-  }
-  return messages;
 }
 
 }  // namespace oxlo

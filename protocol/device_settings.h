@@ -1,5 +1,5 @@
-// One device's network, port, CAN and filter settings: gathered from its
-// replies, and the messages that write them into a device.
+// One device's network, port, CAN and filter settings, gathered from its
+// replies; settings_write.h builds the messages that write them.
 #pragma once
 
 #include <array>
@@ -79,9 +79,5 @@ class ReadRounds {
  private:
   int rounds_ = 0;
 };
-
-// The 'N', 'O', 'C' messages and the eight filter groups, addressed to `mac`,
-// in the order a device takes them. The network message always says one port.
-std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& settings);
 
 }  // namespace oxlo

@@ -82,7 +82,7 @@ Bytes BuildFilterGroupReply(const MacField& mac, int group,
     ids[s] = slots[s].id;
   }
   return WithCode(BuildFilterGroup(mac, group, types, ids),
-                  static_cast<std::uint8_t>(code::kFilterReplyFirst + group - 1));
+                  static_cast<std::uint8_t>(code::kFilterReplyFirst + group));
 }
 
 Bytes BuildApplyAck(const MacField& mac) {

@@ -29,7 +29,7 @@ Bytes BuildDiscoveryReply(const DeviceIdentity& device);
 Bytes BuildNetworkReply(const MacField& mac, const NetworkSettings& settings);
 Bytes BuildOpModeReply(const MacField& mac, const PortSettings& settings);
 Bytes BuildCanReply(const MacField& mac, const CanSettings& settings);
-// `group` is 1-8.
+// `group` is 0-7.
 Bytes BuildFilterGroupReply(const MacField& mac, int group,
                             const std::array<FilterEntry, kSlotsPerGroup>& slots);
 Bytes BuildApplyAck(const MacField& mac);

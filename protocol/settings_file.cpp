@@ -5,6 +5,7 @@
 
 #include "protocol/conversion_error.h"
 #include "protocol/settings_messages.h"
+#include "protocol/settings_write.h"
 
 namespace oxlo {
 namespace {

@@ -14,20 +14,20 @@
 
 namespace oxlo {
 
-// 0 network, 1 operation mode, 2 CAN, 3..10 filter groups 1..8.
+// 0 network, 1 operation mode, 2 CAN, 3..10 the eight filter groups.
 enum class ReadRequestKind : std::uint8_t {
   kNetwork = 0,
   kOperationMode = 1,
   kCan = 2,
-  kFilterGroup1 = 3,
-  kFilterGroup8 = 10,
+  kFilterGroupFirst = 3,
+  kFilterGroupLast = 10,
 };
 inline constexpr int kReadRequestKindCount = 11;
 
-// group 1..8
+// The request for filter group `group` (0-7).
 constexpr ReadRequestKind FilterGroupRequest(int group) {
-  if (group < 1 || group > 8) throw std::out_of_range("filter group must be 1 to 8");
-  return static_cast<ReadRequestKind>(static_cast<int>(ReadRequestKind::kFilterGroup1) + group - 1);
+  if (group < 0 || group > 7) throw std::out_of_range("filter group must be 0 to 7");
+  return static_cast<ReadRequestKind>(static_cast<int>(ReadRequestKind::kFilterGroupFirst) + group);
 }
 std::uint8_t RequestCode(ReadRequestKind kind);
 std::uint8_t ReplyCode(ReadRequestKind kind);

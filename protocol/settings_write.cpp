@@ -65,6 +65,15 @@ Bytes BuildWriteStep(const MacField& mac, const DeviceSettings& settings, const 
   return BuildFilterGroupOfTable(mac, settings.filters, step.filterGroup);
 }
 
+std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& settings) {
+  std::vector<Bytes> messages;
+  for (const WriteStep& step :
+       PlanSettingsWrite({true, true, true, true}, /*wholeFilterTable=*/true)) {
+    messages.push_back(BuildWriteStep(mac, settings, step));
+  }
+  return messages;
+}
+
 std::vector<SentStep> BuildSentSteps(const MacField& mac, const DeviceSettings& settings,
                                      const std::vector<WriteStep>& plan) {
   std::vector<SentStep> sent;
@@ -88,7 +97,7 @@ std::vector<std::string> PartsNotTaken(const MacField& mac, const std::vector<Se
         kind = ReadRequestKind::kCan;
         break;
       case SettingGroup::kFilters:
-        kind = FilterGroupRequest(s.step.filterGroup + 1);
+        kind = FilterGroupRequest(s.step.filterGroup);
         break;
     }
     const std::string name = ReadPartName(kind);

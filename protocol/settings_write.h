@@ -44,6 +44,10 @@ std::vector<WriteStep> PlanSettingsWrite(const ChangedGroups& changed, bool whol
 // group (0-7).
 Bytes BuildWriteStep(const MacField& mac, const DeviceSettings& settings, const WriteStep& step);
 
+// The 'N', 'O', 'C' messages and the eight filter groups, addressed to `mac`,
+// in the order a device takes them. The network message always says one port.
+std::vector<Bytes> SettingsMessages(const MacField& mac, const DeviceSettings& settings);
+
 // The sends that take a device holding `held` to `wanted`: each group whose
 // message would differ (each filter group on its own, `pace` after the send
 // before it, as in a whole table), none

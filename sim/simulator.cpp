@@ -164,11 +164,10 @@ void Simulator::HandleCommand(Context& context, std::uint8_t commandCode, std::s
         Reply(context, commandCode, BuildCanReply(mac, device.can));
         break;
       default: {
-        const int group = commandCode - code::kFilterGroupFirst + 1;
+        const int group = commandCode - code::kFilterGroupFirst;
         std::array<FilterEntry, kSlotsPerGroup> slots;
         for (std::size_t s = 0; s < slots.size(); ++s) {
-          slots[s] =
-              device.filters.entries[static_cast<std::size_t>(group - 1) * kSlotsPerGroup + s];
+          slots[s] = device.filters.entries[static_cast<std::size_t>(group) * kSlotsPerGroup + s];
         }
         Reply(context, commandCode, BuildFilterGroupReply(mac, group, slots));
         break;

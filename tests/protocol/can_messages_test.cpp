@@ -82,7 +82,7 @@ TEST(CanSettings, ShortReplyIsRejectedWhole) {
 }
 
 TEST(FilterGroup, MatchesTheLayout) {
-  const Bytes message = BuildFilterGroup(kMac, 3, {1, 2, 0, 258}, {"7FF", "1FFFFFFF", "", "12"});
+  const Bytes message = BuildFilterGroup(kMac, 2, {1, 2, 0, 258}, {"7FF", "1FFFFFFF", "", "12"});
   EXPECT_EQ(message, Hex("02 03 00 11 22 33 44 55 01 02 00 02"
                          " FF 07 00 00 FF FF FF 1F 00 00 00 00 12 00 00 00 03"));
 }
@@ -91,7 +91,7 @@ TEST(FilterGroup, ReplyFillsItsFourEntriesAndNothingElse) {
   FilterTable table;
   table.entries[7] = {1, "00000007"};
   table.entries[12] = {2, "0000000C"};
-  Bytes reply = BuildFilterGroupReply(kMac, 3,
+  Bytes reply = BuildFilterGroupReply(kMac, 2,
                                       {FilterEntry{1, "100"}, FilterEntry{2, "1ABCDEF"},
                                        FilterEntry{0, "0"}, FilterEntry{1, "7FF"}});
   EXPECT_EQ(reply[1], 0x13);
@@ -111,7 +111,7 @@ TEST(FilterGroup, ReplyFillsItsFourEntriesAndNothingElse) {
 }
 
 TEST(FilterGroup, AShortOrForeignReplyGivesNoSlots) {
-  const Bytes reply = BuildFilterGroupReply(kMac, 8, {});
+  const Bytes reply = BuildFilterGroupReply(kMac, 7, {});
   for (std::size_t size : {0u, 1u, 2u, 3u, 12u, 28u}) {
     const std::optional<DeviceReply> decoded = ParseDeviceReply(CutAndClose(reply, size));
     const auto* group = decoded ? std::get_if<FilterGroupReply>(&*decoded) : nullptr;
@@ -127,7 +127,7 @@ TEST(FilterGroup, AShortOrForeignReplyGivesNoSlots) {
 
 TEST(FilterGroup, DecodesTheMessagesTheToolSends) {
   const auto group =
-      ParseFilterGroup(BuildFilterGroup(kMac, 1, {2, 0, 0, 1}, {"ABC", "", "", "1"}));
+      ParseFilterGroup(BuildFilterGroup(kMac, 0, {2, 0, 0, 1}, {"ABC", "", "", "1"}));
   ASSERT_TRUE(group);
   EXPECT_EQ(group->group, 0);
   EXPECT_EQ(group->slots[0], (FilterEntry{2, "00000ABC"}));

@@ -51,7 +51,7 @@ TEST(ParseDeviceReply, EachReplyCodeGivesItsKindAndOthersNothing) {
 
   // The query, our own requests coming back, and what is no datagram.
   for (const Bytes& other : {Hex("02 67 03"), BuildReadRequest(ReadRequestKind::kNetwork, kMac),
-                             BuildApplyCommand(kMac), BuildReadRequest(FilterGroupRequest(1), kMac),
+                             BuildApplyCommand(kMac), BuildReadRequest(FilterGroupRequest(0), kMac),
                              Bytes{}, Hex("02 6E 02 00 00 00 00 01 00")}) {
     EXPECT_FALSE(ParseDeviceReply(other)) << other.size();
   }

@@ -16,8 +16,6 @@ using testing::kMac;
 using testing::RepliesOf;
 using testing::SampleSettings;
 
-constexpr MacField kOtherMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
-
 TEST(SettingsCollector, TakesTheElevenRepliesInAnyOrder) {
   const std::vector<Bytes> replies = RepliesOf(kMac, SampleSettings());
   std::vector<Bytes> reversed(replies.rbegin(), replies.rend());
@@ -97,13 +95,13 @@ TEST(ReadRounds, AskAgainOnlyForWhatIsMissingThreeTimesAtMost) {
   }
   steps = rounds.Next(collector.MissingKinds());
   EXPECT_EQ(Kinds(steps),
-            (std::vector<ReadRequestKind>{ReadRequestKind::kCan, FilterGroupRequest(5)}));
+            (std::vector<ReadRequestKind>{ReadRequestKind::kCan, FilterGroupRequest(4)}));
   EXPECT_EQ(steps[1].pauseAfter, kReadPlan[7].pauseAfter);
   // Nothing answers the next two rounds; the third ask again is the last.
   EXPECT_EQ(rounds.Next(collector.MissingKinds()).size(), 2u);
   collector.Take(replies[2]);
   EXPECT_EQ(Kinds(rounds.Next(collector.MissingKinds())),
-            std::vector<ReadRequestKind>{FilterGroupRequest(5)});
+            std::vector<ReadRequestKind>{FilterGroupRequest(4)});
   EXPECT_FALSE(rounds.RoundsLeft());
   EXPECT_TRUE(rounds.Next(collector.MissingKinds()).empty());
   collector.Take(replies[7]);
@@ -113,33 +111,6 @@ TEST(ReadRounds, AskAgainOnlyForWhatIsMissingThreeTimesAtMost) {
   ReadRounds done;
   done.Next({});
   EXPECT_TRUE(done.Next(collector.MissingKinds()).empty());
-}
-
-TEST(SettingsMessages, AddressTheGivenDeviceInTheOrderItTakesThem) {
-  DeviceSettings settings = SampleSettings();
-  settings.network.portCount = 3;  // the message always says one
-  const std::vector<Bytes> messages = SettingsMessages(kOtherMac, settings);
-  const std::vector<std::pair<std::uint8_t, std::size_t>> expected = {
-      {code::kNetwork, kNetworkMessageSize},
-      {code::kOpMode, kOpModeMessageSize},
-      {code::kCan, kCanSettingsSize},
-      {0x01, kFilterGroupSize},
-      {0x02, kFilterGroupSize},
-      {0x03, kFilterGroupSize},
-      {0x04, kFilterGroupSize},
-      {0x05, kFilterGroupSize},
-      {0x06, kFilterGroupSize},
-      {0x07, kFilterGroupSize},
-      {0x08, kFilterGroupSize}};
-  ASSERT_EQ(messages.size(), expected.size());
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    EXPECT_EQ(messages[i][kCodeOffset], expected[i].first) << i;
-    EXPECT_EQ(messages[i].size(), expected[i].second) << i;
-    EXPECT_EQ(MacOf(messages[i]), kOtherMac) << i;
-  }
-  EXPECT_EQ(messages[0][78], 1);
-  EXPECT_EQ(messages[0][79], 0x5A);
-  EXPECT_EQ(ParseFilterGroup(messages[5])->slots[2], settings.filters.entries[10]);
 }
 
 TEST(SettingsFile, RoundTripsWhateverTheLengthPastTheLastFilter) {

@@ -54,14 +54,16 @@ TEST(ReadRequest, CarriesTheKindsCodeAndTheMac) {
   for (const Case& c :
        {Case{ReadRequestKind::kNetwork, 0x4E, 0x6E},
         Case{ReadRequestKind::kOperationMode, 0x4F, 0x6F}, Case{ReadRequestKind::kCan, 0x43, 0x63},
-        Case{ReadRequestKind::kFilterGroup1, 0x01, 0x11}, Case{FilterGroupRequest(5), 0x05, 0x15},
-        Case{ReadRequestKind::kFilterGroup8, 0x08, 0x18}}) {
+        Case{ReadRequestKind::kFilterGroupFirst, 0x01, 0x11},
+        Case{FilterGroupRequest(4), 0x05, 0x15},
+        Case{ReadRequestKind::kFilterGroupLast, 0x08, 0x18}}) {
     EXPECT_EQ(BuildReadRequest(c.kind, kMac),
               Concat({Bytes{0x02, c.request}, Bytes(kMac.begin(), kMac.end()), Hex("03")}));
     EXPECT_EQ(ReplyCode(c.kind), c.reply);
   }
   EXPECT_THROW(BuildReadRequest(static_cast<ReadRequestKind>(11), kMac), std::out_of_range);
-  EXPECT_THROW(FilterGroupRequest(0), std::out_of_range);
+  EXPECT_THROW(FilterGroupRequest(-1), std::out_of_range);
+  EXPECT_THROW(FilterGroupRequest(8), std::out_of_range);
 }
 
 TEST(ApplyCommand, IsNineBytes) {

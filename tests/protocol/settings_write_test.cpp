@@ -8,6 +8,7 @@
 #include <string>
 
 #include "protocol/device_side.h"
+#include "protocol/frame.h"
 #include "tests/support/sample_settings.h"
 
 namespace oxlo {
@@ -16,6 +17,8 @@ namespace {
 using std::chrono::milliseconds;
 using testing::kMac;
 using testing::SampleSettings;
+
+constexpr MacField kOtherMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
 
 TEST(PlanSettingsWrite, ChangedGroupsInDeviceOrderAndTheWholeTablePaced) {
   const WriteStep network{SettingGroup::kNetwork}, port{SettingGroup::kOperationMode},
@@ -84,6 +87,33 @@ TEST(PlanChangedWrite, SendsEachGroupWhoseMessageDiffersAndNothingElse) {
     c.change(wanted);
     EXPECT_EQ(PlanChangedWrite(kMac, SampleSettings(), wanted, milliseconds(7)), c.steps) << c.what;
   }
+}
+
+TEST(SettingsMessages, AddressTheGivenDeviceInTheOrderItTakesThem) {
+  DeviceSettings settings = SampleSettings();
+  settings.network.portCount = 3;  // the message always says one
+  const std::vector<Bytes> messages = SettingsMessages(kOtherMac, settings);
+  const std::vector<std::pair<std::uint8_t, std::size_t>> expected = {
+      {code::kNetwork, kNetworkMessageSize},
+      {code::kOpMode, kOpModeMessageSize},
+      {code::kCan, kCanSettingsSize},
+      {0x01, kFilterGroupSize},
+      {0x02, kFilterGroupSize},
+      {0x03, kFilterGroupSize},
+      {0x04, kFilterGroupSize},
+      {0x05, kFilterGroupSize},
+      {0x06, kFilterGroupSize},
+      {0x07, kFilterGroupSize},
+      {0x08, kFilterGroupSize}};
+  ASSERT_EQ(messages.size(), expected.size());
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    EXPECT_EQ(messages[i][kCodeOffset], expected[i].first) << i;
+    EXPECT_EQ(messages[i].size(), expected[i].second) << i;
+    EXPECT_EQ(MacOf(messages[i]), kOtherMac) << i;
+  }
+  EXPECT_EQ(messages[0][78], 1);
+  EXPECT_EQ(messages[0][79], 0x5A);
+  EXPECT_EQ(ParseFilterGroup(messages[5])->slots[2], settings.filters.entries[10]);
 }
 
 TEST(BuildWriteStep, WholeSettingsGiveTheDeviceMessagesInPlanOrder) {

@@ -228,11 +228,12 @@ TEST(SimulatorSettings, ReadRequestsReturnWhatWasStored) {
   networkReply[78] = 1;  // the device has one port whatever it was told
   cases.push_back({"network, port count 3", BuildNetworkMessage(mac, threePorts),
                    ReadRequestKind::kNetwork, networkReply});
-  for (int group = 1; group <= kFilterGroupCount; ++group) {
-    const std::string g = std::to_string(group);
+  for (int group = 0; group < kFilterGroupCount; ++group) {
+    const int number = group + 1;
+    const std::string g = std::to_string(number);
     cases.push_back(
         {"filter group " + g,
-         BuildFilterGroup(mac, group, {1, 2, 0, group}, {"7F" + g, "1234567" + g, "0", g + "00"}),
+         BuildFilterGroup(mac, group, {1, 2, 0, number}, {"7F" + g, "1234567" + g, "0", g + "00"}),
          FilterGroupRequest(group),
          {}});
   }
@@ -530,9 +531,9 @@ TEST(SimulatorFaults, SilencedCodesGoUnansweredButStillTakeEffect) {
       {"N", BuildReadRequest(ReadRequestKind::kNetwork, mac), false},
       {"n", BuildReadRequest(ReadRequestKind::kNetwork, mac), false},
       {"N", BuildReadRequest(ReadRequestKind::kOperationMode, mac), true},
-      {"0x11", BuildReadRequest(FilterGroupRequest(1), mac), false},
-      {"0x01", BuildReadRequest(FilterGroupRequest(1), mac), false},
-      {"0x11", BuildReadRequest(FilterGroupRequest(2), mac), true},
+      {"0x11", BuildReadRequest(FilterGroupRequest(0), mac), false},
+      {"0x01", BuildReadRequest(FilterGroupRequest(0), mac), false},
+      {"0x11", BuildReadRequest(FilterGroupRequest(1), mac), true},
       {"g, a ,N", BuildApplyCommand(mac), false},
       {"g,N", BuildApplyCommand(mac), true},
       {"F", BuildFirmwareData(mac, 0, Image(10)), false},
@@ -562,8 +563,8 @@ TEST(SimulatorFaults, OversizedRepliesKeepTheirStartAndEndInETX) {
   options.faults.oversizeCodes = ParseCodeList("0x13");
   options.faults.oversizeReplySize = 9000;
   Simulator simulator = MakeSimulator(1, options);
-  const Bytes normal = OnlyReply(simulator, BuildReadRequest(FilterGroupRequest(2), mac));
-  const Bytes padded = OnlyReply(simulator, BuildReadRequest(FilterGroupRequest(3), mac));
+  const Bytes normal = OnlyReply(simulator, BuildReadRequest(FilterGroupRequest(1), mac));
+  const Bytes padded = OnlyReply(simulator, BuildReadRequest(FilterGroupRequest(2), mac));
   ASSERT_EQ(padded.size(), 9000u);
   EXPECT_EQ(padded.back(), kEtx);
   EXPECT_EQ(padded[kCodeOffset], 0x13);
@@ -1018,7 +1019,7 @@ TEST(SimulatorHostileInput, MalformedDatagramsAreIgnored) {
       {"CAN", [](const MacField& m) { return BuildCanSettings(m, 1, 2, "12345678", "FF"); }},
       {"filter group",
        [](const MacField& m) {
-         return BuildFilterGroup(m, 3, {1, 1, 1, 1}, {"1", "2", "3", "4"});
+         return BuildFilterGroup(m, 2, {1, 1, 1, 1}, {"1", "2", "3", "4"});
        }},
       {"address",
        [](const MacField& m) {

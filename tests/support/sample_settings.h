@@ -46,10 +46,10 @@ inline DeviceSettings SampleSettings() {
 inline std::vector<Bytes> RepliesOf(const MacField& mac, const DeviceSettings& s) {
   std::vector<Bytes> replies{BuildNetworkReply(mac, s.network), BuildOpModeReply(mac, s.port),
                              BuildCanReply(mac, s.can)};
-  for (int group = 1; group <= kFilterGroupCount; ++group) {
+  for (int group = 0; group < kFilterGroupCount; ++group) {
     std::array<FilterEntry, kSlotsPerGroup> slots;
     for (std::size_t k = 0; k < slots.size(); ++k) {
-      slots[k] = s.filters.entries[static_cast<std::size_t>(group - 1) * kSlotsPerGroup + k];
+      slots[k] = s.filters.entries[static_cast<std::size_t>(group) * kSlotsPerGroup + k];
     }
     replies.push_back(BuildFilterGroupReply(mac, group, slots));
   }

@@ -494,12 +494,12 @@ TEST_F(ConfigWindow, GroupsShowTheTableAndDropUnsentEdits) {
   form.FilterPage().FilterNumberChange(2);
   std::array<FilterEntry, kSlotsPerGroup> fresh{
       {{1, "00000100"}, {1, "00000101"}, {0, ""}, {0, ""}}};
-  Reply(BuildFilterGroupReply(kMac, 3, fresh));
+  Reply(BuildFilterGroupReply(kMac, 2, fresh));
   EXPECT_EQ(form.Filters().entries[8].id, "00000100");
   EXPECT_EQ(EditText("FilterID1"), "00000008");  // group 3 on show: the rows stay
   form.FilterPage().FilterNumberChange(4);
   fresh[0].id = "00000042";
-  Reply(BuildFilterGroupReply(kMac, 1, fresh));
+  Reply(BuildFilterGroupReply(kMac, 0, fresh));
   EXPECT_EQ(number->currentIndex(), 0);
   EXPECT_EQ(EditText("FilterID1"), "00000042");
   EXPECT_EQ(Child<QLabel>("lblFilterNum1")->text(), "1:");

@@ -309,7 +309,7 @@ WritePlan TConfigForm::PlanFromTabs(const std::vector<WriteStep>& steps) {
           PlanShownFilterGroup(plan);
         } else if (can_check_failed_) {
           can_check_failed_ = false;
-          PlanReadRequest(plan, FilterGroupRequest(step.filterGroup + 1));
+          PlanReadRequest(plan, FilterGroupRequest(step.filterGroup));
         } else {
           add(step, filter_tab_->BuildFromTable(mac, step.filterGroup));
         }
@@ -328,13 +328,13 @@ void TConfigForm::PlanShownFilterGroup(WritePlan& plan) {
   }
   if (can_check_failed_) {
     can_check_failed_ = false;
-    PlanReadRequest(plan, FilterGroupRequest(group + 1));
+    PlanReadRequest(plan, FilterGroupRequest(group));
     return;
   }
   CheckedBuild build = filter_tab_->BuildFromSlots(DeviceMac(), group, can_tab_->IdFormat());
   if (!build.failure.isEmpty()) {
     ShowMessage(build.failure);
-    PlanReadRequest(plan, FilterGroupRequest(group + 1));
+    PlanReadRequest(plan, FilterGroupRequest(group));
     return;
   }
   plan.sends.push_back({std::move(build.message), {}, WriteStep{SettingGroup::kFilters, group}});

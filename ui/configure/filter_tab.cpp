@@ -97,7 +97,7 @@ CheckedBuild FilterTab::BuildFromSlots(const MacField& mac, int group, int idFor
     types[k] = slots[k].type < 0 ? 0xFF : slots[k].type;
     ids[k] = slots[k].id;
   }
-  return {BuildFilterGroup(mac, group + 1, types, ids), {}};
+  return {BuildFilterGroup(mac, group, types, ids), {}};
 }
 
 Bytes FilterTab::BuildFromTable(const MacField& mac, int group) const {
