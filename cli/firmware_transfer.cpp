@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <thread>
 
-#include "cli/device_session.h"
 #include "protocol/conversion_error.h"
 #include "protocol/discovery.h"
 #include "protocol/frame.h"
 #include "transport/comeback_replies.h"
+#include "transport/device_line.h"
 #include "transport/firmware_driver.h"
 
 namespace oxlo::cli {
@@ -67,7 +67,7 @@ TransferResult SendFirmware(const MacField& mac, transport::ImageFile& image,
   transport::FirmwareDriver driver(*wiring.out, kDevicePort);
   transport::ComebackReplies seen;
   // After the driver and the versions, so its receiving thread stops first.
-  std::optional<DeviceSession> session;
+  std::optional<transport::DeviceSession> session;
   const std::vector<std::uint8_t> codes{code::kFirmwareReply, code::kDiscovery};
   if (wiring.line != nullptr) {
     session.emplace(*wiring.line, mac, codes);

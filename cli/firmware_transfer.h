@@ -14,9 +14,11 @@
 #include "transport/endpoint.h"
 #include "transport/files.h"
 
-namespace oxlo::cli {
-
+namespace oxlo::transport {
 class DeviceLine;
+}
+
+namespace oxlo::cli {
 
 // After the accepted end message: the version the device must report, and
 // how long it may take to come back with it.
@@ -33,7 +35,7 @@ struct TransferResult {
 // Where the messages go and the replies come from: port 2057 on every local
 // address and a broadcast out of each of them, unless a test gives its own.
 struct TransferWiring {
-  DeviceLine* line = nullptr;                      // opened by its owner
+  transport::DeviceLine* line = nullptr;           // opened by its owner
   transport::InterfaceBroadcaster* out = nullptr;  // sends to port 2057
 };
 

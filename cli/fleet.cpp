@@ -4,9 +4,9 @@
 #include <array>
 
 #include "cli/arguments.h"
-#include "cli/exchange_driver.h"
 #include "cli/output.h"
 #include "protocol/fields.h"
+#include "transport/exchange_driver.h"
 
 namespace oxlo::cli {
 std::string_view FleetOutcomeName(FleetOutcome outcome) {
@@ -23,7 +23,8 @@ std::string_view FleetOutcomeName(FleetOutcome outcome) {
   return "failed";
 }
 
-std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDevice>& devices,
+std::vector<FleetResult> ApplyFleet(transport::DeviceLine& line,
+                                    const std::vector<FleetDevice>& devices,
                                     const FleetOptions& options,
                                     const std::function<void(std::size_t done)>& progress) {
   std::vector<FleetResult> results(devices.size());
@@ -31,7 +32,7 @@ std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDev
   const ExchangeTiming timing =
       CommandLineTiming(options.readTimeout, options.ackTimeout, /*sharedLine=*/true);
   std::size_t done = 0;
-  RunExchanges(
+  transport::RunExchanges(
       line, devices.size(), options.parallel,
       [&](std::size_t i) {
         results[i].mac = devices[i].mac;
@@ -41,7 +42,7 @@ std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDev
                                                     options.dryRun, vets[i], results[i].change),
                                       timing);
       },
-      [&](std::size_t i, FinishedExchange finished) {
+      [&](std::size_t i, transport::FinishedExchange finished) {
         FleetResult& result = results[i];
         try {
           ConcludeChange(finished.exchange, finished.oversizeReply, result.change);
@@ -64,19 +65,20 @@ std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDev
   return results;
 }
 
-std::vector<FleetReading> ReadFleet(DeviceLine& line, const std::vector<DeviceRecord>& devices,
-                                    int parallel, std::chrono::milliseconds timeout,
+std::vector<FleetReading> ReadFleet(transport::DeviceLine& line,
+                                    const std::vector<DeviceRecord>& devices, int parallel,
+                                    std::chrono::milliseconds timeout,
                                     const std::function<void(std::size_t done)>& progress) {
   std::vector<FleetReading> readings(devices.size());
   const ExchangeTiming timing = CommandLineTiming(timeout, timeout, /*sharedLine=*/true);
   std::size_t done = 0;
-  RunExchanges(
+  transport::RunExchanges(
       line, devices.size(), parallel,
       [&](std::size_t i) {
         readings[i].device = devices[i];
         return DeviceExchange::Read(MacToBytes(devices[i].mac), timing);
       },
-      [&](std::size_t i, FinishedExchange finished) {
+      [&](std::size_t i, transport::FinishedExchange finished) {
         if (finished.exchange.Outcome() == DeviceExchange::Result::kRead) {
           readings[i].settings = finished.exchange.Held();
         } else {

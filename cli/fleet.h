@@ -40,7 +40,8 @@ struct FleetOptions {
 // Steps each device's conversation over `line` from the calling thread, at
 // most `parallel` at once; `progress` is called as each ends. Results keep
 // the inventory's order.
-std::vector<FleetResult> ApplyFleet(DeviceLine& line, const std::vector<FleetDevice>& devices,
+std::vector<FleetResult> ApplyFleet(transport::DeviceLine& line,
+                                    const std::vector<FleetDevice>& devices,
                                     const FleetOptions& options,
                                     const std::function<void(std::size_t done)>& progress = {});
 
@@ -50,8 +51,9 @@ struct FleetReading {
   std::optional<DeviceSettings> settings;
   std::string error{};
 };
-std::vector<FleetReading> ReadFleet(DeviceLine& line, const std::vector<DeviceRecord>& devices,
-                                    int parallel, std::chrono::milliseconds timeout,
+std::vector<FleetReading> ReadFleet(transport::DeviceLine& line,
+                                    const std::vector<DeviceRecord>& devices, int parallel,
+                                    std::chrono::milliseconds timeout,
                                     const std::function<void(std::size_t done)>& progress = {});
 
 void PrintFleetTable(std::ostream& out, const std::vector<FleetDevice>& devices,

@@ -7,10 +7,10 @@
 #include <thread>
 #include <unordered_map>
 
-#include "cli/device_session.h"
 #include "cli/output.h"
 #include "protocol/fields.h"
 #include "protocol/frame.h"
+#include "transport/device_line.h"
 
 namespace oxlo::cli {
 namespace {
@@ -160,15 +160,15 @@ std::string RolloutProgressText(const Rollout& rollout, std::uint64_t acknowledg
          " bytes";
 }
 
-void RunRollout(Rollout& rollout, DeviceLine& line, transport::InterfaceBroadcaster& out,
+void RunRollout(Rollout& rollout, transport::DeviceLine& line, transport::InterfaceBroadcaster& out,
                 const RolloutRun& run) {
   transport::FirmwareFleet fleet(rollout, out, kDevicePort, run.image, run.settings);
   // After the fleet, so they are closed first: once closed, the line's
   // receiving thread hands the fleet nothing more.
-  std::vector<std::unique_ptr<DeviceSession>> sessions;
+  std::vector<std::unique_ptr<transport::DeviceSession>> sessions;
   for (const Rollout::Entry& entry : rollout.Entries()) {
     if (!entry.needsUpgrade) continue;
-    sessions.push_back(std::make_unique<DeviceSession>(
+    sessions.push_back(std::make_unique<transport::DeviceSession>(
         line, entry.device.macBytes,
         std::vector<std::uint8_t>{code::kFirmwareReply, code::kDiscovery}));
     sessions.back()->SetReplySink([&fleet](const transport::Datagram& d) { fleet.Post(d); });

@@ -17,9 +17,11 @@
 #include "transport/endpoint.h"
 #include "transport/firmware_fleet.h"
 
-namespace oxlo::cli {
-
+namespace oxlo::transport {
 class DeviceLine;
+}
+
+namespace oxlo::cli {
 
 // Versions and models travel as 8-bit text, and a reason may quote them:
 // text that is no UTF-8 is read as Latin-1.
@@ -59,7 +61,7 @@ struct RolloutRun {
 // receives goes to one FirmwareFleet from the line's receiving thread, every
 // message leaves through `out` to port 2057, and this thread steps the fleet.
 // Throws what a send throws; the uploads are stopped then.
-void RunRollout(Rollout& rollout, DeviceLine& line, transport::InterfaceBroadcaster& out,
+void RunRollout(Rollout& rollout, transport::DeviceLine& line, transport::InterfaceBroadcaster& out,
                 const RolloutRun& run);
 
 }  // namespace oxlo::cli

@@ -1,9 +1,9 @@
 #include "cli/settings_exchange.h"
 
-#include "cli/exchange_driver.h"
 #include "cli/output.h"
 #include "protocol/fields.h"
 #include "transport/endpoint.h"
+#include "transport/exchange_driver.h"
 
 namespace oxlo::cli {
 namespace {
@@ -35,24 +35,24 @@ std::string ReadFailure(const DeviceExchange& exchange, bool oversizeReply) {
 }
 
 DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout,
-                                  DeviceLine* line) {
+                                  transport::DeviceLine* line) {
   DeviceExchange read =
       DeviceExchange::Read(mac, CommandLineTiming(timeout, timeout, line != nullptr));
-  const bool oversize = RunExchange(read, line);
+  const bool oversize = transport::RunExchange(read, line);
   if (read.Outcome() != DeviceExchange::Result::kRead)
     throw DeviceError(ReadFailure(read, oversize));
   return *read.Held();
 }
 
 SettingsChange WriteWholeSettings(const MacField& mac, const DeviceSettings& settings,
-                                  std::chrono::milliseconds timeout, DeviceLine* line) {
+                                  std::chrono::milliseconds timeout, transport::DeviceLine* line) {
   WritePlan plan = PlanWholeWrite(mac, settings);
   // Stored is not yet in use: a lost apply command answered by a late copy
   // of an earlier acknowledgement shows only in the discovery reply.
   plan.confirmShown = settings.network;
   DeviceExchange write = DeviceExchange::Write(
       mac, std::move(plan), CommandLineTiming(timeout, timeout, line != nullptr));
-  const bool oversize = RunExchange(write, line);
+  const bool oversize = transport::RunExchange(write, line);
   SettingsChange change;
   ConcludeChange(write, oversize, change);
   return change;
@@ -135,8 +135,8 @@ void ConcludeChange(const DeviceExchange& exchange, bool oversizeReply, Settings
 
 SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& document, bool dryRun,
                                     std::chrono::milliseconds readTimeout,
-                                    std::chrono::milliseconds ackTimeout, DeviceLine* line,
-                                    const SettingsVet& vet) {
+                                    std::chrono::milliseconds ackTimeout,
+                                    transport::DeviceLine* line, const SettingsVet& vet) {
   // The vet may search on port 2057 itself, so the line is let go between
   // the read and the write.
   const DeviceSettings held = ReadDeviceSettings(mac, readTimeout, line);
@@ -144,7 +144,7 @@ SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& documen
   DeviceExchange write =
       DeviceExchange::Write(mac, ChangePlanner(mac, document, dryRun, vet, change)(held),
                             CommandLineTiming(readTimeout, ackTimeout, line != nullptr));
-  const bool oversize = RunExchange(write, line);
+  const bool oversize = transport::RunExchange(write, line);
   ConcludeChange(write, oversize, change);
   return change;
 }

@@ -1,4 +1,4 @@
-// Reading a device's settings and writing them into it, over a DeviceSession.
+// Reading a device's settings and writing them into it, over a transport::DeviceSession.
 #pragma once
 
 #include <chrono>
@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/device_session.h"
 #include "protocol/bytes.h"
 #include "protocol/device_exchange.h"
 #include "protocol/device_settings.h"
 #include "protocol/settings_document.h"
 #include "protocol/settings_write.h"
+#include "transport/device_line.h"
 
 namespace oxlo::cli {
 
@@ -44,7 +44,7 @@ std::string ReadFailure(const DeviceExchange& exchange, bool oversizeReply);
 // asked again, three times at most. Throws DeviceError naming what is
 // missing, or transport::SocketError.
 DeviceSettings ReadDeviceSettings(const MacField& mac, std::chrono::milliseconds timeout,
-                                  DeviceLine* line = nullptr);
+                                  transport::DeviceLine* line = nullptr);
 
 // What a change of settings did.
 struct SettingsChange {
@@ -60,7 +60,8 @@ struct SettingsChange {
 // apply command; reads back what the device took and, in its discovery
 // reply, what it runs. Throws as ChangeDeviceSettings does.
 SettingsChange WriteWholeSettings(const MacField& mac, const DeviceSettings& settings,
-                                  std::chrono::milliseconds timeout, DeviceLine* line = nullptr);
+                                  std::chrono::milliseconds timeout,
+                                  transport::DeviceLine* line = nullptr);
 
 // "did not take: CAN settings" or "stored but not applied: name", for a
 // change written but not verified.
@@ -79,7 +80,8 @@ using SettingsVet = std::function<void(const DeviceSettings& held, const DeviceS
 SettingsChange ChangeDeviceSettings(const MacField& mac, const Document& document, bool dryRun,
                                     std::chrono::milliseconds readTimeout,
                                     std::chrono::milliseconds ackTimeout,
-                                    DeviceLine* line = nullptr, const SettingsVet& vet = {});
+                                    transport::DeviceLine* line = nullptr,
+                                    const SettingsVet& vet = {});
 
 // The planner of ChangeDeviceSettings's exchange: it notes the diff in
 // `change`, which (like `document`) must outlive the exchange.

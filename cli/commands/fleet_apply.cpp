@@ -86,7 +86,7 @@ void FleetApply(const FleetApplyOptions& options) {
   fleet.dryRun = options.dryRun;
   fleet.readTimeout = Milliseconds(options.timeout);
   fleet.ackTimeout = Milliseconds(options.ackTimeout);
-  DeviceLine line;
+  transport::DeviceLine line;
   line.Open();
   // A bar on a terminal only: logs get the table and the report.
   const bool terminal = ::isatty(STDERR_FILENO) == 1;

@@ -108,7 +108,7 @@ void FleetFirmware(const FleetFirmwareOptions& options) {
       throw Failure("no network interface with an IPv4 address to send from");
     }
     transport::EveryInterface out(local);
-    DeviceLine line;
+    transport::DeviceLine line;
     line.Open();
     const std::string image = options.image;
     RolloutRun run;

@@ -33,7 +33,7 @@ void FleetInventory(const FleetInventoryOptions& options) {
   for (SeenDevice& seen : SearchDevices(options.interface, "", options.searchTimeout)) {
     devices.push_back(std::move(seen.record));
   }
-  DeviceLine line;
+  transport::DeviceLine line;
   line.Open();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   UploadProgress progress(std::cerr, terminal, devices.size(), "devices", "Read");

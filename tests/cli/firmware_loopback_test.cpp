@@ -11,7 +11,6 @@
 #include <optional>
 #include <sstream>
 
-#include "cli/device_session.h"
 #include "cli/firmware_transfer.h"
 #include "cli/fleet_firmware.h"
 #include "protocol/device_side.h"
@@ -19,6 +18,7 @@
 #include "protocol/fields.h"
 #include "sim/reply_sender.h"
 #include "sim/simulator.h"
+#include "transport/device_line.h"
 
 namespace oxlo::cli {
 namespace {
@@ -61,7 +61,7 @@ class Plant {
     endpoint_.Close();
   }
 
-  DeviceLine& Line() { return line_; }
+  transport::DeviceLine& Line() { return line_; }
   transport::InterfaceBroadcaster& Out() { return out_; }
   // Device `n` as the search found it.
   RolloutDevice Found(int n) {
@@ -76,8 +76,8 @@ class Plant {
   // What the commands send out of every interface goes out of the line, so
   // the devices answer to the line's port.
   struct LineOut final : transport::InterfaceBroadcaster {
-    DeviceLine& line;
-    explicit LineOut(DeviceLine& l) : line(l) {}
+    transport::DeviceLine& line;
+    explicit LineOut(transport::DeviceLine& l) : line(l) {}
     void SendOnEveryInterface(ByteView data, std::uint16_t) override { line.Broadcast(data); }
   };
 
@@ -99,7 +99,7 @@ class Plant {
     } catch (const std::exception&) {
     }
   }};
-  DeviceLine line_{transport::Binding{"127.0.0.1", 0}};
+  transport::DeviceLine line_{transport::Binding{"127.0.0.1", 0}};
   LineOut out_{line_};
 };
 

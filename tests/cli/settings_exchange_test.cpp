@@ -47,7 +47,7 @@ class LossyDevice {
     endpoint_.Close();
   }
 
-  DeviceLine& Line() { return line_; }
+  transport::DeviceLine& Line() { return line_; }
   MacField Mac() const { return sim::GeneratedDevice(1).identity.mac; }
   int Received(std::uint8_t commandCode) {
     std::lock_guard lock(mutex_);
@@ -82,7 +82,7 @@ class LossyDevice {
     } catch (const std::exception&) {
     }
   }};
-  DeviceLine line_{transport::Binding{"127.0.0.1", 0}};
+  transport::DeviceLine line_{transport::Binding{"127.0.0.1", 0}};
 };
 
 TEST(ReadDeviceSettings, AsksAgainOnlyForThePartsWhoseRepliesWereLost) {

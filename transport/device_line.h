@@ -19,7 +19,7 @@
 #include "protocol/bytes.h"
 #include "transport/endpoint.h"
 
-namespace oxlo::cli {
+namespace oxlo::transport {
 
 class DeviceSession;
 
@@ -29,12 +29,12 @@ class DeviceSession;
 class DeviceLine {
  public:
   // `binding` is port 2057 on every address but in tests.
-  explicit DeviceLine(transport::Binding binding = {"", kDevicePort});
+  explicit DeviceLine(Binding binding = {"", kDevicePort});
   ~DeviceLine();
   DeviceLine(const DeviceLine&) = delete;
   DeviceLine& operator=(const DeviceLine&) = delete;
 
-  // Binds the port; throws transport::SocketError when it is held.
+  // Binds the port; throws SocketError when it is held.
   void Open();
   void Close();
   bool IsOpen() const { return endpoint_.IsActive(); }
@@ -57,7 +57,7 @@ class DeviceLine {
   friend class DeviceSession;
   void Attach(DeviceSession* session);
   void Detach(DeviceSession* session);
-  void OnDatagram(const transport::Datagram& datagram);
+  void OnDatagram(const Datagram& datagram);
 
   std::mutex mutex_;  // held while a datagram is handed to a session
   std::unordered_map<std::uint64_t, DeviceSession*> sessions_;
@@ -66,7 +66,7 @@ class DeviceLine {
   std::mutex discovery_mutex_;
   std::chrono::steady_clock::time_point last_discovery_query_{};
   // Last, so its receiving thread stops before the members it reads go.
-  transport::Endpoint endpoint_;
+  Endpoint endpoint_;
 };
 
 class DeviceSession {
@@ -77,7 +77,7 @@ class DeviceSession {
   // our own broadcasts come back to us and carry request codes, so they go.
   // Over its own line, bound to `binding` (port 2057 but in tests) ...
   DeviceSession(const MacField& mac, const std::vector<std::uint8_t>& replyCodes,
-                transport::Binding binding = {"", kDevicePort});
+                Binding binding = {"", kDevicePort});
   // ... or over a shared one, opened by its owner; one session per MAC at a time.
   DeviceSession(DeviceLine& line, const MacField& mac, const std::vector<std::uint8_t>& replyCodes);
   ~DeviceSession();
@@ -85,7 +85,7 @@ class DeviceSession {
   DeviceSession& operator=(const DeviceSession&) = delete;
 
   // Starts taking replies (and binds its own line); throws
-  // transport::SocketError when the port is held.
+  // SocketError when the port is held.
   void Open();
   void Close();
   // The port bound; 0 while closed.
@@ -96,14 +96,14 @@ class DeviceSession {
   void AskDiscovery(Clock::time_point since) { line_.AskDiscovery(since); }
   // Hands each reply, with when it arrived, to `sink` on the receiving
   // thread instead of keeping it for Next(). Set before Open().
-  using ReplySink = std::function<void(const transport::Datagram&)>;
+  using ReplySink = std::function<void(const Datagram&)>;
   void SetReplySink(ReplySink sink) { sink_ = std::move(sink); }
   // Forgets the replies that have arrived, so the next one answers what is sent next.
   void Discard();
   // The oldest reply not yet taken; nullopt once `deadline` passes without one.
   std::optional<Bytes> Next(Clock::time_point deadline);
   // Whether a reply for us came that was larger than the endpoint takes
-  // (transport::kReceiveBufferSize): it never reaches Next().
+  // (kReceiveBufferSize): it never reaches Next().
   bool OversizeReplyArrived();
   // Replies kept for Next() at most; beyond, the oldest go (see Take).
   static constexpr std::size_t kMaxPendingReplies = 4096;
@@ -111,7 +111,7 @@ class DeviceSession {
  private:
   friend class DeviceLine;
   // A datagram carrying our MAC, on the line's receiving thread.
-  void Take(const transport::Datagram& datagram);
+  void Take(const Datagram& datagram);
 
   MacField mac_;
   std::bitset<256> codes_;
@@ -125,4 +125,4 @@ class DeviceSession {
   DeviceLine& line_;
 };
 
-}  // namespace oxlo::cli
+}  // namespace oxlo::transport

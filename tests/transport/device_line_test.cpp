@@ -1,6 +1,6 @@
 // One device's replies over loopback: a flood keeps only the newest, and a
 // reply too large to take is noticed when it is for us.
-#include "cli/device_session.h"
+#include "transport/device_line.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include "tests/support/arrival_stamps.h"
 #include "transport/firmware_driver.h"
 
-namespace oxlo::cli {
+namespace oxlo::transport {
 namespace {
 
 constexpr MacField kMac{0x02, 0, 0, 0, 0, 0x01};
@@ -36,8 +36,8 @@ std::uint32_t NumberOf(const Bytes& reply) {
 }
 
 struct Loopback {
-  DeviceSession session{kMac, {kReplyCode}, transport::Binding{"127.0.0.1", 0}};
-  transport::Endpoint sender{{transport::Binding{"127.0.0.1", 0}}};
+  DeviceSession session{kMac, {kReplyCode}, Binding{"127.0.0.1", 0}};
+  Endpoint sender{{Binding{"127.0.0.1", 0}}};
   Loopback() {
     session.Open();
     sender.Open();
@@ -64,7 +64,7 @@ TEST(DeviceSession, AFloodOfRepliesKeepsOnlyTheNewest) {
 }
 
 TEST(DeviceSession, NoticesAnOversizedReplyOnlyWhenItIsOurs) {
-  const std::size_t oversize = transport::kReceiveBufferSize + 1;
+  const std::size_t oversize = kReceiveBufferSize + 1;
   struct Case {
     const char* what;
     Bytes datagram;
@@ -90,9 +90,9 @@ TEST(DeviceSession, NoticesAnOversizedReplyOnlyWhenItIsOurs) {
 // session gets nothing more while the others go on.
 TEST(DeviceLine, HandsEachReplyToTheConversationWithItsDevice) {
   constexpr MacField kOther{0x02, 0, 0, 0, 0, 0x02};
-  DeviceLine line(transport::Binding{"127.0.0.1", 0});
+  DeviceLine line(Binding{"127.0.0.1", 0});
   line.Open();
-  transport::Endpoint sender{{transport::Binding{"127.0.0.1", 0}}};
+  Endpoint sender{{Binding{"127.0.0.1", 0}}};
   sender.Open();
   const auto send = [&](const Bytes& datagram) {
     sender.SendTo("127.0.0.1", line.Port(), datagram);
@@ -133,23 +133,23 @@ TEST(DeviceLine, HandsEachReplyToTheConversationWithItsDevice) {
 // then loses the end message. The copy, read only after the end message
 // went out, was here before it and answers nothing.
 TEST(DeviceSession, AReplyThatWaitedInTheSocketAnswersNoMessageSentAfterIt) {
-  DeviceSession session(kMac, {code::kFirmwareReply}, transport::Binding{"127.0.0.1", 0});
-  transport::Endpoint device{{transport::Binding{"127.0.0.1", 0}}};
+  DeviceSession session(kMac, {code::kFirmwareReply}, Binding{"127.0.0.1", 0});
+  Endpoint device{{Binding{"127.0.0.1", 0}}};
   device.Open();
-  struct Device final : transport::InterfaceBroadcaster {
-    transport::Endpoint& socket;
+  struct Device final : InterfaceBroadcaster {
+    Endpoint& socket;
     std::uint16_t port = 0;
     int sent = 0;
-    explicit Device(transport::Endpoint& s) : socket(s) {}
+    explicit Device(Endpoint& s) : socket(s) {}
     void SendOnEveryInterface(ByteView, std::uint16_t) override {
       if (sent++ > 0) return;  // the end message is lost
       socket.SendTo("127.0.0.1", port, BuildFirmwareReply(kMac, 0, 0x00));
       socket.SendTo("127.0.0.1", port, BuildFirmwareReply(kMac, 1, 0x00));
     }
   } line(device);
-  transport::FirmwareDriver driver(line, kDevicePort);
+  FirmwareDriver driver(line, kDevicePort);
   session.SetReplySink(
-      [&driver](const transport::Datagram& reply) { driver.PostReply(reply.data, reply.arrived); });
+      [&driver](const Datagram& reply) { driver.PostReply(reply.data, reply.arrived); });
   session.Open();
   line.port = session.Port();
   ASSERT_TRUE(testing::WaitForArrivalStamps());
@@ -166,14 +166,14 @@ TEST(DeviceSession, AReplyThatWaitedInTheSocketAnswersNoMessageSentAfterIt) {
                         },
                         {std::chrono::milliseconds(2000), std::chrono::milliseconds(300)});
   driver.Start(upload);
-  transport::FirmwareDriver::Report report;
+  FirmwareDriver::Report report;
   do report = driver.Wait(std::chrono::milliseconds(20));
   while (!report.Over());
   driver.Stop();
   EXPECT_EQ(line.sent, 2);
   EXPECT_EQ(report.state, FirmwareUpload::kFailed);
-  EXPECT_EQ(transport::FailureReason(report), "no reply to the end message within 300 ms");
+  EXPECT_EQ(FailureReason(report), "no reply to the end message within 300 ms");
 }
 
 }  // namespace
-}  // namespace oxlo::cli
+}  // namespace oxlo::transport

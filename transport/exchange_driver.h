@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <functional>
 
-#include "cli/device_session.h"
 #include "protocol/device_exchange.h"
+#include "transport/device_line.h"
 
-namespace oxlo::cli {
+namespace oxlo::transport {
 
 // How one conversation ended, for its owner.
 struct FinishedExchange {
@@ -27,7 +27,7 @@ void RunExchanges(DeviceLine& line, std::size_t count, int parallel,
                   const std::function<void(std::size_t, FinishedExchange)>& finish);
 
 // One exchange over `line`, or over a line of its own (port 2057) when null.
-// Throws transport::SocketError when the port is held.
+// Throws SocketError when the port is held.
 bool RunExchange(DeviceExchange& exchange, DeviceLine* line);
 
-}  // namespace oxlo::cli
+}  // namespace oxlo::transport

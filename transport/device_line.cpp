@@ -1,4 +1,4 @@
-#include "cli/device_session.h"
+#include "transport/device_line.h"
 
 #include <stdexcept>
 
@@ -6,14 +6,14 @@
 #include "protocol/fields.h"
 #include "protocol/frame.h"
 
-namespace oxlo::cli {
+namespace oxlo::transport {
 
-DeviceLine::DeviceLine(transport::Binding binding) : endpoint_({std::move(binding)}) {
+DeviceLine::DeviceLine(Binding binding) : endpoint_({std::move(binding)}) {
   endpoint_.SetBroadcastEnabled(true);
   endpoint_.DeliverOversize(true);
   // Many devices answer at once in a fleet run.
-  endpoint_.SetSocketReceiveBuffer(transport::kBurstReceiveBuffer);
-  endpoint_.SetReadHandler([this](const transport::Datagram& d) { OnDatagram(d); });
+  endpoint_.SetSocketReceiveBuffer(kBurstReceiveBuffer);
+  endpoint_.SetReadHandler([this](const Datagram& d) { OnDatagram(d); });
 }
 
 DeviceLine::~DeviceLine() {
@@ -29,7 +29,7 @@ void DeviceLine::Close() {
 }
 
 std::uint16_t DeviceLine::Port() const {
-  const std::optional<transport::Binding> bound = endpoint_.CurrentBinding();
+  const std::optional<Binding> bound = endpoint_.CurrentBinding();
   return bound ? bound->port : 0;
 }
 
@@ -61,7 +61,7 @@ void DeviceLine::Detach(DeviceSession* session) {
   if (it != sessions_.end() && it->second == session) sessions_.erase(it);
 }
 
-void DeviceLine::OnDatagram(const transport::Datagram& datagram) {
+void DeviceLine::OnDatagram(const Datagram& datagram) {
   // A cut datagram has no ETX, but its start still says whose it is.
   const std::optional<MacField> mac = MacOf(datagram.data);
   if (!mac) return;
@@ -71,7 +71,7 @@ void DeviceLine::OnDatagram(const transport::Datagram& datagram) {
 }
 
 DeviceSession::DeviceSession(const MacField& mac, const std::vector<std::uint8_t>& replyCodes,
-                             transport::Binding binding)
+                             Binding binding)
     : mac_(mac), own_line_(std::make_unique<DeviceLine>(std::move(binding))), line_(*own_line_) {
   for (std::uint8_t c : replyCodes) codes_.set(c);
 }
@@ -135,7 +135,7 @@ bool DeviceSession::OversizeReplyArrived() {
   return oversize_;
 }
 
-void DeviceSession::Take(const transport::Datagram& datagram) {
+void DeviceSession::Take(const Datagram& datagram) {
   if (datagram.truncated) {
     const Bytes& start = datagram.data;
     if (start.size() > kCodeOffset && codes_.test(start[kCodeOffset])) {
@@ -161,4 +161,4 @@ void DeviceSession::Take(const transport::Datagram& datagram) {
   arrived_.notify_one();
 }
 
-}  // namespace oxlo::cli
+}  // namespace oxlo::transport

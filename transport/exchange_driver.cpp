@@ -1,4 +1,4 @@
-#include "cli/exchange_driver.h"
+#include "transport/exchange_driver.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -12,7 +12,7 @@
 #include "protocol/frame.h"
 #include "protocol/settings_messages.h"
 
-namespace oxlo::cli {
+namespace oxlo::transport {
 namespace {
 
 using Clock = DeviceExchange::Clock;
@@ -85,8 +85,7 @@ void RunExchanges(DeviceLine& line, std::size_t count, int parallel,
       const std::size_t i = next++;
       auto flight = std::make_unique<InFlight>(InFlight{i, start(i), nullptr});
       flight->session = std::make_unique<DeviceSession>(line, flight->exchange.Mac(), codes);
-      flight->session->SetReplySink(
-          [&inbox, i](const transport::Datagram& d) { inbox.Push(i, d.data); });
+      flight->session->SetReplySink([&inbox, i](const Datagram& d) { inbox.Push(i, d.data); });
       flight->session->Open();
       flight->exchange.Start(Clock::now());
       flying.emplace(i, std::move(flight));
@@ -144,4 +143,4 @@ bool RunExchange(DeviceExchange& exchange, DeviceLine* line) {
   return oversize;
 }
 
-}  // namespace oxlo::cli
+}  // namespace oxlo::transport
