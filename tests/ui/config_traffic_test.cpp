@@ -111,7 +111,7 @@ TEST_F(ConfigTraffic, OpeningAndApplyOfATypedName) {
   ASSERT_TRUE(WaitFor([&] { return AllPanelsEnabled(); }));
   QLineEdit* name = form.findChild<QLineEdit*>("DeviceNameText");
   testing::Click(name);
-  name->selectAll();
+  testing::Key(form, Qt::Key_A, Qt::ControlModifier);
   testing::Type(form, "Renamed");
   ClickApply();
   ASSERT_TRUE(WaitFor([&] { return Applied(); })) << prompter.messages.size();
