@@ -136,6 +136,9 @@ class NotingEndpoint final : public oxlo::transport::DatagramEndpoint {
   void Open() override { inner_->Open(); }
   void Close() override { inner_->Close(); }
   bool IsActive() const override { return inner_->IsActive(); }
+  std::optional<oxlo::transport::Binding> CurrentBinding() const override {
+    return inner_->CurrentBinding();
+  }
   void Broadcast(oxlo::ByteView data, std::uint16_t port) override {
     inner_->Broadcast(data, port);
   }

@@ -306,4 +306,12 @@ std::chrono::milliseconds DeviceExchange::AckTimeLeft(Time now) const {
   return std::chrono::ceil<std::chrono::milliseconds>(ack_deadline_ - now);
 }
 
+std::vector<std::uint8_t> ExchangeReplyCodes() {
+  std::vector<std::uint8_t> codes{code::kApplyAck, code::kUReply, code::kDiscovery};
+  for (int k = 0; k < kReadRequestKindCount; ++k) {
+    codes.push_back(ReplyCode(static_cast<ReadRequestKind>(k)));
+  }
+  return codes;
+}
+
 }  // namespace oxlo

@@ -70,6 +70,9 @@ WritePlan PlanChange(const MacField& mac, const DeviceSettings& held, const Devi
 WritePlan PlanWholeWrite(const MacField& mac, const DeviceSettings& settings,
                          std::chrono::milliseconds pace = kFilterGroupPace);
 
+// Every reply code a conversation waits for: what its driver lets through.
+std::vector<std::uint8_t> ExchangeReplyCodes();
+
 // A datagram to send now.
 struct Outgoing {
   enum class Forget { kNothing, kEverything, kCode };

@@ -8,37 +8,52 @@
 
 namespace oxlo::transport {
 
-DeviceLine::DeviceLine(Binding binding) : endpoint_({std::move(binding)}) {
-  endpoint_.SetBroadcastEnabled(true);
-  endpoint_.DeliverOversize(true);
+namespace {
+
+std::unique_ptr<DatagramEndpoint> SocketFor(Binding binding) {
+  auto endpoint = std::make_unique<Endpoint>(std::vector<Binding>{std::move(binding)});
+  endpoint->DeliverOversize(true);
   // Many devices answer at once in a fleet run.
-  endpoint_.SetSocketReceiveBuffer(kBurstReceiveBuffer);
-  endpoint_.SetReadHandler([this](const Datagram& d) { OnDatagram(d); });
+  endpoint->SetSocketReceiveBuffer(kBurstReceiveBuffer);
+  return endpoint;
+}
+
+}  // namespace
+
+DeviceLine::DeviceLine(Binding binding) : DeviceLine(SocketFor(std::move(binding))) {}
+
+DeviceLine::DeviceLine(std::unique_ptr<DatagramEndpoint> endpoint) : endpoint_(std::move(endpoint)) {
+  endpoint_->SetBroadcastEnabled(true);
+  endpoint_->SetReadHandler([this](const Datagram& d) { OnDatagram(d); });
 }
 
 DeviceLine::~DeviceLine() {
   Close();
 }
 
+bool DeviceLine::IsOpen() const {
+  return endpoint_->IsActive();
+}
+
 void DeviceLine::Open() {
-  endpoint_.Open();
+  endpoint_->Open();
 }
 
 void DeviceLine::Close() {
-  endpoint_.Close();
+  endpoint_->Close();
 }
 
 std::uint16_t DeviceLine::Port() const {
-  const std::optional<Binding> bound = endpoint_.CurrentBinding();
+  const std::optional<Binding> bound = endpoint_->CurrentBinding();
   return bound ? bound->port : 0;
 }
 
 void DeviceLine::Broadcast(ByteView message) {
   if (!peer_host_.empty()) {
-    endpoint_.SendTo(peer_host_, peer_port_, message);
+    endpoint_->SendTo(peer_host_, peer_port_, message);
     return;
   }
-  endpoint_.Broadcast(message, kDevicePort);
+  endpoint_->Broadcast(message, kDevicePort);
 }
 
 void DeviceLine::AskDiscovery(std::chrono::steady_clock::time_point since) {

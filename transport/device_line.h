@@ -1,6 +1,6 @@
 // Talks to devices: port 2057 on every local address, messages broadcast to
 // the LAN, and each device's replies kept in arrival order for the
-// conversation with it.
+// conversation with it. The command line and the configuration window alike.
 #pragma once
 
 #include <bitset>
@@ -28,8 +28,10 @@ class DeviceSession;
 // to many devices at once over port 2057.
 class DeviceLine {
  public:
-  // `binding` is port 2057 on every address but in tests.
+  // `binding` is port 2057 on every address but in tests ...
   explicit DeviceLine(Binding binding = {"", kDevicePort});
+  // ... or any endpoint, not yet open, such as a window's.
+  explicit DeviceLine(std::unique_ptr<DatagramEndpoint> endpoint);
   ~DeviceLine();
   DeviceLine(const DeviceLine&) = delete;
   DeviceLine& operator=(const DeviceLine&) = delete;
@@ -37,7 +39,7 @@ class DeviceLine {
   // Binds the port; throws SocketError when it is held.
   void Open();
   void Close();
-  bool IsOpen() const { return endpoint_.IsActive(); }
+  bool IsOpen() const;
   // The port bound; 0 while closed.
   std::uint16_t Port() const;
   // To 255.255.255.255:2057.
@@ -66,7 +68,7 @@ class DeviceLine {
   std::mutex discovery_mutex_;
   std::chrono::steady_clock::time_point last_discovery_query_{};
   // Last, so its receiving thread stops before the members it reads go.
-  Endpoint endpoint_;
+  std::unique_ptr<DatagramEndpoint> endpoint_;
 };
 
 class DeviceSession {
@@ -84,6 +86,7 @@ class DeviceSession {
   DeviceSession(const DeviceSession&) = delete;
   DeviceSession& operator=(const DeviceSession&) = delete;
 
+  const MacField& Mac() const { return mac_; }
   // Starts taking replies (and binds its own line); throws
   // SocketError when the port is held.
   void Open();

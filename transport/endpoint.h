@@ -76,6 +76,8 @@ class DatagramEndpoint {
   virtual void Open() = 0;
   virtual void Close() = 0;
   virtual bool IsActive() const = 0;
+  // The binding sends leave from, with its actual port; nullopt while inactive.
+  virtual std::optional<Binding> CurrentBinding() const = 0;
   // Both throw SocketError(kEndpointNotOpen) while inactive: a send never
   // opens the endpoint behind its owner's back.
   virtual void Broadcast(ByteView data, std::uint16_t port) = 0;
@@ -124,8 +126,7 @@ class Endpoint final : public DatagramEndpoint {
   void SendTo(std::string_view host, std::uint16_t port, ByteView data) override;
 
   const std::vector<Binding>& Bindings() const { return bindings_; }
-  // The binding sends leave from, with its actual port; nullopt while inactive.
-  std::optional<Binding> CurrentBinding() const;
+  std::optional<Binding> CurrentBinding() const override;
   // The broadcast option of the current socket as the kernel has it.
   bool SocketBroadcastOption() const;
 

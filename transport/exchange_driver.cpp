@@ -17,15 +17,6 @@ namespace {
 
 using Clock = DeviceExchange::Clock;
 
-// Every code a settings conversation waits for.
-std::vector<std::uint8_t> ExchangeReplyCodes() {
-  std::vector<std::uint8_t> codes{code::kApplyAck, code::kUReply, code::kDiscovery};
-  for (int k = 0; k < kReadRequestKindCount; ++k) {
-    codes.push_back(ReplyCode(static_cast<ReadRequestKind>(k)));
-  }
-  return codes;
-}
-
 // The replies of every device in flight, in arrival order, for the stepping
 // thread; filled by the line's receiving thread.
 class Inbox {

@@ -63,7 +63,7 @@ TEST_F(ConfigWindow, OpeningSendsElevenRequestsInKindOrder) {
   EXPECT_EQ(Child<QLabel>("VersionLabel")->text(), "1.0.1");
   for (int n = 1; n <= 4; ++n) EXPECT_FALSE(PanelEnabled(n)) << n;
   EXPECT_EQ(Child<QTabWidget>("ConfigTab")->currentIndex(), 0);
-  EXPECT_TRUE(form.ConfigUDP().IsActive());
+  EXPECT_TRUE(form.Line().IsOpen());
 }
 
 TEST_F(ConfigWindow, IgnoresOtherDevicesShortDatagramsAndItsOwnRequests) {
@@ -373,7 +373,7 @@ TEST_F(ConfigWindow, TheAcknowledgementIsLostOnTheFifthTick) {
   EXPECT_EQ(prompter.messages, std::vector<QString>{"Connection Lost. Please try again."});
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(form.result(), QDialog::Accepted);
-  EXPECT_FALSE(form.ConfigUDP().IsActive());
+  EXPECT_FALSE(form.Line().IsOpen());
 }
 
 TEST_F(ConfigWindow, ClosingStopsTheCountdownAndGivesCancelWithoutChanges) {
@@ -388,7 +388,7 @@ TEST_F(ConfigWindow, ClosingStopsTheCountdownAndGivesCancelWithoutChanges) {
   Open();
   QTest::mouseClick(Child<QPushButton>("FlatButton2"), Qt::LeftButton);
   EXPECT_EQ(form.result(), QDialog::Rejected);
-  EXPECT_FALSE(form.ConfigUDP().IsActive());
+  EXPECT_FALSE(form.Line().IsOpen());
 }
 
 TEST(CanTabBuild, ValidatesIdentifierThenMaskAgainstTheFormat) {
@@ -604,7 +604,7 @@ TEST_F(ConfigWindow, ClosingDuringTheBulkSendStopsItWithoutTheApplyCommand) {
   ClickApply();
   EXPECT_TRUE(panel_shown);
   EXPECT_EQ(Codes(network.Sent()), (std::vector<std::uint8_t>{'N', 'O', 'C'}));
-  EXPECT_FALSE(form.ConfigUDP().IsActive());
+  EXPECT_FALSE(form.Line().IsOpen());
   EXPECT_FALSE(Child<QWidget>("PanelFilterSend")->isVisibleTo(&form));
   EXPECT_NE(form.ExchangePhase(), DeviceExchange::Phase::kAwaitingAck);
 }
@@ -777,7 +777,7 @@ TEST_F(ConfigFromList, ConfigWithAChangeSearchesAgain) {
 TEST_F(ConfigFromList, ADoubleClickOpensWithoutModalityAndHoldsThePort) {
   detect.RGridDblClick();
   EXPECT_TRUE(form.isVisible());
-  EXPECT_TRUE(form.ConfigUDP().IsActive());
+  EXPECT_TRUE(form.Line().IsOpen());
   detect.FlatButton2Click();
   EXPECT_EQ(prompter.messages,
             std::vector<QString>{"Could not bind socket. Address and port are already in use."});

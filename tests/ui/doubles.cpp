@@ -64,6 +64,10 @@ class FakeEndpoint final : public transport::DatagramEndpoint {
     network_.Closed(this);
   }
   bool IsActive() const override { return active_; }
+  std::optional<transport::Binding> CurrentBinding() const override {
+    if (!active_) return std::nullopt;
+    return transport::Binding{"", default_port_};
+  }
   void Broadcast(ByteView data, std::uint16_t port) override {
     Send(transport::kBroadcastAddress, port, data);
   }

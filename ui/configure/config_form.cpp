@@ -40,7 +40,7 @@ TConfigForm::TConfigForm(Prompter& prompter, class Network& network, QWidget* pa
     : QDialog(parent, kFixedWindowFlags),
       prompter_(prompter),
       timing_(std::move(timing)),
-      config_udp_(network.MakeDeviceEndpoint()),
+      line_(std::make_unique<transport::DeviceLine>(network.MakeDeviceEndpoint())),
       inbox_(new DatagramInbox(this)) {
   setObjectName("TConfigForm");
   setWindowTitle("Configure");
@@ -107,8 +107,6 @@ TConfigForm::TConfigForm(Prompter& prompter, class Network& network, QWidget* pa
   connect(can_tab_, &CanTab::CANGridValueChanged, this, [this] { SetFlag(SettingGroup::kCan); });
   connect(filter_tab_, &FilterTab::Changed, this, [this] { SetFlag(SettingGroup::kFilters); });
 
-  config_udp_->SetDefaultPort(kDevicePort);
-  config_udp_->SetReadHandler([this](const transport::Datagram& d) { inbox_->Push(d); });
   connect(inbox_, &DatagramInbox::Received, this, [this](const transport::Datagram& d) {
     // A datagram that cannot be handled is dropped without a word.
     try {
@@ -119,7 +117,8 @@ TConfigForm::TConfigForm(Prompter& prompter, class Network& network, QWidget* pa
 }
 
 TConfigForm::~TConfigForm() {
-  config_udp_->Close();
+  session_.reset();
+  line_->Close();
 }
 
 MacField TConfigForm::DeviceMac() const {
@@ -147,7 +146,7 @@ void TConfigForm::OpenForDevice(const QString& model, const QString& mac, const 
     panel->setEnabled(false);
   }
   // Port 2057 is held before the window shows, or the error says why not.
-  if (!config_udp_->IsActive()) config_udp_->Open();
+  OpenLine();
   StartExchange(DeviceExchange::Read(DeviceMac(), WindowExchangeTiming()));
   ConfigTab->setCurrentIndex(0);
 }
@@ -244,10 +243,19 @@ void TConfigForm::SendReadRequest(ReadRequestKind kind) {
   BroadcastToDevices(BuildReadRequest(kind, DeviceMac()));
 }
 
+void TConfigForm::OpenLine() {
+  if (!line_->IsOpen()) line_->Open();
+  const MacField mac = DeviceMac();
+  if (session_ && session_->Mac() == mac) return;
+  session_.reset();
+  session_ = std::make_unique<transport::DeviceSession>(*line_, mac, ExchangeReplyCodes());
+  session_->SetReplySink([inbox = inbox_](const transport::Datagram& d) { inbox->Push(d); });
+  session_->Open();
+}
+
 void TConfigForm::BroadcastToDevices(const Bytes& message) {
-  if (!config_udp_->IsActive()) config_udp_->Open();
-  config_udp_->SetBroadcastEnabled(true);
-  config_udp_->Broadcast(message, kDevicePort);
+  OpenLine();
+  line_->Broadcast(message);
 }
 
 void TConfigForm::SendGroup(SettingGroup group) {
@@ -525,12 +533,9 @@ std::optional<DeviceExchange::Phase> TConfigForm::ExchangePhase() const {
 }
 
 void TConfigForm::ForgetQueued(std::optional<std::uint8_t> replyCode) {
-  const MacField mac = DeviceMac();
-  inbox_->ForgetWhere([&mac, replyCode](const transport::Datagram& d) {
-    if (replyCode && (d.data.size() <= kCodeOffset || d.data[kCodeOffset] != *replyCode)) {
-      return false;
-    }
-    return MacOf(d.data) == mac;
+  // The inbox holds this device's replies only.
+  inbox_->ForgetWhere([replyCode](const transport::Datagram& d) {
+    return !replyCode || (d.data.size() > kCodeOffset && d.data[kCodeOffset] == *replyCode);
   });
 }
 
@@ -543,7 +548,8 @@ void TConfigForm::done(int) {
   apply_after_opening_.reset();
   TimerExchange->stop();
   PanelFilterSend->hide();
-  config_udp_->Close();
+  session_.reset();
+  line_->Close();
   inbox_->Forget();
   const bool changed =
       std::find(change_flags_.begin(), change_flags_.end(), true) != change_flags_.end();
@@ -552,7 +558,6 @@ void TConfigForm::done(int) {
 }
 
 void TConfigForm::ConfigUDPUDPRead(const transport::Datagram& datagram) {
-  if (MacOf(datagram.data) != DeviceMac()) return;
   const std::optional<DeviceExchange::Phase> phase = ExchangePhase();
   if (phase == DeviceExchange::Phase::kReadingBack ||
       phase == DeviceExchange::Phase::kCheckingShown) {

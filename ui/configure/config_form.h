@@ -19,7 +19,7 @@
 #include "protocol/discovery.h"
 #include "protocol/settings_messages.h"
 #include "protocol/settings_write.h"
-#include "transport/endpoint.h"
+#include "transport/device_line.h"
 #include "ui/common/datagram_inbox.h"
 
 class QLabel;
@@ -103,7 +103,7 @@ class TConfigForm : public QDialog {
   std::optional<DeviceExchange::Phase> ExchangePhase() const;
   bool CanCheckFailed() const { return can_check_failed_; }
   FilterTable& Filters() { return filter_table_; }
-  transport::DatagramEndpoint& ConfigUDP() { return *config_udp_; }
+  transport::DeviceLine& Line() { return *line_; }
   MacField DeviceMac() const;
 
   NetworkTab& NetworkPage() { return *network_tab_; }
@@ -125,7 +125,9 @@ class TConfigForm : public QDialog {
   bool FillNetwork(const NetworkReply& reply);
   // The settings file's bytes for what the tabs and the table hold now.
   Bytes SettingsFileOfTabs() const;
-  // Opens ConfigUDP on port 2057 if needed and broadcasts with broadcasting on.
+  // Opens the line on port 2057 if needed, with this device's replies
+  // going to the inbox; throws SocketError when the port is held.
+  void OpenLine();
   void BroadcastToDevices(const Bytes& message);
   // The messages of `steps` as the tabs hold them; a group the checks
   // refuse shows why and is read back from the device instead.
@@ -146,8 +148,10 @@ class TConfigForm : public QDialog {
 
   Prompter& prompter_;
   ConfigTiming timing_;
-  std::unique_ptr<transport::DatagramEndpoint> config_udp_;
-  // Takes ConfigUDP's datagrams to the UI thread; forgets them at each close.
+  std::unique_ptr<transport::DeviceLine> line_;
+  // This device's replies on the line, while the window is open.
+  std::unique_ptr<transport::DeviceSession> session_;
+  // Takes the session's replies to the UI thread; forgets them at each close.
   DatagramInbox* inbox_;
 
   ChangedGroups change_flags_{};
