@@ -22,7 +22,8 @@ std::unique_ptr<DatagramEndpoint> SocketFor(Binding binding) {
 
 DeviceLine::DeviceLine(Binding binding) : DeviceLine(SocketFor(std::move(binding))) {}
 
-DeviceLine::DeviceLine(std::unique_ptr<DatagramEndpoint> endpoint) : endpoint_(std::move(endpoint)) {
+DeviceLine::DeviceLine(std::unique_ptr<DatagramEndpoint> endpoint)
+    : endpoint_(std::move(endpoint)) {
   endpoint_->SetBroadcastEnabled(true);
   endpoint_->SetReadHandler([this](const Datagram& d) { OnDatagram(d); });
 }
