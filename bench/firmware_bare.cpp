@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "bench/bench_clock.h"
-#include "protocol/bytes.h"
-#include "protocol/firmware.h"
-#include "protocol/frame.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/bytes.h"
+#include "protocol/wire/frame.h"
 
 namespace {
 

@@ -33,9 +33,9 @@
 
 #include "bench/bench_clock.h"
 #include "bench/bench_prompter.h"
-#include "protocol/bytes.h"
-#include "protocol/firmware.h"
-#include "protocol/frame.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/bytes.h"
+#include "protocol/wire/frame.h"
 #include "ui/common/desktop.h"
 #include "ui/common/network.h"
 #include "ui/common/pacer.h"

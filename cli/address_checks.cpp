@@ -5,7 +5,7 @@
 #include <set>
 #include <utility>
 
-#include "protocol/fields.h"
+#include "protocol/wire/fields.h"
 #include "transport/endpoint.h"
 
 namespace oxlo::cli {

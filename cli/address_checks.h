@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cli/settings_exchange.h"
-#include "protocol/network_diagnosis.h"
-#include "protocol/settings_document.h"
+#include "protocol/network/diagnosis.h"
+#include "protocol/settings/settings_document.h"
 
 namespace oxlo::cli {
 

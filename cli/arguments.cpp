@@ -4,8 +4,8 @@
 #include <cctype>
 #include <cmath>
 
-#include "protocol/address_check.h"
-#include "protocol/fields.h"
+#include "protocol/settings/address_check.h"
+#include "protocol/wire/fields.h"
 
 namespace oxlo::cli {
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "protocol/bytes.h"
+#include "protocol/wire/bytes.h"
 
 namespace oxlo::cli {
 

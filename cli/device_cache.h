@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "protocol/network_diagnosis.h"
+#include "protocol/network/diagnosis.h"
 
 namespace oxlo::cli {
 

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "protocol/frame.h"
+#include "protocol/wire/frame.h"
 
 namespace oxlo::cli {
 

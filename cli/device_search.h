@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/discovery.h"
-#include "protocol/network_diagnosis.h"
+#include "protocol/network/diagnosis.h"
+#include "protocol/wire/discovery.h"
 #include "transport/endpoint.h"
 
 namespace oxlo::cli {

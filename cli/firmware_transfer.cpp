@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <thread>
 
-#include "protocol/conversion_error.h"
-#include "protocol/discovery.h"
-#include "protocol/frame.h"
+#include "protocol/wire/conversion_error.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/frame.h"
 #include "transport/comeback_replies.h"
 #include "transport/device_line.h"
 #include "transport/firmware_driver.h"

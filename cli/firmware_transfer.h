@@ -8,9 +8,9 @@
 #include <string>
 
 #include "cli/upload_progress.h"
-#include "protocol/bytes.h"
-#include "protocol/firmware.h"
-#include "protocol/firmware_rollout.h"
+#include "protocol/conversation/firmware_rollout.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/bytes.h"
 #include "transport/endpoint.h"
 #include "transport/files.h"
 

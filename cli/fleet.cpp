@@ -5,7 +5,7 @@
 
 #include "cli/arguments.h"
 #include "cli/output.h"
-#include "protocol/fields.h"
+#include "protocol/wire/fields.h"
 #include "transport/exchange_driver.h"
 
 namespace oxlo::cli {

@@ -13,8 +13,8 @@
 
 #include "cli/inventory.h"
 #include "cli/settings_exchange.h"
-#include "protocol/discovery.h"
-#include "protocol/settings_document.h"
+#include "protocol/settings/settings_document.h"
+#include "protocol/wire/discovery.h"
 
 namespace oxlo::cli {
 

@@ -8,8 +8,8 @@
 #include <unordered_map>
 
 #include "cli/output.h"
-#include "protocol/fields.h"
-#include "protocol/frame.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
 #include "transport/device_line.h"
 
 namespace oxlo::cli {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "cli/inventory.h"
-#include "protocol/firmware_rollout.h"
-#include "protocol/network_diagnosis.h"
-#include "protocol/settings_document.h"
+#include "protocol/conversation/firmware_rollout.h"
+#include "protocol/network/diagnosis.h"
+#include "protocol/settings/settings_document.h"
 #include "transport/endpoint.h"
 #include "transport/firmware_fleet.h"
 

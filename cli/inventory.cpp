@@ -12,7 +12,7 @@
 #include <unordered_map>
 
 #include "cli/arguments.h"
-#include "protocol/fields.h"
+#include "protocol/wire/fields.h"
 
 namespace oxlo::cli {
 namespace {

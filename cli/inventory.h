@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/bytes.h"
-#include "protocol/settings_document.h"
+#include "protocol/settings/settings_document.h"
+#include "protocol/wire/bytes.h"
 
 namespace oxlo::cli {
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <span>
 
-#include "protocol/code_names.h"
-#include "protocol/fields.h"
-#include "protocol/settings_document.h"
+#include "protocol/settings/code_names.h"
+#include "protocol/settings/settings_document.h"
+#include "protocol/wire/fields.h"
 
 namespace oxlo::cli {
 namespace {

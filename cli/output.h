@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "cli/settings_exchange.h"
-#include "protocol/device_settings.h"
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
-#include "protocol/network_diagnosis.h"
+#include "protocol/network/diagnosis.h"
+#include "protocol/settings/device_settings.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
 
 namespace oxlo::cli {
 

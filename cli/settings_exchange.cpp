@@ -1,7 +1,7 @@
 #include "cli/settings_exchange.h"
 
 #include "cli/output.h"
-#include "protocol/fields.h"
+#include "protocol/wire/fields.h"
 #include "transport/endpoint.h"
 #include "transport/exchange_driver.h"
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "protocol/bytes.h"
-#include "protocol/device_exchange.h"
-#include "protocol/device_settings.h"
-#include "protocol/settings_document.h"
-#include "protocol/settings_write.h"
+#include "protocol/conversation/device_exchange.h"
+#include "protocol/conversation/settings_write.h"
+#include "protocol/settings/device_settings.h"
+#include "protocol/settings/settings_document.h"
+#include "protocol/wire/bytes.h"
 #include "transport/device_line.h"
 
 namespace oxlo::cli {

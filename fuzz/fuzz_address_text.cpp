@@ -11,9 +11,9 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "protocol/address_check.h"
-#include "protocol/fields.h"
-#include "protocol/text_numbers.h"
+#include "protocol/settings/address_check.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/text_numbers.h"
 
 namespace oxlo::fuzz {
 namespace {

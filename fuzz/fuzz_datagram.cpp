@@ -12,17 +12,17 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "protocol/address_check.h"
-#include "protocol/can_messages.h"
-#include "protocol/device_replies.h"
-#include "protocol/device_side.h"
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
-#include "protocol/firmware.h"
-#include "protocol/frame.h"
-#include "protocol/settings_file.h"
-#include "protocol/settings_messages.h"
-#include "protocol/text_numbers.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/settings/address_check.h"
+#include "protocol/settings/settings_file.h"
+#include "protocol/wire/can_messages.h"
+#include "protocol/wire/device_replies.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
+#include "protocol/wire/settings_messages.h"
+#include "protocol/wire/text_numbers.h"
 
 namespace oxlo::fuzz {
 namespace {

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "protocol/device_side.h"
-#include "protocol/firmware.h"
-#include "protocol/frame.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/frame.h"
 
 namespace oxlo::fuzz {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "protocol/settings_document.h"
+#include "protocol/settings/settings_document.h"
 
 namespace oxlo::fuzz {
 namespace {

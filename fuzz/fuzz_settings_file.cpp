@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "fuzz/fuzz_support.h"
-#include "protocol/settings_file.h"
+#include "protocol/settings/settings_file.h"
 
 namespace oxlo::fuzz {
 namespace {

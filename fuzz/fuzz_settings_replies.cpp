@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "protocol/device_replies.h"
-#include "protocol/device_settings.h"
-#include "protocol/device_side.h"
+#include "protocol/settings/device_settings.h"
+#include "protocol/wire/device_replies.h"
+#include "protocol/wire/device_side.h"
 
 namespace oxlo::fuzz {
 namespace {

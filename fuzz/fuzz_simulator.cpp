@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "protocol/device_replies.h"
-#include "protocol/device_settings.h"
-#include "protocol/discovery.h"
-#include "protocol/firmware.h"
-#include "protocol/settings_messages.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/settings/device_settings.h"
+#include "protocol/wire/device_replies.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/settings_messages.h"
 #include "sim/device.h"
 #include "sim/simulator.h"
 

@@ -12,9 +12,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "protocol/bytes.h"
-#include "protocol/conversion_error.h"
-#include "protocol/frame.h"
+#include "protocol/wire/bytes.h"
+#include "protocol/wire/conversion_error.h"
+#include "protocol/wire/frame.h"
 
 namespace oxlo::fuzz {
 

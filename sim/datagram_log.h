@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "protocol/bytes.h"
+#include "protocol/wire/bytes.h"
 
 namespace oxlo::sim {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/bytes.h"
-#include "protocol/can_messages.h"
-#include "protocol/device_side.h"
-#include "protocol/settings_messages.h"
+#include "protocol/wire/bytes.h"
+#include "protocol/wire/can_messages.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/settings_messages.h"
 #include "sim/upgrade.h"
 
 namespace oxlo::sim {

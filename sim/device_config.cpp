@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "protocol/fields.h"
+#include "protocol/wire/fields.h"
 
 namespace oxlo::sim {
 namespace {

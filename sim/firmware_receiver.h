@@ -10,9 +10,9 @@
 #include <string>
 #include <utility>
 
-#include "protocol/bytes.h"
-#include "protocol/device_side.h"
-#include "protocol/firmware.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/bytes.h"
+#include "protocol/wire/device_side.h"
 
 namespace oxlo::sim {
 

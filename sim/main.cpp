@@ -11,7 +11,7 @@
 #include <string>
 
 #include "oxlo/version.h"
-#include "protocol/fields.h"
+#include "protocol/wire/fields.h"
 #include "sim/datagram_log.h"
 #include "sim/device_config.h"
 #include "sim/reply_sender.h"

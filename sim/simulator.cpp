@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
-#include "protocol/frame.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
 
 namespace oxlo::sim {
 namespace {

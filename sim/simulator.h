@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "protocol/bytes.h"
+#include "protocol/wire/bytes.h"
 #include "sim/device.h"
 #include "sim/faults.h"
 #include "sim/firmware_receiver.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/network_diagnosis.h"
+#include "protocol/network/host_network.h"
 
 namespace oxlo::transport {
 

@@ -1,6 +1,6 @@
 #include "transport/comeback_replies.h"
 
-#include "protocol/discovery.h"
+#include "protocol/wire/discovery.h"
 
 namespace oxlo::transport {
 

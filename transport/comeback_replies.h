@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 
-#include "protocol/bytes.h"
-#include "protocol/firmware_rollout.h"
+#include "protocol/conversation/firmware_rollout.h"
+#include "protocol/wire/bytes.h"
 
 namespace oxlo::transport {
 

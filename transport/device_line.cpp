@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
-#include "protocol/frame.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
 
 namespace oxlo::transport {
 

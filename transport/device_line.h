@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "protocol/bytes.h"
+#include "protocol/wire/bytes.h"
 #include "transport/endpoint.h"
 
 namespace oxlo::transport {

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/bytes.h"
-#include "protocol/network_diagnosis.h"
+#include "protocol/network/host_network.h"
+#include "protocol/wire/bytes.h"
 #include "transport/descriptor.h"
 
 namespace oxlo::transport {

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/frame.h"
-#include "protocol/settings_messages.h"
+#include "protocol/wire/frame.h"
+#include "protocol/wire/settings_messages.h"
 
 namespace oxlo::transport {
 namespace {

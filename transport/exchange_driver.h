@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <functional>
 
-#include "protocol/device_exchange.h"
+#include "protocol/conversation/device_exchange.h"
 #include "transport/device_line.h"
 
 namespace oxlo::transport {

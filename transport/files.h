@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <span>
 
-#include "protocol/bytes.h"
-#include "protocol/firmware.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/bytes.h"
 #include "transport/descriptor.h"
 
 namespace oxlo::transport {

@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "protocol/bytes.h"
-#include "protocol/firmware.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/bytes.h"
 #include "transport/endpoint.h"
 
 namespace oxlo::transport {

@@ -4,10 +4,10 @@
 #include <stdexcept>
 #include <utility>
 
-#include "protocol/conversion_error.h"
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
-#include "protocol/frame.h"
+#include "protocol/wire/conversion_error.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
 #include "transport/comeback_replies.h"
 
 namespace oxlo::transport {

@@ -19,8 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "protocol/firmware.h"
-#include "protocol/firmware_rollout.h"
+#include "protocol/conversation/firmware_rollout.h"
+#include "protocol/conversation/firmware_upload.h"
 #include "transport/endpoint.h"
 #include "transport/firmware_driver.h"
 

@@ -10,7 +10,7 @@
 #include "cli/device_search.h"
 #include "cli/exit_codes.h"
 #include "cli/settings_exchange.h"
-#include "protocol/discovery.h"
+#include "protocol/wire/discovery.h"
 #include "transport/endpoint.h"
 
 namespace oxlo::cli {

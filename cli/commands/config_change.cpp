@@ -13,8 +13,8 @@
 #include "cli/device_search.h"
 #include "cli/output.h"
 #include "cli/settings_exchange.h"
-#include "protocol/settings_file.h"
-#include "protocol/settings_write.h"
+#include "protocol/conversation/settings_write.h"
+#include "protocol/settings/settings_file.h"
 #include "transport/files.h"
 
 namespace oxlo::cli {

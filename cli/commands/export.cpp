@@ -6,7 +6,7 @@
 #include "cli/commands/shared.h"
 #include "cli/commands/subcommands.h"
 #include "cli/settings_exchange.h"
-#include "protocol/settings_file.h"
+#include "protocol/settings/settings_file.h"
 #include "transport/files.h"
 
 namespace oxlo::cli {

@@ -12,7 +12,7 @@
 #include "cli/exit_codes.h"
 #include "cli/firmware_transfer.h"
 #include "cli/upload_progress.h"
-#include "protocol/fields.h"
+#include "protocol/wire/fields.h"
 #include "transport/files.h"
 
 namespace oxlo::cli {

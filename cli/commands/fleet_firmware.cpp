@@ -22,7 +22,7 @@
 #include "cli/output.h"
 #include "cli/settings_exchange.h"
 #include "cli/upload_progress.h"
-#include "protocol/firmware.h"
+#include "protocol/conversation/firmware_upload.h"
 #include "transport/endpoint.h"
 #include "transport/files.h"
 #include "transport/firmware_fleet.h"

@@ -8,7 +8,7 @@
 #include <limits>
 #include <sstream>
 
-#include "protocol/firmware.h"
+#include "protocol/conversation/firmware_upload.h"
 
 namespace oxlo::cli {
 namespace {

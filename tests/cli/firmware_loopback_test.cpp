@@ -13,9 +13,9 @@
 
 #include "cli/firmware_transfer.h"
 #include "cli/fleet_firmware.h"
-#include "protocol/device_side.h"
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
 #include "sim/reply_sender.h"
 #include "sim/simulator.h"
 #include "transport/device_line.h"

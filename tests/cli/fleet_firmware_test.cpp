@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/fields.h"
+#include "protocol/wire/fields.h"
 
 namespace oxlo::cli {
 namespace {

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <set>
 
-#include "protocol/frame.h"
-#include "protocol/settings_document.h"
+#include "protocol/settings/settings_document.h"
+#include "protocol/wire/frame.h"
 #include "sim/reply_sender.h"
 #include "sim/simulator.h"
 

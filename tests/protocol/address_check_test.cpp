@@ -1,4 +1,4 @@
-#include "protocol/address_check.h"
+#include "protocol/settings/address_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "protocol/can_messages.h"
+#include "protocol/wire/can_messages.h"
 
 #include <gtest/gtest.h>
 
-#include "protocol/conversion_error.h"
-#include "protocol/device_replies.h"
-#include "protocol/device_side.h"
+#include "protocol/wire/conversion_error.h"
+#include "protocol/wire/device_replies.h"
+#include "protocol/wire/device_side.h"
 #include "test_bytes.h"
 
 namespace oxlo {

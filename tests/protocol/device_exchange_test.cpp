@@ -1,7 +1,7 @@
 // The settings conversation with one device, driven on a virtual clock
 // against a small device: the pacing of what goes, the rounds that ask
 // again, and each way a write can end.
-#include "protocol/device_exchange.h"
+#include "protocol/conversation/device_exchange.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include <set>
 #include <stdexcept>
 
-#include "protocol/can_messages.h"
-#include "protocol/device_side.h"
-#include "protocol/frame.h"
-#include "protocol/settings_messages.h"
+#include "protocol/wire/can_messages.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/frame.h"
+#include "protocol/wire/settings_messages.h"
 #include "tests/support/sample_settings.h"
 
 namespace oxlo {

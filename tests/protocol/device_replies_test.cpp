@@ -1,9 +1,9 @@
 // The read plan, and every datagram a device sends turned into one typed reply.
-#include "protocol/device_replies.h"
+#include "protocol/wire/device_replies.h"
 
 #include <gtest/gtest.h>
 
-#include "protocol/device_side.h"
+#include "protocol/wire/device_side.h"
 #include "tests/protocol/test_bytes.h"
 #include "tests/support/sample_settings.h"
 

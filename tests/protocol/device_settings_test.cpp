@@ -1,12 +1,12 @@
 // Gathering a device's replies, and the settings file both ways.
-#include "protocol/device_settings.h"
+#include "protocol/settings/device_settings.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "protocol/frame.h"
-#include "protocol/settings_file.h"
+#include "protocol/settings/settings_file.h"
+#include "protocol/wire/frame.h"
 #include "tests/support/sample_settings.h"
 
 namespace oxlo {

@@ -1,10 +1,10 @@
-#include "protocol/device_side.h"
+#include "protocol/wire/device_side.h"
 
 #include <gtest/gtest.h>
 
-#include "protocol/discovery.h"
-#include "protocol/firmware.h"
-#include "protocol/frame.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/frame.h"
 #include "test_bytes.h"
 
 namespace oxlo {

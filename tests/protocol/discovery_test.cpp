@@ -1,4 +1,4 @@
-#include "protocol/discovery.h"
+#include "protocol/wire/discovery.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/conversion_error.h"
-#include "protocol/device_side.h"
-#include "protocol/frame.h"
+#include "protocol/wire/conversion_error.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/frame.h"
 #include "test_bytes.h"
 
 namespace oxlo {

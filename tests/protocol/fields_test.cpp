@@ -1,8 +1,8 @@
-#include "protocol/fields.h"
+#include "protocol/wire/fields.h"
 
 #include <gtest/gtest.h>
 
-#include "protocol/conversion_error.h"
+#include "protocol/wire/conversion_error.h"
 
 namespace oxlo {
 namespace {

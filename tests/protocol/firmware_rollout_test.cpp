@@ -1,4 +1,4 @@
-#include "protocol/firmware_rollout.h"
+#include "protocol/conversation/firmware_rollout.h"
 
 #include <gtest/gtest.h>
 

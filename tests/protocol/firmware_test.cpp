@@ -1,12 +1,11 @@
-#include "protocol/firmware.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <numeric>
 
-#include "protocol/conversion_error.h"
-#include "protocol/device_side.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/conversion_error.h"
+#include "protocol/wire/device_side.h"
 #include "test_bytes.h"
 
 namespace oxlo {

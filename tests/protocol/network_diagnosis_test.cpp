@@ -1,12 +1,12 @@
 // What the diagnosis says of listed devices, and the addresses it suggests.
-#include "protocol/network_diagnosis.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "protocol/network/diagnosis.h"
 
 namespace oxlo {
 namespace {

@@ -1,10 +1,10 @@
 // The refusals the window and the settings documents share: where each
 // boundary lies, and the text the operator reads.
-#include "protocol/setting_checks.h"
+#include "protocol/settings/setting_checks.h"
 
 #include <gtest/gtest.h>
 
-#include "protocol/code_names.h"
+#include "protocol/settings/code_names.h"
 
 namespace oxlo {
 namespace {

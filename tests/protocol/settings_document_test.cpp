@@ -1,7 +1,7 @@
 // Settings as a document: nothing lost between a device and a document, a
 // change touches only its keys, and every value the window refuses is
 // refused here with its message and key.
-#include "protocol/settings_document.h"
+#include "protocol/settings/settings_document.h"
 
 #include <gtest/gtest.h>
 

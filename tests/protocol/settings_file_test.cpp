@@ -1,9 +1,9 @@
 // The settings file's filter section and its split into sections.
-#include "protocol/settings_file.h"
+#include "protocol/settings/settings_file.h"
 
 #include <gtest/gtest.h>
 
-#include "protocol/conversion_error.h"
+#include "protocol/wire/conversion_error.h"
 #include "tests/protocol/test_bytes.h"
 
 namespace oxlo {

@@ -1,9 +1,9 @@
-#include "protocol/settings_messages.h"
+#include "protocol/wire/settings_messages.h"
 
 #include <gtest/gtest.h>
 
-#include "protocol/device_side.h"
-#include "protocol/fields.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/fields.h"
 #include "test_bytes.h"
 
 namespace oxlo {

@@ -1,14 +1,14 @@
 // Which messages a settings write sends, with which pauses, and the wait for
 // the acknowledgement of the apply command.
-#include "protocol/settings_write.h"
+#include "protocol/conversation/settings_write.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
-#include "protocol/device_side.h"
-#include "protocol/frame.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/frame.h"
 #include "tests/support/sample_settings.h"
 
 namespace oxlo {

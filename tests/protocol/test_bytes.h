@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/bytes.h"
+#include "protocol/wire/bytes.h"
 
 namespace oxlo::testing {
 

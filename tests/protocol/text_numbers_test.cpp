@@ -1,8 +1,8 @@
-#include "protocol/text_numbers.h"
+#include "protocol/wire/text_numbers.h"
 
 #include <gtest/gtest.h>
 
-#include "protocol/conversion_error.h"
+#include "protocol/wire/conversion_error.h"
 
 namespace oxlo {
 namespace {

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <fstream>
 
-#include "protocol/fields.h"
+#include "protocol/wire/fields.h"
 #include "sim_test_support.h"
 
 namespace oxlo::sim {

@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "oxlo/version.h"
-#include "protocol/device_side.h"
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
-#include "protocol/firmware.h"
-#include "protocol/settings_messages.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/settings_messages.h"
 #include "sim_test_support.h"
 #include "transport/endpoint.h"
 

@@ -12,8 +12,8 @@
 #include <iterator>
 #include <string>
 
-#include "protocol/bytes.h"
-#include "protocol/firmware.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/bytes.h"
 
 namespace oxlo::sim::testing {
 

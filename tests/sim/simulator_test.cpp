@@ -8,14 +8,14 @@
 #include <random>
 #include <set>
 
-#include "protocol/can_messages.h"
-#include "protocol/device_side.h"
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
-#include "protocol/firmware.h"
-#include "protocol/frame.h"
-#include "protocol/settings_messages.h"
-#include "protocol/text_numbers.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/can_messages.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
+#include "protocol/wire/settings_messages.h"
+#include "protocol/wire/text_numbers.h"
 #include "sim_test_support.h"
 #include "tests/protocol/test_bytes.h"
 

@@ -10,11 +10,11 @@
 #include <QTest>
 #include <chrono>
 
-#include "protocol/can_messages.h"
-#include "protocol/device_side.h"
-#include "protocol/fields.h"
-#include "protocol/settings_messages.h"
-#include "protocol/text_numbers.h"
+#include "protocol/wire/can_messages.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/settings_messages.h"
+#include "protocol/wire/text_numbers.h"
 #include "sim/simulator.h"
 #include "tests/support/sample_settings.h"
 #include "tests/ui/doubles.h"

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "protocol/device_settings.h"
-#include "protocol/device_side.h"
-#include "protocol/settings_messages.h"
+#include "protocol/settings/device_settings.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/settings_messages.h"
 
 namespace oxlo::testing {
 

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <thread>
 
-#include "protocol/device_side.h"
-#include "protocol/firmware.h"
-#include "protocol/frame.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/frame.h"
 #include "tests/support/arrival_stamps.h"
 #include "transport/firmware_driver.h"
 

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/conversion_error.h"
-#include "protocol/device_side.h"
+#include "protocol/wire/conversion_error.h"
+#include "protocol/wire/device_side.h"
 #include "tests/protocol/test_bytes.h"
 
 namespace oxlo::transport {

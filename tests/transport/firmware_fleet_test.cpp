@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/device_side.h"
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
-#include "protocol/frame.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
 
 namespace oxlo::transport {
 namespace {

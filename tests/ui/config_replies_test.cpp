@@ -12,7 +12,7 @@
 #include <memory>
 #include <set>
 
-#include "protocol/frame.h"
+#include "protocol/wire/frame.h"
 #include "tests/support/config_window.h"
 #include "tests/support/operator.h"
 

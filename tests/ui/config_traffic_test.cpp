@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "protocol/fields.h"
-#include "protocol/settings_file.h"
+#include "protocol/settings/settings_file.h"
+#include "protocol/wire/fields.h"
 #include "sim/simulator.h"
 #include "tests/support/operator.h"
 #include "tests/ui/config_traffic_table.h"

@@ -17,9 +17,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "protocol/device_side.h"
-#include "protocol/fields.h"
-#include "protocol/text_numbers.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/text_numbers.h"
 #include "tests/protocol/test_bytes.h"
 #include "tests/support/operator.h"
 #include "tests/ui/doubles.h"

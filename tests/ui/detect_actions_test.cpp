@@ -18,9 +18,9 @@
 #include <mutex>
 #include <thread>
 
-#include "protocol/device_side.h"
-#include "protocol/discovery.h"
-#include "protocol/firmware.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/discovery.h"
 #include "tests/protocol/test_bytes.h"
 #include "tests/support/detect_window.h"
 #include "tests/support/operator.h"

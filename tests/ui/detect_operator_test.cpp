@@ -14,13 +14,13 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-#include "protocol/device_side.h"
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
-#include "protocol/firmware.h"
-#include "protocol/frame.h"
-#include "protocol/settings_file.h"
-#include "protocol/settings_write.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/conversation/settings_write.h"
+#include "protocol/settings/settings_file.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
 #include "tests/protocol/test_bytes.h"
 #include "tests/support/detect_window.h"
 #include "tests/support/operator.h"

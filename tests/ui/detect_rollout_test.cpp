@@ -30,10 +30,10 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/device_side.h"
-#include "protocol/discovery.h"
-#include "protocol/fields.h"
-#include "protocol/firmware.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/fields.h"
 #include "tests/support/detect_window.h"
 #include "tests/support/operator.h"
 #include "tests/ui/doubles.h"

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "protocol/frame.h"
+#include "protocol/wire/frame.h"
 #include "tests/protocol/test_bytes.h"
 #include "tests/ui/doubles.h"
 #include "ui/detect/device_grid.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <thread>
 
-#include "protocol/device_side.h"
-#include "protocol/fields.h"
+#include "protocol/wire/device_side.h"
+#include "protocol/wire/fields.h"
 
 namespace oxlo::ui::testing {
 

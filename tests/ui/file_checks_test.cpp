@@ -14,9 +14,9 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include "protocol/discovery.h"
-#include "protocol/firmware.h"
-#include "protocol/settings_file.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/settings/settings_file.h"
+#include "protocol/wire/discovery.h"
 #include "tests/support/config_window.h"
 #include "tests/support/detect_window.h"
 #include "tests/support/operator.h"

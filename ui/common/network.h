@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "protocol/network_diagnosis.h"
+#include "protocol/network/host_network.h"
 #include "transport/endpoint.h"
 
 namespace oxlo::ui {

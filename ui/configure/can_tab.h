@@ -4,8 +4,8 @@
 #include <QString>
 #include <QWidget>
 
-#include "protocol/bytes.h"
-#include "protocol/can_messages.h"
+#include "protocol/wire/bytes.h"
+#include "protocol/wire/can_messages.h"
 
 namespace oxlo::ui {
 

@@ -8,11 +8,11 @@
 #include <QTimer>
 #include <exception>
 
-#include "protocol/device_replies.h"
-#include "protocol/fields.h"
-#include "protocol/frame.h"
-#include "protocol/setting_checks.h"
-#include "protocol/settings_file.h"
+#include "protocol/settings/setting_checks.h"
+#include "protocol/settings/settings_file.h"
+#include "protocol/wire/device_replies.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
 #include "transport/files.h"
 #include "ui/common/network.h"
 #include "ui/common/prompter.h"

@@ -13,12 +13,12 @@
 #include <optional>
 #include <vector>
 
-#include "protocol/can_messages.h"
-#include "protocol/device_exchange.h"
-#include "protocol/device_settings.h"
-#include "protocol/discovery.h"
-#include "protocol/settings_messages.h"
-#include "protocol/settings_write.h"
+#include "protocol/conversation/device_exchange.h"
+#include "protocol/conversation/settings_write.h"
+#include "protocol/settings/device_settings.h"
+#include "protocol/wire/can_messages.h"
+#include "protocol/wire/discovery.h"
+#include "protocol/wire/settings_messages.h"
 #include "transport/device_line.h"
 #include "ui/common/datagram_inbox.h"
 

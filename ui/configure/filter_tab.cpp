@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "protocol/code_names.h"
-#include "protocol/setting_checks.h"
+#include "protocol/settings/code_names.h"
+#include "protocol/settings/setting_checks.h"
 #include "ui/common/list_names.h"
 
 namespace oxlo::ui {

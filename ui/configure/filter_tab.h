@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <array>
 
-#include "protocol/can_messages.h"
+#include "protocol/wire/can_messages.h"
 #include "ui/configure/can_tab.h"
 
 class QComboBox;

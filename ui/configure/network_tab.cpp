@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "protocol/code_names.h"
-#include "protocol/fields.h"
+#include "protocol/settings/code_names.h"
+#include "protocol/wire/fields.h"
 #include "ui/common/key_filters.h"
 #include "ui/common/list_names.h"
 

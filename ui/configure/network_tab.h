@@ -4,8 +4,8 @@
 #include <QWidget>
 #include <cstdint>
 
-#include "protocol/bytes.h"
-#include "protocol/settings_messages.h"
+#include "protocol/wire/bytes.h"
+#include "protocol/wire/settings_messages.h"
 
 class QComboBox;
 class QLabel;

@@ -2,9 +2,9 @@
 
 #include <QVBoxLayout>
 
-#include "protocol/code_names.h"
-#include "protocol/fields.h"
-#include "protocol/setting_checks.h"
+#include "protocol/settings/code_names.h"
+#include "protocol/settings/setting_checks.h"
+#include "protocol/wire/fields.h"
 #include "ui/common/list_names.h"
 #include "ui/configure/settings_grid.h"
 

@@ -11,8 +11,8 @@
 #include <functional>
 #include <optional>
 
-#include "protocol/bytes.h"
-#include "protocol/firmware.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/wire/bytes.h"
 #include "transport/endpoint.h"
 #include "transport/firmware_driver.h"
 

@@ -14,10 +14,10 @@
 #include <exception>
 
 #include "oxlo/version.h"
-#include "protocol/address_check.h"
-#include "protocol/fields.h"
-#include "protocol/firmware.h"
-#include "protocol/frame.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/settings/address_check.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
 #include "transport/files.h"
 #include "transport/firmware_fleet.h"
 #include "ui/common/desktop.h"

@@ -13,11 +13,11 @@
 #include <optional>
 #include <string>
 
-#include "protocol/bytes.h"
-#include "protocol/discovery.h"
-#include "protocol/firmware.h"
-#include "protocol/firmware_rollout.h"
-#include "protocol/network_diagnosis.h"
+#include "protocol/conversation/firmware_rollout.h"
+#include "protocol/conversation/firmware_upload.h"
+#include "protocol/network/diagnosis.h"
+#include "protocol/wire/bytes.h"
+#include "protocol/wire/discovery.h"
 #include "transport/endpoint.h"
 #include "transport/firmware_driver.h"
 #include "ui/common/datagram_inbox.h"

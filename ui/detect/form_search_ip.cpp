@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <utility>
 
-#include "protocol/address_check.h"
+#include "protocol/settings/address_check.h"
 #include "ui/common/prompter.h"
 #include "ui/common/window_style.h"
 

@@ -20,8 +20,8 @@
 #include <span>
 #include <utility>
 
-#include "protocol/fields.h"
-#include "protocol/frame.h"
+#include "protocol/wire/fields.h"
+#include "protocol/wire/frame.h"
 #include "transport/files.h"
 #include "ui/common/prompter.h"
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "protocol/discovery.h"
-#include "protocol/firmware_rollout.h"
+#include "protocol/conversation/firmware_rollout.h"
+#include "protocol/wire/discovery.h"
 #include "transport/endpoint.h"
 #include "transport/firmware_fleet.h"
 
