@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "protocol/wire/fields.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::cli {
 std::string AddressProblemText(const AddressSetting& setting, const std::string& mac,

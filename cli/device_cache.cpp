@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "transport/descriptor.h"
-#include "transport/files.h"
+#include "transport/files/files.h"
 
 namespace oxlo::cli {
 namespace {

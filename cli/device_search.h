@@ -9,7 +9,7 @@
 
 #include "protocol/network/diagnosis.h"
 #include "protocol/wire/discovery.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::cli {
 

@@ -6,9 +6,9 @@
 #include "protocol/wire/conversion_error.h"
 #include "protocol/wire/discovery.h"
 #include "protocol/wire/frame.h"
-#include "transport/comeback_replies.h"
-#include "transport/device_line.h"
-#include "transport/firmware_driver.h"
+#include "transport/devices/comeback_replies.h"
+#include "transport/devices/device_line.h"
+#include "transport/devices/firmware_driver.h"
 
 namespace oxlo::cli {
 namespace {

@@ -11,8 +11,8 @@
 #include "protocol/conversation/firmware_rollout.h"
 #include "protocol/conversation/firmware_upload.h"
 #include "protocol/wire/bytes.h"
-#include "transport/endpoint.h"
-#include "transport/files.h"
+#include "transport/files/files.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::transport {
 class DeviceLine;

@@ -6,7 +6,7 @@
 #include "cli/arguments.h"
 #include "cli/output.h"
 #include "protocol/wire/fields.h"
-#include "transport/exchange_driver.h"
+#include "transport/devices/exchange_driver.h"
 
 namespace oxlo::cli {
 std::string_view FleetOutcomeName(FleetOutcome outcome) {

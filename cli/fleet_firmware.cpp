@@ -10,7 +10,7 @@
 #include "cli/output.h"
 #include "protocol/wire/fields.h"
 #include "protocol/wire/frame.h"
-#include "transport/device_line.h"
+#include "transport/devices/device_line.h"
 
 namespace oxlo::cli {
 namespace {

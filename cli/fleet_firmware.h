@@ -14,8 +14,8 @@
 #include "protocol/conversation/firmware_rollout.h"
 #include "protocol/network/diagnosis.h"
 #include "protocol/settings/settings_document.h"
-#include "transport/endpoint.h"
-#include "transport/firmware_fleet.h"
+#include "transport/devices/firmware_fleet.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::transport {
 class DeviceLine;

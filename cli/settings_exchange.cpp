@@ -2,8 +2,8 @@
 
 #include "cli/output.h"
 #include "protocol/wire/fields.h"
-#include "transport/endpoint.h"
-#include "transport/exchange_driver.h"
+#include "transport/devices/exchange_driver.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::cli {
 namespace {

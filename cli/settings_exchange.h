@@ -12,7 +12,7 @@
 #include "protocol/settings/device_settings.h"
 #include "protocol/settings/settings_document.h"
 #include "protocol/wire/bytes.h"
-#include "transport/device_line.h"
+#include "transport/devices/device_line.h"
 
 namespace oxlo::cli {
 

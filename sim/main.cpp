@@ -16,7 +16,7 @@
 #include "sim/device_config.h"
 #include "sim/reply_sender.h"
 #include "sim/simulator.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace {
 

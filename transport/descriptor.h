@@ -1,5 +1,6 @@
-// One owned file descriptor: sockets and the wake pipe close themselves on
-// every path out, an exception included.
+// One owned file descriptor, shared by the sockets and the files: sockets,
+// the wake pipe and open files close themselves on every path out, an
+// exception included.
 #pragma once
 
 namespace oxlo::transport {

@@ -11,7 +11,7 @@
 #include "cli/exit_codes.h"
 #include "cli/settings_exchange.h"
 #include "protocol/wire/discovery.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::cli {
 namespace {

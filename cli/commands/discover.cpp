@@ -8,7 +8,7 @@
 #include "cli/commands/subcommands.h"
 #include "cli/device_cache.h"
 #include "cli/output.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::cli {
 namespace {

@@ -8,8 +8,8 @@
 #include "cli/commands/subcommands.h"
 #include "cli/exit_codes.h"
 #include "cli/network_doctor.h"
-#include "transport/address_probe.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/address_probe.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::cli {
 namespace {

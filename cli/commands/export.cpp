@@ -7,7 +7,7 @@
 #include "cli/commands/subcommands.h"
 #include "cli/settings_exchange.h"
 #include "protocol/settings/settings_file.h"
-#include "transport/files.h"
+#include "transport/files/files.h"
 
 namespace oxlo::cli {
 namespace {

@@ -13,7 +13,7 @@
 #include "cli/firmware_transfer.h"
 #include "cli/upload_progress.h"
 #include "protocol/wire/fields.h"
-#include "transport/files.h"
+#include "transport/files/files.h"
 
 namespace oxlo::cli {
 namespace {

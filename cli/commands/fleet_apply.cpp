@@ -15,7 +15,7 @@
 #include "cli/fleet.h"
 #include "cli/output.h"
 #include "cli/upload_progress.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::cli {
 namespace {

@@ -23,9 +23,9 @@
 #include "cli/settings_exchange.h"
 #include "cli/upload_progress.h"
 #include "protocol/conversation/firmware_upload.h"
-#include "transport/endpoint.h"
-#include "transport/files.h"
-#include "transport/firmware_fleet.h"
+#include "transport/devices/firmware_fleet.h"
+#include "transport/files/files.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::cli {
 namespace {

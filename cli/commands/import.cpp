@@ -11,7 +11,7 @@
 #include "cli/settings_exchange.h"
 #include "protocol/conversation/settings_write.h"
 #include "protocol/settings/settings_file.h"
-#include "transport/files.h"
+#include "transport/files/files.h"
 
 namespace oxlo::cli {
 namespace {

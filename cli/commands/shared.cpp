@@ -7,8 +7,8 @@
 #include "cli/arguments.h"
 #include "cli/device_search.h"
 #include "cli/output.h"
-#include "transport/endpoint.h"
-#include "transport/files.h"
+#include "transport/files/files.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::cli {
 

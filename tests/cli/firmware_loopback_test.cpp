@@ -18,7 +18,7 @@
 #include "protocol/wire/fields.h"
 #include "sim/reply_sender.h"
 #include "sim/simulator.h"
-#include "transport/device_line.h"
+#include "transport/devices/device_line.h"
 
 namespace oxlo::cli {
 namespace {

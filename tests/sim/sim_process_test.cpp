@@ -26,7 +26,7 @@
 #include "protocol/wire/fields.h"
 #include "protocol/wire/settings_messages.h"
 #include "sim_test_support.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 extern char** environ;
 

@@ -1,5 +1,5 @@
 // What an unprivileged probe reads in the kernel's neighbour table.
-#include "transport/address_probe.h"
+#include "transport/sockets/address_probe.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // One device's replies over loopback: a flood keeps only the newest, and a
 // reply too large to take is noticed when it is for us.
-#include "transport/device_line.h"
+#include "transport/devices/device_line.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "protocol/wire/device_side.h"
 #include "protocol/wire/frame.h"
 #include "tests/support/arrival_stamps.h"
-#include "transport/firmware_driver.h"
+#include "transport/devices/firmware_driver.h"
 
 namespace oxlo::transport {
 namespace {

@@ -1,4 +1,4 @@
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Settings files and firmware images on disk: what is read, what is written
 // and what is refused, for every kind of file a dialog or a command line can
 // name.
-#include "transport/files.h"
+#include "transport/files/files.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

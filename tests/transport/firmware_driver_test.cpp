@@ -1,6 +1,6 @@
 // The firmware driver against a device that answers from a thread of its
 // own, as replies come from the receiving thread.
-#include "transport/firmware_driver.h"
+#include "transport/devices/firmware_driver.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Many uploads at once against a plant of devices that answer from one
 // thread, as replies come from the one receiving thread.
-#include "transport/firmware_fleet.h"
+#include "transport/devices/firmware_fleet.h"
 
 #include <gtest/gtest.h>
 

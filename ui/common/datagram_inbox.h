@@ -12,7 +12,7 @@
 #include <functional>
 #include <mutex>
 
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::ui {
 

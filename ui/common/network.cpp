@@ -1,6 +1,6 @@
 #include "ui/common/network.h"
 
-#include "transport/address_probe.h"
+#include "transport/sockets/address_probe.h"
 
 namespace oxlo::ui {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "protocol/network/host_network.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::ui {
 

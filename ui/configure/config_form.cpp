@@ -13,7 +13,7 @@
 #include "protocol/wire/device_replies.h"
 #include "protocol/wire/fields.h"
 #include "protocol/wire/frame.h"
-#include "transport/files.h"
+#include "transport/files/files.h"
 #include "ui/common/network.h"
 #include "ui/common/prompter.h"
 #include "ui/common/window_style.h"

@@ -19,7 +19,7 @@
 #include "protocol/wire/can_messages.h"
 #include "protocol/wire/discovery.h"
 #include "protocol/wire/settings_messages.h"
-#include "transport/device_line.h"
+#include "transport/devices/device_line.h"
 #include "ui/common/datagram_inbox.h"
 
 class QLabel;

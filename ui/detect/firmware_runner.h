@@ -13,8 +13,8 @@
 
 #include "protocol/conversation/firmware_upload.h"
 #include "protocol/wire/bytes.h"
-#include "transport/endpoint.h"
-#include "transport/firmware_driver.h"
+#include "transport/devices/firmware_driver.h"
+#include "transport/sockets/endpoint.h"
 
 class QTimer;
 

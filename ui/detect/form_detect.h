@@ -18,8 +18,8 @@
 #include "protocol/network/diagnosis.h"
 #include "protocol/wire/bytes.h"
 #include "protocol/wire/discovery.h"
-#include "transport/endpoint.h"
-#include "transport/firmware_driver.h"
+#include "transport/devices/firmware_driver.h"
+#include "transport/sockets/endpoint.h"
 #include "ui/common/datagram_inbox.h"
 #include "ui/detect/rollout_dialog.h"
 

@@ -22,7 +22,7 @@
 
 #include "protocol/wire/fields.h"
 #include "protocol/wire/frame.h"
-#include "transport/files.h"
+#include "transport/files/files.h"
 #include "ui/common/prompter.h"
 
 namespace oxlo::ui {

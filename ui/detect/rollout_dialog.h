@@ -11,8 +11,8 @@
 
 #include "protocol/conversation/firmware_rollout.h"
 #include "protocol/wire/discovery.h"
-#include "transport/endpoint.h"
-#include "transport/firmware_fleet.h"
+#include "transport/devices/firmware_fleet.h"
+#include "transport/sockets/endpoint.h"
 
 class QLabel;
 class QLineEdit;

@@ -17,7 +17,7 @@
 
 #include "protocol/conversation/firmware_upload.h"
 #include "protocol/wire/bytes.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::transport {
 

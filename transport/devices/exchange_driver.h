@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "protocol/conversation/device_exchange.h"
-#include "transport/device_line.h"
+#include "transport/devices/device_line.h"
 
 namespace oxlo::transport {
 

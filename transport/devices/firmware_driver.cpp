@@ -1,4 +1,4 @@
-#include "transport/firmware_driver.h"
+#include "transport/devices/firmware_driver.h"
 
 #include <algorithm>
 #include <stdexcept>

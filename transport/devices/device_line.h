@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "protocol/wire/bytes.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::transport {
 

@@ -1,4 +1,4 @@
-#include "transport/address_probe.h"
+#include "transport/sockets/address_probe.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "transport/descriptor.h"
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::transport {
 namespace {

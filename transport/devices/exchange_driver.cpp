@@ -1,4 +1,4 @@
-#include "transport/exchange_driver.h"
+#include "transport/devices/exchange_driver.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -21,8 +21,8 @@
 
 #include "protocol/conversation/firmware_rollout.h"
 #include "protocol/conversation/firmware_upload.h"
-#include "transport/endpoint.h"
-#include "transport/firmware_driver.h"
+#include "transport/devices/firmware_driver.h"
+#include "transport/sockets/endpoint.h"
 
 namespace oxlo::transport {
 

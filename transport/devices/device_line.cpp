@@ -1,4 +1,4 @@
-#include "transport/device_line.h"
+#include "transport/devices/device_line.h"
 
 #include <stdexcept>
 

@@ -1,4 +1,4 @@
-#include "transport/firmware_fleet.h"
+#include "transport/devices/firmware_fleet.h"
 
 #include <exception>
 #include <stdexcept>
@@ -8,7 +8,7 @@
 #include "protocol/wire/discovery.h"
 #include "protocol/wire/fields.h"
 #include "protocol/wire/frame.h"
-#include "transport/comeback_replies.h"
+#include "transport/devices/comeback_replies.h"
 
 namespace oxlo::transport {
 

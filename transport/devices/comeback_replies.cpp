@@ -1,4 +1,4 @@
-#include "transport/comeback_replies.h"
+#include "transport/devices/comeback_replies.h"
 
 #include "protocol/wire/discovery.h"
 

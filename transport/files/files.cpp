@@ -1,4 +1,4 @@
-#include "transport/files.h"
+#include "transport/files/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

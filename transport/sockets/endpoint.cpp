@@ -1,4 +1,4 @@
-#include "transport/endpoint.h"
+#include "transport/sockets/endpoint.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
