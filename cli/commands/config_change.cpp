@@ -28,7 +28,7 @@ struct ConfigChangeOptions {
   bool json = false;
   bool force = false;  // send even an address the doctor calls a problem
   double timeout = 2.0;
-  double ackTimeout = std::chrono::duration<double>(AcknowledgementWait().Timeout()).count();
+  double ackTimeout = std::chrono::duration<double>(kAckTimeout).count();
 };
 
 // A settings document in a file: JSON (whole or partial) or a settings file

@@ -20,7 +20,7 @@ struct ImportOptions {
   std::string mac;
   std::string file;
   // For the acknowledgement: the window's five one-second ticks.
-  double timeout = std::chrono::duration<double>(AcknowledgementWait().Timeout()).count();
+  double timeout = std::chrono::duration<double>(kAckTimeout).count();
 };
 
 void Import(const ImportOptions& options) {

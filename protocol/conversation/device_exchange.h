@@ -38,7 +38,7 @@ struct ExchangeTiming {
   // after the last round.
   std::optional<std::chrono::milliseconds> confirmLimit;
   // The wait for the acknowledgement of the apply command.
-  std::chrono::milliseconds ack{5000};
+  std::chrono::milliseconds ack = kAckTimeout;
   // Before each discovery query of the check of what the device shows, so
   // that conversations sharing a line can share one query.
   std::chrono::milliseconds shareDiscovery{0};

@@ -108,15 +108,4 @@ std::vector<std::string> PartsNotInUse(const NetworkSettings& written, const Dev
   return parts;
 }
 
-bool AcknowledgementWait::OnTick() {
-  if (left_ <= 0) return false;
-  return --left_ == 0;
-}
-
-bool AcknowledgementWait::OnReply(const DeviceReply& reply) {
-  if (left_ <= 0 || !std::holds_alternative<ApplyAcknowledgement>(reply)) return false;
-  left_ = 0;
-  return true;
-}
-
 }  // namespace oxlo

@@ -79,30 +79,10 @@ bool ChangesWhatIsShown(const NetworkSettings& held, const NetworkSettings& writ
 // address"; empty when it shows both.
 std::vector<std::string> PartsNotInUse(const NetworkSettings& written, const DeviceRecord& shown);
 
-// The wait for the acknowledgement 'a' of the apply command, counted in ticks
-// of a one-second clock.
-class AcknowledgementWait {
- public:
-  static constexpr int kTicks = 5;
-  static constexpr std::chrono::seconds kTick{1};
-
-  explicit AcknowledgementWait(int ticks = kTicks) : ticks_(ticks) {}
-
-  void Start() { left_ = ticks_; }
-  void Stop() { left_ = 0; }
-  bool Waiting() const { return left_ > 0; }
-  int TicksLeft() const { return left_; }
-  // The whole wait, for a driver with a deadline instead of ticks.
-  std::chrono::milliseconds Timeout() const { return ticks_ * kTick; }
-
-  // One tick; true when the acknowledgement is lost with it.
-  bool OnTick();
-  // A reply of the device; true when it is the acknowledgement, which ends the wait.
-  bool OnReply(const DeviceReply& reply);
-
- private:
-  int ticks_;
-  int left_ = 0;
-};
+// The wait for the acknowledgement 'a' of the apply command: five ticks of
+// a one-second clock, as the device's own tool counts them.
+inline constexpr int kAckTicks = 5;
+inline constexpr std::chrono::seconds kAckTick{1};
+inline constexpr std::chrono::milliseconds kAckTimeout = kAckTicks * kAckTick;
 
 }  // namespace oxlo

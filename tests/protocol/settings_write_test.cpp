@@ -174,24 +174,6 @@ TEST(PartsNotTaken, NamesEachPartTheDeviceDoesNotHoldAsSent) {
   EXPECT_TRUE(PartsNotTaken(kMac, networkOnly, held).empty());
 }
 
-TEST(AcknowledgementWait, OnlyAnAcknowledgementWhileWaitingCountsAndTheFifthTickLosesIt) {
-  AcknowledgementWait wait;
-  EXPECT_FALSE(wait.OnReply(ApplyAcknowledgement{}));  // nothing was applied
-  EXPECT_EQ(wait.Timeout(), milliseconds(5000));
-  wait.Start();
-  EXPECT_FALSE(wait.OnReply(CanUnchangedReply{}));
-  for (int tick = 1; tick < AcknowledgementWait::kTicks; ++tick)
-    EXPECT_FALSE(wait.OnTick()) << tick;
-  EXPECT_TRUE(wait.OnReply(ApplyAcknowledgement{}));
-  EXPECT_FALSE(wait.Waiting());
-  EXPECT_FALSE(wait.OnTick());
-
-  wait.Start();
-  for (int tick = 1; tick < AcknowledgementWait::kTicks; ++tick) EXPECT_FALSE(wait.OnTick());
-  EXPECT_TRUE(wait.OnTick());
-  EXPECT_FALSE(wait.OnReply(ApplyAcknowledgement{}));  // too late
-}
-
 }  // namespace
 }  // namespace oxlo
 

@@ -40,8 +40,8 @@ class Prompter;
 // The device's fixed waits; tests shorten them.
 struct ConfigTiming {
   // Ticks before the acknowledgement is lost.
-  int ackTicks = AcknowledgementWait::kTicks;
-  int tickMs = static_cast<int>(std::chrono::milliseconds(AcknowledgementWait::kTick).count());
+  int ackTicks = kAckTicks;
+  int tickMs = static_cast<int>(std::chrono::milliseconds(kAckTick).count());
   // Between the eight groups of a bulk filter send.
   int bulkPaceMs = static_cast<int>(kFilterGroupPace.count());
   // After this long, read requests still unanswered are asked again.
