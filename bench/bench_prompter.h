@@ -19,6 +19,10 @@ class BenchPrompter final : public ui::Prompter {
     messages.push_back(text);
     return ui::Answer::Cancel;
   }
+  ui::Answer AskYesNo(QWidget*, const QString& text) override {
+    messages.push_back(text);
+    return ui::Answer::No;
+  }
   std::optional<QString> OpenFile(QWidget*, const ui::FileDialogOptions&) override {
     return std::exchange(file, std::nullopt);
   }

@@ -179,6 +179,8 @@ TEST_F(DetectOperator, TheMarkerTellsWhyADeviceCannotBeReachedAndWebAsksFirst) {
             "192.168.1.50 is outside eth0's subnet 10.57.0.0/24: this computer cannot reach its "
             "web page or address it directly.\r\nTo reach it, give it 10.57.0.2 with mask "
             "255.255.255.0 and no gateway.\r\n\r\nOpen its web page anyway?");
+  // A yes/no question: no Cancel beside No.
+  EXPECT_EQ(prompter.choices, std::vector<QString>{"Yes/No"});
   EXPECT_TRUE(desktop.commands.empty());
   EXPECT_TRUE(desktop.urls.empty());
   Click(Button("FlatButton4"));

@@ -15,7 +15,17 @@ void RecordingPrompter::ShowMessage(QWidget*, const QString& text) {
 
 Answer RecordingPrompter::AskYesNoCancel(QWidget*, const QString& text) {
   messages.push_back(text);
+  choices.push_back("Yes/No/Cancel");
   if (answers.empty()) return Answer::Cancel;
+  const Answer answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+Answer RecordingPrompter::AskYesNo(QWidget*, const QString& text) {
+  messages.push_back(text);
+  choices.push_back("Yes/No");
+  if (answers.empty()) return Answer::No;
   const Answer answer = answers.front();
   answers.pop_front();
   return answer;

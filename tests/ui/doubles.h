@@ -29,15 +29,18 @@ class RecordingPrompter final : public Prompter {
  public:
   void ShowMessage(QWidget* parent, const QString& text) override;
   Answer AskYesNoCancel(QWidget* parent, const QString& text) override;
+  Answer AskYesNo(QWidget* parent, const QString& text) override;
   std::optional<QString> OpenFile(QWidget* parent, const FileDialogOptions& options) override;
   std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) override;
 
   std::vector<QString> messages;  // every text shown, in order
+  // The buttons of each question asked, in order: "Yes/No" or "Yes/No/Cancel".
+  std::vector<QString> choices;
   // Runs while a message shows, as the operator reads it: a test may spin
   // an event loop here as a modal box does.
   std::function<void(const QString&)> while_shown;
   std::vector<FileDialogOptions> dialogs;
-  std::deque<Answer> answers;  // default Cancel when empty
+  std::deque<Answer> answers;  // default Cancel (No for a yes/no question) when empty
   std::deque<QString> files;   // an empty path, or none left, cancels
 };
 

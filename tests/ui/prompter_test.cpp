@@ -9,7 +9,10 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
+#include <QTest>
 #include <QTimer>
 
 #include "ui/common/pacer.h"
@@ -44,6 +47,29 @@ TEST(QtPrompterFiles, TheFileDialogsLeaveNoSettingsFileBehind) {
   EXPECT_EQ(after.exists(), existed) << conf.toStdString();
   if (existed) {
     EXPECT_EQ(after.lastModified(), written) << conf.toStdString();
+  }
+}
+
+// A yes/no question offers Yes and No only; Escape answers No, Enter on
+// the focused Yes answers Yes.
+TEST(QtPrompterQuestions, AYesNoQuestionHasNoCancelAndEscapeSaysNo) {
+  struct Case {
+    int key;
+    Answer answer;
+  };
+  for (const Case c : {Case{Qt::Key_Escape, Answer::No}, Case{Qt::Key_Return, Answer::Yes}}) {
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      for (QAbstractButton* button : box->buttons()) buttons << button->text().remove('&');
+      if (c.key == Qt::Key_Return) box->button(QMessageBox::Yes)->setFocus();
+      QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : box,
+                      static_cast<Qt::Key>(c.key));
+    });
+    EXPECT_EQ(QtPrompter().AskYesNo(nullptr, "Open its web page anyway?"), c.answer) << c.key;
+    buttons.sort();
+    EXPECT_EQ(buttons, (QStringList{"No", "Yes"})) << c.key;
   }
 }
 

@@ -66,6 +66,13 @@ Answer QtPrompter::AskYesNoCancel(QWidget* parent, const QString& text) {
   }
 }
 
+Answer QtPrompter::AskYesNo(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Question, kApplicationTitle, ForDisplay(text),
+                  QMessageBox::Yes | QMessageBox::No, parent);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}
+
 std::optional<QString> QtPrompter::OpenFile(QWidget* parent, const FileDialogOptions& options) {
   return RunFileDialog(parent, options, QFileDialog::AcceptOpen);
 }

@@ -36,6 +36,8 @@ class Prompter {
   // An information box with an OK button; returns when it is closed.
   virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
   virtual Answer AskYesNoCancel(QWidget* parent, const QString& text) = 0;
+  // A question with only Yes and No; Escape or closing the box says No.
+  virtual Answer AskYesNo(QWidget* parent, const QString& text) = 0;
   // The chosen path, or nothing when the operator cancels.
   virtual std::optional<QString> OpenFile(QWidget* parent, const FileDialogOptions& options) = 0;
   // Replaces an existing file without asking.
@@ -49,6 +51,7 @@ class QtPrompter final : public Prompter {
  public:
   void ShowMessage(QWidget* parent, const QString& text) override;
   Answer AskYesNoCancel(QWidget* parent, const QString& text) override;
+  Answer AskYesNo(QWidget* parent, const QString& text) override;
   std::optional<QString> OpenFile(QWidget* parent, const FileDialogOptions& options) override;
   std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) override;
 };

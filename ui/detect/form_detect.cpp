@@ -809,7 +809,7 @@ bool TFormDetect::WebPageReachableOrWanted(int row) {
     }
     const QString text = QString::fromStdString(problem.reason) + ".\r\nTo reach it, " +
                          QString::fromStdString(problem.fix) + ".\r\n\r\nOpen its web page anyway?";
-    return prompter_.AskYesNoCancel(this, text) == Answer::Yes;
+    return prompter_.AskYesNo(this, text) == Answer::Yes;
   }
   return true;
 }

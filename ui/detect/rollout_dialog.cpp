@@ -230,7 +230,7 @@ void RolloutDialog::reject() {
     return;
   }
   if (close_when_over_) return;
-  const Answer answer = prompter_.AskYesNoCancel(
+  const Answer answer = prompter_.AskYesNo(
       this, tr("A rollout is running. Stop it and close this window once the uploads in "
                "progress have ended?\nNo new upload starts after a stop."));
   if (answer != Answer::Yes) return;
