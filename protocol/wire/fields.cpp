@@ -132,8 +132,18 @@ FieldRangeError::FieldRangeError(std::string_view field, std::string_view value,
 
 namespace {
 
+// The operator is told which of the window's fields holds no number.
+template <typename Read>
+auto NamingField(std::string_view field, Read read) {
+  try {
+    return read();
+  } catch (const ConversionError& error) {
+    throw ConversionError(std::string(field) + ": " + error.what());
+  }
+}
+
 std::int32_t ReadWithin(std::string_view text, std::string_view field, int high) {
-  const std::int32_t value = ReadDecimal(text);
+  const std::int32_t value = NamingField(field, [text] { return ReadDecimal(text); });
   if (value < 0 || value > high) throw FieldRangeError(field, text, 0, high);
   return value;
 }
@@ -147,7 +157,7 @@ std::uint16_t WordFieldFromText(std::string_view decimalText, std::string_view f
 Ipv4Field AddressFieldFromText(std::string_view text, std::string_view field) {
   // Ipv4ToBytes reads the parts and gives the conversion errors; only the
   // range is added here.
-  const Ipv4Field address = Ipv4ToBytes(text);
+  const Ipv4Field address = NamingField(field, [text] { return Ipv4ToBytes(text); });
   std::size_t position = 0;
   for (std::size_t i = 0; i < address.size(); ++i) {
     const std::size_t dot = i + 1 < address.size() ? text.find('.', position) : text.size();

@@ -66,11 +66,13 @@ class FieldRangeError : public std::runtime_error {
 };
 
 // The operator's text for a 16-bit field, refused rather than wrapped.
-// Throws ConversionError when it is not a number, FieldRangeError naming
+// Throws ConversionError when it is not a number, its text led by the field
+// ("Local Port: '' is not a valid integer value"), FieldRangeError naming
 // `field` when it lies outside 0 to 65535.
 std::uint16_t WordFieldFromText(std::string_view decimalText, std::string_view field);
 // The operator's IPv4 text for an address field. Throws ConversionError as
-// Ipv4ToBytes does, FieldRangeError naming `field` for a part outside 0 to 255.
+// Ipv4ToBytes does, led by the field, FieldRangeError naming `field` for a
+// part outside 0 to 255.
 Ipv4Field AddressFieldFromText(std::string_view text, std::string_view field);
 
 // Strict readings of a text an operator types on a command line or writes in

@@ -181,6 +181,26 @@ TEST_F(ConfigOperator, AValueItsFieldCannotHoldIsNamedAndNothingIsSent) {
          t.TypeIntoCell(t.OpGrid(), opcolumn::kTargetIp, "300.1.1.1");
        },
        "Target IP Addr.: 300 is out of range (0 to 255)."},
+      // No number at all: the field is named as for one out of range.
+      {"local port emptied",
+       [](ConfigOperator& t) {
+         ClickTab(t.Tabs(), 1);
+         t.TypeIntoCell(t.OpGrid(), opcolumn::kLocalPort, "");
+         Key(t.form, Qt::Key_Delete);
+       },
+       "Local Port: '' is not a valid integer value"},
+      {"a target address of three parts",
+       [](ConfigOperator& t) {
+         ClickTab(t.Tabs(), 1);
+         t.TypeIntoCell(t.OpGrid(), opcolumn::kTargetIp, "1.2.3");
+       },
+       "Target IP Addr.: '' is not a valid integer value"},
+      {"gateway emptied",
+       [](ConfigOperator& t) {
+         t.TypeInto("GatewayText", "");
+         Key(t.form, Qt::Key_Delete);
+       },
+       "Gateway: '' is not a valid integer value"},
   };
   for (const Case& c : cases) {
     OpenUnchanged();

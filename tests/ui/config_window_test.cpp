@@ -346,7 +346,7 @@ TEST_F(ConfigWindow, AConversionErrorStopsApplyAndLetsTheOperatorRetry) {
   Child<QLineEdit>("GatewayText")->setText("10.57.0");
   ClickApply();
   ASSERT_EQ(prompter.messages.size(), 1u);
-  EXPECT_EQ(prompter.messages[0], "'' is not a valid integer value");
+  EXPECT_EQ(prompter.messages[0], "Gateway: '' is not a valid integer value");
   EXPECT_TRUE(network.Sent().empty());
   EXPECT_NE(form.ExchangePhase(), DeviceExchange::Phase::kAwaitingAck);
   EXPECT_TRUE(Child<QPushButton>("FlatButton1")->isEnabled());
@@ -717,7 +717,7 @@ TEST_F(SettingsFiles, AFailedExportLeavesTheFileAsItWas) {
   Write(Path("kept.oxl"), "an earlier export");
   Child<QLineEdit>("GatewayText")->setText("10.57.0");
   Export("kept.oxl");
-  EXPECT_EQ(prompter.messages, std::vector<QString>{"'' is not a valid integer value"});
+  EXPECT_EQ(prompter.messages, std::vector<QString>{"Gateway: '' is not a valid integer value"});
   EXPECT_EQ(Read(Path("kept.oxl")), "an earlier export");
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"kept.oxl"});  // no leftovers
 }
