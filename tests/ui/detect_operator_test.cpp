@@ -414,6 +414,54 @@ TEST_F(DetectOperator, TheRowAnActionActsOnIsAlwaysTheHighlightedOne) {
   EXPECT_TRUE(prompter.dialogs.empty());
 }
 
+// After a new search the highlight follows the chosen device, not its row
+// number: with a device before it gone, it is highlighted one row up and
+// Config reads it; with it gone, nothing is highlighted and no action goes
+// to the device that took its row.
+TEST_F(DetectOperator, TheHighlightFollowsTheChosenDeviceIntoANewList) {
+  Search(3);
+  ClickCell(Grid(), 2, column::kModel);
+  const auto searchAgain = [&](std::initializer_list<int> listed) {
+    Click(Button("FlatButton2"));
+    for (const int i : listed) {
+      const std::string n = std::to_string(i + 1);
+      Reply(DiscoveryReply("Oxlo CG-100", kMacs[i], "1.0.1", "Oxlo-" + n, "10.57.0.10" + n));
+    }
+    for (int i = 0; i < 10; ++i) window.TimerFINDTimer();
+  };
+  std::vector<std::string> read_from;
+  bool shown = false;
+  window.SetDialogRunner([&](QDialog& dialog) {
+    shown = true;
+    read_from = MacsSent();
+    testing::ShowActive(dialog);
+    Click(dialog.findChild<QPushButton*>("FlatButton2"));  // Cancel
+    return dialog.result();
+  });
+
+  searchAgain({0, 2});
+  EXPECT_FALSE(Highlighted(0));
+  EXPECT_TRUE(Highlighted(1));
+  network.ClearSent();
+  Click(Button("FlatButton8"));
+  EXPECT_EQ(read_from, std::vector<std::string>(11, kMacs[2]));
+
+  searchAgain({0, 1});
+  EXPECT_FALSE(Highlighted(0));
+  EXPECT_FALSE(Highlighted(1));
+  shown = false;
+  network.ClearSent();
+  for (const char* button : {"FlatButton8", "FlatButton10", "FlatButton7"}) Click(Button(button));
+  EXPECT_FALSE(shown);
+  EXPECT_TRUE(network.Sent().empty());
+  EXPECT_TRUE(prompter.dialogs.empty());
+
+  // Listed again, it is highlighted again.
+  searchAgain({2, 0, 1});
+  EXPECT_TRUE(Highlighted(0));
+  EXPECT_FALSE(Highlighted(2));
+}
+
 // One table of settings files through both front ends: the window's Import
 // and the command line's reading of the file refuse the same files, name
 // the same field and value, and send nothing for them.

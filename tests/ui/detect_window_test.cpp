@@ -181,7 +181,7 @@ TEST_F(DetectWindow, RememberedRowBeyondAShorterListIsNotUsed) {
   EXPECT_EQ(window->SelectedRow(), 2);
   EXPECT_EQ(window->SelectedListedRow(), 2);
   SearchWith({1});
-  EXPECT_EQ(window->SelectedRow(), 2);
+  EXPECT_EQ(window->SelectedRow(), -1);  // the chosen device is not listed
   EXPECT_EQ(window->SelectedListedRow(), -1);
 }
 

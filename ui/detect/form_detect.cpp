@@ -169,6 +169,8 @@ int TFormDetect::SelectedListedRow() const {
 }
 
 void TFormDetect::ClearList() {
+  // The remembered device has no row until it is listed again.
+  if (!selected_mac_.isEmpty()) selected_row_ = -1;
   device_count_ = 0;
   seen_.Clear();
   probed_.clear();
@@ -722,9 +724,16 @@ void TFormDetect::AddDevice(const DeviceRecord& record, const std::string& inter
                     QString::fromStdString(record.ip), QString::fromStdString(record.mask),
                     QString::fromStdString(record.gateway), QString(), QString(), QString(),
                     QString::fromStdString(record.ip)});
-  // The remembered row is highlighted as soon as it is listed again, so the
-  // operator sees which device an action will act on.
-  if (device_count_ == selected_row_) RGrid->selectRow(device_count_);
+  // The remembered device is highlighted as soon as it is listed again, so the
+  // operator sees which device an action will act on; before any was chosen,
+  // the first row.
+  const bool remembered = selected_mac_.isEmpty()
+                              ? device_count_ == selected_row_
+                              : selected_row_ < 0 && record.mac == selected_mac_.toStdString();
+  if (remembered) {
+    selected_row_ = device_count_;
+    RGrid->selectRow(device_count_);
+  }
   ++device_count_;
   lblcount->setText("Current : " + QString::number(device_count_));
   // Each new device may clash with one listed before.
@@ -816,7 +825,10 @@ bool TFormDetect::WebPageReachableOrWanted(int row) {
 
 void TFormDetect::RGridRowEnter() {
   // Emptying the grid leaves no current row; the remembered row stays.
-  if (RGrid->currentRow() >= 0) selected_row_ = RGrid->currentRow();
+  const int row = RGrid->currentRow();
+  if (row < 0) return;
+  selected_row_ = row;
+  selected_mac_ = RGrid->Text(row, column::kMac);
 }
 
 void TFormDetect::RGridAfterEdit(int row) {

@@ -189,7 +189,11 @@ class TFormDetect : public QWidget {
   int ignored_replies_ = 0;  // from new devices while the list was full
   int saved_count_ = -1;
   int countdown_ = 0;
+  // The row an action acts on; -1 while the remembered device is not listed.
   int selected_row_ = 0;
+  // The MAC of the device the operator last put the cursor on: a new search
+  // highlights that device again wherever it is listed, never another one.
+  QString selected_mac_;
   // The listed devices, row by row, with the interfaces they answered on.
   SeenDevices seen_{kMaxListedDevices};
   // What probes found, for the list as it is: asked once, not at each look.
