@@ -11,7 +11,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
+#include <string>
 
+#include "protocol/settings/settings_file.h"
 #include "tests/protocol/test_bytes.h"
 #include "tests/support/config_window.h"
 #include "tests/support/operator.h"
@@ -236,6 +238,33 @@ TEST_F(ConfigOperator, ExportWritesTheCellStillBeingEdited) {
   EXPECT_EQ(prompter.messages,
             std::vector<QString>{"Local Port: 70000 is out of range (0 to 65535)."});
   EXPECT_FALSE(QFile::exists(dir.filePath("refused.oxl")));
+}
+
+// Export right after a successful Apply writes what the read-back found:
+// the filter typed on its tab and sent, not the table read at the opening.
+TEST_F(ConfigOperator, ExportAfterApplyWritesWhatTheDeviceNowHolds) {
+  QTemporaryDir dir;
+  OpenUnchanged();
+  ClickTab(Tabs(), 3);
+  TypeInto("FilterID1", "7F");
+  ClickApply();
+  DeviceAnswers();
+  ASSERT_EQ(prompter.messages, std::vector<QString>{"Configuration was successfully applied"});
+  prompter.files = {dir.filePath("after.oxl")};
+  Click(Child<QPushButton>("FlatButton9"));
+  QFile file(dir.filePath("after.oxl"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray content = file.readAll();
+  const DeviceSettings exported =
+      ParseSettingsFile(ByteView(reinterpret_cast<const std::uint8_t*>(content.constData()),
+                                 static_cast<std::size_t>(content.size())));
+  // The file writes each identifier in eight digits.
+  const FilterTable before = Held().filters;
+  for (std::size_t k = 0; k < before.entries.size(); ++k) {
+    const unsigned long want = k == 0 ? 0x7F : std::stoul(before.entries[k].id, nullptr, 16);
+    EXPECT_EQ(std::stoul(exported.filters.entries[k].id, nullptr, 16), want) << k;
+    EXPECT_EQ(exported.filters.entries[k].type, before.entries[k].type) << k;
+  }
 }
 
 TEST_F(ConfigOperator, CancelDropsTheOpenEditAndSendsNothing) {

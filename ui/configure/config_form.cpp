@@ -424,12 +424,20 @@ void TConfigForm::FinishExchange() {
   const DeviceExchange done = std::move(*exchange_);
   exchange_.reset();
   using Result = DeviceExchange::Result;
+  const Result outcome = done.Outcome();
+  // A read-back that found all that was sent is what the device holds now:
+  // Export writes its filters, not the table from before the Apply (the
+  // group on show went from the tab's fields).
+  if (done.Held() && (outcome == Result::kVerified || outcome == Result::kNotInUse ||
+                      outcome == Result::kNotShown)) {
+    filter_table_ = done.Held()->filters;
+  }
   const auto names = [](const std::vector<std::string>& parts) {
     QStringList list;
     for (const std::string& part : parts) list << QString::fromStdString(part);
     return list.join(", ");
   };
-  switch (done.Outcome()) {
+  switch (outcome) {
     case Result::kNotAcknowledged:
       ShowMessage("Connection Lost. Please try again.");
       this->done(QDialog::Rejected);
