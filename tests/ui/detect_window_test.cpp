@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTest>
 
 #include "protocol/wire/frame.h"
@@ -183,6 +187,41 @@ TEST_F(DetectWindow, RememberedRowBeyondAShorterListIsNotUsed) {
   SearchWith({1});
   EXPECT_EQ(window->SelectedRow(), -1);  // the chosen device is not listed
   EXPECT_EQ(window->SelectedListedRow(), -1);
+}
+
+// Every MAC shows whole in the window's font (its widest, all Ds), and with
+// more devices than fit the scroll bar takes no part of the "Modified"
+// header: the item view draws text inside a margin of the focus frame's
+// width plus one on each side, the header inside its header margin.
+TEST_F(DetectWindow, EveryMacShowsWholeAndTheModifiedHeaderWithAScrollBar) {
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  Click("FlatButton2");
+  Reply(DiscoveryReply("OX-CAN-1", "DD-DD-DD-DD-DD-DD", "1.0.4", "Wide", "10.57.0.99"));
+  for (int n = 1; n < 30; ++n) Reply(Device(n));
+  Ticks(10);
+  DeviceGrid* grid = Grid();
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(grid->verticalScrollBar()->isVisible());
+
+  QStyle* style = grid->style();
+  const int itemMargin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
+  const QRect mac = grid->visualRect(grid->model()->index(0, column::kMac));
+  EXPECT_GE(mac.width() - 2 * itemMargin,
+            grid->fontMetrics().horizontalAdvance(grid->Text(0, column::kMac)));
+  EXPECT_EQ(grid->Text(0, column::kMac), "DD-DD-DD-DD-DD-DD");
+
+  QHeaderView* header = grid->horizontalHeader();
+  QFont bold = header->font();
+  bold.setBold(true);
+  const int headerMargin = style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+  const int end =
+      header->sectionViewportPosition(column::kModified) + header->sectionSize(column::kModified);
+  EXPECT_LE(end, header->viewport()->width());
+  EXPECT_GE(header->sectionSize(column::kModified) - 2 * headerMargin,
+            QFontMetrics(bold).horizontalAdvance("Modified"));
+  if (qEnvironmentVariableIsSet("OXLO_GRAB"))
+    window->grab().save(qEnvironmentVariable("OXLO_GRAB"));
 }
 
 // The search by IP, with the dialog played by the test.

@@ -1,6 +1,7 @@
 #include "ui/detect/device_grid.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -9,6 +10,7 @@
 #include <QRegularExpressionValidator>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <algorithm>
 #include <array>
 
 #include "ui/common/key_filters.h"
@@ -123,8 +125,7 @@ DeviceGrid::DeviceGrid(QWidget* parent) : EditGrid(0, column::kCount, parent) {
   setItemDelegate(new CellDelegate(this));
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
-  // The column widths overrun the panel by a few pixels; the last
-  // column is clipped rather than scrolled.
+  // The columns are fitted to the viewport (FitColumns), never scrolled.
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
   click_edit_.setSingleShot(true);
@@ -152,12 +153,60 @@ DeviceGrid::DeviceGrid(QWidget* parent) : EditGrid(0, column::kCount, parent) {
     }
   }
 
+  FitColumns();
+
   // The marker column: a fixed image on every row, no row numbers.
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   verticalHeader()->setMinimumSectionSize(kRowHeight);
   verticalHeader()->setDefaultSectionSize(kRowHeight);
   verticalHeader()->setFixedWidth(kMarkerWidth);
   verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
+}
+
+void DeviceGrid::FitColumns() {
+  const auto layout = [](int c) { return kColumns.at(static_cast<std::size_t>(c)).width; };
+  QFont bold = horizontalHeader()->font();
+  bold.setBold(true);
+  const int headerMargins = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, this);
+  const auto headerWidth = [&](int c) {
+    return QFontMetrics(bold).horizontalAdvance(model()->headerData(c, Qt::Horizontal).toString()) +
+           headerMargins;
+  };
+  // Cells draw their text inside the focus frame's margin on each side, and
+  // the grid line takes a pixel of the cell.
+  const int cellMargins =
+      2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 2;
+  std::array<int, column::kCount> widths{};
+  for (int c = 0; c < column::kCount; ++c) widths.at(static_cast<std::size_t>(c)) = layout(c);
+  widths[column::kMac] =
+      std::max(layout(column::kMac),
+               fontMetrics().horizontalAdvance(QStringLiteral("DD-DD-DD-DD-DD-DD")) + cellMargins);
+  widths[column::kModified] = std::max(layout(column::kModified), headerWidth(column::kModified));
+  // What no longer fits is taken from the columns with room to spare, each
+  // down to its header's width at most.
+  int over = -viewport()->width();
+  for (const int w : widths) over += w;
+  for (const int c : {column::kVersion, column::kName, column::kModel}) {
+    if (over <= 0) break;
+    int& w = widths.at(static_cast<std::size_t>(c));
+    const int give = std::clamp(w - headerWidth(c), 0, over);
+    w -= give;
+    over -= give;
+  }
+  for (const int c :
+       {column::kMac, column::kModified, column::kVersion, column::kName, column::kModel}) {
+    setColumnWidth(c, widths.at(static_cast<std::size_t>(c)));
+  }
+}
+
+bool DeviceGrid::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::Resize) FitColumns();
+  return EditGrid::viewportEvent(event);
+}
+
+void DeviceGrid::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) FitColumns();
+  EditGrid::changeEvent(event);
 }
 
 QIcon DeviceGrid::MarkerIcon(RowFinding finding) const {

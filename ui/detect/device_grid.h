@@ -66,9 +66,15 @@ class DeviceGrid : public EditGrid {
   // Typing never moves the cursor to another device's row.
   void keyboardSearch(const QString&) override {}
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+  // A resized viewport (the vertical scroll bar came or went) fits the columns.
+  bool viewportEvent(QEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   QIcon MarkerIcon(RowFinding finding) const;
+  // Every MAC shows whole and the "Modified" header stays inside the
+  // viewport, in the window's font: the device name column gives up the room.
+  void FitColumns();
 
   // The "Modified" state of the row before its pending edit started.
   int pending_row_ = -1;
