@@ -15,7 +15,6 @@
 #include "cli/settings_exchange.h"
 #include "protocol/conversation/settings_write.h"
 #include "protocol/settings/settings_file.h"
-#include "transport/files/files.h"
 
 namespace oxlo::cli {
 namespace {
@@ -36,9 +35,9 @@ struct ConfigChangeOptions {
 Document ReadDocumentFile(const std::string& file) {
   // Far more than any settings document; a wrong file is not read whole.
   constexpr std::size_t kLargestDocument = 1 << 20;
-  const Bytes bytes = transport::ReadFileStart(file, kLargestDocument + 1);
+  const Bytes bytes = ReadInput(file, kLargestDocument + 1);
   if (bytes.size() > kLargestDocument) {
-    throw UsageError(file + ": larger than a settings document can be");
+    throw UsageError(InputName(file) + ": larger than a settings document can be");
   }
   const std::string text(bytes.begin(), bytes.end());
   // Told apart by what it holds, not by its name.
@@ -46,7 +45,7 @@ Document ReadDocumentFile(const std::string& file) {
     try {
       return SettingsToDocument(ParseSettingsFile(bytes));
     } catch (const SettingsFileError& error) {
-      throw SettingsFileError(file + ": " + error.what());
+      throw SettingsFileError(InputName(file) + ": " + error.what());
     }
   }
   // A document that is no JSON or names what no settings have is bad usage.
@@ -55,7 +54,7 @@ Document ReadDocumentFile(const std::string& file) {
     CheckDocumentShape(document);
     return document;
   } catch (const DocumentError& error) {
-    throw UsageError(file + ": " + error.what());
+    throw UsageError(InputName(file) + ": " + error.what());
   }
 }
 
@@ -137,7 +136,8 @@ void AddConfigApply(CLI::App& config) {
       "apply", "Bring a device to the settings of a JSON document or settings file");
   a->add_option("mac", options->mac, kMacHelp)->required();
   a->add_option("file", options->file,
-                "A whole or partial JSON document as config get --json prints, or a *.oxl file")
+                "A whole or partial JSON document as config get --json prints, or a *.oxl file; "
+                "- reads standard input")
       ->required();
   AddChangeOptions(*a, *options);
   a->callback([options] { ConfigApply(*options); });

@@ -120,7 +120,8 @@ void AddFleetApply(CLI::App& fleet) {
   const auto options = std::make_shared<FleetApplyOptions>();
   CLI::App* a = fleet.add_subcommand(
       "apply", "Bring every device of a YAML inventory to its settings, many at once");
-  a->add_option("inventory", options->inventory, "YAML inventory: defaults and devices by MAC")
+  a->add_option("inventory", options->inventory,
+                "YAML inventory: defaults and devices by MAC; - reads standard input")
       ->required();
   a->add_flag("--dry-run", options->dryRun, "Read each device and show what would change");
   a->add_flag("--json", options->json, "Print the JSON report instead of the table");

@@ -178,7 +178,7 @@ void AddFleetFirmware(CLI::App& fleet) {
   CLI::App* f = fleet.add_subcommand(
       "firmware", "Upload a firmware image to every device of a YAML inventory and confirm it");
   f->add_option("inventory", options->inventory,
-                "YAML inventory as for fleet apply (only mac is used)")
+                "YAML inventory as for fleet apply (only mac is used); - reads standard input")
       ->required();
   f->add_option("image", options->image, "Firmware image file")->required();
   f->add_option("--version", options->version,

@@ -11,7 +11,6 @@
 #include "cli/settings_exchange.h"
 #include "protocol/conversation/settings_write.h"
 #include "protocol/settings/settings_file.h"
-#include "transport/files/files.h"
 
 namespace oxlo::cli {
 namespace {
@@ -28,9 +27,9 @@ void Import(const ImportOptions& options) {
   CheckTimeout(options.timeout);
   DeviceSettings settings;
   try {
-    settings = ParseSettingsFile(transport::ReadFileStart(options.file, kSettingsFileSize));
+    settings = ParseSettingsFile(ReadInput(options.file, kSettingsFileSize));
   } catch (const SettingsFileError& error) {
-    throw SettingsFileError(options.file + ": " + error.what());
+    throw SettingsFileError(InputName(options.file) + ": " + error.what());
   }
   SettingsChange change;
   try {
@@ -41,7 +40,7 @@ void Import(const ImportOptions& options) {
     throw DeviceError("Connection Lost. Please try again.");
   }
   if (!change.verified) throw DeviceError(mac.text + " " + UnverifiedReason(change));
-  std::cout << "Wrote the settings in " << options.file << " into " << mac.text << "\n";
+  std::cout << "Wrote the settings in " << InputName(options.file) << " into " << mac.text << "\n";
 }
 
 }  // namespace
@@ -51,7 +50,7 @@ void AddImport(CLI::App& parent) {
   CLI::App* i = parent.add_subcommand("import", "Write a settings file into a device and apply it");
   i->add_option("mac", options->mac, kMacHelp + std::string(" (the MAC in the file is not used)"))
       ->required();
-  i->add_option("file", options->file, "Settings file to read")->required();
+  i->add_option("file", options->file, "Settings file to read; - reads standard input")->required();
   i->add_option("--timeout", options->timeout,
                 "Seconds to wait for the acknowledgement (default 5)");
   i->callback([options] { Import(*options); });

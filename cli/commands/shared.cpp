@@ -37,16 +37,25 @@ std::vector<SeenDevice> SearchDevices(const std::string& interface, const std::s
   return devices;
 }
 
+Bytes ReadInput(const std::string& file, std::size_t limit) {
+  if (transport::IsStandardInput(file)) return transport::ReadStandardInputStart(limit);
+  return transport::ReadFileStart(file, limit);
+}
+
+std::string InputName(const std::string& file) {
+  return transport::IsStandardInput(file) ? "standard input" : file;
+}
+
 std::vector<FleetDevice> ReadInventory(const std::string& file) {
   // A wrong file is not read whole.
-  const Bytes bytes = transport::ReadFileStart(file, kLargestInventory + 1);
+  const Bytes bytes = ReadInput(file, kLargestInventory + 1);
   if (bytes.size() > kLargestInventory) {
-    throw InventoryError(file + ": larger than an inventory can be");
+    throw InventoryError(InputName(file) + ": larger than an inventory can be");
   }
   try {
     return ParseInventory(std::string(bytes.begin(), bytes.end()));
   } catch (const InventoryError& error) {
-    throw InventoryError(file + ": " + error.what());
+    throw InventoryError(InputName(file) + ": " + error.what());
   }
 }
 

@@ -12,6 +12,7 @@
 #include "cli/inventory.h"
 #include "protocol/network/diagnosis.h"
 #include "protocol/settings/settings_document.h"
+#include "protocol/wire/bytes.h"
 
 namespace oxlo::cli {
 
@@ -25,6 +26,12 @@ std::vector<SeenDevice> SearchDevices(
     const std::string& interface, const std::string& ip, double timeout,
     std::size_t* ignored = nullptr,
     std::optional<std::chrono::microseconds>* lastArrival = nullptr);
+
+// Up to `limit` bytes of the file a command reads, or of standard input when
+// it is named `-`. Throws std::runtime_error naming the file.
+Bytes ReadInput(const std::string& file, std::size_t limit);
+// How messages name that input: the file, or "standard input".
+std::string InputName(const std::string& file);
 
 // An inventory file read with bounded work; throws InventoryError naming the file.
 std::vector<FleetDevice> ReadInventory(const std::string& file);

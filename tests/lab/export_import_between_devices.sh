@@ -42,3 +42,15 @@ assert source["port"]["alias"] == "Linie 3" and source["can"]["id"] == "01ABCDEF
 for key in ("network", "port", "can", "filters"):
     assert source[key] == target[key], f"{key}: {source[key]} != {target[key]}"
 PY
+
+# "-" is standard input and output: the source's settings through a pipe,
+# the file's and the document's, and the target reads back the same.
+"$OXLO_CLI" config set "$target_mac" port.alias=Piped >/dev/null || fail "config set exited $?"
+"$OXLO_CLI" export "$source_mac" - 2>/dev/null | "$OXLO_CLI" import "$target_mac" - >"$work/piped.out" ||
+  fail "export | import exited $?"
+grep -qx "Wrote the settings in standard input into $target_mac" "$work/piped.out" || fail "import said: $(cat "$work/piped.out")"
+"$OXLO_CLI" config get "$target_mac" --json | python3 -c 'import json,sys; assert json.load(sys.stdin)["port"]["alias"] == "Linie 3"' ||
+  fail "the piped import did not arrive"
+printf '{"port": {"alias": "Piped"}}' | "$OXLO_CLI" config apply "$target_mac" - >/dev/null || fail "config apply - exited $?"
+"$OXLO_CLI" config get "$target_mac" --json | python3 -c 'import json,sys; assert json.load(sys.stdin)["port"]["alias"] == "Piped"' ||
+  fail "the piped document did not arrive"

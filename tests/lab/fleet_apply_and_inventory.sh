@@ -59,6 +59,12 @@ inventory "$work/moved.yaml" 4200
   fail "dry run diff: $(json_query "$work/dry.json" 'd["devices"][0]')"
 [ "$(writes dev)" = "41x20 43x19 4Ex20 4Fx20" ] || fail "the dry run wrote: $(writes dev)"
 
+# The same inventory through a pipe: "-" is standard input.
+status=0
+"$OXLO_CLI" fleet apply - --dry-run --search-timeout 1 --json <"$work/moved.yaml" >"$work/piped.json" 2>/dev/null || status=$?
+[ "$status" = 1 ] || fail "a piped dry run exited $status"
+[ "$(tally piped)" = "(0, 0, 20, 1)" ] || fail "piped dry run: $(tally piped)"
+
 # An unknown key is refused before anything is sent.
 printf 'devices:\n  - mac: 02-00-00-00-00-01\n    settings: {port: {speed: 9600}}\n' >"$work/bad.yaml"
 [ "$(run bad "$work/bad.yaml")" = 2 ] || fail "a bad inventory was not bad usage"

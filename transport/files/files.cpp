@@ -145,6 +145,18 @@ void CheckWritable(const fs::path& file) {
   ::unlink(temporary.c_str());
 }
 
+bool IsStandardInput(const fs::path& file) {
+  return file == "-" || file == "/dev/stdin" || file == "/dev/fd/0" || file == "/proc/self/fd/0";
+}
+
+Bytes ReadStandardInputStart(std::size_t limit) {
+  Bytes bytes(limit);
+  const ssize_t got = ReadFully(STDIN_FILENO, bytes);
+  if (got < 0) throw FileError("cannot read", "standard input", errno);
+  bytes.resize(static_cast<std::size_t>(got));
+  return bytes;
+}
+
 bool IsStandardOutput(const fs::path& file) {
   return file == "-" || file == "/dev/stdout" || file == "/dev/fd/1" || file == "/proc/self/fd/1";
 }

@@ -17,6 +17,14 @@ namespace oxlo::transport {
 // naming the file and the reason.
 Bytes ReadFileStart(const std::filesystem::path& file, std::size_t limit);
 
+// Whether `file` names this process's standard input ("-", /dev/stdin,
+// /dev/fd/0 or /proc/self/fd/0).
+bool IsStandardInput(const std::filesystem::path& file);
+
+// Up to `limit` bytes of standard input, whatever it is (a pipe, a terminal,
+// a file): what `-` reads. Throws std::runtime_error.
+Bytes ReadStandardInputStart(std::size_t limit);
+
 // Throws the error WriteFileAtomically would give for what `file` names now,
 // so a caller can refuse before doing the work whose result it would write.
 void CheckReplaceable(const std::filesystem::path& file);
