@@ -40,9 +40,10 @@ void Firmware(const FirmwareOptions& options) {
         ComebackCheck{FixedTextArgument("--version", *options.version, kVersionWidth), within};
   }
   transport::ImageFile image(options.image);
-  UploadProgress progress(std::cout, ::isatty(STDOUT_FILENO) == 1, image.Size());
+  // Progress and notices go to stderr: stdout holds the result alone.
+  UploadProgress progress(std::cerr, ::isatty(STDERR_FILENO) == 1, image.Size());
   const TransferResult result = SendFirmware(mac.bytes, image, timeouts, progress, comeback, [&] {
-    std::cout << "The device took the image; waiting up to " << within.count()
+    std::cerr << "The device took the image; waiting up to " << within.count()
               << " s for it to report version " << comeback->version << "\n"
               << std::flush;
   });

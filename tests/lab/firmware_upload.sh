@@ -9,12 +9,13 @@ start_sim "$OXLO_LAB_DEV_NS" dev --devices 1 --firmware-out "$work/saved"
 while read -r size messages; do
   head -c "$size" /dev/urandom >"$work/image$size.bin"
   before=$(log_lines dev 0246)
-  "$OXLO_CLI" firmware "$mac" "$work/image$size.bin" >"$work/out" || fail "$size bytes: exit $?"
-  grep -qx "Updating firmware was successful (not confirmed: give --version to wait for the device to report it)" "$work/out" || fail "$size bytes: $(cat "$work/out")"
+  "$OXLO_CLI" firmware "$mac" "$work/image$size.bin" >"$work/out" 2>"$work/err" || fail "$size bytes: exit $?"
+  # The result alone on stdout; the progress on stderr.
+  [ "$(cat "$work/out")" = "Updating firmware was successful (not confirmed: give --version to wait for the device to report it)" ] || fail "$size bytes: $(cat "$work/out")"
   cmp "$work/saved/$mac.bin" "$work/image$size.bin" || fail "$size bytes: the saved image differs"
   [ "$(log_lines dev 0246)" = $((before + messages)) ] || fail "$size bytes: not $messages messages"
   if [ "$size" -gt 0 ]; then
-    grep -qx "Uploaded $size of $size bytes (100%)" "$work/out" || fail "$size bytes: $(cat "$work/out")"
+    grep -qx "Uploaded $size of $size bytes (100%)" "$work/err" || fail "$size bytes: $(cat "$work/err")"
   fi
 done <<'CASES'
 300 4
