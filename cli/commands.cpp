@@ -1,6 +1,10 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/arguments.h"
 #include "cli/commands/subcommands.h"
@@ -9,8 +13,59 @@
 #include "cli/output.h"
 
 namespace oxlo::cli {
+namespace {
+
+// Edits between two words, a swap of neighbours counting one, for "did you mean".
+std::size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+std::string PathOf(const CLI::App& app) {
+  const CLI::App* parent = app.get_parent();
+  return parent == nullptr ? "oxlo" : PathOf(*parent) + " " + app.get_name();
+}
+
+// The subcommand of `app` that `word` names. A word that names none is bad
+// usage, said with the command it was given to and the likeliest one meant.
+CLI::App* Subcommand(CLI::App& app, const std::string& word) {
+  std::optional<std::string> closest;
+  std::size_t best = 0;
+  for (CLI::App* sub : app.get_subcommands({})) {
+    if (sub->get_name() == word) return sub;
+    const std::size_t d = Distance(word, sub->get_name());
+    const bool likely = d <= std::max<std::size_t>(1, sub->get_name().size() / 3) ||
+                        (word.size() >= 2 && sub->get_name().rfind(word, 0) == 0);
+    if (likely && (!closest || d < best)) {
+      closest = sub->get_name();
+      best = d;
+    }
+  }
+  std::string text = "'" + word + "' is not a command of " + PathOf(app);
+  if (closest) text += "; did you mean '" + *closest + "'?";
+  throw UsageError(text + " ('" + PathOf(app) + " --help' lists them)");
+}
+
+}  // namespace
 
 Commands::Commands(CLI::App& app) : app_(app) {
+  // The usage line names the program, not the path it was started by.
+  app.name("oxlo");
+  app.failure_message([](const CLI::App*, const CLI::Error& error) {
+    return "oxlo: " + std::string(error.what()) + "\nRun 'oxlo help' for more information.\n";
+  });
+
   AddDiscover(app);
   AddDoctor(app);
   AddAssign(app);
@@ -30,10 +85,30 @@ Commands::Commands(CLI::App& app) : app_(app) {
   AddExport(app);
   AddImport(app);
   AddFirmware(app);
+  // Listed with the others; the words after it are read before parsing (Run).
+  app.add_subcommand("help", "Show the help of oxlo or of a command: oxlo help config set")
+      ->allow_extras();
 }
 
 int Commands::Run(int argc, char** argv) {
   try {
+    const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+    // `oxlo help [COMMAND...]` prints what --help of that command prints.
+    if (!words.empty() && words.front() == "help") {
+      CLI::App* at = &app_;
+      for (std::size_t i = 1; i < words.size() && words[i].rfind('-', 0) != 0; ++i) {
+        at = Subcommand(*at, words[i]);
+      }
+      const CLI::App* parent = at->get_parent();
+      std::cout << (parent == nullptr ? at->help() : at->help(PathOf(*parent)));
+      return kExitOk;
+    }
+    // A word where a command belongs must name one.
+    CLI::App* at = &app_;
+    for (const std::string& word : words) {
+      if (word.empty() || word.front() == '-' || at->get_subcommands({}).empty()) break;
+      at = Subcommand(*at, word);
+    }
     // The chosen subcommand's callback runs once the whole line is parsed.
     app_.parse(argc, argv);
     return kExitOk;

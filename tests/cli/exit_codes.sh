@@ -52,6 +52,29 @@ got=$?
 if [ "$got" != 2 ]; then echo "FAIL: oxlo frobnicate 2>/dev/full exited $got, want 2"; failed=1; fi
 check 2
 check 2 frobnicate
+# Every parser error starts with "oxlo:"; a word that names no command is
+# named, with the likeliest command meant; the usage line names oxlo, not
+# the path it was started by; `oxlo help COMMAND` is COMMAND --help.
+said_is() {
+  local want=$1; shift
+  local said
+  said=$("$cli" "$@" 2>&1 >/dev/null)
+  if [ "$said" != "$want" ]; then echo "FAIL: oxlo $* said '$said', want '$want'"; failed=1; fi
+}
+said_is "oxlo: 'dicover' is not a command of oxlo; did you mean 'discover'? ('oxlo --help' lists them)" dicover
+said_is "oxlo: 'gte' is not a command of oxlo config; did you mean 'get'? ('oxlo config --help' lists them)" config gte
+said_is "oxlo: 'bogus' is not a command of oxlo ('oxlo --help' lists them)" help bogus
+said_is "oxlo: The following argument was not expected: --bogus
+Run 'oxlo help' for more information." discover --bogus
+said_is "oxlo: A subcommand is required
+Run 'oxlo help' for more information." config
+check 0 help
+check 0 help fleet apply
+if [ "$("$cli" help config set)" != "$("$cli" config set --help)" ]; then
+  echo "FAIL: oxlo help config set is not oxlo config set --help"; failed=1
+fi
+"$cli" help config set | grep -qx "Usage: oxlo config set \[OPTIONS\] mac settings\.\.\." ||
+  { echo "FAIL: the usage line: $("$cli" help config set | grep Usage)"; failed=1; }
 check 2 discover --timeout
 check 2 discover --timeout 0
 check 2 discover --timeout abc
