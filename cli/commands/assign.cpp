@@ -6,6 +6,7 @@
 
 #include "cli/address_checks.h"
 #include "cli/arguments.h"
+#include "cli/commands/shared.h"
 #include "cli/commands/subcommands.h"
 #include "cli/device_search.h"
 #include "cli/exit_codes.h"
@@ -24,6 +25,7 @@ struct AssignOptions {
   std::optional<std::string> name;
   bool verify = false;
   bool force = false;
+  bool json = false;
   double timeout = 3.0;
 };
 
@@ -79,18 +81,37 @@ void Assign(const AssignOptions& options) {
   transport::EveryInterface interfaces(local);
   interfaces.SendOnEveryInterface(BuildAddressAssignment(mac.text, ip, mask, gateway, name),
                                   kDevicePort);
-  std::cout << "Sent " << ip << " / " << mask << " via " << gateway << " to " << mac.text << "\n";
-
-  if (!options.verify) return;
+  // With --json, one document once the message went: what was sent and
+  // whether the device was seen to take it (null when not checked).
+  Document result;
+  if (options.json) {
+    result["mac"] = mac.text;
+    result["sent"] = {{"ip", ip}, {"mask", mask}, {"gateway", gateway}, {"name", name}};
+    result["verified"] = nullptr;
+  } else {
+    std::cout << "Sent " << ip << " / " << mask << " via " << gateway << " to " << mac.text << "\n";
+  }
+  if (!options.verify) {
+    if (options.json) PrintJson(std::cout, result);
+    return;
+  }
   search.Forget();
   search.Broadcast();
   const auto device = FindByMac(search.Collect(Milliseconds(options.timeout)), mac.text);
-  if (!device) throw DeviceError(mac.text + " did not answer after the assignment");
-  if (device->ip != ip || device->mask != mask || device->gateway != gateway) {
-    throw DeviceError(mac.text + " still reports " + device->ip + " / " + device->mask + " via " +
-                      device->gateway);
+  std::string failure;
+  if (!device) {
+    failure = mac.text + " did not answer after the assignment";
+  } else if (device->ip != ip || device->mask != mask || device->gateway != gateway) {
+    failure = mac.text + " still reports " + device->ip + " / " + device->mask + " via " +
+              device->gateway;
   }
-  std::cout << "Verified: " << mac.text << " answers at " << device->ip << "\n";
+  if (options.json) {
+    result["verified"] = failure.empty();
+    if (!failure.empty()) result["reason"] = failure;
+    PrintJson(std::cout, result);
+  }
+  if (!failure.empty()) throw DeviceError(failure);
+  if (!options.json) std::cout << "Verified: " << mac.text << " answers at " << device->ip << "\n";
 }
 
 }  // namespace
@@ -106,6 +127,8 @@ void AddAssign(CLI::App& parent) {
   a->add_option("--gateway", options->gateway, "New gateway")->required();
   a->add_option("--name", options->name, "New device name (default: keep the device's name)");
   a->add_flag("--verify", options->verify, "Search again and check the device took the address");
+  a->add_flag("--json", options->json,
+              "Print what was sent (and with --verify whether the device took it) as JSON");
   a->add_flag("--force", options->force,
               "Assign even what the doctor calls a problem: an address this computer or "
               "another device holds, no usable address, a broken mask or gateway");

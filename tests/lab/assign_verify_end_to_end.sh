@@ -19,3 +19,10 @@ assert (d["ip"], d["mask"], d["gateway"]) == ("10.57.0.222", "255.255.255.0", "1
 assert d["name"] == "Förderband Süd", d["name"]
 assert by_mac["02-00-5E-00-00-01"]["ip"] == "10.57.0.101", "another device changed"
 PY
+
+# --json: what was sent and whether the device took it, one document.
+"$OXLO_CLI" assign 02-00-5e-00-00-02 --ip 10.57.0.223 --mask 255.255.255.0 \
+  --gateway 10.57.0.9 --verify --json --timeout 1 >"$work/assign.json" 2>"$work/err" ||
+  fail "assign --json exited $?: $(cat "$work/err")"
+[ "$(json_query "$work/assign.json" '(d["mac"], d["sent"], d["verified"])')" = "('02-00-5E-00-00-02', {'ip': '10.57.0.223', 'mask': '255.255.255.0', 'gateway': '10.57.0.9', 'name': 'Förderband Süd'}, True)" ] ||
+  fail "assign --json printed: $(cat "$work/assign.json")"

@@ -75,7 +75,7 @@ address:
   type: dict
   sample: {ip: 10.57.0.101, mask: 255.255.255.0, gateway: 10.57.0.1, name: Press hall}
 stdout:
-  description: What C(oxlo assign) printed.
+  description: What C(oxlo assign --json) printed, the address sent and whether the device took it.
   returned: when an assignment was sent
   type: str
 '''
@@ -147,14 +147,16 @@ def main():
         module.exit_json(**result)
 
     args = ['assign', mac, '--ip', after['ip'], '--mask', after['mask'],
-            '--gateway', after['gateway'], '--verify']
+            '--gateway', after['gateway'], '--verify', '--json']
     if 'name' in wanted:
         args += ['--name', wanted['name']]
     args += seconds('--timeout', p['timeout'])
     rc, stdout, stderr = run_oxlo(module, args)
+    # One document once the message went: a refused address sends nothing
+    # and prints none; a failed check may leave the device changed.
+    sent = parse_json(stdout, dict)
     if rc != 0:
-        # A refused address sends nothing; a failed check may leave the device changed.
-        fail_oxlo(module, rc, stdout, stderr, changed='Sent ' in stdout)
+        fail_oxlo(module, rc, stdout, stderr, changed=bool(sent and 'sent' in sent))
     module.exit_json(stdout=stdout, **result)
 
 
