@@ -16,6 +16,7 @@ struct ExportOptions {
   std::string mac;
   std::string file;
   double timeout = 2.0;
+  bool json = false;
 };
 
 void Export(const ExportOptions& options) {
@@ -24,6 +25,9 @@ void Export(const ExportOptions& options) {
   // Standard output is written where it leads (a pipe, a log appended to),
   // never replaced; the line saying so goes to stderr then.
   const bool toStandardOutput = transport::IsStandardOutput(options.file);
+  if (toStandardOutput && options.json) {
+    throw UsageError("--json needs a file: the settings file itself goes to standard output");
+  }
   // A FIFO or device in the file's place is refused before the device is asked.
   if (!toStandardOutput) transport::CheckReplaceable(options.file);
   const DeviceSettings settings = ReadDeviceSettings(mac.bytes, Milliseconds(options.timeout));
@@ -33,7 +37,12 @@ void Export(const ExportOptions& options) {
     std::cerr << "Saved the settings of " << mac.text << " on standard output\n";
     return;
   }
-  transport::WriteFileAtomically(options.file, BuildSettingsFile(mac.bytes, settings));
+  const Bytes file = BuildSettingsFile(mac.bytes, settings);
+  transport::WriteFileAtomically(options.file, file);
+  if (options.json) {
+    PrintJson(std::cout, {{"mac", mac.text}, {"file", options.file}, {"bytes", file.size()}});
+    return;
+  }
   std::cout << "Saved the settings of " << mac.text << " in " << options.file << "\n";
 }
 
@@ -48,6 +57,7 @@ void AddExport(CLI::App& parent) {
                 "- or /dev/stdout writes to standard output")
       ->required();
   e->add_option("--timeout", options->timeout, "Seconds to wait for the replies (default 2)");
+  e->add_flag("--json", options->json, "Print the MAC, the file and its size as JSON");
   e->callback([options] { Export(*options); });
 }
 

@@ -26,6 +26,7 @@ struct FirmwareOptions {
   // The version the device must report once it is back; none: not waited for.
   std::optional<std::string> version;
   long long backWithin = 180;  // seconds
+  bool json = false;
 };
 
 void Firmware(const FirmwareOptions& options) {
@@ -47,11 +48,23 @@ void Firmware(const FirmwareOptions& options) {
               << " s for it to report version " << comeback->version << "\n"
               << std::flush;
   });
-  if (!result.succeeded) {
-    // Versions travel as 8-bit text.
-    throw Failure("Updating firmware was failed" +
-                  (result.failure.empty() ? "" : ": " + Latin1ToUtf8(result.failure)));
+  // Versions travel as 8-bit text.
+  const std::string failure =
+      result.succeeded ? ""
+                       : "Updating firmware was failed" +
+                             (result.failure.empty() ? "" : ": " + Latin1ToUtf8(result.failure));
+  if (options.json) {
+    Document report = {{"mac", mac.text},
+                       {"image", options.image},
+                       {"bytes", image.Size()},
+                       {"succeeded", result.succeeded},
+                       {"version", comeback && result.succeeded ? Document(comeback->version)
+                                                                : Document(nullptr)}};
+    if (!failure.empty()) report["reason"] = failure;
+    PrintJson(std::cout, report);
   }
+  if (!failure.empty()) throw Failure(failure);
+  if (options.json) return;
   if (comeback) {
     std::cout << "Updating firmware was successful: the device reports version "
               << comeback->version << "\n";
@@ -76,6 +89,9 @@ void AddFirmware(CLI::App& parent) {
                 "Wait for the device to come back reporting this firmware version");
   f->add_option("--back-within", options->backWithin,
                 "Seconds the device may take to come back with --version, 1 to 3600 (default 180)");
+  f->add_flag("--json", options->json,
+              "Print the result as JSON: succeeded, the version confirmed (null without "
+              "--version), the reason of a failure");
   f->footer(
       "Exit status: 0 when the device took the image (and, with --version, reports that\n"
       "version again), 1 when it refused it, did not answer, came back with another\n"

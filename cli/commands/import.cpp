@@ -20,6 +20,7 @@ struct ImportOptions {
   std::string file;
   // For the acknowledgement: the window's five one-second ticks.
   double timeout = std::chrono::duration<double>(kAckTimeout).count();
+  bool json = false;
 };
 
 void Import(const ImportOptions& options) {
@@ -32,15 +33,31 @@ void Import(const ImportOptions& options) {
     throw SettingsFileError(InputName(options.file) + ": " + error.what());
   }
   SettingsChange change;
+  std::string lost;
   try {
     // An acknowledgement says the apply command came, not that every message
     // did: only what the device holds, read back, and shows in use counts.
     change = WriteWholeSettings(mac.bytes, settings, Milliseconds(options.timeout));
   } catch (const AcknowledgementLost&) {
-    throw DeviceError("Connection Lost. Please try again.");
+    lost = "Connection Lost. Please try again.";
   }
-  if (!change.verified) throw DeviceError(mac.text + " " + UnverifiedReason(change));
-  std::cout << "Wrote the settings in " << InputName(options.file) << " into " << mac.text << "\n";
+  const std::string failure = !lost.empty()     ? lost
+                              : change.verified ? ""
+                                                : mac.text + " " + UnverifiedReason(change);
+  if (options.json) {
+    Document report = {{"mac", mac.text},
+                       {"file", InputName(options.file)},
+                       {"verified", failure.empty()},
+                       {"not_taken", change.notTaken},
+                       {"not_applied", change.notInUse}};
+    if (!failure.empty()) report["reason"] = failure;
+    PrintJson(std::cout, report);
+  }
+  if (!failure.empty()) throw DeviceError(failure);
+  if (!options.json) {
+    std::cout << "Wrote the settings in " << InputName(options.file) << " into " << mac.text
+              << "\n";
+  }
 }
 
 }  // namespace
@@ -53,6 +70,9 @@ void AddImport(CLI::App& parent) {
   i->add_option("file", options->file, "Settings file to read; - reads standard input")->required();
   i->add_option("--timeout", options->timeout,
                 "Seconds to wait for the acknowledgement (default 5)");
+  i->add_flag("--json", options->json,
+              "Print whether the device holds the file's settings as JSON (verified, "
+              "not_taken, not_applied, reason)");
   i->callback([options] { Import(*options); });
 }
 

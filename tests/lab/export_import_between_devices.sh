@@ -54,3 +54,15 @@ grep -qx "Wrote the settings in standard input into $target_mac" "$work/piped.ou
 printf '{"port": {"alias": "Piped"}}' | "$OXLO_CLI" config apply "$target_mac" - >/dev/null || fail "config apply - exited $?"
 "$OXLO_CLI" config get "$target_mac" --json | python3 -c 'import json,sys; assert json.load(sys.stdin)["port"]["alias"] == "Piped"' ||
   fail "the piped document did not arrive"
+
+# --json: export says what it wrote, import whether the device holds it; the
+# settings file itself on standard output leaves no room for a document.
+"$OXLO_CLI" export "$source_mac" "$work/j.oxl" --json >"$work/export.json" || fail "export --json exited $?"
+[ "$(json_query "$work/export.json" '(d["mac"], d["file"], d["bytes"])')" = "('$source_mac', '$work/j.oxl', 429)" ] ||
+  fail "export --json printed: $(cat "$work/export.json")"
+"$OXLO_CLI" import "$target_mac" "$work/j.oxl" --json >"$work/import.json" || fail "import --json exited $?"
+[ "$(json_query "$work/import.json" '(d["mac"], d["verified"], d["not_taken"], d["not_applied"])')" = "('$target_mac', True, [], [])" ] ||
+  fail "import --json printed: $(cat "$work/import.json")"
+status=0
+"$OXLO_CLI" export "$source_mac" - --json >/dev/null 2>&1 || status=$?
+[ "$status" = 2 ] || fail "export - --json exited $status"

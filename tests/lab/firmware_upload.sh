@@ -31,3 +31,8 @@ for image in "$work/none.bin" "$work/saved"; do
   grep -q "^oxlo: cannot open\|^oxlo: cannot read" "$work/err" || fail "$image: $(cat "$work/err")"
 done
 [ "$(log_lines dev 0246)" = "$before" ] || fail "an unreadable image was sent"
+
+# --json: the result alone on stdout, as one document.
+"$OXLO_CLI" firmware "$mac" "$work/image300.bin" --json >"$work/fw.json" 2>/dev/null || fail "firmware --json exited $?"
+[ "$(json_query "$work/fw.json" '(d["mac"], d["bytes"], d["succeeded"], d["version"])')" = "('$mac', 300, True, None)" ] ||
+  fail "firmware --json printed: $(cat "$work/fw.json")"
