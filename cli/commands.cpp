@@ -85,9 +85,10 @@ Commands::Commands(CLI::App& app) : app_(app) {
   AddExport(app);
   AddImport(app);
   AddFirmware(app);
-  // Listed with the others; the words after it are read before parsing (Run).
-  app.add_subcommand("help", "Show the help of oxlo or of a command: oxlo help config set")
-      ->allow_extras();
+  // Read before parsing (Run); not listed among the commands, the footer
+  // names it, so every listed command is one that --help describes.
+  app.add_subcommand("help", "")->group("")->allow_extras();
+  app.footer("oxlo help COMMAND... prints the help of a command, as COMMAND... --help does.");
 }
 
 int Commands::Run(int argc, char** argv) {
