@@ -196,6 +196,8 @@ int main(int argc, char** argv) {
   Options options;
   CLI::App app{"oxlo-sim: simulated Oxlo devices answering on UDP"};
   app.set_version_flag("--version", std::string("oxlo-sim ") + oxlo::kVersionText);
+  // The usage line names the program, not the path it was started by.
+  app.name("oxlo-sim");
   app.add_option("--devices", options.devices, "Number of generated devices")
       ->capture_default_str()
       ->check(CLI::Range(1, oxlo::sim::kMaxGeneratedDevices));

@@ -57,6 +57,13 @@ for page in oxlo oxlo-sim oxloconfig; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$file" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$page.1: $warnings"
 done
+# The sections --help cannot give.
+for page in oxlo oxlo-sim; do
+  sections=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -E UTF-8 -l "$root/usr/share/man/man1/$page.1.gz" 2>/dev/null | grep -E '^[A-Z][A-Z ]+$')
+  for section in "EXIT STATUS" FILES ENVIRONMENT EXAMPLES; do
+    grep -qx "$section" <<<"$sections" || fail "$page.1 has no $section section"
+  done
+done
 text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -E UTF-8 -l "$root/usr/share/man/man1/oxlo.1.gz" 2>/dev/null)
 subcommands() { sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF {print $1}'; }
 options() { sed -n '/^Options:/,/^$/p' | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u; }
