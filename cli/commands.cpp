@@ -85,9 +85,8 @@ Commands::Commands(CLI::App& app) : app_(app) {
   AddExport(app);
   AddImport(app);
   AddFirmware(app);
-  // Read before parsing (Run); not listed among the commands, the footer
-  // names it, so every listed command is one that --help describes.
-  app.add_subcommand("help", "")->group("")->allow_extras();
+  // `help` is read before parsing (Run) and not listed among the commands,
+  // so every listed command is one that --help describes.
   app.footer("oxlo help COMMAND... prints the help of a command, as COMMAND... --help does.");
 }
 

@@ -1,7 +1,6 @@
 #include "protocol/conversation/settings_write.h"
 
 #include <algorithm>
-#include <stdexcept>
 #include <variant>
 
 #include "protocol/wire/fields.h"
@@ -45,10 +44,6 @@ std::vector<WriteStep> PlanChangedWrite(const MacField& mac, const DeviceSetting
 }
 
 Bytes BuildWriteStep(const MacField& mac, const DeviceSettings& settings, const WriteStep& step) {
-  if (step.group == SettingGroup::kFilters &&
-      (step.filterGroup < 0 || step.filterGroup >= kFilterGroupCount)) {
-    throw std::invalid_argument("a filter step of whole settings names its group");
-  }
   return BuildSettingsMessage(mac, settings, step.group, step.filterGroup);
 }
 

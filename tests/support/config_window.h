@@ -16,6 +16,7 @@
 #include "protocol/wire/settings_messages.h"
 #include "protocol/wire/text_numbers.h"
 #include "sim/simulator.h"
+#include "tests/support/operator.h"
 #include "tests/support/sample_settings.h"
 #include "tests/ui/doubles.h"
 #include "ui/configure/can_tab.h"
@@ -170,6 +171,13 @@ class ConfigWindow : public ::testing::Test {
   void ClickApply() {
     QTest::mouseClick(Child<QPushButton>("FlatButton1"), Qt::LeftButton);
     WaitWhileWriting(form);
+  }
+  // Clicks into an edit and replaces its text by typing (the window shown
+  // and active, so the click moves the focus).
+  void TypeInto(const char* edit, const QString& text) {
+    Click(Child<QLineEdit>(edit));
+    Key(form, Qt::Key_A, Qt::ControlModifier);
+    Type(form, text);
   }
   // A tick of the acknowledgement's wait; the time to ask a read again; the
   // whole time a read-back may take.

@@ -44,12 +44,6 @@ class ConfigOperator : public testing::ConfigWindow {
     prompter.messages.clear();
   }
   QTabWidget& Tabs() { return *Child<QTabWidget>("ConfigTab"); }
-  // Clicks into an edit and replaces its text by typing.
-  void TypeInto(const char* edit, const QString& text) {
-    Click(Child<QLineEdit>(edit));
-    Key(form, Qt::Key_A, Qt::ControlModifier);
-    Type(form, text);
-  }
   // Clicks a cell, which opens its editor, and replaces the text by typing.
   void TypeIntoCell(SettingsGrid& grid, int column, const QString& text) {
     ClickCell(grid, 0, column);

@@ -342,8 +342,9 @@ TEST_F(ConfigWindow, ApplyWithNothingChangedSendsNothing) {
 }
 
 TEST_F(ConfigWindow, AConversionErrorStopsApplyAndLetsTheOperatorRetry) {
+  testing::ShowActive(form);
   OpenAndRead();
-  Child<QLineEdit>("GatewayText")->setText("10.57.0");
+  TypeInto("GatewayText", "10.57.0");
   ClickApply();
   ASSERT_EQ(prompter.messages.size(), 1u);
   EXPECT_EQ(prompter.messages[0], "Gateway: '' is not a valid integer value");
@@ -713,10 +714,12 @@ TEST_F(SettingsFiles, FilesOfEveryLengthFromTheTypesOnImport) {
 }
 
 TEST_F(SettingsFiles, AFailedExportLeavesTheFileAsItWas) {
+  testing::ShowActive(form);
   OpenAndRead();
   Write(Path("kept.oxl"), "an earlier export");
-  Child<QLineEdit>("GatewayText")->setText("10.57.0");
-  Export("kept.oxl");
+  TypeInto("GatewayText", "10.57.0");
+  prompter.files = {Path("kept.oxl")};
+  testing::Click(Child<QPushButton>("FlatButton9"));
   EXPECT_EQ(prompter.messages, std::vector<QString>{"Gateway: '' is not a valid integer value"});
   EXPECT_EQ(Read(Path("kept.oxl")), "an earlier export");
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"kept.oxl"});  // no leftovers
